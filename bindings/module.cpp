@@ -1,0 +1,12 @@
+#include <pybind11/pybind11.h>
+
+#include "registry.h"
+
+PYBIND11_MODULE(_native, m) {
+  m.doc() = "Native engine of tessarin: element data, formulas, orbital graphs and their LPI.";
+  tessarin::bindings::register_errors(m);
+  tessarin::bindings::register_core(m);
+  tessarin::bindings::register_vif(m);
+  tessarin::bindings::register_layout(m);
+  tessarin::bindings::register_ms(m);
+}

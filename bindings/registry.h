@@ -1,0 +1,14 @@
+// One registration function per subsystem; module.cpp calls them all.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace tessarin::bindings {
+
+void register_errors(pybind11::module_& m);
+void register_core(pybind11::module_& m);
+void register_vif(pybind11::module_& m);
+void register_layout(pybind11::module_& m);
+void register_ms(pybind11::module_& m);
+
+}  // namespace tessarin::bindings

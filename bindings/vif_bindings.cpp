@@ -1,0 +1,55 @@
+// The LPI of networkx graphs and its text forms.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "graph_convert.h"
+#include "registry.h"
+#include "vif/lpi.h"
+#include "vif/lpi_text.h"
+
+namespace py = pybind11;
+
+namespace tessarin::bindings {
+namespace {
+
+py::array_t<double> to_numpy(const std::vector<double>& values) {
+  py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
+  std::copy(values.begin(), values.end(), out.mutable_data());
+  return out;
+}
+
+vif::LpiCounts counts_of(py::handle lpi) {
+  return {lpi["n+"].cast<int>(), lpi["n0"].cast<int>(), lpi["n-"].cast<int>()};
+}
+
+}  // namespace
+
+void register_vif(py::module_& m) {
+  m.def(
+      "lpi",
+      [](py::handle graph, double tol, py::handle weight) {
+        DenseGraph g = adjacency_of(graph, weight);
+        vif::Lpi lpi = vif::lpi_of_entries(g.n, g.entries, tol);
+        py::dict out;
+        out["n+"] = lpi.counts.n_plus;
+        out["n0"] = lpi.counts.n_zero;
+        out["n-"] = lpi.counts.n_minus;
+        out["eigenvalues"] = to_numpy(lpi.eigenvalues);
+        return out;
+      },
+      py::arg("graph"), py::arg("tol"), py::arg("weight"),
+      "LPI mapping of a networkx graph's weighted adjacency matrix.");
+  m.def(
+      "lpi_report_line", [](py::handle lpi) { return vif::lpi_report_line(counts_of(lpi)); }, py::arg("lpi"));
+  m.def(
+      "lpi_title_part", [](py::handle lpi) { return vif::lpi_title_part(counts_of(lpi)); }, py::arg("lpi"));
+  m.def(
+      "eigenvalue_line",
+      [](py::array_t<double, py::array::c_style | py::array::forcecast> values) {
+        return vif::eigenvalue_line(std::span<const double>(values.data(), static_cast<std::size_t>(values.size())));
+      },
+      py::arg("eigenvalues"));
+}
+
+}  // namespace tessarin::bindings

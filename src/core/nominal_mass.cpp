@@ -1,0 +1,38 @@
+#include "core/nominal_mass.h"
+
+#include <GraphMol/Atom.h>
+
+#include "core/atom_index.h"
+#include "core/element_data.h"
+
+namespace tessarin::core {
+
+int nominal_mass(const RDKit::ROMol& mol, std::span<const int> indices) {
+  check_atom_indices(mol, indices);
+  int total = 0;
+  for (int i : indices) total += nominal_atom_mass(mol.getAtomWithIdx(i)->getAtomicNum());
+  return total;
+}
+
+int nominal_mass(const RDKit::ROMol& mol) {
+  int total = 0;
+  for (const RDKit::Atom* atom : mol.atoms()) total += nominal_atom_mass(atom->getAtomicNum());
+  return total;
+}
+
+double average_mass(const RDKit::ROMol& mol, std::span<const int> indices) {
+  check_atom_indices(mol, indices);
+  double total = 0.0;
+  for (int i : indices) total += mol.getAtomWithIdx(i)->getMass();
+  return total;
+}
+
+std::vector<int> atomic_numbers(const RDKit::ROMol& mol, std::span<const int> indices) {
+  check_atom_indices(mol, indices);
+  std::vector<int> out;
+  out.reserve(indices.size());
+  for (int i : indices) out.push_back(mol.getAtomWithIdx(i)->getAtomicNum());
+  return out;
+}
+
+}  // namespace tessarin::core

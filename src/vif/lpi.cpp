@@ -1,0 +1,74 @@
+#include "vif/lpi.h"
+
+#include <cmath>
+#include <string>
+
+#include "core/errors.h"
+#include "core/symmetric_eigen.h"
+
+namespace tessarin::vif {
+namespace {
+
+void check_entry(int n, const MatrixEntry& e) {
+  if (e.row < 0 || e.row >= n || e.col < 0 || e.col >= n) {
+    throw IndexOutOfRange("matrix entry (" + std::to_string(e.row) + ", " + std::to_string(e.col) +
+                          ") lies outside a graph of " + std::to_string(n) + " nodes");
+  }
+  if (!std::isfinite(e.weight)) {
+    throw InvalidInput("edge weight between nodes " + std::to_string(e.row) + " and " + std::to_string(e.col) +
+                       " is not a finite number");
+  }
+}
+
+Lpi lpi_of_column_major(int n, std::vector<double>& matrix, double tol) {
+  Lpi out;
+  thread_local core::SymmetricEigenSolver solver;
+  solver.eigenvalues(n, matrix, out.eigenvalues);
+  out.counts = count_signs(out.eigenvalues, tol);
+  return out;
+}
+
+}  // namespace
+
+LpiCounts count_signs(std::span<const double> eigenvalues, double tol) {
+  LpiCounts c;
+  for (double x : eigenvalues) {
+    if (x > tol) {
+      ++c.n_plus;
+    } else if (x < -tol) {
+      ++c.n_minus;
+    } else if (std::abs(x) <= tol) {
+      ++c.n_zero;
+    }
+  }
+  return c;
+}
+
+Lpi lpi_of_entries(int n, std::span<const MatrixEntry> entries, double tol) {
+  if (n < 0) throw InvalidInput("a graph cannot have a negative node count");
+  if (n == 0) return {};
+  const std::size_t un = static_cast<std::size_t>(n);
+  std::vector<double> matrix(un * un, 0.0);
+  for (const MatrixEntry& e : entries) {
+    check_entry(n, e);
+    matrix[static_cast<std::size_t>(e.col) * un + static_cast<std::size_t>(e.row)] += e.weight;
+  }
+  return lpi_of_column_major(n, matrix, tol);
+}
+
+Lpi lpi_of_undirected_edges(int n, std::span<const MatrixEntry> edges, double tol) {
+  if (n < 0) throw InvalidInput("a graph cannot have a negative node count");
+  if (n == 0) return {};
+  const std::size_t un = static_cast<std::size_t>(n);
+  std::vector<double> matrix(un * un, 0.0);
+  for (const MatrixEntry& e : edges) {
+    check_entry(n, e);
+    const auto r = static_cast<std::size_t>(e.row);
+    const auto c = static_cast<std::size_t>(e.col);
+    matrix[c * un + r] += e.weight;
+    if (r != c) matrix[r * un + c] += e.weight;
+  }
+  return lpi_of_column_major(n, matrix, tol);
+}
+
+}  // namespace tessarin::vif

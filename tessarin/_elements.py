@@ -1,0 +1,37 @@
+"""Element periods and nominal (integer) masses."""
+
+from functools import lru_cache
+
+from . import _native
+
+# atomic number -> mass number of the most common isotope; filled on demand.
+_NOMINAL_ISOTOPE = {}
+
+
+def element(symbol):
+    """Element record by symbol ("Cl") or atomic number (17).
+
+    The record has the attributes ``symbol``, ``atomic_number`` and ``period``.
+    An unknown symbol raises ValueError naming it.
+    """
+    return _native.element(symbol)
+
+
+@lru_cache(maxsize=None)
+def _get_period(symbol):
+    """Period of the element with this RDKit symbol (1 for H, 2 for C, 3 for Cl)."""
+    return element(symbol).period
+
+
+def _nominal_atom_mass(atomic_num):
+    """Nominal mass of one atom: the mass number of the most common isotope."""
+    mass = _NOMINAL_ISOTOPE.get(atomic_num)
+    if mass is None:
+        mass = _native.most_common_isotope(atomic_num)
+        _NOMINAL_ISOTOPE[atomic_num] = mass
+    return mass
+
+
+def _nominal_mass(mol, indices):
+    """Sum of the nominal masses of the atoms of ``mol`` at ``indices``."""
+    return sum(_nominal_atom_mass(z) for z in _native.atomic_numbers(mol, indices))

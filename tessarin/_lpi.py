@@ -1,0 +1,13 @@
+"""LPI of a weighted graph."""
+
+from . import _native
+
+
+def compute_lpi(graph, tol=1e-09, weight="weight"):
+    """Count the positive, zero and negative eigenvalues of ``graph``'s adjacency matrix.
+
+    Returns ``{"n+": int, "n0": int, "n-": int, "eigenvalues": ndarray}``, the
+    eigenvalues ascending. An eigenvalue counts as zero when ``|x| <= tol``.
+    Edges without the ``weight`` attribute count 1.
+    """
+    return _native.lpi(graph, float(tol), weight)

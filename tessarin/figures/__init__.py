@@ -1,0 +1,1 @@
+"""Matplotlib figures: the stick spectrum, the VIF graph and the panels."""
