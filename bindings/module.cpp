@@ -9,4 +9,5 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_vif(m);
   tessarin::bindings::register_layout(m);
   tessarin::bindings::register_ms(m);
+  tessarin::bindings::register_pubchem(m);
 }

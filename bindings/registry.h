@@ -10,5 +10,6 @@ void register_core(pybind11::module_& m);
 void register_vif(pybind11::module_& m);
 void register_layout(pybind11::module_& m);
 void register_ms(pybind11::module_& m);
+void register_pubchem(pybind11::module_& m);
 
 }  // namespace tessarin::bindings
