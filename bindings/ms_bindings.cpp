@@ -69,9 +69,12 @@ ms::SoftBondRef soft_ref_of(const RDKit::ROMol& mol, py::handle record) {
                            std::string(py::str(py::type::handle_of(order).attr("__name__"))));
     }
     py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(order.ptr()));
+    if (!as_int) throw py::error_already_set();
+    // Only "2 or more" matters, so orders far outside any real bond are clamped.
     int overflow = 0;
-    const long long o = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-    s.order = overflow > 0 ? 1'000'000 : overflow < 0 ? -1'000'000 : static_cast<int>(std::clamp(o, -1'000'000LL, 1'000'000LL));
+    long long o = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+    if (overflow != 0) o = overflow > 0 ? 1'000'000 : -1'000'000;
+    s.order = static_cast<int>(std::clamp(o, -1'000'000LL, 1'000'000LL));
   }
   return s;
 }

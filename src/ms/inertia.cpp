@@ -40,8 +40,6 @@ vif::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
   return vif::count_signs(values_, tol);
 }
 
-InertiaCounter::InertiaCounter(CoreCounter* core) : core_(core != nullptr ? core : &own_core_) {}
-
 vif::LpiCounts InertiaCounter::count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
                                      CountMethod method) {
   return run(graph, nullptr, static_cast<std::size_t>(graph.node_count()), removed, tol, method);
@@ -203,7 +201,7 @@ vif::LpiCounts InertiaCounter::peeled(const IndexGraph& graph, double tol) {
     }
     stats_.core_nodes += static_cast<int>(block_nodes_.size());
     ++stats_.core_blocks;
-    counts = counts + core_->count(CoreBlock{block_nodes_, block_entries_}, tol);
+    counts = counts + core().count(CoreBlock{block_nodes_, block_entries_}, tol);
   }
   return counts;
 }

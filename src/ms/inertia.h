@@ -80,8 +80,8 @@ struct PeelStats {
 class InertiaCounter {
  public:
   // `core` counts the peeled core blocks; null means an owned DenseCoreCounter.
-  // A caller-supplied counter must outlive this engine.
-  explicit InertiaCounter(CoreCounter* core = nullptr);
+  // A caller-supplied counter must outlive this engine (and its copies).
+  explicit InertiaCounter(CoreCounter* core = nullptr) : external_core_(core) {}
 
   // Counts of the whole graph with the edges `removed` (edge ids) left out.
   vif::LpiCounts count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
@@ -103,8 +103,10 @@ class InertiaCounter {
   vif::LpiCounts peeled(const IndexGraph& graph, double tol);
   bool active(int id, double weight, int other) const;
 
+  CoreCounter& core() { return external_core_ != nullptr ? *external_core_ : own_core_; }
+
+  CoreCounter* external_core_;
   DenseCoreCounter own_core_;
-  CoreCounter* core_;
   PeelStats stats_;
   core::SymmetricEigenSolver solver_;
   // Workspaces, sized to the graph on each call.
