@@ -1,0 +1,90 @@
+#include "ms/fragments.h"
+
+#include <GraphMol/Atom.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "core/atom_index.h"
+#include "core/errors.h"
+#include "core/fragment_formula.h"
+#include "core/nominal_mass.h"
+#include "core/number_format.h"
+#include "ms/atom_cuts.h"
+
+namespace tessarin::ms {
+
+FragmentTuple fragment_tuple(const RDKit::ROMol& mol, std::span<const int> piece) {
+  return {core::fragment_formula(mol, piece), core::python_round(core::average_mass(mol, piece), 2),
+          core::nominal_mass(mol, piece)};
+}
+
+std::vector<FragmentTuple> fragment_list(const RDKit::ROMol& mol, std::span<const std::vector<int>> pieces) {
+  std::vector<FragmentTuple> out;
+  out.reserve(pieces.size());
+  for (const std::vector<int>& piece : pieces) out.push_back(fragment_tuple(mol, piece));
+  std::stable_sort(out.begin(), out.end(), [](const FragmentTuple& x, const FragmentTuple& y) { return x.mz > y.mz; });
+  return out;
+}
+
+int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece) {
+  core::check_atom_indices(mol, piece);
+  return static_cast<int>(
+      std::count_if(piece.begin(), piece.end(), [&](int i) { return mol.getAtomWithIdx(i)->getAtomicNum() > 1; }));
+}
+
+std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBondRef> softs,
+                                             bool ring_fragmentation, double min_ring_fragment_mz) {
+  if (std::isnan(min_ring_fragment_mz)) throw InvalidInput("min_ring_fragment_mz must be a number, not NaN");
+  for (const SoftBondRef& s : softs) {
+    core::check_atom_index(mol, s.atom_u);
+    core::check_atom_index(mol, s.atom_v);
+  }
+
+  AtomGraph graph(mol);
+  std::vector<FragmentEntry> results;
+  std::set<AtomPair> seen_pairs;
+  std::vector<AtomPair> ring_pairs;
+
+  for (std::size_t i = 0; i < softs.size(); ++i) {
+    const SoftBondRef& s = softs[i];
+    const AtomPair pair = AtomPair::sorted(s.atom_u, s.atom_v);
+    if (!seen_pairs.insert(pair).second) continue;
+    if (!graph.has_bond(pair.a, pair.b)) continue;
+    std::string label = core::pair_label(s.sym_u, s.atom_u, s.sym_v, s.atom_v);
+    Cut cut = graph.cut(std::span<const AtomPair>(&pair, 1));
+    if (cut.split()) {
+      if (!s.order) throw MissingKey("soft bond record " + std::to_string(i) + " (" + label + ") has no order");
+      const int lighter = std::min(heavy_atom_count(mol, cut.pieces[0]), heavy_atom_count(mol, cut.pieces[1]));
+      // A multiple bond does not come off a lone heavy atom with only its hydrogens.
+      if (*s.order >= 2 && lighter == 1) continue;
+      results.push_back({std::move(label), true, "single", fragment_list(mol, cut.pieces)});
+    } else {
+      results.push_back({std::move(label), false, "single", std::nullopt});
+      ring_pairs.push_back(pair);
+    }
+  }
+
+  if (!ring_fragmentation) return results;
+  std::set<std::pair<int, int>> seen_double;
+  for (std::size_t a = 0; a < ring_pairs.size(); ++a) {
+    for (std::size_t b = a + 1; b < ring_pairs.size(); ++b) {
+      const AtomPair both[] = {ring_pairs[a], ring_pairs[b]};
+      Cut cut = graph.cut(both);
+      if (!cut.split()) continue;
+      std::vector<FragmentTuple> frags = fragment_list(mol, cut.pieces);
+      const int lo = std::min(frags[0].mz, frags[1].mz);
+      const int hi = std::max(frags[0].mz, frags[1].mz);
+      if (lo < min_ring_fragment_mz) continue;
+      if (!seen_double.insert({lo, hi}).second) continue;
+      std::string label = core::pair_label(mol, both[0].a, both[0].b) + " + " + core::pair_label(mol, both[1].a, both[1].b);
+      results.push_back({std::move(label), true, "ring", std::move(frags)});
+    }
+  }
+  return results;
+}
+
+}  // namespace tessarin::ms

@@ -1,0 +1,69 @@
+// Predicted EI-MS fragments of the molecular ion: every soft bond cut on its
+// own, and on request pairs of soft ring bonds cut together.
+#pragma once
+
+#include <GraphMol/ROMol.h>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tessarin::ms {
+
+// One piece of one cut.
+struct FragmentTuple {
+  std::string formula;  // C, H, then the other symbols in code-point order
+  double average_mass;  // sum of average atomic masses, correctly rounded to 2 decimals (ties to even)
+  int mz;               // nominal mass of the piece as a singly charged ion
+  bool operator==(const FragmentTuple&) const = default;
+};
+
+struct FragmentEntry {
+  std::string bond;  // "C1-O2" for a single cut, "C0-C1 + C3-C4" for a ring double cut
+  bool split = false;
+  std::string mode;  // "single" or "ring"
+  std::optional<std::vector<FragmentTuple>> fragments;  // m/z descending; none when not split
+};
+
+// What the fragment predictor reads from a soft bond record. The symbols are
+// used as given, for the label only. `order` is needed only when the cut
+// splits; a record without one then throws MissingKey.
+struct SoftBondRef {
+  int atom_u = 0;
+  int atom_v = 0;
+  std::string sym_u;
+  std::string sym_v;
+  std::optional<int> order;
+};
+
+// Tuple of one piece (atom indices of `mol`, each once).
+FragmentTuple fragment_tuple(const RDKit::ROMol& mol, std::span<const int> piece);
+
+// Tuples of several pieces, sorted by m/z descending; equal m/z keep the
+// order of `pieces`.
+std::vector<FragmentTuple> fragment_list(const RDKit::ROMol& mol, std::span<const std::vector<int>> pieces);
+
+// Atoms of the piece with atomic number above 1.
+int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece);
+
+// Fragment entries of the soft bonds of `mol` (explicit hydrogens expected).
+//
+// Single cuts, in record order: a second record of an atom pair is ignored;
+// a pair that is not bonded is skipped. A cut that divides the connected
+// part holding the bond into two gives a split entry with both pieces,
+// except that a bond of order >= 2 is not cut where one side would hold a
+// single heavy atom (no entry at all). Any other bond lies in a ring: a
+// non-split entry, and the pair becomes a ring pair.
+//
+// Ring double cuts, only with `ring_fragmentation`: every two ring pairs
+// that lie in one connected part and divide it into two give a "ring"
+// entry, unless the lighter piece's m/z is below `min_ring_fragment_mz` or
+// the same two m/z values were already reported.
+//
+// Throws IndexOutOfRange for a record atom outside the molecule,
+// InvalidInput for a NaN floor, MissingKey as said for `order`.
+std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBondRef> softs,
+                                             bool ring_fragmentation, double min_ring_fragment_mz);
+
+}  // namespace tessarin::ms

@@ -1,0 +1,124 @@
+// Count-only LPI: the numbers of positive, zero and negative eigenvalues of a
+// graph's adjacency matrix, without the eigenvalues themselves.
+//
+// Two ways to the same counts:
+//  - dense: build the matrix, take its eigenvalues (LAPACK dsyevd, as
+//    compute_lpi does) and classify them against `tol`;
+//  - peeled: exact reduction by Sylvester's law of inertia first. A node u
+//    with zero diagonal and exactly one neighbour v (edge weight w != 0)
+//    forms with v a 2x2 block of determinant -w^2 < 0, and the Schur
+//    complement update of that block on the rest of the graph is zero, so
+//    inertia(G) = inertia(G - u - v) + (1, 0, 1). An isolated node adds
+//    (0, 1, 0), and connected components add up. Peeling pendant pairs
+//    (every hydrogen starts one) removes whole acyclic parts; only the ring
+//    cores are left, and each connected core block is counted densely.
+//
+// The peeled counts are exact inertia while the dense ones classify computed
+// eigenvalues against `tol`; the two agree when no eigenvalue lies near the
+// threshold, which is what peeling_applies() guards (see there). The dense
+// path is the reference the peeled one is tested and benchmarked against.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "core/symmetric_eigen.h"
+#include "ms/index_graph.h"
+#include "vif/lpi.h"
+
+namespace tessarin::ms {
+
+enum class CountMethod {
+  automatic,  // peeled where peeling_applies(), dense otherwise
+  dense,      // eigenvalues of the whole (sub)graph
+  peeled,     // pendant-pair peeling, dense count of the remaining core only
+};
+
+// True when the peeled count may stand in for the dense one: no self-loops
+// (peeling needs a zero diagonal), 0 < tol <= 1e-6, and every non-zero edge
+// weight of magnitude within [1e-3, 1e3], so that exact zero eigenvalues stay
+// far below tol in the dense computation and non-zero ones far above it.
+bool peeling_applies(const IndexGraph& graph, double tol);
+
+// One connected block of a peeled core, in canonical form: global node ids
+// ascending, and the block's edges as (row, col, weight) in local indices
+// with row > col, sorted by row then col. Equal node sets with equal
+// weighted edges give equal blocks, so a block can key a memo.
+struct CoreBlock {
+  std::span<const int> nodes;
+  std::span<const vif::MatrixEntry> entries;
+};
+
+// Counts the eigenvalue signs of one core block.
+class CoreCounter {
+ public:
+  virtual ~CoreCounter() = default;
+  virtual vif::LpiCounts count(const CoreBlock& block, double tol) = 0;
+};
+
+// The plain dense count of a block, with reusable buffers.
+class DenseCoreCounter final : public CoreCounter {
+ public:
+  vif::LpiCounts count(const CoreBlock& block, double tol) override;
+
+ private:
+  core::SymmetricEigenSolver solver_;
+  std::vector<double> matrix_;
+  std::vector<double> values_;
+};
+
+// Sizes seen by the last peeled count, for benchmarks and tests.
+struct PeelStats {
+  int active_nodes = 0;  // nodes of the (sub)graph counted
+  int core_nodes = 0;    // nodes left for the dense count after peeling
+  int core_blocks = 0;   // connected blocks among them
+};
+
+// Reusable count-only engine. Keeps its workspaces between calls, so one
+// instance serves many tests on graphs of similar size. Not thread-safe.
+class InertiaCounter {
+ public:
+  // `core` counts the peeled core blocks; null means an owned DenseCoreCounter.
+  // A caller-supplied counter must outlive this engine (and its copies).
+  explicit InertiaCounter(CoreCounter* core = nullptr) : external_core_(core) {}
+
+  // Counts of the whole graph with the edges `removed` (edge ids) left out.
+  vif::LpiCounts count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
+                       CountMethod method = CountMethod::automatic);
+
+  // Counts of the subgraph induced by `nodes` (each a node of the graph,
+  // none twice) with the edges `removed` left out. The dense path builds its
+  // matrix with rows in the order of `nodes`.
+  vif::LpiCounts count_induced(const IndexGraph& graph, std::span<const int> nodes,
+                               std::span<const std::size_t> removed, double tol,
+                               CountMethod method = CountMethod::automatic);
+
+  const PeelStats& last_peel() const { return stats_; }
+
+ private:
+  vif::LpiCounts run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
+                     std::span<const std::size_t> removed, double tol, CountMethod method);
+  vif::LpiCounts dense(const IndexGraph& graph, const int* nodes, std::size_t node_count, double tol);
+  vif::LpiCounts peeled(const IndexGraph& graph, double tol);
+  bool active(int id, double weight, int other) const;
+
+  CoreCounter& core() { return external_core_ != nullptr ? *external_core_ : own_core_; }
+
+  CoreCounter* external_core_;
+  DenseCoreCounter own_core_;
+  PeelStats stats_;
+  core::SymmetricEigenSolver solver_;
+  // Workspaces, sized to the graph on each call.
+  std::vector<char> alive_;
+  std::vector<char> edge_off_;
+  std::vector<int> degree_;
+  std::vector<int> local_;
+  std::vector<int> stack_;
+  std::vector<int> block_nodes_;
+  std::vector<vif::MatrixEntry> block_entries_;
+  std::vector<double> matrix_;
+  std::vector<double> values_;
+};
+
+}  // namespace tessarin::ms

@@ -1,0 +1,40 @@
+// Soft bonds: bond edges whose deletion leaves the LPI counts unchanged.
+//
+// Each candidate is tested against the intact graph with only its own edge
+// left out; the graph itself is never edited (the edge is masked in the
+// count), so it is the same before, during and after a call, also when the
+// call fails.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "ms/index_graph.h"
+#include "ms/inertia.h"
+#include "vif/lpi.h"
+#include "vif/orbital_graph.h"
+
+namespace tessarin::ms {
+
+// Positions in `candidates` whose edge is soft, ascending. A candidate is the
+// id of the edge to leave out, or nullopt for a bond without an edge in the
+// graph (never soft, costs no count). The counts of each test are compared
+// with `baseline` (n+, n0 and n- all equal). Throws InvalidInput for a NaN
+// `tol` or when `method` is peeled where peeling_applies() is false.
+std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
+                                             std::span<const std::optional<std::size_t>> candidates,
+                                             vif::LpiCounts baseline, double tol,
+                                             CountMethod method = CountMethod::automatic);
+
+// Indices into `bonds` (in order) of the soft records. A record whose two
+// nodes are not joined by an edge is skipped; a record naming a node outside
+// the graph throws IndexOutOfRange. Two records of the same node pair are
+// tested (and reported) separately. `baseline` is the LPI of the intact
+// graph computed with the same `tol`.
+std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
+                                           vif::LpiCounts baseline, double tol,
+                                           CountMethod method = CountMethod::automatic);
+
+}  // namespace tessarin::ms
