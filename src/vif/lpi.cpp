@@ -31,15 +31,13 @@ Lpi lpi_of_column_major(int n, std::vector<double>& matrix, double tol) {
 }  // namespace
 
 LpiCounts count_signs(std::span<const double> eigenvalues, double tol) {
+  // Three independent tests: with a negative tol the classes overlap, and a
+  // value may count twice, exactly as the three counts are defined.
   LpiCounts c;
   for (double x : eigenvalues) {
-    if (x > tol) {
-      ++c.n_plus;
-    } else if (x < -tol) {
-      ++c.n_minus;
-    } else if (std::abs(x) <= tol) {
-      ++c.n_zero;
-    }
+    if (x > tol) ++c.n_plus;
+    if (std::abs(x) <= tol) ++c.n_zero;
+    if (x < -tol) ++c.n_minus;
   }
   return c;
 }

@@ -28,7 +28,8 @@ struct MatrixEntry {
   double weight = 0.0;
 };
 
-// Classify eigenvalues: > tol positive, |x| <= tol zero, < -tol negative.
+// Count eigenvalues > tol, with |x| <= tol, and < -tol. For tol >= 0 the
+// three counts partition the eigenvalues.
 LpiCounts count_signs(std::span<const double> eigenvalues, double tol);
 
 // LPI of the n x n matrix made by summing `entries` into a zero matrix. The

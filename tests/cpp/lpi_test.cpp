@@ -44,6 +44,8 @@ TEST(Lpi, ToleranceBoundaryCountsAsZero) {
   std::vector<MatrixEntry> diagonal{{0, 0, tol}, {1, 1, -tol}, {2, 2, 0.2500001}, {3, 3, -0.2500001}};
   EXPECT_EQ(lpi_of_entries(4, diagonal, tol).counts, (LpiCounts{1, 2, 1}));
   EXPECT_EQ(count_signs(std::vector<double>{-1.0, 0.0, 1e-9, -1e-9, 2e-9}, 1e-9), (LpiCounts{1, 3, 1}));
+  // A negative tolerance makes the classes overlap: 0 is both above -0.5 and below 0.5.
+  EXPECT_EQ(count_signs(std::vector<double>{0.0}, -0.5), (LpiCounts{1, 0, 1}));
 }
 
 TEST(Lpi, MethaneLikeStarHasTheExpectedSpectrum) {
