@@ -79,18 +79,22 @@ bool no_pending_signal() {
   throw py::error_already_set();
 }
 
+// Bytes from the wire as text; bytes that are not UTF-8 become U+FFFD.
+py::str lenient_text(const std::string& bytes, std::size_t size) {
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(size), "replace");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
 // json.JSONDecodeError(reason, body as text, character offset of the failure).
+// The reason quotes what was read, so it may hold bytes that are not UTF-8.
 [[noreturn]] void raise_decode_error(const pubchem::MalformedReply& e) {
   const std::string& body = e.body();
-  const auto decode = [](const std::string& bytes, std::size_t size) {
-    PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(size), "replace");
-    if (text == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(text);
-  };
-  const py::str doc = decode(body, body.size());
-  const std::size_t pos = py::len(decode(body, std::min(e.offset(), body.size())));
+  const py::str doc = lenient_text(body, body.size());
+  const std::size_t pos = py::len(lenient_text(body, std::min(e.offset(), body.size())));
+  const py::str reason = lenient_text(e.reason(), e.reason().size());
   const py::object error_type = py::module_::import("json").attr("JSONDecodeError");
-  const py::object error = error_type(e.reason(), doc, pos);
+  const py::object error = error_type(reason, doc, pos);
   PyErr_SetObject(error_type.ptr(), error.ptr());
   throw py::error_already_set();
 }
