@@ -24,13 +24,10 @@ PATH = "/rest/pug/compound/{}/{}/property/SMILES/JSON"
     ("glycine", "name", "glycine"),
     ("lactic acid", "name", "lactic%20acid"),
     ("a/b?c#d", "name", "a%2Fb%3Fc%23d"),
-    ("50% ethanol+water", "name", "50%25%20ethanol%2Bwater"),
     ("β-alanine", "name", "%CE%B2-alanine"),
     ("..", "name", "%2E%2E"),
-    (" water", "name", "%20water"),
     (962, "cid", "962"),
     (np.int64(750), "cid", "750"),
-    ("1176", "cid", "1176"),
 ])
 def test_query_is_one_path_segment(pubchem_server, query, by, segment):
     try:
@@ -58,10 +55,8 @@ def test_lookup_kind_is_checked_before_anything_is_sent(pubchem_server, by):
 @pytest.mark.parametrize("records, expected", [
     ([{"CID": 1, "SMILES": "", "IsomericSMILES": "C[C@H](N)O"}], ("C[C@H](N)O", 1)),
     ([{"CID": 2, "ConnectivitySMILES": "CCO"}], ("CCO", 2)),
-    ([{"SMILES": None, "IsomericSMILES": "", "ConnectivitySMILES": "C"}], ("C", None)),
-    ([{"SMILES": 5, "IsomericSMILES": "N"}], ("N", None)),
+    ([{"SMILES": None, "IsomericSMILES": 5, "ConnectivitySMILES": "C"}], ("C", None)),
     ([{"IsomericSMILES": "N[C@@H](C)C(=O)O", "SMILES": "NC(C)C(=O)O", "CID": 5950}], ("NC(C)C(=O)O", 5950)),
-    ([{"SMILES": "O"}], ("O", None)),
     ([{"CID": None, "SMILES": "O"}], ("O", None)),
     ([{"CID": 3, "SMILES": "CC"}, {"CID": 4, "SMILES": "CCC"}], ("CC", 3)),
     ([{"CID": 2**62, "SMILES": "C"}], ("C", 2**62)),
@@ -90,9 +85,7 @@ def test_status_and_empty_table_errors(pubchem_server, status, body, message):
     '{"CID": 7, "Title": "it\'s \\"quoted\\"", "SMILES": ""}',
     '{"Title": "tab\\there, \\u200b, \\u00e9, \\ud83d\\ude00, back\\\\slash", "IUPACName": "it\'s"}',
     '{"n": [1, 2.50, -0.0, 1e-7, 1E20, 12345678901234567, true, false, null], "o": {"b": {"c": []}, "a": {}}}',
-    '{"SMILES": null, "IsomericSMILES": 12, "ConnectivitySMILES": "", "CID": 9}',
     '{"z": 1, "a": 2, "z": 3}',
-    '{}',
 ])
 def test_missing_smiles_shows_the_record_as_python_writes_it(pubchem_server, body):
     pubchem_server.add("name", "x", f'{{"PropertyTable": {{"Properties": [{body}, {{"SMILES": "O"}}]}}}}')
@@ -119,11 +112,8 @@ def test_body_that_is_not_json_raises_json_decode_error(pubchem_server, body, po
 
 
 @pytest.mark.parametrize("body", [
-    "[]", "null", '"O"', '{"PropertyTable": []}', '{"PropertyTable": null}',
-    '{"PropertyTable": {"Properties": {"SMILES": "O"}}}', '{"PropertyTable": {"Properties": ["O"]}}',
-    '{"PropertyTable": {"Properties": [{"CID": "962", "SMILES": "O"}]}}',
-    '{"PropertyTable": {"Properties": [{"CID": 9.5, "SMILES": "O"}]}}',
-    '{"PropertyTable": {"Properties": [{"CID": true, "SMILES": "O"}]}}',
+    "null", '{"PropertyTable": []}', '{"PropertyTable": {"Properties": {"SMILES": "O"}}}',
+    '{"PropertyTable": {"Properties": ["O"]}}', '{"PropertyTable": {"Properties": [{"CID": "962", "SMILES": "O"}]}}',
 ])
 def test_reply_of_the_wrong_shape_is_a_value_error(pubchem_server, body):
     pubchem_server.add("name", "x", body)
@@ -134,16 +124,13 @@ def test_reply_of_the_wrong_shape_is_a_value_error(pubchem_server, body):
 @pytest.mark.parametrize("kwargs, error", [
     ({"query": True, "by": "cid"}, TypeError),
     ({"query": 962.0, "by": "cid"}, TypeError),
-    ({"query": None}, TypeError),
     ({"query": b"water"}, TypeError),
     ({"query": "\ud800"}, UnicodeEncodeError),
     ({"timeout": 0}, ValueError),
-    ({"timeout": -1.0}, ValueError),
     ({"timeout": math.nan}, ValueError),
     ({"timeout": math.inf}, ValueError),
     ({"timeout": None}, TypeError),
     ({"timeout": "20"}, TypeError),
-    ({"timeout": True}, TypeError),
 ])
 def test_bad_arguments_are_rejected_before_sending(pubchem_server, kwargs, error):
     with pytest.raises(error):
