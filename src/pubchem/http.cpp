@@ -95,6 +95,8 @@ void set_option(CURL* handle, CURLoption option, Value value) {
 
 HttpReply http_get(const std::string& url, double timeout_seconds, const KeepGoing& keep_going) {
   const long timeout_ms = timeout_in_ms(timeout_seconds);
+  // libcurl reads the URL as a C string: a NUL would silently cut it short.
+  if (url.find('\0') != std::string::npos) throw InvalidInput("cannot request a URL holding a NUL character");
   init_curl_once();
   Handle handle(curl_easy_init(), &curl_easy_cleanup);
   if (!handle) throw std::runtime_error("libcurl could not create a transfer");

@@ -42,7 +42,7 @@ inline constexpr std::size_t kMaxReplyBytes = std::size_t{16} << 20;
 using KeepGoing = std::function<bool()>;
 
 // One GET of `url` (http:// or https:// only; other schemes, and malformed
-// URLs, throw InvalidInput). `timeout_seconds` bounds the whole exchange,
+// URLs or URLs holding a NUL, throw InvalidInput). `timeout_seconds` bounds the whole exchange,
 // connection included; it must be positive and finite (else InvalidInput).
 // Redirects are followed (at most 5), to http or https only, and never from
 // https down to plain http. HTTPS peers and host names are verified against

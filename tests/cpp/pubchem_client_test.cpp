@@ -86,6 +86,7 @@ TEST(PubchemHttp, FailuresAreToldApart) {
   }
   EXPECT_THROW(http_get("file:///etc/passwd", 5), InvalidInput);
   EXPECT_THROW(http_get("gopher://127.0.0.1/", 5), InvalidInput);
+  EXPECT_THROW(http_get(std::string("http://127.0.0.1:1/\0/x", 22), 5), InvalidInput);
 
   SilentListener silent;
   auto start = std::chrono::steady_clock::now();

@@ -147,10 +147,12 @@ def test_base_url_is_read_at_each_call(pubchem_server, monkeypatch):
         assert len(pubchem_server.paths) == 1 and len(other.paths) == 1
     finally:
         other.close()
-    for base, error in [("file:///etc", ValueError), ("ftp://127.0.0.1/rest", ValueError), (None, TypeError)]:
+    for base, error in [("file:///etc", ValueError), ("ftp://127.0.0.1/rest", ValueError), (None, TypeError),
+                        (pubchem_server.base + "\0/elsewhere", ValueError)]:
         monkeypatch.setattr(tessarin, "PUBCHEM_REST", base)
         with pytest.raises(error):
             fetch("passwd")
+    assert len(pubchem_server.paths) == 1
 
 
 def test_transport_failures(pubchem_server, monkeypatch):
