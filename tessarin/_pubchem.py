@@ -1,15 +1,31 @@
 """SMILES by compound name or CID from the PubChem PUG REST service."""
 
-from ._pending import not_built
+import sys
+
+from . import _native
 
 PUBCHEM_REST = "https://pubchem.ncbi.nlm.nih.gov/rest/pug/compound"
 
 
 def fetch_smiles_from_pubchem(query, by="name", timeout=20):
-    """(SMILES, CID) of a compound looked up by name or CID."""
-    not_built("fetch_smiles_from_pubchem")
+    """(SMILES, CID) of a compound looked up by name or CID.
+
+    ``by`` is ``"name"`` or ``"cid"``; ``query`` a compound name (``str``) or a
+    CID (``int`` or numeric ``str``), sent as one path segment of the request
+    to ``tessarin.PUBCHEM_REST`` (read at each call). ``timeout`` bounds the
+    whole exchange, in seconds. The CID is ``None`` when the record has none.
+
+    Raises ``ValueError`` when PubChem answers with another status than 200,
+    with no record or with a record without SMILES (``json.JSONDecodeError``
+    when the body is not JSON), ``ConnectionError`` when PubChem cannot be
+    reached and ``TimeoutError`` when it does not answer in time.
+    """
+    base = sys.modules[__package__].PUBCHEM_REST
+    return _native.fetch_smiles(base, by, query, timeout)
 
 
 def VIF_from_pubchem(query, by="name", **vif_kwargs):
     """Look a compound up on PubChem and run ``VIF`` on its SMILES."""
-    not_built("VIF_from_pubchem")
+    smiles, cid = fetch_smiles_from_pubchem(query, by=by)
+    print(f"[PubChem] '{query}' -> CID {cid} -> SMILES: {smiles}")
+    return sys.modules[__package__].VIF(smiles, **vif_kwargs)

@@ -1,0 +1,30 @@
+// The PUG REST request of one SMILES lookup.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tessarin::pubchem {
+
+// Message of the error raised for a lookup kind other than "name" or "cid".
+inline constexpr std::string_view kBadLookupKind = "by parametresi 'name' veya 'cid' olmalı";
+
+// True for the two lookup kinds the service is asked with: "name" and "cid"
+// (exact, case-sensitive).
+bool is_lookup_kind(std::string_view by);
+
+// Throws InvalidInput with kBadLookupKind unless is_lookup_kind(by).
+void check_lookup_kind(std::string_view by);
+
+// `text` as one URL path segment: every byte except the unreserved characters
+// A-Z a-z 0-9 - . _ ~ becomes %XX (upper-case hex), so "/", "?", "#", "%" and
+// blanks inside a compound name stay inside the segment. Non-ASCII names are
+// encoded from their UTF-8 bytes. The segments "." and ".." are written as
+// "%2E" and "%2E%2E", so they cannot climb the path either.
+std::string encode_path_segment(std::string_view text);
+
+// base + "/" + by + "/" + encoded query + "/property/SMILES/JSON". The base is
+// used as given. Checks the lookup kind first.
+std::string request_url(std::string_view base, std::string_view by, std::string_view query);
+
+}  // namespace tessarin::pubchem
