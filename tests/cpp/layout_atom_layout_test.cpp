@@ -1,0 +1,224 @@
+#include "layout/atom_layout.h"
+
+#include <GraphMol/Depictor/RDDepictor.h>
+#include <GraphMol/MolOps.h>
+#include <GraphMol/ROMol.h>
+#include <GraphMol/RWMol.h>
+#include <GraphMol/SmilesParse/SmilesParse.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "layout/refinement.h"
+
+namespace tessarin::layout {
+namespace {
+
+double distance(Point2 a, Point2 b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+std::unique_ptr<RDKit::RWMol> prepared(const std::string& smiles) {
+  std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(smiles));
+  RDKit::MolOps::addHs(*mol);
+  return mol;
+}
+
+std::vector<BondPair> bonds_of(const RDKit::ROMol& mol) {
+  std::vector<BondPair> bonds;
+  for (const RDKit::Bond* b : mol.bonds()) {
+    bonds.push_back({static_cast<int>(b->getBeginAtomIdx()), static_cast<int>(b->getEndAtomIdx())});
+  }
+  return bonds;
+}
+
+TEST(AtomLayout, HydrogenMoleculeEndsOneBondLengthApartOnTheXAxis) {
+  // CoordGen places both atoms of H2 at NaN; the layout falls back to RDKit's own depictor.
+  auto mol = prepared("[H][H]");
+  const AtomLayout result = compute_atom_layout(*mol);
+  ASSERT_EQ(result.coords.size(), 2u);
+  const double left = std::min(result.coords[0].x, result.coords[1].x);
+  const double right = std::max(result.coords[0].x, result.coords[1].x);
+  EXPECT_NEAR(left, -0.75, 1e-12);
+  EXPECT_NEAR(right, 0.75, 1e-12);
+  EXPECT_EQ(result.coords[0].y, 0.0);
+  EXPECT_EQ(result.coords[1].y, 0.0);
+  EXPECT_TRUE(RDDepict::preferCoordGen) << "the fallback must not switch CoordGen off";
+}
+
+TEST(AtomLayout, BondLengthDeviationShrinksByOneMinusTwiceTheSpringConstantPerIteration) {
+  const std::vector<BondPair> bond{{0, 1}};
+  for (int iterations : {1, 2, 5}) {
+    LayoutParams p;
+    p.n_iter = iterations;
+    const std::vector<Point2> out = refine_layout({{0.0, 0.0}, {1.0, 0.0}}, bond, std::vector<int>{0, 0}, p);
+    EXPECT_NEAR(distance(out[0], out[1]), 1.5 - 0.5 * std::pow(0.88, iterations), 1e-12);
+  }
+}
+
+TEST(AtomLayout, OneAtomMoleculeKeepsRdkitsPositionUncentred) {
+  std::unique_ptr<RDKit::RWMol> water(RDKit::SmilesToMol("O"));
+  RDKit::ROMol copy(*water);
+  const std::vector<Point2> depicted = depict_2d(copy);
+  const AtomLayout result = compute_atom_layout(*water);
+  EXPECT_EQ(result.coords, depicted);
+  EXPECT_EQ(result.ranks, (std::vector<int>{0}));
+
+  // The same holds for a single row handed to the refinement, whatever its position.
+  EXPECT_EQ(refine_layout({{3.0, 4.0}}, {}, std::vector<int>{0}, LayoutParams{}),
+            (std::vector<Point2>{{3.0, 4.0}}));
+}
+
+TEST(AtomLayout, GivesTheMoleculeItsDepictionAndReturnsItsSymmetryClasses) {
+  auto mol = prepared("OC(=O)c1ccccc1");
+  RDKit::ROMol copy(*mol);
+  const std::vector<Point2> depicted = depict_2d(copy);
+  const AtomLayout result = compute_atom_layout(*mol);
+  ASSERT_EQ(mol->getNumConformers(), 1u);
+  const RDKit::Conformer& conf = mol->getConformer();
+  for (unsigned i = 0; i < mol->getNumAtoms(); ++i) {
+    EXPECT_EQ(conf.getAtomPos(i).x, depicted[i].x);
+    EXPECT_EQ(conf.getAtomPos(i).y, depicted[i].y);
+  }
+  EXPECT_EQ(result.ranks, symmetry_classes(*mol));
+  EXPECT_TRUE(RDDepict::preferCoordGen);
+}
+
+TEST(AtomLayout, EqualInputsGiveBitIdenticalLayouts) {
+  auto a = prepared("CC(C)Cc1ccc(cc1)C(C)C(=O)O");
+  auto b = prepared("CC(C)Cc1ccc(cc1)C(C)C(=O)O");
+  const AtomLayout first = compute_atom_layout(*a);
+  EXPECT_EQ(compute_atom_layout(*a).coords, first.coords);
+  EXPECT_EQ(compute_atom_layout(*b).coords, first.coords);
+}
+
+TEST(AtomLayout, WithoutIterationsItIsTheDepictionAlignedAndMirrored) {
+  auto mol = prepared("CC(=O)Nc1ccc(O)cc1");
+  LayoutParams p;
+  p.n_iter = 0;
+  const AtomLayout result = compute_atom_layout(*mol, p);
+  std::vector<Point2> expected = depict_2d(*mol);
+  expected = pca_align(expected);
+  enforce_mirror(expected, result.ranks, 1);
+  enforce_mirror(expected, result.ranks, 0);
+  EXPECT_EQ(result.coords, expected);
+}
+
+TEST(AtomLayout, SymmetricMoleculeComesOutMirrorSymmetricAndAligned) {
+  auto mol = prepared("CC(C)(C)C");  // neopentane
+  const AtomLayout result = compute_atom_layout(*mol);
+  const auto& c = result.coords;
+  double var_x = 0.0, var_y = 0.0;
+  for (const Point2& p : c) {
+    var_x += p.x * p.x;
+    var_y += p.y * p.y;
+  }
+  EXPECT_GE(var_x, var_y);
+  // Every row off the y axis has a same-class partner at its exact mirror image.
+  for (std::size_t i = 0; i < c.size(); ++i) {
+    if (c[i].x == 0.0) continue;
+    bool found = false;
+    for (std::size_t j = 0; j < c.size(); ++j) {
+      found |= result.ranks[j] == result.ranks[i] && c[j].x == -c[i].x && c[j].y == c[i].y;
+    }
+    EXPECT_TRUE(found) << "atom " << i;
+  }
+  // Bonds end near their rest length (crowded hydrogens stretch them somewhat).
+  for (const BondPair& b : bonds_of(*mol)) EXPECT_NEAR(distance(c[b.begin], c[b.end]), 1.5, 0.3);
+}
+
+TEST(AtomLayout, CoincidentAtomsArePushedApartTheSameWayEveryTime) {
+  const std::vector<Point2> start{{0.0, 0.0}, {0.0, 0.0}, {0.0, 0.0}, {2.0, 1.0}};
+  // Left on one point they would never feel each other (no direction to push along).
+  LayoutParams p;
+  p.n_iter = 60;
+  const std::vector<int> ranks{0, 1, 2, 3};
+  const std::vector<Point2> out = refine_layout(start, {}, ranks, p);
+  for (int i = 0; i < 3; ++i) {
+    for (int j = i + 1; j < 4; ++j) EXPECT_GT(distance(out[i], out[j]), 0.5) << i << "," << j;
+  }
+  EXPECT_EQ(refine_layout(start, {}, ranks, p), out);
+}
+
+TEST(AtomLayout, RepulsionActsOnlyOnNonBondedPairsCloserThanTheCutOff) {
+  // Two unbonded atoms 1.0 apart: with min_nb = 1.5 * 1.2 = 1.8 each step adds 2 * k_rep * (1.8 - L).
+  LayoutParams p;
+  p.n_iter = 1;
+  const std::vector<int> ranks{0, 1};
+  std::vector<Point2> out = refine_layout({{0.0, 0.0}, {1.0, 0.0}}, {}, ranks, p);
+  EXPECT_NEAR(distance(out[0], out[1]), 1.0 + 2 * 0.05 * 0.8, 1e-12);
+  // 2.0 apart is beyond 1.8: nothing happens ...
+  out = refine_layout({{0.0, 0.0}, {2.0, 0.0}}, {}, ranks, p);
+  EXPECT_NEAR(distance(out[0], out[1]), 2.0, 1e-12);
+  // ... unless a longer bond length moves the cut-off out to 2.4.
+  p.target_bond_len = 2.0;
+  out = refine_layout({{0.0, 0.0}, {2.0, 0.0}}, {}, ranks, p);
+  EXPECT_NEAR(distance(out[0], out[1]), 2.0 + 2 * 0.05 * 0.4, 1e-12);
+  // With repulsion_factor 1.0 only pairs closer than one bond length repel.
+  p.target_bond_len = 1.5;
+  p.repulsion_factor = 1.0;
+  out = refine_layout({{0.0, 0.0}, {1.6, 0.0}}, {}, ranks, p);
+  EXPECT_NEAR(distance(out[0], out[1]), 1.6, 1e-12);
+}
+
+// Random layouts: sprawling and crowded, with chains of bonds, some atoms far
+// out (so the cell grid has to widen its cells) and many relaxation steps.
+std::vector<Point2> random_layout(std::mt19937_64& rng, int n, double box) {
+  std::uniform_real_distribution<double> coord(-box, box);
+  std::vector<Point2> coords(n);
+  for (Point2& p : coords) p = {coord(rng), coord(rng)};
+  return coords;
+}
+
+TEST(AtomLayout, NeighbourListAndExhaustiveSearchGiveIdenticalResults) {
+  std::mt19937_64 rng(7);
+  struct Case {
+    int n;
+    double box;
+    double repulsion_factor;
+  };
+  for (const Case& c : {Case{30, 2.0, 1.2}, Case{150, 12.0, 1.2}, Case{120, 6.0, 2.5}, Case{80, 40.0, 1.2}}) {
+    std::vector<Point2> start = random_layout(rng, c.n, c.box);
+    start.push_back({500.0, -300.0});  // an outlier stretches the grid
+    const int n = c.n + 1;
+    std::vector<BondPair> bonds;
+    for (int i = 1; i < n; ++i) {
+      if (i % 4 != 0) bonds.push_back({i - 1, i});
+    }
+    std::vector<int> ranks(n);
+    for (int i = 0; i < n; ++i) ranks[i] = i % 5;
+    LayoutParams p;
+    p.n_iter = 300;
+    p.repulsion_factor = c.repulsion_factor;
+    const auto listed = refine_layout(start, bonds, ranks, p, PairSearch::neighbour_list);
+    const auto exhaustive = refine_layout(start, bonds, ranks, p, PairSearch::all_pairs);
+    EXPECT_EQ(listed, exhaustive) << "n " << n << " box " << c.box;
+  }
+}
+
+TEST(AtomLayout, RefusesBadParametersAndReportsADivergingRelaxation) {
+  auto mol = prepared("CCO");
+  const auto bad = [&](auto change) {
+    LayoutParams p;
+    change(p);
+    return p;
+  };
+  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.n_iter = -1; })), InvalidInput);
+  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.target_bond_len = 0.0; })), InvalidInput);
+  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.k_rep = NAN; })), InvalidInput);
+  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.repulsion_factor = INFINITY; })),
+               InvalidInput);
+  // A spring constant above 1 overshoots more every step, until the numbers overflow.
+  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.k_attr = 3.0; })), InvalidInput);
+
+  EXPECT_THROW(refine_layout({{0, 0}, {1, 0}}, std::vector<BondPair>{{0, 2}}, std::vector<int>{0, 0}, {}),
+               IndexOutOfRange);
+  EXPECT_THROW(refine_layout({{0, 0}, {1, 0}}, {}, std::vector<int>{0}, {}), InvalidInput);
+  EXPECT_THROW(refine_layout({{0, 0}, {NAN, 0}}, {}, std::vector<int>{0, 1}, {}), InvalidInput);
+}
+
+}  // namespace
+}  // namespace tessarin::layout
