@@ -27,14 +27,6 @@ std::unique_ptr<RDKit::RWMol> prepared(const std::string& smiles) {
   return mol;
 }
 
-std::vector<BondPair> bonds_of(const RDKit::ROMol& mol) {
-  std::vector<BondPair> bonds;
-  for (const RDKit::Bond* b : mol.bonds()) {
-    bonds.push_back({static_cast<int>(b->getBeginAtomIdx()), static_cast<int>(b->getEndAtomIdx())});
-  }
-  return bonds;
-}
-
 TEST(AtomLayout, HydrogenMoleculeEndsOneBondLengthApartOnTheXAxis) {
   // CoordGen places both atoms of H2 at NaN; the layout falls back to RDKit's own depictor.
   auto mol = prepared("[H][H]");
@@ -72,29 +64,6 @@ TEST(AtomLayout, OneAtomMoleculeKeepsRdkitsPositionUncentred) {
             (std::vector<Point2>{{3.0, 4.0}}));
 }
 
-TEST(AtomLayout, GivesTheMoleculeItsDepictionAndReturnsItsSymmetryClasses) {
-  auto mol = prepared("OC(=O)c1ccccc1");
-  RDKit::ROMol copy(*mol);
-  const std::vector<Point2> depicted = depict_2d(copy);
-  const AtomLayout result = compute_atom_layout(*mol);
-  ASSERT_EQ(mol->getNumConformers(), 1u);
-  const RDKit::Conformer& conf = mol->getConformer();
-  for (unsigned i = 0; i < mol->getNumAtoms(); ++i) {
-    EXPECT_EQ(conf.getAtomPos(i).x, depicted[i].x);
-    EXPECT_EQ(conf.getAtomPos(i).y, depicted[i].y);
-  }
-  EXPECT_EQ(result.ranks, symmetry_classes(*mol));
-  EXPECT_TRUE(RDDepict::preferCoordGen);
-}
-
-TEST(AtomLayout, EqualInputsGiveBitIdenticalLayouts) {
-  auto a = prepared("CC(C)Cc1ccc(cc1)C(C)C(=O)O");
-  auto b = prepared("CC(C)Cc1ccc(cc1)C(C)C(=O)O");
-  const AtomLayout first = compute_atom_layout(*a);
-  EXPECT_EQ(compute_atom_layout(*a).coords, first.coords);
-  EXPECT_EQ(compute_atom_layout(*b).coords, first.coords);
-}
-
 TEST(AtomLayout, WithoutIterationsItIsTheDepictionAlignedAndMirrored) {
   auto mol = prepared("CC(=O)Nc1ccc(O)cc1");
   LayoutParams p;
@@ -126,8 +95,6 @@ TEST(AtomLayout, SymmetricMoleculeComesOutMirrorSymmetricAndAligned) {
     }
     EXPECT_TRUE(found) << "atom " << i;
   }
-  // Bonds end near their rest length (crowded hydrogens stretch them somewhat).
-  for (const BondPair& b : bonds_of(*mol)) EXPECT_NEAR(distance(c[b.begin], c[b.end]), 1.5, 0.3);
 }
 
 TEST(AtomLayout, CoincidentAtomsArePushedApartTheSameWayEveryTime) {
@@ -164,15 +131,8 @@ TEST(AtomLayout, RepulsionActsOnlyOnNonBondedPairsCloserThanTheCutOff) {
   EXPECT_NEAR(distance(out[0], out[1]), 1.6, 1e-12);
 }
 
-// Random layouts: sprawling and crowded, with chains of bonds, some atoms far
-// out (so the cell grid has to widen its cells) and many relaxation steps.
-std::vector<Point2> random_layout(std::mt19937_64& rng, int n, double box) {
-  std::uniform_real_distribution<double> coord(-box, box);
-  std::vector<Point2> coords(n);
-  for (Point2& p : coords) p = {coord(rng), coord(rng)};
-  return coords;
-}
-
+// Random layouts, sprawling and crowded, with bond chains and an outlier far
+// out (so the cell grid has to widen its cells).
 TEST(AtomLayout, NeighbourListAndExhaustiveSearchGiveIdenticalResults) {
   std::mt19937_64 rng(7);
   struct Case {
@@ -181,8 +141,10 @@ TEST(AtomLayout, NeighbourListAndExhaustiveSearchGiveIdenticalResults) {
     double repulsion_factor;
   };
   for (const Case& c : {Case{30, 2.0, 1.2}, Case{150, 12.0, 1.2}, Case{120, 6.0, 2.5}, Case{80, 40.0, 1.2}}) {
-    std::vector<Point2> start = random_layout(rng, c.n, c.box);
-    start.push_back({500.0, -300.0});  // an outlier stretches the grid
+    std::uniform_real_distribution<double> coord(-c.box, c.box);
+    std::vector<Point2> start(c.n);
+    for (Point2& p : start) p = {coord(rng), coord(rng)};
+    start.push_back({500.0, -300.0});
     const int n = c.n + 1;
     std::vector<BondPair> bonds;
     for (int i = 1; i < n; ++i) {
@@ -199,20 +161,16 @@ TEST(AtomLayout, NeighbourListAndExhaustiveSearchGiveIdenticalResults) {
   }
 }
 
-TEST(AtomLayout, RefusesBadParametersAndReportsADivergingRelaxation) {
+TEST(AtomLayout, RefusesBadInputAndReportsADivergingRelaxation) {
   auto mol = prepared("CCO");
-  const auto bad = [&](auto change) {
-    LayoutParams p;
-    change(p);
-    return p;
-  };
-  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.n_iter = -1; })), InvalidInput);
-  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.target_bond_len = 0.0; })), InvalidInput);
-  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.k_rep = NAN; })), InvalidInput);
-  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.repulsion_factor = INFINITY; })),
-               InvalidInput);
+  LayoutParams p;
+  p.target_bond_len = 0.0;
+  EXPECT_THROW(compute_atom_layout(*mol, p), InvalidInput);
+  EXPECT_EQ(mol->getNumConformers(), 0u) << "checked before the depiction";
   // A spring constant above 1 overshoots more every step, until the numbers overflow.
-  EXPECT_THROW(compute_atom_layout(*mol, bad([](LayoutParams& p) { p.k_attr = 3.0; })), InvalidInput);
+  p = LayoutParams{};
+  p.k_attr = 3.0;
+  EXPECT_THROW(compute_atom_layout(*mol, p), InvalidInput);
 
   EXPECT_THROW(refine_layout({{0, 0}, {1, 0}}, std::vector<BondPair>{{0, 2}}, std::vector<int>{0, 0}, {}),
                IndexOutOfRange);
