@@ -262,14 +262,17 @@ void check_layout_params(const LayoutParams& p) {
 }
 
 std::vector<Point2> depict_2d(RDKit::ROMol& mol) {
+  // Canonical orientation, as rdDepictor.Compute2DCoords asks for by default
+  // (CoordGen ignores it; RDKit's own depictor uses it).
+  constexpr bool canon_orient = true;
   RDDepict::preferCoordGen = true;
-  int conf_id = static_cast<int>(RDDepict::compute2DCoords(mol));
+  int conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, canon_orient));
   std::vector<Point2> coords = read_conformer(mol, conf_id);
   if (!std::all_of(coords.begin(), coords.end(), finite)) {
-    conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, /*canonOrient=*/false, /*clearConfs=*/true,
-                                                           /*nFlipsPerSample=*/0, /*nSamples=*/0,
-                                                           /*sampleSeed=*/0, /*permuteDeg4Nodes=*/false,
-                                                           /*forceRDKit=*/true));
+    conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, canon_orient, /*clearConfs=*/true,
+                                                         /*nFlipsPerSample=*/0, /*nSamples=*/0,
+                                                         /*sampleSeed=*/0, /*permuteDeg4Nodes=*/false,
+                                                         /*forceRDKit=*/true));
     coords = read_conformer(mol, conf_id);
   }
   return coords;
