@@ -1,6 +1,5 @@
 """The layout helpers as a NumPy caller sees them: in-place contracts, refusals, agreement with NumPy."""
 
-import inspect
 import math
 
 import numpy as np
@@ -8,14 +7,6 @@ import pytest
 
 import layout_reference as ref
 from tessarin import _angle_diff, _enforce_mirror, _pca_align, _radial_equalize, _yerlestir_dugumler
-
-
-def test_signatures():
-    assert str(inspect.signature(_enforce_mirror)) == "(coords, ranks, axis, eps=0.05)"
-    assert str(inspect.signature(_radial_equalize)) == "(coords, groups)"
-    assert str(inspect.signature(_yerlestir_dugumler)) == "(n_nodes, target_angles)"
-    with pytest.raises(TypeError, match="_pca_align"):
-        _pca_align()
 
 
 # --- in-place contracts -----------------------------------------------------------------------
