@@ -1,0 +1,65 @@
+// 2D positions of a molecule's atoms for drawing: RDKit's depiction, relaxed
+// by bond springs and short-range repulsion, then aligned to its principal
+// axes and made mirror-symmetric within symmetry classes.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "layout/point2.h"
+
+namespace RDKit {
+class ROMol;
+}
+
+namespace tessarin::layout {
+
+struct LayoutParams {
+  int n_iter = 600;               // relaxation iterations, always all run
+  double target_bond_len = 1.5;   // rest length of every bond spring
+  double repulsion_factor = 1.2;  // non-bonded atoms closer than target_bond_len * this repel
+  double k_attr = 0.06;           // spring constant of bonds
+  double k_rep = 0.05;            // strength of the repulsion
+};
+
+struct AtomLayout {
+  std::vector<Point2> coords;  // row i: atom i
+  std::vector<int> ranks;      // symmetry class of each atom (symmetry_classes)
+};
+
+struct BondPair {
+  int begin = 0;
+  int end = 0;
+};
+
+// How the relaxation finds the non-bonded pairs within repulsion range. Both
+// give bit-identical results; the neighbour list skips pairs that cannot be
+// in range, the exhaustive search is the plain reference.
+enum class PairSearch { neighbour_list, all_pairs };
+
+// Throws InvalidInput unless n_iter >= 0, every length and constant is finite
+// and target_bond_len > 0.
+void check_layout_params(const LayoutParams& params);
+
+// RDKit's 2D depiction of `mol`, which keeps the conformer. CoordGen is
+// switched on process-wide first (it stays on, for every later depiction).
+// Where CoordGen gives non-finite positions (molecules made only of hydrogen),
+// the depiction is redone once with RDKit's own depictor.
+std::vector<Point2> depict_2d(RDKit::ROMol& mol);
+
+// Everything after the depiction: coincident atoms pushed apart by seeded
+// normal draws, `n_iter` relaxation steps with radial equalisation of the
+// symmetry classes, principal-axis alignment, and the mirror passes across the
+// x axis and then the y axis. A single row is returned as it is. Throws
+// IndexOutOfRange for a bond to a missing row, InvalidInput for a `ranks` of
+// the wrong length, bad parameters, or a relaxation that diverges (non-finite
+// coordinates).
+std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const BondPair> bonds,
+                                  std::span<const int> ranks, const LayoutParams& params,
+                                  PairSearch search = PairSearch::neighbour_list);
+
+// The whole layout: depiction (mol keeps its 2D conformer), symmetry classes,
+// refinement. The same molecule and parameters always give the same result.
+AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params = {});
+
+}  // namespace tessarin::layout
