@@ -10,4 +10,6 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_layout(m);
   tessarin::bindings::register_ms(m);
   tessarin::bindings::register_pubchem(m);
+  tessarin::bindings::register_analysis(m);
+  tessarin::bindings::register_validation(m);
 }

@@ -11,5 +11,7 @@ void register_vif(pybind11::module_& m);
 void register_layout(pybind11::module_& m);
 void register_ms(pybind11::module_& m);
 void register_pubchem(pybind11::module_& m);
+void register_analysis(pybind11::module_& m);
+void register_validation(pybind11::module_& m);
 
 }  // namespace tessarin::bindings

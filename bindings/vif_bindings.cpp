@@ -3,7 +3,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <GraphMol/Bond.h>
+#include <GraphMol/ROMol.h>
+
 #include "graph_convert.h"
+#include "mol_bridge.h"
+#include "vif/bond_orders.h"
 #include "registry.h"
 #include "vif/lpi.h"
 #include "vif/lpi_text.h"
@@ -26,6 +31,20 @@ vif::LpiCounts counts_of(py::handle lpi) {
 }  // namespace
 
 void register_vif(py::module_& m) {
+  m.def(
+      "bond_orders",
+      [](py::handle mol) {
+        const RDKit::ROMol& m_ = borrow_mol(mol);
+        const vif::BondOrders orders = vif::build_bond_orders(m_);
+        py::dict out;
+        for (const RDKit::Bond* bond : m_.bonds()) {
+          const int order = orders.by_bond[bond->getIdx()];
+          out[py::make_tuple(bond->getBeginAtomIdx(), bond->getEndAtomIdx())] = order;
+          out[py::make_tuple(bond->getEndAtomIdx(), bond->getBeginAtomIdx())] = order;
+        }
+        return out;
+      },
+      py::arg("mol"), "Integer order of every bond, keyed (i, j) and (j, i).");
   m.def(
       "lpi",
       [](py::handle graph, double tol, py::handle weight) {

@@ -1,14 +1,49 @@
 """The VIF orbital graph of a molecule and the analysis driver."""
 
+import matplotlib.pyplot as plt
+
+from . import _native
 from ._pending import not_built
+from .figures.spectrum import plot_mass_spectrum
+from .figures.vif_figure import draw_vif_graph
+
+# Keys of the result when the graph is drawn, in order.
+_DRAWN_KEYS = ("lpi", "soft_bonds", "fragments", "graph", "chem_bonds", "atom_subgraphs", "pos", "mol_mass",
+               "mol_mass_avg")
 
 
 def _build_bond_orders(mol):
-    """Bond order of every bond, keyed by (i, j) and (j, i)."""
-    not_built("_build_bond_orders")
+    """Integer order of every bond of ``mol``, keyed by (i, j) and by (j, i).
+
+    Aromatic bonds left unkekulized (1.5) count 2; a bond type of 0 counts 1.
+    """
+    return _native.bond_orders(mol)
 
 
 def VIF(smiles, n_iter=600, target_bond_len=1.5, radius_ratio=0.23, show_spectrum=True, bond_kappa=0.9,
         draw=True, verbose=True, ring_fragmentation=False, recursive_ms=False, max_generations=2):
-    """Build the VIF orbital graph of ``smiles``, compute its LPI and predict its EI-MS fragments."""
-    not_built("VIF")
+    """Build the VIF orbital graph of ``smiles``, compute its LPI and predict its EI-MS fragments.
+
+    Prints the report when ``verbose``. Returns the string "SMILES okunamadı!"
+    when the SMILES cannot be read, otherwise the result mapping:
+
+    - with ``draw`` false, 14 keys: lpi, soft_bonds, fragments, real_fragments,
+      single_fragments, ringcut_fragments, ring_soft_bonds, recursive_peaks,
+      graph, chem_bonds, atom_subgraphs, pos, mol_mass, mol_mass_avg;
+    - with ``draw`` true, after drawing the graph (and the spectrum when
+      ``show_spectrum``) and calling ``plt.show()``, 9 keys: lpi, soft_bonds,
+      fragments, graph, chem_bonds, atom_subgraphs, pos, mol_mass, mol_mass_avg.
+    """
+    if not isinstance(smiles, str):
+        raise TypeError(f"VIF() expects a SMILES string, not {type(smiles).__name__}")
+    if recursive_ms:
+        not_built("VIF(recursive_ms=True)")
+    result = _native.analyse(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, bool(verbose),
+                             bool(ring_fragmentation), bool(recursive_ms), max_generations)
+    if isinstance(result, str) or not draw:
+        return result
+    draw_vif_graph(smiles, result["graph"], result["pos"], result["lpi"], result["soft_bonds"])
+    if show_spectrum:
+        plot_mass_spectrum(smiles, result["mol_mass"], result["fragments"])
+    plt.show()
+    return {key: result[key] for key in _DRAWN_KEYS}

@@ -1,0 +1,58 @@
+#include "vif/analysis.h"
+
+#include <GraphMol/Atom.h>
+
+#include "core/errors.h"
+#include "core/nominal_mass.h"
+#include "layout/atom_layout.h"
+#include "ms/soft_bonds.h"
+#include "vif/bond_orders.h"
+#include "vif/prepare_molecule.h"
+#include "vif/report.h"
+
+namespace tessarin::vif {
+
+std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
+                                          std::ostream& report) {
+  if (options.recursive_ms) {
+    throw std::logic_error("multi-generation fragmentation is not available in this build yet");
+  }
+  VifAnalysis a;
+  a.mol = prepare_molecule(smiles);
+  if (!a.mol) return std::nullopt;
+  RDKit::ROMol& mol = *a.mol;
+
+  layout::LayoutParams layout_params;
+  layout_params.n_iter = options.n_iter;
+  layout_params.target_bond_len = options.target_bond_len;
+  a.coords = layout::compute_atom_layout(mol, layout_params).coords;
+
+  const BondOrders orders = build_bond_orders(mol);
+  a.graph = build_vif_graph(mol, a.coords, orders,
+                            GraphParams{options.target_bond_len, options.radius_ratio, options.bond_kappa});
+  const WeightedGraph& g = a.graph.orbital.graph;
+  std::vector<MatrixEntry> edges;
+  edges.reserve(g.edges.size());
+  for (const OrbitalEdge& e : g.edges) edges.push_back({e.u, e.v, e.weight});
+  a.lpi = lpi_of_undirected_edges(g.node_count, edges, 1e-9);
+
+  for (const RDKit::Atom* atom : mol.atoms()) a.mol_mass_avg += atom->getMass();
+  a.mol_mass = core::nominal_mass(mol);
+  if (options.verbose) write_report_block_a(report, smiles, a.mol_mass_avg, a.mol_mass, a.lpi);
+
+  a.soft_bonds = ms::detect_soft_bonds(g, a.graph.orbital.bonds, a.lpi.counts, 1e-9);
+  std::vector<ms::SoftBondRef> softs;
+  softs.reserve(a.soft_bonds.size());
+  for (std::size_t i : a.soft_bonds) {
+    const BondRecord& r = a.graph.orbital.bonds[i];
+    softs.push_back({r.atom_u, r.atom_v, r.sym_u, r.sym_v, r.order});
+  }
+  a.fragments = ms::predict_fragments(mol, softs, options.ring_fragmentation, 30.0);
+
+  if (options.verbose) {
+    write_report_block_b(report, a.soft_bonds.size(), a.fragments, std::nullopt, options.max_generations);
+  }
+  return a;
+}
+
+}  // namespace tessarin::vif

@@ -1,0 +1,49 @@
+// One VIF analysis of a SMILES string, from parsing to the report.
+#pragma once
+
+#include <GraphMol/ROMol.h>
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "layout/point2.h"
+#include "ms/fragments.h"
+#include "vif/lpi.h"
+#include "vif/orbital_graph_builder.h"
+
+namespace tessarin::vif {
+
+struct VifOptions {
+  int n_iter = 600;
+  double target_bond_len = 1.5;
+  double radius_ratio = 0.23;
+  double bond_kappa = 0.9;
+  bool verbose = true;
+  bool ring_fragmentation = false;
+  bool recursive_ms = false;
+  int max_generations = 2;
+};
+
+struct VifAnalysis {
+  std::unique_ptr<RDKit::ROMol> mol;         // prepared: explicit hydrogens, 2D conformer
+  std::vector<layout::Point2> coords;        // atom centres
+  VifGraph graph;
+  Lpi lpi;
+  double mol_mass_avg = 0.0;
+  int mol_mass = 0;
+  std::vector<std::size_t> soft_bonds;       // indices into graph.orbital.bonds
+  std::vector<ms::FragmentEntry> fragments;
+};
+
+// The text returned in place of a result when the SMILES does not parse.
+inline constexpr const char* kUnreadableSmiles = "SMILES okunamad\u0131!";
+
+// Runs the analysis, writing the report to `report` when options.verbose.
+// Returns nothing (and writes nothing) when the SMILES cannot be read.
+std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
+                                          std::ostream& report);
+
+}  // namespace tessarin::vif

@@ -1,0 +1,29 @@
+#include "vif/prepare_molecule.h"
+
+#include <GraphMol/MolOps.h>
+#include <GraphMol/RWMol.h>
+#include <GraphMol/SmilesParse/SmilesParse.h>
+
+namespace tessarin::vif {
+
+std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles) {
+  std::unique_ptr<RDKit::RWMol> mol;
+  try {
+    mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));
+  } catch (const std::exception&) {
+    return nullptr;  // the parser's own errors mean the same as a failed parse
+  }
+  if (!mol || mol->getNumAtoms() == 0) return nullptr;
+
+  mol->updatePropertyCache(/*strict=*/false);
+  try {
+    RDKit::MolOps::setAromaticity(*mol);
+    RDKit::MolOps::Kekulize(*mol, /*markAtomsBonds=*/true);
+  } catch (const std::exception&) {
+    // Keep the molecule as far as perception got.
+  }
+  RDKit::MolOps::addHs(*mol);
+  return mol;
+}
+
+}  // namespace tessarin::vif
