@@ -76,39 +76,22 @@ def test_default_demo_report_files_and_result(tmp_path, capsys, vif_calls, saved
     assert spectrum.get_title() == f"Tessarin predicted EI-MS fragments: {DEFAULT}"
 
 
-def test_without_prefix_nothing_is_saved(tmp_path, capsys, saved, monkeypatch):
+def test_bond_labels_right_aligned_unsplit_cuts_skipped_nothing_saved(tmp_path, monkeypatch, capsys, saved):
     monkeypatch.chdir(tmp_path)
-    shown = []
-    monkeypatch.setattr(plt, "show", lambda *a, **k: shown.append(len(plt.get_fignums())))
-    for false_value in (None, ""):
-        tessarin.triple_group_demo("CCl", save_prefix=false_value)
-    assert saved == [] and list(tmp_path.iterdir()) == []
-    out = capsys.readouterr().out
-    assert "Saved:" not in out and out.count("Molecule : CCl") == 2
-    # Per run: VIF shows its graph figure, then the demo shows it with the spectrum.
-    assert shown == [1, 2, 3, 4]
-
-
-def test_bond_labels_right_aligned_and_unsplit_cuts_skipped(monkeypatch, capsys):
     real = tessarin.VIF
-
-    def fake(smiles, **kwargs):
-        result = real(smiles, **kwargs)
-        result["fragments"][:] = [
-            {"bond": "C0-O1", "split": True, "mode": "single", "fragments": [("HO", 17.0, 17), ("CH3", 15.0, 15)]},
-            {"bond": "C1-Cl2", "split": False, "mode": "single", "fragments": None},
-            {"bond": "C1000-Cl1001", "split": True, "mode": "ring", "fragments": [("X", 1.0, 1)]},
-        ]
-        return result
-
-    monkeypatch.setattr(tessarin, "VIF", fake)
+    fragments = [
+        {"bond": "C0-O1", "split": True, "mode": "single", "fragments": [("HO", 17.0, 17), ("CH3", 15.0, 15)]},
+        {"bond": "C1-Cl2", "split": False, "mode": "single", "fragments": None},
+        {"bond": "C1000-Cl1001", "split": True, "mode": "ring", "fragments": [("X", 1.0, 1)]},
+    ]
+    monkeypatch.setattr(tessarin, "VIF", lambda smiles, **kw: dict(real(smiles, **kw), fragments=fragments))
     tessarin.triple_group_demo("CO", save_prefix=None)
     assert capsys.readouterr().out.splitlines()[2:] == [
         "Fragments (single-cut):", "        C0-O1  ->  HO(17), CH3(15)", "   C1000-Cl1001  ->  X(1)"]
-
-    monkeypatch.setattr(tessarin, "VIF", lambda smiles, **kw: dict(real(smiles, **kw), fragments=[]))
-    tessarin.triple_group_demo("O", save_prefix=None)
+    fragments.clear()
+    tessarin.triple_group_demo("O", save_prefix="")
     assert capsys.readouterr().out.splitlines()[2:] == ["Fragments (single-cut):"]
+    assert saved == [] and list(tmp_path.iterdir()) == []
 
 
 def test_unreadable_smiles_or_missing_directory(tmp_path, capsys):
