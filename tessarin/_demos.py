@@ -6,6 +6,7 @@ import matplotlib.pyplot as plt
 
 from . import _native
 from .figures.panels import draw_graph_cell
+from .figures.vif_figure import draw_vif_graph
 
 RULE = "=" * 78
 HALOGENS = ("Cl", "F", "Br")
@@ -108,6 +109,15 @@ def halogen_test(molekuller=None, panel_n=4, save="/tmp/vif_halojen.png"):
     return results
 
 
+def _graph_figure(open_before, smiles, result):
+    """The graph figure VIF drew, or the same drawing again when its show() already closed it
+    (as notebook back ends do), so that a blank figure is never saved in its place."""
+    drawn = [n for n in plt.get_fignums() if n not in open_before]
+    if drawn:
+        return plt.figure(drawn[-1])
+    return draw_vif_graph(smiles, result["graph"], result["pos"], result["lpi"], result["soft_bonds"])
+
+
 def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/vif_kombine"):
     """Graph and spectrum figures of a molecule with three functional groups.
 
@@ -119,11 +129,13 @@ def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/v
     the SMILES cannot be read.
     """
     package = _package()
+    open_before = set(plt.get_fignums())
     result = package.VIF(smiles, draw=True, verbose=False, show_spectrum=False)
     if isinstance(result, str):
         raise ValueError(f"{result} ({smiles!r})")
     if save_prefix:
-        plt.gcf().savefig(f"{save_prefix}_graph.png", dpi=140, bbox_inches="tight")
+        _graph_figure(open_before, smiles, result).savefig(f"{save_prefix}_graph.png", dpi=140,
+                                                           bbox_inches="tight")
 
     lpi = result["lpi"]
     print(f"Molecule : {smiles}")

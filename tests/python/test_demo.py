@@ -94,6 +94,17 @@ def test_bond_labels_right_aligned_unsplit_cuts_skipped_nothing_saved(tmp_path, 
     assert saved == [] and list(tmp_path.iterdir()) == []
 
 
+def test_graph_is_saved_even_when_show_closes_the_figures(tmp_path, monkeypatch):
+    titles = []
+    real = matplotlib.figure.Figure.savefig
+    monkeypatch.setattr(matplotlib.figure.Figure, "savefig",
+                        lambda fig, *a, **k: (titles.append(fig.axes[0].get_title()), real(fig, *a, **k)))
+    monkeypatch.setattr(plt, "show", lambda *a, **k: plt.close("all"))  # as notebook back ends do
+    tessarin.triple_group_demo("CCl", save_prefix=str(tmp_path / "nb"))
+    assert titles[0].startswith("VIF: CCl   |   LPI = {n+=")
+    assert titles[1] == "Tessarin predicted EI-MS fragments: CCl"
+
+
 def test_unreadable_smiles_or_missing_directory(tmp_path, capsys):
     prefix = tmp_path / "demo"
     with pytest.raises(ValueError, match="SMILES okunamad\u0131!"):
