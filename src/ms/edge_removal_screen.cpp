@@ -27,7 +27,11 @@ EdgeRemovalScreen::EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts bas
     a[static_cast<std::size_t>(e.v) * un + static_cast<std::size_t>(e.u)] += e.weight;
     a[static_cast<std::size_t>(e.u) * un + static_cast<std::size_t>(e.v)] += e.weight;
   }
-  if (core::invert_symmetric(n, a, kMinRcond)) inverse_ = std::move(a);
+  if (!core::invert_symmetric(n, a, kMinRcond)) return;
+  // The update tells whether a deletion keeps the graph's own counts; that
+  // answers the question only when the caller's baseline is those counts.
+  InertiaCounter counter;
+  if (counter.count(graph, {}, tol, CountMethod::peeled) == baseline) inverse_ = std::move(a);
 }
 
 EdgeRemovalScreen::Verdict EdgeRemovalScreen::judge(std::size_t edge_id) const {

@@ -35,9 +35,10 @@ class EdgeRemovalScreen {
   // Largest graph whose inverse the screen computes (O(n^3) once).
   static constexpr int kMaxInverseNodes = 800;
 
-  // `baseline` are the counts of the intact graph with this `tol`. The
-  // screen decides nothing unless peeling_applies(graph, tol) and the
-  // baseline has no zero eigenvalue.
+  // `baseline` are the counts every test is compared with (normally those of
+  // the intact graph with this `tol`). The screen decides nothing unless
+  // peeling_applies(graph, tol) and the baseline has no zero count; the
+  // rank-two rule is used only when the baseline is the graph's own counts.
   EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts baseline, double tol);
 
   Verdict judge(std::size_t edge_id) const;

@@ -32,6 +32,12 @@ TEST(EdgeRemovalScreen, IsolatingDeletionsOfANonSingularGraphAreNotSoft) {
   // The middle edge splits the path into two K2: counts unchanged, soft.
   EXPECT_EQ(screen.judge(1), Verdict::soft);
   EXPECT_EQ(dense_without(path, 1, 1e-9), base);
+
+  // Against a baseline that is not the graph's own, a kept count proves
+  // nothing: only the isolation rule, which needs no baseline, still answers.
+  EdgeRemovalScreen shifted(path, vif::LpiCounts{base.n_plus + 1, 0, base.n_minus}, 1e-9);
+  EXPECT_EQ(shifted.judge(1), Verdict::undecided);
+  EXPECT_EQ(shifted.judge(0), Verdict::not_soft);
 }
 
 TEST(EdgeRemovalScreen, StaysOutOfTheWayWhereItsRulesDoNotHold) {
