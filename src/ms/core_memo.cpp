@@ -16,15 +16,14 @@ void append_bytes(std::string& out, const T& value) {
 }  // namespace
 
 vif::LpiCounts MemoCoreCounter::count(const CoreBlock& block, double tol) {
-  // tol, node count, node ids, then (row, col, weight) of every entry. The
-  // block is canonical (nodes ascending, entries sorted), so equal blocks
-  // give equal keys; weights compare by their bits.
+  // tol, node count, then (row, col, weight) of every entry: the matrix
+  // itself. The block is canonical (nodes ascending, entries sorted), so
+  // equal blocks give equal keys, and so do blocks of other nodes whose
+  // matrices are equal entry for entry; weights compare by their bits.
   key_.clear();
-  key_.reserve(sizeof(double) + sizeof(std::size_t) + block.nodes.size() * sizeof(int) +
-               block.entries.size() * (2 * sizeof(int) + sizeof(double)));
+  key_.reserve(sizeof(double) + sizeof(std::size_t) + block.entries.size() * (2 * sizeof(int) + sizeof(double)));
   append_bytes(key_, tol);
   append_bytes(key_, block.nodes.size());
-  for (int v : block.nodes) append_bytes(key_, v);
   for (const vif::MatrixEntry& e : block.entries) {
     append_bytes(key_, e.row);
     append_bytes(key_, e.col);
