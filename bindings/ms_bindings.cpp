@@ -164,6 +164,7 @@ py::dict stats_to_python(const ms::SoftTestStats& s) {
   out["memo_hits"] = s.memo_hits;
   out["dense_counts"] = s.dense_counts;
   out["dense_solves"] = s.dense_blocks;
+  out["dense_nodes"] = s.dense_nodes;
   out["largest_dense"] = s.largest_dense;
   return out;
 }

@@ -41,6 +41,7 @@ AtomSetSoftBonds::AtomSetSoftBonds(const MoleculeOrbitals& orbitals, double tol,
 
 vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
   const long long solves_before = memo_.stats().solves;
+  const long long nodes_before = memo_.stats().solved_nodes;
   const vif::LpiCounts counts = counter_.count_induced(orbitals_.graph, nodes_, removed, tol_, method_);
   ++stats_.counts;
   if (method_ == CountMethod::dense) {
@@ -49,6 +50,7 @@ vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
     } else {
       ++stats_.dense_counts;
       ++stats_.dense_blocks;
+      stats_.dense_nodes += static_cast<long long>(nodes_.size());
       stats_.largest_dense = std::max(stats_.largest_dense, static_cast<int>(nodes_.size()));
     }
     return counts;
@@ -61,6 +63,7 @@ vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
   } else {
     ++stats_.dense_counts;
     stats_.dense_blocks += solved;
+    stats_.dense_nodes += memo_.stats().solved_nodes - nodes_before;
     stats_.largest_dense = std::max(stats_.largest_dense, memo_.stats().largest_solved);
   }
   return counts;

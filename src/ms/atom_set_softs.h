@@ -59,6 +59,7 @@ struct SoftTestStats {
   long long memo_hits = 0;     // counts whose every core block came from the memo
   long long dense_counts = 0;  // counts that needed at least one dense eigensolve
   long long dense_blocks = 0;  // dense eigensolves made
+  long long dense_nodes = 0;   // node counts of the matrices solved densely, summed
   int largest_dense = 0;       // node count of the largest matrix solved densely
 };
 

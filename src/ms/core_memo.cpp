@@ -35,6 +35,7 @@ vif::LpiCounts MemoCoreCounter::count(const CoreBlock& block, double tol) {
   }
   const vif::LpiCounts counts = dense_.count(block, tol);
   ++stats_.solves;
+  stats_.solved_nodes += static_cast<long long>(block.nodes.size());
   stats_.largest_solved = std::max(stats_.largest_solved, static_cast<int>(block.nodes.size()));
   memo_.emplace(key_, counts);
   return counts;

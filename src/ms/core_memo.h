@@ -18,6 +18,7 @@ struct CoreMemoStats {
   long long hits = 0;         // blocks answered from the memo
   long long solves = 0;       // blocks counted densely (and remembered)
   int largest_solved = 0;     // node count of the largest block counted densely
+  long long solved_nodes = 0; // node counts of the blocks counted densely, summed
 };
 
 class MemoCoreCounter final : public CoreCounter {
