@@ -7,7 +7,6 @@
 #include <cmath>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "ms/atom_set_softs.h"
 #include "ms/core_memo.h"
 #include "ms/recursive_fragments.h"
-#include "vif/analysis.h"
 
 namespace tessarin::ms {
 namespace {
@@ -286,28 +284,6 @@ TEST(RecursiveFragments, StopsWhereNoBondIsSoftAndLetsThePollAbandonTheRun) {
   orbitals.atom_nodes[2].reset();
   orbitals.bonds = all_soft_orbitals(*ethanol).bonds;
   EXPECT_THROW(predict_fragments_recursive(*ethanol, orbitals, {}), MissingKey);
-}
-
-TEST(RecursiveFragments, FastAndPlainCountsGiveTheSamePeaksOnAnalysedMolecules) {
-  for (const char* smiles : {"c1ccccc1CCO", "CC(=O)Oc1ccccc1C(=O)O", "C1CCC2CCCCC2C1", "CCN(CC)C(=O)c1cccnc1"}) {
-    vif::VifOptions options;
-    options.verbose = false;
-    options.n_iter = 50;
-    std::ostringstream sink;
-    const std::optional<vif::VifAnalysis> a = vif::analyse_smiles(smiles, options, sink);
-    ASSERT_TRUE(a);
-    const MoleculeOrbitals orbitals = molecule_orbitals(a->graph.orbital);
-    RecursiveOptions fast, plain;
-    fast.max_generations = plain.max_generations = 2;
-    plain.path = SoftTestPath::plain;
-    SoftTestStats fast_stats, plain_stats;
-    const PeakMap peaks = predict_fragments_recursive(*a->mol, orbitals, fast, &fast_stats);
-    EXPECT_EQ(peaks, predict_fragments_recursive(*a->mol, orbitals, plain, &plain_stats)) << smiles;
-    EXPECT_GT(peaks.size(), 3U) << smiles;
-    EXPECT_EQ(fast_stats.counts, plain_stats.counts);
-    EXPECT_EQ(plain_stats.dense_counts, plain_stats.counts);
-    EXPECT_LT(fast_stats.dense_counts, fast_stats.counts / 2) << smiles;
-  }
 }
 
 }  // namespace

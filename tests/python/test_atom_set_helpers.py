@@ -70,35 +70,18 @@ class TestFragmentAtomSofts:
 
 
 class TestCutAtomSet:
-    def test_examples(self):
+    def test_returns_a_set_of_frozensets(self):
+        # The cutting rules themselves are covered by the core tests.
         methanol = Chem.AddHs(Chem.MolFromSmiles("CO"))  # C0 O1, H2-H4 on C, H5 on O
-        everything = set(range(6))
-        pieces = _cut_atom_set(methanol, everything, [soft(0, 1)], True, 25)
-        assert pieces == {frozenset({0, 2, 3, 4}), frozenset({1, 5})}
-        assert all(type(p) is frozenset for p in pieces) and type(pieces) is set
+        pieces = _cut_atom_set(methanol, set(range(6)), [soft(0, 1)], True, 25)
+        assert type(pieces) is set and all(type(p) is frozenset for p in pieces)
         assert {tessarin._fragment_formula(methanol, sorted(p)) for p in pieces} == {"CH3", "HO"}
-        assert _cut_atom_set(methanol, everything, [soft(0, 2)], False, 25) == {frozenset({2}),
-                                                                                   frozenset({0, 1, 3, 4, 5})}
         assert _cut_atom_set(methanol, {0}, [soft(0, 1)], True, 0) == set()
-        assert _cut_atom_set(methanol, everything, [], True, 0) == set()
+        # A record without order counts as a single bond.
         acetone = Chem.AddHs(Chem.MolFromSmiles("CC(C)=O"))
         atoms = frozenset(range(acetone.GetNumAtoms()))
         assert _cut_atom_set(acetone, atoms, [soft(1, 3, order=2)], True, 0) == set()
-        assert _cut_atom_set(acetone, atoms, [soft(1, 3), soft(3, 1, order=2)], True, 0) == set()
-        # A record without order counts as a single bond.
-        no_order = {"atom_u": 1, "atom_v": 3}
-        assert len(_cut_atom_set(acetone, atoms, [no_order], True, 0)) == 2
-
-    def test_ring_double_cuts_use_the_average_mass_floor_inclusively(self):
-        mol = Chem.AddHs(Chem.MolFromSmiles("C1CCCCC1"))
-        atoms = list(range(mol.GetNumAtoms()))
-        softs = [soft(0, 1), soft(3, 4)]
-        assert _cut_atom_set(mol, atoms, softs, False, 0) == set()
-        opened = _cut_atom_set(mol, atoms, softs, True, 0)
-        assert len(opened) == 2
-        lighter = min(sum(mol.GetAtomWithIdx(i).GetMass() for i in sorted(p)) for p in opened)
-        assert _cut_atom_set(mol, atoms, softs, True, lighter) == opened
-        assert _cut_atom_set(mol, atoms, softs, True, lighter + 1e-9) == set()
+        assert len(_cut_atom_set(acetone, atoms, [{"atom_u": 1, "atom_v": 3}], True, 0)) == 2
 
     def test_inputs_are_left_alone_and_bad_input_raises(self):
         mol = Chem.AddHs(Chem.MolFromSmiles("CCO"))
