@@ -51,7 +51,8 @@ py::dict fragment_entry(const ms::FragmentEntry& f) {
 }
 
 py::object analyse(const std::string& smiles, int n_iter, double target_bond_len, double radius_ratio,
-                   double bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms, int max_generations) {
+                   double bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms, int max_generations,
+                   py::object timings) {
   vif::VifOptions options;
   options.n_iter = n_iter;
   options.target_bond_len = target_bond_len;
@@ -73,6 +74,17 @@ py::object analyse(const std::string& smiles, int n_iter, double target_bond_len
   }
   if (!result) return py::str(vif::kUnreadableSmiles);
   const vif::VifAnalysis& a = *result;
+  if (!timings.is_none()) {
+    const vif::StepTimes& t = a.times;
+    timings["preparation"] = t.preparation;
+    timings["depiction"] = t.depiction;
+    timings["layout"] = t.layout;
+    timings["graph"] = t.graph;
+    timings["lpi"] = t.lpi;
+    timings["soft_bonds"] = t.soft_bonds;
+    timings["fragments"] = t.fragments;
+    timings["recursion"] = t.recursion;
+  }
   const vif::OrbitalGraph& og = a.graph.orbital;
 
   py::dict lpi("n+"_a = a.lpi.counts.n_plus, "n0"_a = a.lpi.counts.n_zero, "n-"_a = a.lpi.counts.n_minus,
@@ -131,8 +143,9 @@ py::object analyse(const std::string& smiles, int n_iter, double target_bond_len
 
 void register_analysis(py::module_& m) {
   m.def("analyse", &analyse, "smiles"_a, "n_iter"_a, "target_bond_len"_a, "radius_ratio"_a, "bond_kappa"_a,
-        "verbose"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a,
-        "VIF analysis of a SMILES string: the result mapping, or the failure text when it does not parse.");
+        "verbose"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a, "timings"_a = py::none(),
+        "VIF analysis of a SMILES string: the result mapping, or the failure text when it does not parse. "
+        "A dict given as `timings` receives the seconds of each step.");
 }
 
 }  // namespace tessarin::bindings

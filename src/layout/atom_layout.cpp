@@ -1,5 +1,7 @@
 #include "layout/atom_layout.h"
 
+#include <chrono>
+
 #include <GraphMol/Conformer.h>
 #include <GraphMol/Depictor/RDDepictor.h>
 #include <GraphMol/ROMol.h>
@@ -306,9 +308,21 @@ std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const Bo
   return aligned;
 }
 
-AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params) {
+AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params, LayoutTiming* timing) {
   check_layout_params(params);
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
   std::vector<Point2> coords = depict_2d(mol);
+  const auto depicted = Clock::now();
+  struct Stamp {
+    LayoutTiming* timing;
+    Clock::time_point start, depicted;
+    ~Stamp() {
+      if (timing == nullptr) return;
+      timing->depiction = std::chrono::duration<double>(depicted - start).count();
+      timing->refinement = std::chrono::duration<double>(Clock::now() - depicted).count();
+    }
+  } stamp{timing, start, depicted};
   std::vector<int> ranks = symmetry_classes(mol);
   if (coords.size() == 1) return AtomLayout{std::move(coords), std::move(ranks)};
   std::vector<BondPair> bonds;

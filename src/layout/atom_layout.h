@@ -58,8 +58,15 @@ std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const Bo
                                   std::span<const int> ranks, const LayoutParams& params,
                                   PairSearch search = PairSearch::neighbour_list);
 
+// Seconds spent in the two halves of a layout, for benchmarks.
+struct LayoutTiming {
+  double depiction = 0.0;   // RDKit's depiction
+  double refinement = 0.0;  // symmetry classes and refine_layout
+};
+
 // The whole layout: depiction (mol keeps its 2D conformer), symmetry classes,
 // refinement. The same molecule and parameters always give the same result.
-AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params = {});
+// When `timing` is given, it receives the time of each half.
+AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params = {}, LayoutTiming* timing = nullptr);
 
 }  // namespace tessarin::layout

@@ -2,6 +2,8 @@
 
 #include <GraphMol/Atom.h>
 
+#include <chrono>
+
 #include "core/errors.h"
 #include "core/nominal_mass.h"
 #include "layout/atom_layout.h"
@@ -11,22 +13,46 @@
 #include "vif/report.h"
 
 namespace tessarin::vif {
+namespace {
+
+// Seconds since the previous lap.
+class StepClock {
+ public:
+  double lap() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+    return seconds;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
 
 std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
                                           std::ostream& report) {
   VifAnalysis a;
+  StepClock clock;
   a.mol = prepare_molecule(smiles);
   if (!a.mol) return std::nullopt;
   RDKit::ROMol& mol = *a.mol;
+  a.times.preparation = clock.lap();
 
   layout::LayoutParams layout_params;
   layout_params.n_iter = options.n_iter;
   layout_params.target_bond_len = options.target_bond_len;
-  a.coords = layout::compute_atom_layout(mol, layout_params).coords;
+  layout::LayoutTiming layout_timing;
+  a.coords = layout::compute_atom_layout(mol, layout_params, &layout_timing).coords;
+  a.times.depiction = layout_timing.depiction;
+  a.times.layout = layout_timing.refinement;
+  clock.lap();
 
   const BondOrders orders = build_bond_orders(mol);
   a.graph = build_vif_graph(mol, a.coords, orders,
                             GraphParams{options.target_bond_len, options.radius_ratio, options.bond_kappa});
+  a.times.graph = clock.lap();
   const WeightedGraph& g = a.graph.orbital.graph;
   std::vector<MatrixEntry> edges;
   edges.reserve(g.edges.size());
@@ -35,9 +61,12 @@ std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOp
 
   for (const RDKit::Atom* atom : mol.atoms()) a.mol_mass_avg += atom->getMass();
   a.mol_mass = core::nominal_mass(mol);
+  a.times.lpi = clock.lap();
   if (options.verbose) write_report_block_a(report, smiles, a.mol_mass_avg, a.mol_mass, a.lpi);
 
+  clock.lap();  // the report is not part of any step
   a.soft_bonds = ms::detect_soft_bonds(g, a.graph.orbital.bonds, a.lpi.counts, 1e-9);
+  a.times.soft_bonds = clock.lap();
   std::vector<ms::SoftBondRef> softs;
   softs.reserve(a.soft_bonds.size());
   for (std::size_t i : a.soft_bonds) {
@@ -45,6 +74,7 @@ std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOp
     softs.push_back({r.atom_u, r.atom_v, r.sym_u, r.sym_v, r.order});
   }
   a.fragments = ms::predict_fragments(mol, softs, options.ring_fragmentation, 30.0);
+  a.times.fragments = clock.lap();
 
   std::optional<std::vector<int>> recursive_mz;
   if (options.recursive_ms) {
@@ -57,6 +87,7 @@ std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOp
     a.recursive_peaks = ms::predict_fragments_recursive(mol, orbitals, recursion, nullptr, options.interrupt_check);
     recursive_mz.emplace();
     for (const ms::Peak& p : *a.recursive_peaks) recursive_mz->push_back(p.mz);
+    a.times.recursion = clock.lap();
   }
 
   if (options.verbose) {

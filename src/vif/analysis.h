@@ -32,6 +32,18 @@ struct VifOptions {
   std::function<void()> interrupt_check;
 };
 
+// Seconds spent in each step of one analysis, for benchmarks.
+struct StepTimes {
+  double preparation = 0.0;  // parsing, aromaticity, kekulization, hydrogens
+  double depiction = 0.0;    // RDKit's 2D depiction
+  double layout = 0.0;       // relaxation, alignment, mirror passes
+  double graph = 0.0;        // orbital nodes, placement, bond edges
+  double lpi = 0.0;          // eigenvalues of the whole graph, masses
+  double soft_bonds = 0.0;
+  double fragments = 0.0;
+  double recursion = 0.0;    // multi-generation fragmentation
+};
+
 struct VifAnalysis {
   std::unique_ptr<RDKit::ROMol> mol;         // prepared: explicit hydrogens, 2D conformer
   std::vector<layout::Point2> coords;        // atom centres
@@ -47,6 +59,7 @@ struct VifAnalysis {
   // molecular ion first; each mz appears once. Sort the mz values for a
   // peak list. Empty optional when recursive_ms is false.
   std::optional<ms::PeakMap> recursive_peaks;
+  StepTimes times;
 };
 
 // The text returned in place of a result when the SMILES does not parse.

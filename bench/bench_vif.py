@@ -1,0 +1,56 @@
+"""Timing of whole analyses: VIF(smiles, draw=False, verbose=False) over NCI molecules.
+
+    .venv/bin/python bench/bench_vif.py [N]      (default N = 300)
+
+Prints the total, median and worst molecule, and where the time goes: the
+engine's own steps (parsing, RDKit's depiction, layout relaxation, orbital
+graph, eigenvalues, soft bonds, fragments) and the conversion of the result
+into Python objects (networkx graph, dicts, NumPy arrays).
+"""
+
+import statistics
+import sys
+import time
+from itertools import islice
+
+import tessarin
+from tessarin import _native
+
+NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+STEPS = ["preparation", "depiction", "layout", "graph", "lpi", "soft_bonds", "fragments"]
+
+
+def main():
+    count = int(sys.argv[1]) if len(sys.argv) > 1 else 300
+    with open(NCI) as handle:
+        smiles = [line.split()[0] for line in islice(handle, count)]
+    tessarin.VIF("CCO", draw=False, verbose=False)  # load RDKit's depiction templates once
+
+    per_molecule, steps = [], {name: 0.0 for name in STEPS + ["conversion"]}
+    for s in smiles:
+        timings = {}
+        t0 = time.perf_counter()
+        _native.analyse(s, 600, 1.5, 0.23, 0.9, False, False, False, 2, timings)
+        wall = time.perf_counter() - t0
+        per_molecule.append((wall, s))
+        for name in STEPS:
+            steps[name] += timings.get(name, 0.0)
+        steps["conversion"] += wall - sum(timings.get(name, 0.0) for name in STEPS)
+
+    t0 = time.perf_counter()
+    for s in smiles:
+        tessarin.VIF(s, draw=False, verbose=False)
+    total = time.perf_counter() - t0
+
+    walls = sorted(w for w, _ in per_molecule)
+    worst = max(per_molecule)
+    print(f"{len(smiles)} molecules: VIF total {total:.3f} s, median {statistics.median(walls) * 1e3:.2f} ms, "
+          f"worst {worst[0] * 1e3:.1f} ms ({worst[1][:60]})")
+    accounted = sum(steps.values())
+    for name, seconds in steps.items():
+        print(f"  {name:<12} {seconds:7.3f} s  {100 * seconds / accounted:5.1f} %")
+    print(f"  everything but the depiction: {accounted - steps['depiction']:.3f} s")
+
+
+if __name__ == "__main__":
+    main()
