@@ -160,6 +160,7 @@ py::dict stats_to_python(const ms::SoftTestStats& s) {
   py::dict out;
   out["atom_sets"] = s.atom_sets;
   out["counts"] = s.counts;
+  out["isolated"] = s.isolated;
   out["peeled_away"] = s.peeled_away;
   out["memo_hits"] = s.memo_hits;
   out["dense_counts"] = s.dense_counts;

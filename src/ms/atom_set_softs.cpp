@@ -95,11 +95,26 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
   auto inside_atom = [&](int a) { return a >= 0 && atom_in_[static_cast<std::size_t>(a)] != 0; };
   auto inside_node = [&](int v) { return v >= 0 && node_in_[static_cast<std::size_t>(v)] != 0; };
   const vif::LpiCounts baseline = count({});
+  // Edges within the set at node v (every edge of the graph is a candidate
+  // for the count, whatever its weight).
+  auto inside_degree = [&](int v) {
+    int d = 0;
+    for (int w : orbitals_.graph.neighbours(v)) d += inside_node(w) ? 1 : 0;
+    return d;
+  };
+  // Without a zero count in the baseline, deleting an edge that leaves a node
+  // of the set isolated adds that node's zero eigenvalue: not soft, and no
+  // count needed (the peeled count would find exactly that).
+  const bool isolation_rule = method_ == CountMethod::peeled && baseline.n_zero == 0;
   std::vector<std::size_t> soft;
   for (std::size_t i = 0; i < orbitals_.bonds.size(); ++i) {
     const OrbitalBond& b = orbitals_.bonds[i];
     if (!inside_atom(b.atom_u) || !inside_atom(b.atom_v)) continue;
     if (!b.edge || !inside_node(b.u_node) || !inside_node(b.v_node)) continue;
+    if (isolation_rule && (inside_degree(b.u_node) == 1 || inside_degree(b.v_node) == 1)) {
+      ++stats_.isolated;
+      continue;
+    }
     const std::size_t removed[] = {*b.edge};
     if (count(removed) == baseline) soft.push_back(i);
   }

@@ -55,6 +55,7 @@ enum class SoftTestPath {
 struct SoftTestStats {
   long long atom_sets = 0;     // atom sets tested
   long long counts = 0;        // LPI counts (one baseline per atom set, one per candidate bond)
+  long long isolated = 0;      // candidates judged without a count: their deletion isolates a node
   long long peeled_away = 0;   // counts whose graph peeled away completely
   long long memo_hits = 0;     // counts whose every core block came from the memo
   long long dense_counts = 0;  // counts that needed at least one dense eigensolve
