@@ -1,5 +1,6 @@
 // predict_library: batch spectrum prediction on native threads.
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <atomic>
 #include <optional>

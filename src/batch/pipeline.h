@@ -1,7 +1,7 @@
 // The batch run: one reader thread, `jobs` worker threads, and the calling
-// thread writing the results in input order. At most `window` molecules are
-// between reading and writing at any time, so memory stays bounded whatever
-// the order in which the workers finish.
+// thread writing the results in input order. At most `window` molecules (and
+// the one the reader holds) are between reading and writing at any time, so
+// memory stays bounded whatever the order in which the workers finish.
 #pragma once
 
 #include <atomic>
