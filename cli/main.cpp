@@ -48,7 +48,9 @@ constexpr const char* kUsage =
     "  predict INPUT -o OUTPUT [--format msp|jsonl|csv] [--ring] [--recursive]\n"
     "          [--jobs N] [--timeout-per-molecule S]\n"
     "      predict EI spectra of a SMILES or SDF file ('-': standard input) into a\n"
-    "      spectral library; molecules that fail go to OUTPUT.errors.tsv\n"
+    "      spectral library; molecules that fail go to OUTPUT.errors.tsv.\n"
+    "      --jobs: threads (default: all cores); --timeout-per-molecule: seconds\n"
+    "      per molecule, checked between analysis steps (default 0: no limit)\n"
     "  validate\n"
     "      run the validation suite\n"
     "\n"
@@ -217,6 +219,12 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// True when `a` and `b` name one existing file (so writing one would destroy the other).
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 std::optional<std::size_t> count_molecules(const std::string& path, batch::InputFormat format) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -255,6 +263,12 @@ int run_predict(int argc, char** argv) {
     spectrum.time_limit_seconds = parse_number(*t, "--timeout-per-molecule", 0.0);
   }
   if (spectrum.recursive) require_recursive_available();
+
+  if (input_path != "-" && *output_path != "-" &&
+      (same_file(input_path, *output_path) || same_file(input_path, batch::errors_path_of(*output_path)))) {
+    std::cerr << "tessarin: the output would overwrite the input " << input_path << '\n';
+    return kExitUsage;
+  }
 
   // Input.
   std::ifstream file;

@@ -237,11 +237,13 @@ def test_predict_rejects_bad_arguments_and_unusable_files(cli, sample, tmp_path)
         ["predict", sample, "-o", tmp_path / "x", "--timeout-per-molecule", "-1"],
         ["predict", tmp_path / "missing.smi", "-o", tmp_path / "x"],
         ["predict", sample, "-o", tmp_path / "no" / "such" / "dir.msp"],
+        ["predict", sample, "-o", sample],
     ]
     for args in cases:
         result = run(cli, *args)
         assert result.returncode == 2, args
         assert result.stderr.startswith(b"tessarin: "), args
+    assert sample.read_text() == SAMPLE  # never truncated
 
 
 def test_ctrl_c_leaves_a_valid_file_of_the_molecules_finished_so_far(cli, tmp_path):
@@ -259,3 +261,30 @@ def test_ctrl_c_leaves_a_valid_file_of_the_molecules_finished_so_far(cli, tmp_pa
     ids = [line.split("\t")[1] for line in NCI.read_text().splitlines()]
     assert 0 < len(entries) < len(ids)
     assert [e["name"] for e in entries] == ids[:len(entries)]
+
+
+def test_progress_line_only_on_a_terminal(cli, sample, tmp_path):
+    import pty
+    quiet = run(cli, "predict", sample, "-o", tmp_path / "q.msp")
+    assert b"mol/s" not in quiet.stderr
+    leader, follower = pty.openpty()
+    try:
+        proc = subprocess.run([cli, "predict", str(sample), "-o", str(tmp_path / "t.msp")], stderr=follower,
+                              stdout=subprocess.DEVNULL, timeout=120)
+        os.close(follower)
+        follower = None
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+    finally:
+        if follower is not None:
+            os.close(follower)
+        os.close(leader)
+    assert proc.returncode == 1
+    assert re.search(rb"\r  6/6 \[#+\] 100%  [0-9.]+ mol/s  2 failed", shown), shown
