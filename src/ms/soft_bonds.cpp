@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/errors.h"
+#include "ms/edge_removal_screen.h"
 
 namespace tessarin::ms {
 
@@ -11,15 +12,23 @@ std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
                                              std::span<const std::optional<std::size_t>> candidates,
                                              vif::LpiCounts baseline, double tol, CountMethod method) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
+  const bool screened = method == CountMethod::automatic;
   if (method == CountMethod::automatic) {
     method = peeling_applies(graph, tol) ? CountMethod::peeled : CountMethod::dense;
   } else if (method == CountMethod::peeled && !peeling_applies(graph, tol)) {
     throw InvalidInput("the peeled count does not apply to this graph and tol");
   }
   InertiaCounter counter;
+  std::optional<EdgeRemovalScreen> screen;
+  if (screened) screen.emplace(graph, baseline, tol);
   std::vector<std::size_t> soft;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (!candidates[i]) continue;
+    if (screen) {
+      const EdgeRemovalScreen::Verdict verdict = screen->judge(*candidates[i]);
+      if (verdict == EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
+      if (verdict != EdgeRemovalScreen::Verdict::undecided) continue;
+    }
     const std::size_t removed[] = {*candidates[i]};
     if (counter.count(graph, removed, tol, method) == baseline) soft.push_back(i);
   }

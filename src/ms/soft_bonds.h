@@ -18,7 +18,10 @@
 
 namespace tessarin::ms {
 
-// Positions in `candidates` whose edge is soft, ascending. A candidate is the
+// Positions in `candidates` whose edge is soft, ascending. With the automatic
+// method most candidates are judged by the EdgeRemovalScreen from the intact
+// graph, the rest by peeled (or, where peeling does not apply, dense) counts;
+// the explicit methods count every candidate their way. A candidate is the
 // id of the edge to leave out, or nullopt for a bond without an edge in the
 // graph (never soft, costs no count). The counts of each test are compared
 // with `baseline` (n+, n0 and n- all equal). Throws InvalidInput for a NaN

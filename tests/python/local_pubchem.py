@@ -36,6 +36,12 @@ COMPOUNDS = [
     ("urea", 1176, "C(=O)(N)N"),
     ("lactic acid", 612, "CC(C(=O)O)O"),
     ("acetic acid", 176, "CC(=O)O"),
+    # the rest of the panels' default molecules
+    ("glucose", 5793, "C(C1C(C(C(C(O1)O)O)O)O)O"),
+    ("adenine", 190, "C1=NC2=NC=NC(=C2N1)N"),
+    ("dopamine", 681, "C1=CC(=C(C=C1CCN)O)O"),
+    ("ascorbic acid", 54670067, "C(C(C1C(=C(C(=O)O1)O)O)O)O"),
+    ("cytosine", 597, "C1=C(NC(=O)N=C1)N"),
 ]
 
 NOT_FOUND = {"Fault": {"Code": "PUGREST.NotFound", "Message": "No CID found",

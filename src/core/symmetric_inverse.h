@@ -1,0 +1,16 @@
+// Inverse of a symmetric matrix through LAPACK's Bunch-Kaufman factorisation,
+// refused when the matrix is singular or badly conditioned.
+#pragma once
+
+#include <vector>
+
+namespace tessarin::core {
+
+// Replaces the n x n symmetric matrix `a` (column-major, both triangles set)
+// by its inverse (both triangles set) and returns true, when LAPACK's
+// estimate of the reciprocal 1-norm condition number is at least
+// `min_rcond`. Returns false, with `a` unspecified, for a singular or worse
+// conditioned matrix.
+bool invert_symmetric(int n, std::vector<double>& a, double min_rcond);
+
+}  // namespace tessarin::core

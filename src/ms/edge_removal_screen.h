@@ -1,0 +1,54 @@
+// Most single-edge deletions can be judged from the intact graph alone, before
+// any count of the edited graph:
+//
+//  - Isolation. When the intact graph has no zero eigenvalue and deleting
+//    the edge leaves one of its ends without edges, the edited graph has the
+//    isolated node's zero eigenvalue, so its counts differ: not soft.
+//  - Rank-two update. Deleting the edge (u, v) of weight w adds U C U^T to
+//    the adjacency matrix A, with U = [e_u e_v] and C = [[0, -w], [-w, 0]].
+//    For a non-singular A, Haynsworth's inertia additivity applied to
+//    [[A, U], [U^T, -C^-1]] gives
+//        inertia(A + U C U^T) = inertia(A) + inertia(S) - (1, 0, 1),
+//        S = -C^-1 - U^T A^-1 U = [[-a, 1/w - b], [1/w - b, -c]],
+//    with a, b, c the (u,u), (u,v), (v,v) entries of A^-1. The counts stay
+//    the same exactly when S has one positive and one negative eigenvalue,
+//    that is when det S = a c - (1/w - b)^2 < 0.
+//
+// Both rules are exact in exact arithmetic. The screen only answers where the
+// floating-point evidence is unambiguous (a well-conditioned A, and a det S
+// far from zero relative to its terms); everything else is left undecided
+// for the ordinary count.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "ms/index_graph.h"
+#include "vif/lpi.h"
+
+namespace tessarin::ms {
+
+class EdgeRemovalScreen {
+ public:
+  enum class Verdict { soft, not_soft, undecided };
+
+  // Largest graph whose inverse the screen computes (O(n^3) once).
+  static constexpr int kMaxInverseNodes = 800;
+
+  // `baseline` are the counts every test is compared with (normally those of
+  // the intact graph with this `tol`). The screen decides nothing unless
+  // peeling_applies(graph, tol) and the baseline has no zero count; the
+  // rank-two rule is used only when the baseline is the graph's own counts.
+  EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts baseline, double tol);
+
+  Verdict judge(std::size_t edge_id) const;
+
+  bool uses_inverse() const { return !inverse_.empty(); }
+
+ private:
+  const IndexGraph& graph_;
+  bool active_ = false;
+  std::vector<double> inverse_;  // column-major, n x n, empty when not available
+};
+
+}  // namespace tessarin::ms
