@@ -36,14 +36,6 @@ def test_spectra_come_back_in_input_order_with_failures_in_place():
     assert spectra[4]["formula"] == "C6H5NO2"
 
 
-def test_ring_fragmentation_adds_the_ring_double_cut_peaks():
-    smiles = "C1CCC2CCCCC2C1"
-    plain, ring = (tessarin.predict_library([smiles], ring_fragmentation=r)[0] for r in (False, True))
-    a = tessarin.VIF(smiles, draw=False, verbose=False, ring_fragmentation=True)
-    assert [f["mode"] for f in ring["fragments"]] == [f["mode"] for f in a["fragments"]]
-    assert len(ring["peaks"]) >= len(plain["peaks"])
-
-
 def test_writing_a_file_returns_a_summary(tmp_path):
     out = tmp_path / "lib.jsonl"
     summary = tessarin.predict_library(["CCO", "C1CC", "CCN"], output=out, fmt="jsonl", jobs=2)
