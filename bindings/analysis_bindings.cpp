@@ -61,6 +61,9 @@ py::object analyse(const std::string& smiles, int n_iter, double target_bond_len
   options.ring_fragmentation = ring_fragmentation;
   options.recursive_ms = recursive_ms;
   options.max_generations = max_generations;
+  options.interrupt_check = [] {
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  };
 
   std::optional<vif::VifAnalysis> result;
   {
@@ -108,7 +111,13 @@ py::object analyse(const std::string& smiles, int n_iter, double target_bond_len
   out["single_fragments"] = single;
   out["ringcut_fragments"] = ringcut;
   out["ring_soft_bonds"] = ring_bonds;
-  out["recursive_peaks"] = py::none();
+  if (a.recursive_peaks) {
+    py::dict peaks;  // discovery order, the molecular ion first
+    for (const ms::Peak& p : *a.recursive_peaks) peaks[py::int_(p.mz)] = py::dict("formula"_a = p.formula, "generation"_a = p.generation);
+    out["recursive_peaks"] = peaks;
+  } else {
+    out["recursive_peaks"] = py::none();
+  }
   out["graph"] = networkx_graph(og);
   out["chem_bonds"] = chem_bonds;
   out["atom_subgraphs"] = atom_subgraphs;

@@ -5,12 +5,17 @@
 #include <GraphMol/ROMol.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
+#include <unordered_map>
 
 #include "convert.h"
 #include "mol_bridge.h"
+#include "ms/atom_set_cuts.h"
+#include "ms/atom_set_softs.h"
 #include "ms/fragments.h"
 #include "ms/inertia.h"
+#include "ms/recursive_fragments.h"
 #include "ms/soft_bonds.h"
 #include "ms_graph.h"
 #include "registry.h"
@@ -98,6 +103,72 @@ py::list entries_to_python(const std::vector<ms::FragmentEntry>& entries) {
   return out;
 }
 
+ms::SoftTestPath path_of(const std::string& name) {
+  if (name == "fast") return ms::SoftTestPath::fast;
+  if (name == "plain") return ms::SoftTestPath::plain;
+  throw py::value_error("path must be \"fast\" or \"plain\", not \"" + name + "\"");
+}
+
+// Atom indices of an atom set: any iterable of integers, no strings.
+std::vector<long long> atom_set_of(py::handle atom_set, std::vector<py::object>* labels = nullptr) {
+  if (py::isinstance<py::str>(atom_set) || py::isinstance<py::bytes>(atom_set)) {
+    throw py::type_error("an atom set must be an iterable of atom indices, not a string");
+  }
+  std::vector<long long> out;
+  for (py::handle atom : py::iter(atom_set)) {
+    if (PyBool_Check(atom.ptr()) || !PyIndex_Check(atom.ptr())) {
+      throw py::type_error("atom indices must be integers, not " +
+                           std::string(py::str(py::type::handle_of(atom).attr("__name__"))));
+    }
+    py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(atom.ptr()));
+    if (!as_int) throw py::error_already_set();
+    int overflow = 0;
+    const long long x = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+    if (overflow != 0) throw py::index_error("atom index " + std::string(py::str(as_int)) + " is out of range");
+    out.push_back(x);
+    if (labels != nullptr) labels->push_back(py::reinterpret_borrow<py::object>(atom));
+  }
+  return out;
+}
+
+// The nodes that atom_subgraphs lists for one atom, or nullopt when it has
+// no entry (KeyError or IndexError on lookup).
+std::optional<std::vector<int>> atom_nodes_of(const LabelledGraph& g, py::handle atom_subgraphs, py::handle atom) {
+  PyObject* found = PyObject_GetItem(atom_subgraphs.ptr(), atom.ptr());
+  if (found == nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError)) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    throw py::error_already_set();
+  }
+  return graph_nodes_of(g, py::reinterpret_steal<py::object>(found));
+}
+
+py::dict peaks_to_python(const ms::PeakMap& peaks) {
+  py::dict out;
+  for (const ms::Peak& p : peaks) {
+    py::dict entry;
+    entry["formula"] = p.formula;
+    entry["generation"] = p.generation;
+    out[py::int_(p.mz)] = entry;
+  }
+  return out;
+}
+
+py::dict stats_to_python(const ms::SoftTestStats& s) {
+  py::dict out;
+  out["atom_sets"] = s.atom_sets;
+  out["counts"] = s.counts;
+  out["peeled_away"] = s.peeled_away;
+  out["memo_hits"] = s.memo_hits;
+  out["dense_counts"] = s.dense_counts;
+  out["dense_solves"] = s.dense_blocks;
+  out["dense_nodes"] = s.dense_nodes;
+  out["largest_dense"] = s.largest_dense;
+  return out;
+}
+
 }  // namespace
 
 void register_ms(py::module_& m) {
@@ -134,6 +205,90 @@ void register_ms(py::module_& m) {
         return out;
       },
       py::arg("graph"), py::arg("tol"), "Counts of the intact graph by peeling, with the size of its dense core.");
+  m.def(
+      "atom_set_soft_positions",
+      [](py::handle graph, py::handle atom_subgraphs, py::handle records, py::handle atom_set, double tol,
+         const std::string& path) {
+        const ms::SoftTestPath how = path_of(path);
+        const LabelledGraph g = labelled_graph(graph);
+        // Atoms of the set get ids 0..k-1 in first-met order; atoms outside it -1.
+        std::vector<py::object> labels;
+        const std::vector<long long> atoms = atom_set_of(atom_set, &labels);
+        std::unordered_map<long long, int> id;
+        ms::MoleculeOrbitals orbitals{g.graph, {}, {}};
+        std::vector<int> members;
+        for (std::size_t k = 0; k < atoms.size(); ++k) {
+          const auto [it, added] = id.emplace(atoms[k], static_cast<int>(id.size()));
+          members.push_back(it->second);
+          if (!added) continue;
+          std::optional<std::vector<int>> nodes = atom_nodes_of(g, atom_subgraphs, labels[k]);
+          if (!nodes) throw py::key_error(std::string(py::repr(labels[k])));
+          orbitals.atom_nodes.push_back(std::move(nodes));
+        }
+        auto atom_id = [&id](long long atom) {
+          const auto it = id.find(atom);
+          return it == id.end() ? -1 : it->second;
+        };
+        for (py::handle record : py::iter(records)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
+        ms::AtomSetSoftBonds engine(orbitals, tol, how);
+        return engine.soft_bonds(members);
+      },
+      py::arg("graph"), py::arg("atom_subgraphs"), py::arg("records"), py::arg("atom_set"), py::arg("tol"),
+      py::arg("path") = "fast",
+      "Positions of the records that are soft inside the atom set. path: \"fast\" (peeled, memoised cores) "
+      "or \"plain\" (dense eigenvalues for every count).");
+  m.def(
+      "cut_atom_set",
+      [](py::handle mol, py::handle atom_set, py::handle softs, bool ring_fragmentation, double min_mz) {
+        const RDKit::ROMol& m_ = borrow_mol(mol);
+        const std::vector<long long> given = atom_set_of(atom_set);
+        std::vector<int> atoms;
+        atoms.reserve(given.size());
+        for (long long a : given) atoms.push_back(atom_index(m_, py::int_(a)));
+        std::vector<ms::SoftPair> pairs;
+        for (py::handle record : py::iter(softs)) {
+          ms::SoftPair p;
+          p.atom_u = record_integer(record, "atom_u");
+          p.atom_v = record_integer(record, "atom_v");
+          p.order = record_order(record);
+          pairs.push_back(p);
+        }
+        return ms::cut_atom_set(m_, atoms, pairs, ring_fragmentation, min_mz);
+      },
+      py::arg("mol"), py::arg("atom_set"), py::arg("softs"), py::arg("ring_fragmentation"), py::arg("min_mz"),
+      "Pieces of the atom set cut at its soft bonds, each as sorted atom indices, in ascending order.");
+  m.def(
+      "predict_fragments_recursive",
+      [](py::handle mol, py::handle graph, py::handle atom_subgraphs, py::handle chem_bonds, int max_generations,
+         double min_mz, bool ring_fragmentation, const std::string& path, bool with_stats) -> py::object {
+        const ms::SoftTestPath how = path_of(path);
+        const RDKit::ROMol& m_ = borrow_mol(mol);
+        ms::RecursiveOptions options;
+        options.max_generations = max_generations;
+        options.min_mz = min_mz;
+        options.ring_fragmentation = ring_fragmentation;
+        options.path = how;
+        ms::MoleculeOrbitals orbitals;
+        if (max_generations > 0) {  // with no generation to cut, the inputs are never read
+          const LabelledGraph g = labelled_graph(graph);
+          orbitals.graph = g.graph;
+          const int n = static_cast<int>(m_.getNumAtoms());
+          orbitals.atom_nodes.reserve(static_cast<std::size_t>(n));
+          for (int a = 0; a < n; ++a) orbitals.atom_nodes.push_back(atom_nodes_of(g, atom_subgraphs, py::int_(a)));
+          auto atom_id = [n](long long atom) { return atom >= 0 && atom < n ? static_cast<int>(atom) : -1; };
+          for (py::handle record : py::iter(chem_bonds)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
+        }
+        ms::SoftTestStats stats;
+        const ms::PeakMap peaks = ms::predict_fragments_recursive(m_, orbitals, options, &stats, [] {
+          if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        });
+        if (!with_stats) return peaks_to_python(peaks);
+        return py::make_tuple(peaks_to_python(peaks), stats_to_python(stats));
+      },
+      py::arg("mol"), py::arg("H"), py::arg("atom_subgraphs"), py::arg("chem_bonds"), py::arg("max_generations"),
+      py::arg("min_mz"), py::arg("ring_fragmentation"), py::arg("path") = "fast", py::arg("stats") = false,
+      "Peak map {m/z: {\"formula\", \"generation\"}} of the multi-generation fragmentation; with stats, "
+      "also the tallies of the LPI counts.");
   m.def(
       "predict_fragments",
       [](py::handle mol, py::handle soft_bonds, bool ring_fragmentation, double min_ring_fragment_mz) {

@@ -1,5 +1,6 @@
 #include "ms_graph.h"
 
+#include <algorithm>
 #include <string>
 
 namespace py = pybind11;
@@ -128,6 +129,55 @@ vif::LpiCounts lpi_counts_of(py::handle lpi) {
   c.n_zero = count("n0");
   c.n_minus = count("n-");
   return c;
+}
+
+long long record_integer(py::handle record, const char* key) {
+  py::object value = item(record, key);
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
+    throw py::type_error(std::string("bond record \"") + key + "\" must be an integer, not " + type_name(value));
+  }
+  py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!as_int) throw py::error_already_set();
+  int overflow = 0;
+  const long long x = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+  return overflow != 0 ? -1 : x;
+}
+
+int record_order(py::handle record) {
+  py::str key("order");
+  PyObject* found = PyObject_GetItem(record.ptr(), key.ptr());
+  if (found == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
+    PyErr_Clear();
+    return 1;
+  }
+  py::object order = py::reinterpret_steal<py::object>(found);
+  if (PyBool_Check(order.ptr()) || !PyIndex_Check(order.ptr())) {
+    throw py::type_error("bond record \"order\" must be an integer, not " + type_name(order));
+  }
+  py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(order.ptr()));
+  if (!as_int) throw py::error_already_set();
+  int overflow = 0;
+  long long o = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+  if (overflow != 0) o = overflow > 0 ? 1'000'000 : -1'000'000;
+  return static_cast<int>(std::clamp(o, -1'000'000LL, 1'000'000LL));
+}
+
+int graph_node_of(const LabelledGraph& graph, py::handle label) {
+  bool found = false;
+  const int i = index_in(graph.index, label, found);
+  return found ? i : -1;
+}
+
+std::vector<int> graph_nodes_of(const LabelledGraph& graph, py::handle labels) {
+  std::vector<int> out;
+  for (py::handle label : py::iter(labels)) {
+    const int i = graph_node_of(graph, label);
+    if (i >= 0) out.push_back(i);
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 }  // namespace tessarin::bindings

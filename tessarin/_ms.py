@@ -3,7 +3,6 @@
 import numbers
 
 from . import _native
-from ._pending import not_built
 
 
 def _real(value, name):
@@ -41,16 +40,53 @@ def predict_fragments(mol, soft_bonds, ring_fragmentation=False, min_ring_fragme
 
 
 def _fragment_atom_softs(H, atom_subgraphs, chem_bonds, atom_set, tol=1e-09):
-    """Bond records that are soft inside the fragment made of ``atom_set``."""
-    not_built("_fragment_atom_softs")
+    """Bond records that are soft inside the fragment made of ``atom_set``.
+
+    The soft-bond test of ``detect_soft_bonds`` on the subgraph of ``H``
+    induced by the orbital nodes of the atom set (``atom_subgraphs[a]`` for
+    every atom ``a``; nodes that ``H`` lacks are left out), measured against
+    that subgraph's own LPI. A record is tested when both its atoms are in the
+    set and its two nodes are joined inside the subgraph. Returns a new list
+    of the very record objects that pass, in ``chem_bonds`` order. Nothing is
+    modified; an atom without entry in ``atom_subgraphs`` raises KeyError.
+    """
+    records = list(chem_bonds)
+    positions = _native.atom_set_soft_positions(H, atom_subgraphs, records, atom_set, _real(tol, "tol"))
+    return [records[i] for i in positions]
 
 
 def _cut_atom_set(mol, atom_set, softs, ring_fragmentation, min_mz):
-    """Pieces of ``atom_set`` left by cutting its soft bonds."""
-    not_built("_cut_atom_set")
+    """Pieces of ``atom_set`` left by cutting its soft bonds.
+
+    Each soft atom pair inside the set is cut on its own (several records of
+    one pair make one cut, the highest ``order`` deciding that a multiple bond
+    is not cut off a lone heavy atom); with ``ring_fragmentation``, every two
+    ring bonds are also cut together, kept when both pieces weigh at least
+    ``min_mz`` (average mass). A cut is judged within the connected part of
+    the atom set that holds it. Returns a set of frozensets of atom indices;
+    the inputs are not modified.
+    """
+    pieces = _native.cut_atom_set(mol, atom_set, list(softs), bool(ring_fragmentation), _real(min_mz, "min_mz"))
+    return {frozenset(p) for p in pieces}
+
+
+def _generations(value):
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"max_generations must be an integer, not {type(value).__name__}")
+    return max(-1, min(int(value), 1 << 30))
 
 
 def predict_fragments_recursive(mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25,
                                 ring_fragmentation=True):
-    """Peak map of several generations of cuts: m/z -> {"formula", "generation"}."""
-    not_built("predict_fragments_recursive")
+    """Peak map of several generations of cuts: m/z -> {"formula", "generation"}.
+
+    Breadth first from the molecular ion (generation 0): each distinct atom
+    set is searched for its own soft bonds and cut once; pieces of generation
+    ``max_generations`` are recorded but not cut. An m/z keeps the formula and
+    generation of the first piece that reached it; keys are in discovery
+    order. The children of one cut are visited in ascending order of their
+    sorted atom indices, so the result is reproducible.
+    """
+    return _native.predict_fragments_recursive(mol, H, atom_subgraphs, list(chem_bonds),
+                                               _generations(max_generations), _real(min_mz, "min_mz"),
+                                               bool(ring_fragmentation))

@@ -3,7 +3,6 @@
 import matplotlib.pyplot as plt
 
 from . import _native
-from ._pending import not_built
 from .figures.spectrum import plot_mass_spectrum
 from .figures.vif_figure import draw_vif_graph
 
@@ -36,8 +35,6 @@ def VIF(smiles, n_iter=600, target_bond_len=1.5, radius_ratio=0.23, show_spectru
     """
     if not isinstance(smiles, str):
         raise TypeError(f"VIF() expects a SMILES string, not {type(smiles).__name__}")
-    if recursive_ms:
-        not_built("VIF(recursive_ms=True)")
     result = _native.analyse(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, bool(verbose),
                              bool(ring_fragmentation), bool(recursive_ms), max_generations)
     if isinstance(result, str) or not draw:

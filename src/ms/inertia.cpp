@@ -50,10 +50,6 @@ vif::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::span<
   return run(graph, nodes.data(), nodes.size(), removed, tol, method);
 }
 
-bool InertiaCounter::active(int id, double weight, int other) const {
-  return weight != 0.0 && edge_off_[static_cast<std::size_t>(id)] == 0 && alive_[static_cast<std::size_t>(other)] != 0;
-}
-
 vif::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
                                    std::span<const std::size_t> removed, double tol, CountMethod method) {
   const auto n = static_cast<std::size_t>(graph.node_count());

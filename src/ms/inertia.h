@@ -101,7 +101,11 @@ class InertiaCounter {
                      std::span<const std::size_t> removed, double tol, CountMethod method);
   vif::LpiCounts dense(const IndexGraph& graph, const int* nodes, std::size_t node_count, double tol);
   vif::LpiCounts peeled(const IndexGraph& graph, double tol);
-  bool active(int id, double weight, int other) const;
+  // An edge takes part in the peeled count when it is non-zero, not left
+  // out, and its other end is still in the graph.
+  bool active(int id, double weight, int other) const {
+    return weight != 0.0 && edge_off_[static_cast<std::size_t>(id)] == 0 && alive_[static_cast<std::size_t>(other)] != 0;
+  }
 
   CoreCounter& core() { return external_core_ != nullptr ? *external_core_ : own_core_; }
 

@@ -14,9 +14,6 @@ namespace tessarin::vif {
 
 std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
                                           std::ostream& report) {
-  if (options.recursive_ms) {
-    throw std::logic_error("multi-generation fragmentation is not available in this build yet");
-  }
   VifAnalysis a;
   a.mol = prepare_molecule(smiles);
   if (!a.mol) return std::nullopt;
@@ -49,8 +46,21 @@ std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOp
   }
   a.fragments = ms::predict_fragments(mol, softs, options.ring_fragmentation, 30.0);
 
+  std::optional<std::vector<int>> recursive_mz;
+  if (options.recursive_ms) {
+    ms::RecursiveOptions recursion;
+    recursion.max_generations = options.max_generations;
+    recursion.min_mz = 25.0;
+    recursion.ring_fragmentation = true;
+    recursion.tol = 1e-9;
+    const ms::MoleculeOrbitals orbitals = ms::molecule_orbitals(a.graph.orbital);
+    a.recursive_peaks = ms::predict_fragments_recursive(mol, orbitals, recursion, nullptr, options.interrupt_check);
+    recursive_mz.emplace();
+    for (const ms::Peak& p : *a.recursive_peaks) recursive_mz->push_back(p.mz);
+  }
+
   if (options.verbose) {
-    write_report_block_b(report, a.soft_bonds.size(), a.fragments, std::nullopt, options.max_generations);
+    write_report_block_b(report, a.soft_bonds.size(), a.fragments, recursive_mz, options.max_generations);
   }
   return a;
 }

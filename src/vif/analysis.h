@@ -3,6 +3,7 @@
 
 #include <GraphMol/ROMol.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -11,6 +12,7 @@
 
 #include "layout/point2.h"
 #include "ms/fragments.h"
+#include "ms/recursive_fragments.h"
 #include "vif/lpi.h"
 #include "vif/orbital_graph_builder.h"
 
@@ -25,6 +27,9 @@ struct VifOptions {
   bool ring_fragmentation = false;
   bool recursive_ms = false;
   int max_generations = 2;
+  // Called before each expansion of the multi-generation fragmentation; may
+  // throw to abandon the analysis (the Python host stops on Ctrl-C this way).
+  std::function<void()> interrupt_check;
 };
 
 struct VifAnalysis {
@@ -36,6 +41,12 @@ struct VifAnalysis {
   int mol_mass = 0;
   std::vector<std::size_t> soft_bonds;       // indices into graph.orbital.bonds
   std::vector<ms::FragmentEntry> fragments;
+  // Multi-generation peaks, only when options.recursive_ms (ring double cuts
+  // always on, whatever options.ring_fragmentation says; min_mz 25): one ms::Peak
+  // {mz, formula, generation} per nominal m/z, in discovery order with the
+  // molecular ion first; each mz appears once. Sort the mz values for a
+  // peak list. Empty optional when recursive_ms is false.
+  std::optional<ms::PeakMap> recursive_peaks;
 };
 
 // The text returned in place of a result when the SMILES does not parse.
