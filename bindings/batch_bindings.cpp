@@ -192,7 +192,6 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
 }  // namespace
 
 void register_batch(py::module_& m) {
-  m.attr("recursive_available") = batch::kRecursiveAvailable;
   m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
         py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"),
         "Predicted EI spectra of many molecules on native threads, in input order.");

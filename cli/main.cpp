@@ -46,7 +46,7 @@ constexpr const char* kUsage =
     "  vif SMILES [--ring] [--recursive] [--max-generations N] [--bond-kappa K]\n"
     "      print the VIF report of one molecule\n"
     "  predict INPUT -o OUTPUT [--format msp|jsonl|csv] [--ring] [--recursive]\n"
-    "          [--jobs N] [--timeout-per-molecule S]\n"
+    "          [--max-generations N] [--jobs N] [--timeout-per-molecule S]\n"
     "      predict EI spectra of a SMILES or SDF file ('-': standard input) into a\n"
     "      spectral library; molecules that fail go to OUTPUT.errors.tsv.\n"
     "      --jobs: threads (default: all cores); --timeout-per-molecule: seconds\n"
@@ -150,13 +150,6 @@ double parse_number(const std::string& text, const std::string& name, double lo)
   return v;
 }
 
-void require_recursive_available() {
-  if (!batch::kRecursiveAvailable) {
-    std::cerr << "tessarin: --recursive (multi-generation fragmentation) is not available in this build\n";
-    std::exit(kExitUsage);
-  }
-}
-
 // ---- vif -------------------------------------------------------------------
 
 int run_vif(int argc, char** argv) {
@@ -169,7 +162,6 @@ int run_vif(int argc, char** argv) {
     options.max_generations = static_cast<int>(parse_int(*v, "--max-generations", 0, 1000));
   }
   if (auto v = option(args, "--bond-kappa")) options.bond_kappa = parse_number(*v, "--bond-kappa", -1e308);
-  if (options.recursive_ms) require_recursive_available();
 
   std::optional<vif::VifAnalysis> result = vif::analyse_smiles(args.positional[0], options, std::cout);
   std::cout.flush();
@@ -241,7 +233,8 @@ std::optional<std::size_t> count_molecules(const std::string& path, batch::Input
 
 int run_predict(int argc, char** argv) {
   const Args args = parse_args(argc, argv, 2, {"--ring", "--recursive"},
-                               {"-o", "--output", "--format", "--jobs", "-j", "--timeout-per-molecule"});
+                               {"-o", "--output", "--format", "--jobs", "-j", "--timeout-per-molecule",
+                                "--max-generations"});
   if (args.positional.size() != 1) throw UsageError("predict needs exactly one INPUT (a file, or - for standard input)");
   const std::string input_path = args.positional[0];
   std::optional<std::string> output_path = option(args, "-o");
@@ -259,10 +252,12 @@ int run_predict(int argc, char** argv) {
   batch::SpectrumOptions spectrum;
   spectrum.ring_fragmentation = has_flag(args, "--ring");
   spectrum.recursive = has_flag(args, "--recursive");
+  if (auto v = option(args, "--max-generations")) {
+    spectrum.max_generations = static_cast<int>(parse_int(*v, "--max-generations", 0, 1000));
+  }
   if (auto t = option(args, "--timeout-per-molecule")) {
     spectrum.time_limit_seconds = parse_number(*t, "--timeout-per-molecule", 0.0);
   }
-  if (spectrum.recursive) require_recursive_available();
 
   if (input_path != "-" && *output_path != "-" &&
       (same_file(input_path, *output_path) || same_file(input_path, batch::errors_path_of(*output_path)))) {

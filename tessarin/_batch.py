@@ -3,7 +3,6 @@
 import os
 
 from . import _native
-from ._pending import not_built
 
 
 def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False, recursive_ms=False, jobs=None):
@@ -17,7 +16,10 @@ def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False,
     spectrum the keys line, name, smiles, formula, mol_mass, mol_mass_avg,
     lpi, soft_bonds, fragments, recursive_peaks and peaks (each peak a dict
     mz, intensity, formula; molecular ion 999, fragments 599); for a molecule
-    that failed the keys line, name, smiles and error.
+    that failed the keys line, name, smiles and error. With ``recursive_ms``
+    the peaks of two generations of further cuts are added, and
+    recursive_peaks lists them (dicts mz, formula, generation); otherwise it
+    is None.
 
     With an ``output`` path, writes the spectra in ``fmt`` ("msp", "jsonl" or
     "csv") and the failed molecules to ``output + ".errors.tsv"``, and returns
@@ -25,8 +27,6 @@ def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False,
     error file's path or None}. Ctrl-C stops the run, leaving a valid file of
     the molecules finished so far, and raises KeyboardInterrupt.
     """
-    if recursive_ms and not _native.recursive_available:
-        not_built("predict_library(recursive_ms=True)")
     if output is not None:
         output = os.fsdecode(os.fspath(output))
     if not isinstance(fmt, str):

@@ -40,9 +40,6 @@ vif::VifAnalysis analyse_with_deadline(const std::string& smiles, const Spectrum
   // The steps of vif::analyse_smiles with its default parameters, without
   // the report; a test keeps the two in agreement.
   const vif::VifOptions defaults;
-  if (options.recursive && !kRecursiveAvailable) {
-    throw std::logic_error("multi-generation fragmentation is not available in this build");
-  }
   deadline.check("start");
   vif::VifAnalysis a;
   a.mol = vif::prepare_molecule(smiles);
@@ -78,6 +75,17 @@ vif::VifAnalysis analyse_with_deadline(const std::string& smiles, const Spectrum
   }
   a.fragments = ms::predict_fragments(mol, softs, options.ring_fragmentation, 30.0);
   deadline.check("the fragments");
+
+  if (options.recursive) {
+    ms::RecursiveOptions recursion;
+    recursion.max_generations = options.max_generations;
+    recursion.min_mz = 25.0;
+    recursion.ring_fragmentation = true;  // always, whatever options.ring_fragmentation says
+    recursion.tol = 1e-9;
+    const ms::MoleculeOrbitals orbitals = ms::molecule_orbitals(a.graph.orbital);
+    a.recursive_peaks = ms::predict_fragments_recursive(
+        mol, orbitals, recursion, nullptr, [&deadline] { deadline.check("a multi-generation expansion"); });
+  }
   return a;
 }
 
@@ -96,6 +104,7 @@ SpectrumRecord predict_spectrum(std::size_t line, const std::string& name, const
   r.lpi = std::move(a.lpi);
   for (std::size_t i : a.soft_bonds) r.soft_bonds.push_back(a.graph.orbital.bonds[i]);
   r.fragments = std::move(a.fragments);
+  r.recursive_peaks = std::move(a.recursive_peaks);
   r.peaks = spectrum_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
   return r;
 }

@@ -12,6 +12,7 @@
 
 #include "batch/deadline.h"
 #include "ms/fragments.h"
+#include "ms/recursive_fragments.h"
 #include "vif/analysis.h"
 #include "vif/lpi.h"
 #include "vif/orbital_graph.h"
@@ -23,12 +24,9 @@ namespace tessarin::batch {
 inline constexpr int kMolecularIonIntensity = 999;
 inline constexpr int kFragmentIntensity = 599;
 
-// Whether this build has the multi-generation fragmentation.
-inline constexpr bool kRecursiveAvailable = false;
-
 struct SpectrumOptions {
   bool ring_fragmentation = false;
-  bool recursive = false;
+  bool recursive = false;  // add the multi-generation peaks
   int max_generations = 2;
   double time_limit_seconds = 0;  // <= 0: no limit
 };
@@ -46,12 +44,8 @@ struct Peak {
   bool operator==(const Peak&) const = default;
 };
 
-// A peak of the multi-generation fragmentation, in discovery order.
-struct GenerationPeak {
-  int mz = 0;
-  std::string formula;
-  int generation = 0;
-};
+// A peak of the multi-generation fragmentation (m/z, formula, generation).
+using GenerationPeak = ms::Peak;
 
 // Everything a library record needs; no RDKit molecule or graph is kept, so
 // records waiting to be written in input order stay small.
@@ -78,8 +72,8 @@ std::vector<Peak> spectrum_peaks(int mol_mass, const std::string& molecular_form
                                  const std::optional<std::vector<GenerationPeak>>& recursive_peaks);
 
 // The VIF analysis without a report, checking `deadline` after each step
-// (parsing, layout, orbital graph and LPI, soft bonds, fragments,
-// multi-generation peaks). Throws UnreadableSmiles, the analysis' own errors,
+// (parsing, layout, orbital graph and LPI, soft bonds, fragments) and before
+// every expansion of the multi-generation fragmentation. Throws UnreadableSmiles, the analysis' own errors,
 // TimeLimitExceeded or Cancelled.
 vif::VifAnalysis analyse_with_deadline(const std::string& smiles, const SpectrumOptions& options,
                                        const Deadline& deadline);

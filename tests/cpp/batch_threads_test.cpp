@@ -55,16 +55,21 @@ TEST(BatchThreads, ManyThreadsGiveTheSingleThreadedResults) {
 }
 
 TEST(BatchThreads, BatchDriverAgreesWithTheReportingDriver) {
-  for (const MoleculeInput& m : nci_molecules(40)) {
+  const std::vector<MoleculeInput> mols = nci_molecules(40);
+  for (std::size_t k = 0; k < mols.size(); ++k) {
+    const MoleculeInput& m = mols[k];
+    const bool recursive = k % 4 == 0;
     for (bool ring : {false, true}) {
       vif::VifOptions vo;
       vo.verbose = false;
       vo.ring_fragmentation = ring;
+      vo.recursive_ms = recursive;
       std::ostringstream silent;
       const std::optional<vif::VifAnalysis> expected = vif::analyse_smiles(m.smiles, vo, silent);
       ASSERT_TRUE(expected.has_value()) << m.smiles;
       SpectrumOptions so;
       so.ring_fragmentation = ring;
+      so.recursive = recursive;
       const vif::VifAnalysis got = analyse_with_deadline(m.smiles, so, Deadline{});
       EXPECT_EQ(got.lpi.counts.n_plus, expected->lpi.counts.n_plus) << m.smiles;
       EXPECT_EQ(got.lpi.counts.n_minus, expected->lpi.counts.n_minus) << m.smiles;
@@ -76,6 +81,7 @@ TEST(BatchThreads, BatchDriverAgreesWithTheReportingDriver) {
         EXPECT_EQ(got.fragments[i].bond, expected->fragments[i].bond);
         EXPECT_EQ(got.fragments[i].fragments, expected->fragments[i].fragments);
       }
+      EXPECT_EQ(got.recursive_peaks, expected->recursive_peaks) << m.smiles;
     }
   }
 }

@@ -10,7 +10,6 @@ from pathlib import Path
 import pytest
 
 import tessarin
-from tessarin import _native
 
 
 def test_spectra_come_back_in_input_order_with_failures_in_place():
@@ -68,10 +67,14 @@ def test_bad_arguments_raise_python_exceptions(tmp_path):
         tessarin.predict_library(["CCO"], output=tmp_path / "missing" / "x.msp")
 
 
-@pytest.mark.skipif(_native.recursive_available, reason="multi-generation fragmentation is built")
-def test_recursive_is_reported_as_not_built():
-    with pytest.raises(NotImplementedError):
-        tessarin.predict_library(["CCO"], recursive_ms=True)
+def test_recursive_peaks_come_with_their_generations():
+    plain = tessarin.predict_library(["ClCC(=O)OCC"])[0]
+    deep = tessarin.predict_library(["ClCC(=O)OCC"], recursive_ms=True)[0]
+    a = tessarin.VIF("ClCC(=O)OCC", draw=False, verbose=False, recursive_ms=True)
+    assert plain["recursive_peaks"] is None
+    assert [(p["mz"], p["formula"], p["generation"]) for p in deep["recursive_peaks"]] == \
+        [(mz, v["formula"], v["generation"]) for mz, v in a["recursive_peaks"].items()]
+    assert {p["mz"] for p in deep["peaks"]} == {p["mz"] for p in plain["peaks"]} | set(a["recursive_peaks"])
 
 
 def test_ctrl_c_raises_keyboard_interrupt_and_leaves_a_valid_file(tmp_path):

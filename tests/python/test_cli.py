@@ -15,7 +15,6 @@ from pathlib import Path
 import pytest
 
 import tessarin
-from tessarin import _native
 
 ROOT = Path(__file__).resolve().parents[2]
 NCI = Path("/usr/share/RDKit/Data/NCI/first_5K.smi")
@@ -114,12 +113,19 @@ def test_vif_failures_give_a_message_and_a_failing_status(cli):
         assert b"usage: tessarin" in result.stderr, bad
 
 
-@pytest.mark.skipif(_native.recursive_available, reason="multi-generation fragmentation is built")
-def test_recursive_says_it_is_not_available(cli, sample, tmp_path):
-    for args in (["vif", "CCO", "--recursive"], ["predict", sample, "-o", tmp_path / "x.msp", "--recursive"]):
-        result = run(cli, *args)
-        assert result.returncode == 2
-        assert b"not available in this build" in result.stderr
+def test_recursive_peaks_join_the_spectrum(cli, tmp_path):
+    smiles = "ClCC(=O)OCC"
+    for generations in (2, 3):
+        result = run(cli, "vif", smiles, "--recursive", "--max-generations", generations)
+        assert result.stdout == python_report(smiles, recursive_ms=True, max_generations=generations)
+    src = tmp_path / "ester.smi"
+    src.write_text(smiles + " ester\n")
+    assert run(cli, "predict", src, "-o", tmp_path / "r.msp", "--recursive").returncode == 0
+    peaks = parse_msp((tmp_path / "r.msp").read_text())[0]["peaks"]
+    a = tessarin.VIF(smiles, draw=False, verbose=False, recursive_ms=True)
+    expected = {a["mol_mass"]} | {t[2] for f in a["fragments"] if f["split"] for t in f["fragments"]}
+    assert not set(a["recursive_peaks"]) <= expected
+    assert [p["mz"] for p in peaks] == sorted(expected | set(a["recursive_peaks"]))
 
 
 def test_validate_prints_the_python_report_and_passes(cli):
