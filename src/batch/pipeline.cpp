@@ -59,7 +59,9 @@ unsigned effective_jobs(unsigned requested) {
 
 BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool>& cancel, std::size_t window) {
   jobs = effective_jobs(jobs);
-  if (window == 0) window = 64 * static_cast<std::size_t>(jobs);
+  // Wide enough that a molecule taking minutes does not soon leave the other
+  // workers idle behind it; a waiting record is a few kilobytes.
+  if (window == 0) window = 1024 * static_cast<std::size_t>(jobs);
   // The reader may be blocked reading standard input when the run is
   // cancelled; it is then left behind, so everything it touches is shared.
   auto shared = std::make_shared<Shared>();

@@ -58,7 +58,7 @@ struct BatchSummary {
 // Runs the batch. When `cancel` becomes true, no new molecule is started,
 // molecules being analysed stop at their next step boundary, and the results
 // finished so far are written up to the first one missing in input order.
-// `jobs` 0 means one per core. `window` 0 means 64 per job.
+// `jobs` 0 means one per core. `window` 0 means 1024 per job.
 BatchSummary run_batch(const BatchCallbacks& callbacks, unsigned jobs, std::atomic<bool>& cancel,
                        std::size_t window = 0);
 
