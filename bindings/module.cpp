@@ -12,4 +12,5 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_pubchem(m);
   tessarin::bindings::register_analysis(m);
   tessarin::bindings::register_validation(m);
+  tessarin::bindings::register_batch(m);
 }

@@ -13,5 +13,6 @@ void register_ms(pybind11::module_& m);
 void register_pubchem(pybind11::module_& m);
 void register_analysis(pybind11::module_& m);
 void register_validation(pybind11::module_& m);
+void register_batch(pybind11::module_& m);
 
 }  // namespace tessarin::bindings

@@ -42,5 +42,9 @@ echo "[setup] building"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TEST_PYTHON="$repo/.venv/bin/python" >/dev/null
 cmake --build build -j"$(nproc)"
 
+# The command-line program, native only, next to the venv's interpreter.
+ln -sfn "$repo/build/tessarin" .venv/bin/tessarin
+"$repo/.venv/bin/tessarin" --help >/dev/null || { echo "[setup] the tessarin command does not run" >&2; exit 1; }
+
 (cd / && "$repo/.venv/bin/python" -c "import tessarin") || { echo "[setup] tessarin does not import" >&2; exit 1; }
 echo "[setup] ready: $repo/.venv/bin/python -c 'import tessarin'"

@@ -44,5 +44,6 @@ from ._tables import HALOGEN_TESTS
 from ._demos import halogen_test
 from ._tables import LPI_REFERENCES, MS_REFERENCES
 from ._demos import validate
+from ._batch import predict_library
 
 from ._smiles_names import *  # noqa: E402,F401,F403  (named SMILES strings and their aliases)

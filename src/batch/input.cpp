@@ -1,0 +1,143 @@
+#include "batch/input.h"
+
+#include <GraphMol/FileParsers/FileParsers.h>
+#include <GraphMol/SmilesParse/SmilesWrite.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <stdexcept>
+
+#include "core/errors.h"
+
+namespace tessarin::batch {
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r\n\v\f";
+
+std::string_view trimmed(std::string_view s) {
+  const auto first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = s.find_last_not_of(kBlanks);
+  return s.substr(first, last - first + 1);
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// Next whitespace-separated column of `s` from `pos`.
+std::string_view column(std::string_view s, std::size_t& pos) {
+  const auto start = s.find_first_not_of(kBlanks, pos);
+  if (start == std::string_view::npos) {
+    pos = s.size();
+    return {};
+  }
+  auto end = s.find_first_of(kBlanks, start);
+  if (end == std::string_view::npos) end = s.size();
+  pos = end;
+  return s.substr(start, end - start);
+}
+
+}  // namespace
+
+InputFormat input_format_of_path(std::string_view path) {
+  const auto dot = path.rfind('.');
+  if (dot == std::string_view::npos) return InputFormat::smiles;
+  const std::string ext = lower(path.substr(dot + 1));
+  return ext == "sdf" || ext == "sd" || ext == "mol" ? InputFormat::sdf : InputFormat::smiles;
+}
+
+InputFormat MoleculeReader::sniff_format(std::istream& in, std::deque<std::string>& lookahead) {
+  std::string line;
+  while (lookahead.size() < 4 && std::getline(in, line)) lookahead.push_back(line);
+  if (in.bad()) throw std::runtime_error("cannot read the input");
+  if (lookahead.size() == 4 &&
+      (lookahead[3].find("V2000") != std::string::npos || lookahead[3].find("V3000") != std::string::npos)) {
+    return InputFormat::sdf;
+  }
+  return InputFormat::smiles;
+}
+
+bool MoleculeReader::read_line(std::string& line) {
+  if (!lookahead_.empty()) {
+    line = std::move(lookahead_.front());
+    lookahead_.pop_front();
+  } else if (!std::getline(in_, line)) {
+    if (in_.bad()) throw std::runtime_error("cannot read the input (line " + std::to_string(line_no_ + 1) + ")");
+    return false;
+  }
+  ++line_no_;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+bool MoleculeReader::next(MoleculeInput& out) {
+  out = MoleculeInput{};
+  return format_ == InputFormat::sdf ? next_sdf(out) : next_smiles(out);
+}
+
+bool MoleculeReader::next_smiles(MoleculeInput& out) {
+  std::string line;
+  while (read_line(line)) {
+    const std::string_view text = trimmed(line);
+    if (text.empty() || text.front() == '#') continue;
+    std::size_t pos = 0;
+    const std::string_view smiles = column(text, pos);
+    const bool first = !seen_content_;
+    seen_content_ = true;
+    if (first && lower(smiles) == "smiles") continue;  // header row
+    out.line = line_no_;
+    out.smiles = std::string(smiles);
+    out.name = std::string(column(text, pos));
+    return true;
+  }
+  return false;
+}
+
+bool MoleculeReader::next_sdf(MoleculeInput& out) {
+  std::string line;
+  std::string block;
+  std::size_t start = 0;
+  bool has_content = false;
+  while (read_line(line)) {
+    if (start == 0) start = line_no_;
+    if (line.rfind("$$$$", 0) == 0) {
+      if (!has_content && trimmed(block).empty()) {  // stray terminator
+        block.clear();
+        start = 0;
+        continue;
+      }
+      out.line = start;
+      out.molblock = std::move(block);
+      return true;
+    }
+    if (!trimmed(line).empty()) has_content = true;
+    block += line;
+    block += '\n';
+  }
+  if (!has_content) return false;
+  out.line = start;
+  out.molblock = std::move(block);
+  return true;
+}
+
+void resolve_sdf_record(MoleculeInput& input) {
+  if (input.name.empty()) {
+    const auto eol = input.molblock.find('\n');
+    input.name = std::string(trimmed(std::string_view(input.molblock).substr(0, eol)));
+  }
+  std::unique_ptr<RDKit::RWMol> mol;
+  try {
+    mol.reset(RDKit::MolBlockToMol(input.molblock, /*sanitize=*/true, /*removeHs=*/true));
+  } catch (const std::exception& e) {
+    throw InvalidInput(std::string("unreadable SDF record: ") + e.what());
+  }
+  if (!mol) throw InvalidInput("unreadable SDF record");
+  input.smiles = RDKit::MolToSmiles(*mol);
+  if (input.smiles.empty()) throw InvalidInput("SDF record without atoms");
+}
+
+}  // namespace tessarin::batch

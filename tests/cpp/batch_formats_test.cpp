@@ -1,0 +1,137 @@
+// Library writers, the stick peaks and the input readers.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "batch/input.h"
+#include "batch/spectrum.h"
+#include "batch/writers.h"
+#include "core/errors.h"
+
+namespace tessarin::batch {
+namespace {
+
+ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, std::string mode = "single") {
+  return {"C1-O2", true, std::move(mode), std::move(pieces)};
+}
+
+TEST(SpectrumPeaks, MolecularIonKeepsItsFormulaAndTheFirstFormulaOfAnMzWins) {
+  const std::vector<ms::FragmentEntry> fragments{
+      split({{"C2H5", 29.06, 29}, {"HO", 17.01, 17}}),
+      {"C0-C1", false, "single", std::nullopt},
+      split({{"C2H6O", 46.07, 46}, {"CH3", 15.03, 15}}),  // m/z of M: M keeps its label
+      split({{"CHO", 29.02, 29}, {"CH5", 17.0, 17}}, "ring"),
+  };
+  const std::vector<Peak> peaks = spectrum_peaks(46, "C2H6O", fragments, std::nullopt);
+  const std::vector<Peak> expected{{15, 599, "CH3"}, {17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
+  EXPECT_EQ(peaks, expected);
+
+  const std::vector<GenerationPeak> generations{{46, "C2H6O", 0}, {29, "CHO", 1}, {14, "CH2", 2}};
+  const std::vector<Peak> with_generations = spectrum_peaks(46, "C2H6O", {}, generations);
+  const std::vector<Peak> expected_generations{{14, 599, "CH2"}, {29, 599, "CHO"}, {46, 999, "C2H6O"}};
+  EXPECT_EQ(with_generations, expected_generations);
+}
+
+SpectrumRecord ethanol_like() {
+  SpectrumRecord r;
+  r.line = 7;
+  r.name = "ethanol, \"dry\"";
+  r.smiles = "CCO";
+  r.formula = "C2H6O";
+  r.mol_mass = 46;
+  r.mol_mass_avg = 46.069;
+  r.lpi.counts = {9, 0, 9};
+  r.lpi.eigenvalues = {-1.5, 0.25};
+  r.fragments = {split({{"C2H5", 29.06, 29}, {"HO", 17.01, 17}})};
+  r.peaks = {{17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
+  return r;
+}
+
+TEST(LibraryWriters, MspEntryHasTheNistFieldsAndQuotedPeakFormulas) {
+  EXPECT_EQ(msp_record(ethanol_like()),
+            "Name: ethanol, \"dry\"\n"
+            "Formula: C2H6O\n"
+            "MW: 46\n"
+            "Comments: \"SMILES=CCO\" \"LPI={n+=9, n0=0, n-=9}\"\n"
+            "Num Peaks: 3\n"
+            "17 599 \"HO\"\n"
+            "29 599 \"C2H5\"\n"
+            "46 999 \"C2H6O\"\n"
+            "\n");
+  SpectrumRecord unnamed = ethanol_like();
+  unnamed.name = "";
+  EXPECT_EQ(msp_record(unnamed).substr(0, 10), "Name: CCO\n");
+  unnamed.name = "two\nlines";
+  EXPECT_EQ(msp_record(unnamed).substr(0, 16), "Name: two lines\n");
+}
+
+TEST(LibraryWriters, CsvQuotesFieldsThatNeedItAndJsonSurvivesOtherEncodings) {
+  const std::string rows = csv_rows(ethanol_like());
+  EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "7,\"ethanol, \"\"dry\"\"\",CCO,17,599,HO\n");
+  SpectrumRecord latin1 = ethanol_like();
+  latin1.name = "caf\xe9";  // not UTF-8: replaced, not an exception
+  EXPECT_NO_THROW(nlohmann::json::parse(jsonl_record(latin1)));
+}
+
+TEST(LibraryWriters, ErrorRowsStayOneLineOfThreeColumns) {
+  EXPECT_EQ(error_header(), "line\tsmiles\treason\n");
+  EXPECT_EQ(error_row(12, "C\tC", "bad\nthing"), "12\tC C\tbad thing\n");
+  EXPECT_EQ(output_format_named("msp"), OutputFormat::msp);
+  EXPECT_FALSE(output_format_named("MSP").has_value());
+}
+
+std::vector<MoleculeInput> read_all(const std::string& text, InputFormat format) {
+  std::istringstream in(text);
+  MoleculeReader reader(in, format);
+  std::vector<MoleculeInput> out;
+  MoleculeInput m;
+  while (reader.next(m)) out.push_back(m);
+  return out;
+}
+
+TEST(MoleculeReader, SmilesFilesSkipHeaderBlankAndCommentLinesAndKeepLineNumbers) {
+  const auto mols = read_all("SMILES Name\n\nCCO ethanol extra\n# note\r\n  c1ccccc1\tbenzene\r\nC\n", InputFormat::smiles);
+  ASSERT_EQ(mols.size(), 3u);
+  EXPECT_EQ(mols[0].smiles, "CCO");
+  EXPECT_EQ(mols[0].name, "ethanol");
+  EXPECT_EQ(mols[0].line, 3u);
+  EXPECT_EQ(mols[1].smiles, "c1ccccc1");
+  EXPECT_EQ(mols[1].name, "benzene");
+  EXPECT_EQ(mols[1].line, 5u);
+  EXPECT_EQ(mols[2].name, "");
+  EXPECT_EQ(mols[2].line, 6u);
+  // Only a first line is a header.
+  EXPECT_EQ(read_all("C\nsmiles\n", InputFormat::smiles).size(), 2u);
+}
+
+const char* kMolBlock =
+    "methanol\n"
+    "  test\n"
+    "\n"
+    "  2  1  0  0  0  0  0  0  0  0999 V2000\n"
+    "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+    "    1.2990    0.7500    0.0000 O   0  0  0  0  0  0  0  0  0  0  0  0\n"
+    "  1  2  1  0\n"
+    "M  END\n";
+
+TEST(MoleculeReader, SdfRecordsGiveTheirTitleLineAndCanonicalSmiles) {
+  const std::string sdf = std::string(kMolBlock) + ">  <ID>\n42\n\n$$$$\n" + "garbage\n\n\n  x\nM  END\n$$$$\n" + kMolBlock;
+  auto mols = read_all(sdf, InputFormat::sdf);
+  ASSERT_EQ(mols.size(), 3u);  // the last record lacks its "$$$$" and still counts
+  EXPECT_EQ(mols[0].line, 1u);
+  EXPECT_EQ(mols[1].line, 13u);
+  EXPECT_EQ(mols[2].line, 19u);
+  resolve_sdf_record(mols[0]);
+  EXPECT_EQ(mols[0].name, "methanol");
+  EXPECT_EQ(mols[0].smiles, "CO");
+  EXPECT_THROW(resolve_sdf_record(mols[1]), InvalidInput);
+  EXPECT_EQ(input_format_of_path("lib.SDF"), InputFormat::sdf);
+  EXPECT_EQ(input_format_of_path("lib.smi"), InputFormat::smiles);
+}
+
+}  // namespace
+}  // namespace tessarin::batch
