@@ -267,7 +267,9 @@ std::vector<Point2> depict_2d(RDKit::ROMol& mol) {
   // Canonical orientation, as rdDepictor.Compute2DCoords asks for by default
   // (CoordGen ignores it; RDKit's own depictor uses it).
   constexpr bool canon_orient = true;
-  RDDepict::preferCoordGen = true;
+  // Process-wide switch: written only when off, so that threads depicting at
+  // the same time (it is on after the first call) only ever read it.
+  if (!RDDepict::preferCoordGen) RDDepict::preferCoordGen = true;
   int conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, canon_orient));
   std::vector<Point2> coords = read_conformer(mol, conf_id);
   if (!std::all_of(coords.begin(), coords.end(), finite)) {
