@@ -27,8 +27,10 @@ from rdkit.Chem import rdDepictor
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "python"))
 
 import layout_numpy  # noqa: E402
+from vif_like_graphs import prepared as prepare  # noqa: E402
 import tessarin  # noqa: E402
 from tessarin import _native  # noqa: E402
 
@@ -36,17 +38,6 @@ NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
 TARGET_SIZES = (10, 50, 100, 200)
 
 
-def prepare(smiles):
-    mol = Chem.MolFromSmiles(smiles, sanitize=False)
-    if mol is None:
-        return None
-    mol.UpdatePropertyCache(strict=False)
-    try:
-        Chem.SetAromaticity(mol)
-        Chem.Kekulize(mol, clearAromaticFlags=True)
-    except Exception:
-        pass
-    return Chem.AddHs(mol)
 
 
 def pick_molecules(per_size):

@@ -12,6 +12,8 @@ import numpy as np
 from rdkit import Chem
 from rdkit.Chem import rdDepictor
 
+from vif_like_graphs import prepared as prepare  # noqa: F401  (the analysis's own preparation)
+
 
 def angle_diff(a, b):
     d = (a - b + math.pi) % (2 * math.pi) - math.pi
@@ -176,15 +178,3 @@ def compute_atom_layout(mol, **params):
     return refine(coords, bonds_of(mol), ranks, **params), ranks
 
 
-def prepare(smiles):
-    """The molecule as an analysis prepares it: unsanitised parse, property cache, kekulized, explicit H."""
-    mol = Chem.MolFromSmiles(smiles, sanitize=False)
-    if mol is None:
-        return None
-    mol.UpdatePropertyCache(strict=False)
-    try:
-        Chem.SetAromaticity(mol)
-        Chem.Kekulize(mol, clearAromaticFlags=True)
-    except Exception:
-        pass
-    return Chem.AddHs(mol)
