@@ -21,7 +21,14 @@ std::string padded(std::string_view text, std::size_t width) {
 }
 
 std::string triple_text(const std::array<int, 3>& t) {
-  return "(" + std::to_string(t[0]) + ", " + std::to_string(t[1]) + ", " + std::to_string(t[2]) + ")";
+  std::string out = "(";
+  out += std::to_string(t[0]);
+  out += ", ";
+  out += std::to_string(t[1]);
+  out += ", ";
+  out += std::to_string(t[2]);
+  out += ")";
+  return out;
 }
 
 vif::VifAnalysis analyse_row(std::string_view smiles) {
