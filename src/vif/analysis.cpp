@@ -3,6 +3,7 @@
 #include <GraphMol/Atom.h>
 
 #include <chrono>
+#include <cmath>
 
 #include "core/errors.h"
 #include "core/nominal_mass.h"
@@ -33,6 +34,8 @@ class StepClock {
 
 std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
                                           std::ostream& report) {
+  if (!std::isfinite(options.radius_ratio)) throw InvalidInput("radius_ratio must be a finite number");
+  if (!std::isfinite(options.bond_kappa)) throw InvalidInput("bond_kappa must be a finite number");
   VifAnalysis a;
   StepClock clock;
   a.mol = prepare_molecule(smiles);

@@ -103,6 +103,9 @@ def test_hostile_inputs_raise_python_errors():
         tessarin.VIF(None, draw=False)
     with pytest.raises(TypeError):
         tessarin.VIF(b"CCO", draw=False)
+    for option in ("radius_ratio", "bond_kappa", "target_bond_len"):
+        with pytest.raises(ValueError, match=option):
+            quiet("CCO", **{option: float("nan")})
 
 
 def test_unsanitisable_molecules_are_processed_as_written():
