@@ -1,5 +1,7 @@
 """The VIF orbital graph of a molecule and the analysis driver."""
 
+import numbers
+
 import matplotlib.pyplot as plt
 
 from . import _native
@@ -35,6 +37,9 @@ def VIF(smiles, n_iter=600, target_bond_len=1.5, radius_ratio=0.23, show_spectru
     """
     if not isinstance(smiles, str):
         raise TypeError(f"VIF() expects a SMILES string, not {type(smiles).__name__}")
+    for name, value in (("n_iter", n_iter), ("max_generations", max_generations)):
+        if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+            raise TypeError(f"VIF() argument {name} must be an integer, not {type(value).__name__}")
     result = _native.analyse(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, bool(verbose),
                              bool(ring_fragmentation), bool(recursive_ms), max_generations)
     if isinstance(result, str) or not draw:

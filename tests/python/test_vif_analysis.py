@@ -103,6 +103,9 @@ def test_hostile_inputs_raise_python_errors():
         tessarin.VIF(None, draw=False)
     with pytest.raises(TypeError):
         tessarin.VIF(b"CCO", draw=False)
+    for option, value in (("n_iter", 1.5), ("max_generations", 2.0), ("max_generations", True)):
+        with pytest.raises(TypeError, match=option):
+            quiet("CCO", **{option: value})
     for option in ("radius_ratio", "bond_kappa", "target_bond_len"):
         with pytest.raises(ValueError, match=option):
             quiet("CCO", **{option: float("nan")})
