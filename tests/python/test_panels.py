@@ -131,12 +131,6 @@ def test_options_are_handed_to_vif(monkeypatch):
 
 
 def test_ms_panel_with_recursive_fragmentation():
-    try:
-        tessarin.VIF("CCO", draw=False, verbose=False, recursive_ms=True)
-    except NotImplementedError:
-        with pytest.raises(NotImplementedError):  # said plainly, not as a panel of error cells
-            tessarin.VIF_ms_panel(["CCO"], by="smiles", recursive_ms=True)
-        pytest.skip("VIF(recursive_ms=True) is not in this build yet")
     fig = tessarin.VIF_ms_panel(["CCO", "c1ccccc1O"], by="smiles", recursive_ms=True)
     assert [ax.get_title() for ax in fig.axes] == [spectrum_title("CCO"), spectrum_title("c1ccccc1O")]
 
