@@ -161,6 +161,8 @@ py::dict stats_to_python(const ms::SoftTestStats& s) {
   out["atom_sets"] = s.atom_sets;
   out["counts"] = s.counts;
   out["isolated"] = s.isolated;
+  out["rank_two"] = s.rank_two;
+  out["extended"] = s.extended;
   out["peeled_away"] = s.peeled_away;
   out["memo_hits"] = s.memo_hits;
   out["dense_counts"] = s.dense_counts;

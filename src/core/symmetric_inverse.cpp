@@ -18,11 +18,14 @@ double dlansy_(const char* norm, const char* uplo, const int* n, const double* a
 
 namespace tessarin::core {
 
-bool invert_symmetric(int n, std::vector<double>& a, double min_rcond) {
+bool invert_symmetric(int n, std::vector<double>& a, double min_rcond, ShiftSplit* signs) {
   if (n < 0) throw InvalidInput("matrix order must not be negative");
   const auto un = static_cast<std::size_t>(n);
   if (a.size() < un * un) throw InvalidInput("matrix storage is smaller than n*n");
-  if (n == 0) return true;
+  if (n == 0) {
+    if (signs != nullptr) *signs = {};
+    return true;
+  }
   const char uplo = 'L';
   const char norm = '1';
   const int lda = n;
@@ -40,6 +43,7 @@ bool invert_symmetric(int n, std::vector<double>& a, double min_rcond) {
   dsycon_(&uplo, &n, a.data(), &lda, ipiv.data(), &anorm, &rcond, work.data(), iwork.data(), &info, 1);
   if (info != 0 || !(rcond >= min_rcond)) return false;
 
+  if (signs != nullptr) *signs = factor_signs(n, a.data(), ipiv.data());
   dsytri_(&uplo, &n, a.data(), &lda, ipiv.data(), work.data(), &info, 1);
   if (info != 0) return false;
   for (std::size_t j = 0; j < un; ++j)

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "core/shifted_inertia.h"
+
 namespace tessarin::core {
 
 // Replaces the n x n symmetric matrix `a` (column-major, both triangles set)
@@ -11,6 +13,9 @@ namespace tessarin::core {
 // estimate of the reciprocal 1-norm condition number is at least
 // `min_rcond`. Returns false, with `a` unspecified, for a singular or worse
 // conditioned matrix.
-bool invert_symmetric(int n, std::vector<double>& a, double min_rcond);
+// When `signs` is given and the inverse succeeds, it receives the numbers of
+// positive and negative eigenvalues read off the factorisation (Sylvester's
+// law of inertia).
+bool invert_symmetric(int n, std::vector<double>& a, double min_rcond, ShiftSplit* signs = nullptr);
 
 }  // namespace tessarin::core

@@ -33,15 +33,16 @@ MoleculeOrbitals molecule_orbitals(const vif::OrbitalGraph& orbital) {
 }
 
 AtomSetSoftBonds::AtomSetSoftBonds(const MoleculeOrbitals& orbitals, double tol, SoftTestPath path)
-    : orbitals_(orbitals), tol_(tol), counter_(&memo_) {
+    : orbitals_(orbitals), tol_(tol), counter_(&cores_) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
   method_ = path == SoftTestPath::fast && peeling_applies(orbitals.graph, tol) ? CountMethod::peeled
                                                                                 : CountMethod::dense;
 }
 
 vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
-  const long long solves_before = memo_.stats().solves;
-  const long long nodes_before = memo_.stats().solved_nodes;
+  const CoreMemoStats& memo = cores_.memo_stats();
+  const long long solves_before = memo.solves;
+  const long long nodes_before = memo.solved_nodes;
   const vif::LpiCounts counts = counter_.count_induced(orbitals_.graph, nodes_, removed, tol_, method_);
   ++stats_.counts;
   if (method_ == CountMethod::dense) {
@@ -55,7 +56,7 @@ vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
     }
     return counts;
   }
-  const long long solved = memo_.stats().solves - solves_before;
+  const long long solved = memo.solves - solves_before;
   if (counter_.last_peel().core_blocks == 0) {
     ++stats_.peeled_away;
   } else if (solved == 0) {
@@ -63,8 +64,8 @@ vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
   } else {
     ++stats_.dense_counts;
     stats_.dense_blocks += solved;
-    stats_.dense_nodes += memo_.stats().solved_nodes - nodes_before;
-    stats_.largest_dense = std::max(stats_.largest_dense, memo_.stats().largest_solved);
+    stats_.dense_nodes += memo.solved_nodes - nodes_before;
+    stats_.largest_dense = std::max(stats_.largest_dense, memo.largest_solved);
   }
   return counts;
 }
@@ -94,7 +95,11 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
 
   auto inside_atom = [&](int a) { return a >= 0 && atom_in_[static_cast<std::size_t>(a)] != 0; };
   auto inside_node = [&](int v) { return v >= 0 && node_in_[static_cast<std::size_t>(v)] != 0; };
+  // The intact subgraph's count; its core blocks are kept for judging the
+  // deletions (the peeled path only: the dense one has no blocks).
+  cores_.begin_intact(node_in_.size());
   const vif::LpiCounts baseline = count({});
+  cores_.end_intact();
   // Edges within the set at node v (every edge of the graph is a candidate
   // for the count, whatever its weight).
   auto inside_degree = [&](int v) {
@@ -115,9 +120,18 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
       ++stats_.isolated;
       continue;
     }
+    // A deletion inside one core block: judged by the block's inverse where
+    // the evidence is clear (a block counted from the memo answers the same).
+    const auto verdict = cores_.judge_deletion(b.u_node, b.v_node, orbitals_.graph.edge(*b.edge).weight);
+    if (verdict != EdgeRemovalScreen::Verdict::undecided) {
+      ++stats_.rank_two;
+      if (verdict == EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
+      continue;
+    }
     const std::size_t removed[] = {*b.edge};
     if (count(removed) == baseline) soft.push_back(i);
   }
+  stats_.extended = cores_.extended();
   return soft;
 }
 

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "ms/core_memo.h"
+#include "ms/atom_set_cores.h"
 #include "ms/index_graph.h"
 #include "ms/inertia.h"
 #include "vif/lpi.h"
@@ -56,8 +56,10 @@ struct SoftTestStats {
   long long atom_sets = 0;     // atom sets tested
   long long counts = 0;        // LPI counts (one baseline per atom set, one per candidate bond)
   long long isolated = 0;      // candidates judged without a count: their deletion isolates a node
+  long long rank_two = 0;      // candidates judged without a count: inside a core block, by its inverse
+  long long extended = 0;      // core blocks counted as a known block plus a few nodes
   long long peeled_away = 0;   // counts whose graph peeled away completely
-  long long memo_hits = 0;     // counts whose every core block came from the memo
+  long long memo_hits = 0;     // counts without a dense solve (memo or extension)
   long long dense_counts = 0;  // counts that needed at least one dense eigensolve
   long long dense_blocks = 0;  // dense eigensolves made
   long long dense_nodes = 0;   // node counts of the matrices solved densely, summed
@@ -87,7 +89,7 @@ class AtomSetSoftBonds {
   const MoleculeOrbitals& orbitals_;
   double tol_;
   CountMethod method_;
-  MemoCoreCounter memo_;
+  AtomSetCores cores_;
   InertiaCounter counter_;
   SoftTestStats stats_;
   std::vector<char> atom_in_;

@@ -15,28 +15,49 @@ void append_bytes(std::string& out, const T& value) {
 
 }  // namespace
 
-vif::LpiCounts MemoCoreCounter::count(const CoreBlock& block, double tol) {
-  // tol, node count, then (row, col, weight) of every entry: the matrix
-  // itself. The block is canonical (nodes ascending, entries sorted), so
-  // equal blocks give equal keys, and so do blocks of other nodes whose
-  // matrices are equal entry for entry; weights compare by their bits.
-  key_.clear();
-  key_.reserve(sizeof(double) + sizeof(std::size_t) + block.entries.size() * (2 * sizeof(int) + sizeof(double)));
-  append_bytes(key_, tol);
-  append_bytes(key_, block.nodes.size());
+void append_block_key(std::string& key, const CoreBlock& block) {
+  key.reserve(key.size() + sizeof(std::size_t) + block.entries.size() * (2 * sizeof(int) + sizeof(double)));
+  append_bytes(key, block.nodes.size());
   for (const vif::MatrixEntry& e : block.entries) {
-    append_bytes(key_, e.row);
-    append_bytes(key_, e.col);
-    append_bytes(key_, e.weight);
+    append_bytes(key, e.row);
+    append_bytes(key, e.col);
+    append_bytes(key, e.weight);
   }
-  if (const auto it = memo_.find(key_); it != memo_.end()) {
-    ++stats_.hits;
-    return it->second;
-  }
-  const vif::LpiCounts counts = dense_.count(block, tol);
+}
+
+void MemoCoreCounter::make_key(const CoreBlock& block, double tol) {
+  // tol, then the block's matrix. The block is canonical (nodes ascending,
+  // entries sorted), so equal blocks give equal keys, and so do blocks of
+  // other nodes whose matrices are equal entry for entry; weights compare by
+  // their bits.
+  key_.clear();
+  append_bytes(key_, tol);
+  append_block_key(key_, block);
+}
+
+void MemoCoreCounter::note_solve(const CoreBlock& block) {
   ++stats_.solves;
   stats_.solved_nodes += static_cast<long long>(block.nodes.size());
   stats_.largest_solved = std::max(stats_.largest_solved, static_cast<int>(block.nodes.size()));
+}
+
+std::optional<vif::LpiCounts> MemoCoreCounter::find(const CoreBlock& block, double tol) {
+  make_key(block, tol);
+  const auto it = memo_.find(key_);
+  if (it == memo_.end()) return std::nullopt;
+  ++stats_.hits;
+  return it->second;
+}
+
+void MemoCoreCounter::remember(const CoreBlock& block, double tol, vif::LpiCounts counts, bool solved) {
+  make_key(block, tol);
+  if (memo_.emplace(key_, counts).second && solved) note_solve(block);
+}
+
+vif::LpiCounts MemoCoreCounter::count(const CoreBlock& block, double tol) {
+  if (const std::optional<vif::LpiCounts> known = find(block, tol)) return *known;
+  const vif::LpiCounts counts = dense_.count(block, tol);
+  note_solve(block);
   memo_.emplace(key_, counts);
   return counts;
 }

@@ -7,12 +7,17 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "ms/inertia.h"
 
 namespace tessarin::ms {
+
+// Appends the block's matrix to `key`: node count, then (row, col, weight)
+// of every entry, weights by their bits. Equal keys mean equal matrices.
+void append_block_key(std::string& key, const CoreBlock& block);
 
 struct CoreMemoStats {
   long long hits = 0;         // blocks answered from the memo
@@ -25,6 +30,12 @@ class MemoCoreCounter final : public CoreCounter {
  public:
   vif::LpiCounts count(const CoreBlock& block, double tol) override;
 
+  // The remembered counts of the block, if any (a hit when found).
+  std::optional<vif::LpiCounts> find(const CoreBlock& block, double tol);
+  // Remembers counts the caller found another way; `solved` says whether
+  // that was a factorisation of the block (a solve in the statistics).
+  void remember(const CoreBlock& block, double tol, vif::LpiCounts counts, bool solved);
+
   const CoreMemoStats& stats() const { return stats_; }
   std::size_t size() const { return memo_.size(); }
   void clear() { memo_.clear(); }
@@ -32,6 +43,9 @@ class MemoCoreCounter final : public CoreCounter {
  private:
   DenseCoreCounter dense_;
   std::unordered_map<std::string, vif::LpiCounts> memo_;
+  void make_key(const CoreBlock& block, double tol);
+  void note_solve(const CoreBlock& block);
+
   std::string key_;
   CoreMemoStats stats_;
 };

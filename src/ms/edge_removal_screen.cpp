@@ -8,8 +8,6 @@
 namespace tessarin::ms {
 namespace {
 
-// Reciprocal condition number below which the inverse is not trusted.
-constexpr double kMinRcond = 1e-6;
 // det S counts as clearly non-zero above this fraction of its terms' size.
 constexpr double kDecisiveDet = 1e-5;
 
@@ -27,7 +25,7 @@ EdgeRemovalScreen::EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts bas
     a[static_cast<std::size_t>(e.v) * un + static_cast<std::size_t>(e.u)] += e.weight;
     a[static_cast<std::size_t>(e.u) * un + static_cast<std::size_t>(e.v)] += e.weight;
   }
-  if (!core::invert_symmetric(n, a, kMinRcond)) return;
+  if (!core::invert_symmetric(n, a, EdgeRemovalScreen::kMinRcond)) return;
   // The update tells whether a deletion keeps the graph's own counts; that
   // answers the question only when the caller's baseline is those counts.
   InertiaCounter counter;
@@ -44,11 +42,13 @@ EdgeRemovalScreen::Verdict EdgeRemovalScreen::judge(std::size_t edge_id) const {
   const auto n = static_cast<std::size_t>(graph_.node_count());
   const auto u = static_cast<std::size_t>(e.u);
   const auto v = static_cast<std::size_t>(e.v);
-  const double a = inverse_[u * n + u];
-  const double c = inverse_[v * n + v];
-  const double t = 1.0 / e.weight - inverse_[v * n + u];
+  return rank_two(inverse_[u * n + u], inverse_[v * n + u], inverse_[v * n + v], e.weight);
+}
+
+EdgeRemovalScreen::Verdict EdgeRemovalScreen::rank_two(double a, double b, double c, double w) {
+  const double t = 1.0 / w - b;
   const double det = a * c - t * t;
-  const double scale = std::abs(a * c) + t * t + 1.0 / (e.weight * e.weight);
+  const double scale = std::abs(a * c) + t * t + 1.0 / (w * w);
   if (!(std::abs(det) > kDecisiveDet * scale)) return Verdict::undecided;
   return det < 0.0 ? Verdict::soft : Verdict::not_soft;
 }

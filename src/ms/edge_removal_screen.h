@@ -34,6 +34,8 @@ class EdgeRemovalScreen {
 
   // Largest graph whose inverse the screen computes (O(n^3) once).
   static constexpr int kMaxInverseNodes = 800;
+  // Reciprocal condition number below which an inverse is not trusted.
+  static constexpr double kMinRcond = 1e-6;
 
   // `baseline` are the counts every test is compared with (normally those of
   // the intact graph with this `tol`). The screen decides nothing unless
@@ -42,6 +44,12 @@ class EdgeRemovalScreen {
   EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts baseline, double tol);
 
   Verdict judge(std::size_t edge_id) const;
+
+  // The rank-two rule alone: the verdict on deleting an edge of weight w
+  // (non-zero) between nodes u and v of a non-singular matrix whose inverse
+  // has the entries a = (u,u), b = (u,v), c = (v,v). Undecided when det S is
+  // too close to zero to trust its sign.
+  static Verdict rank_two(double a, double b, double c, double w);
 
   bool uses_inverse() const { return !inverse_.empty(); }
 

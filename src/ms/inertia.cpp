@@ -36,8 +36,18 @@ vif::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
     // Lower triangle, column-major: the part the solver reads.
     matrix_[static_cast<std::size_t>(e.col) * n + static_cast<std::size_t>(e.row)] = e.weight;
   }
-  solver_.eigenvalues(static_cast<int>(n), matrix_, values_);
-  return vif::count_signs(values_, tol);
+  if (!(tol > 0.0)) {
+    solver_.eigenvalues(static_cast<int>(n), matrix_, values_);
+    return vif::count_signs(values_, tol);
+  }
+  // Eigenvalues above tol and below -tol from two factorisations; the rest
+  // lie within [-tol, tol].
+  const int order = static_cast<int>(n);
+  vif::LpiCounts counts;
+  counts.n_plus = inertia_.split(order, matrix_, tol).above;
+  counts.n_minus = inertia_.split(order, matrix_, -tol).below;
+  counts.n_zero = order - counts.n_plus - counts.n_minus;
+  return counts;
 }
 
 vif::LpiCounts InertiaCounter::count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,

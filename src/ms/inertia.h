@@ -23,6 +23,7 @@
 #include <span>
 #include <vector>
 
+#include "core/shifted_inertia.h"
 #include "core/symmetric_eigen.h"
 #include "ms/index_graph.h"
 #include "vif/lpi.h"
@@ -57,13 +58,17 @@ class CoreCounter {
   virtual vif::LpiCounts count(const CoreBlock& block, double tol) = 0;
 };
 
-// The plain dense count of a block, with reusable buffers.
+// The dense count of a block, with reusable buffers. For tol > 0 it takes
+// the counts from two symmetric factorisations (shifted by -tol and +tol)
+// instead of the eigenvalues; the classes are the same up to rounding at
+// exactly +-tol.
 class DenseCoreCounter final : public CoreCounter {
  public:
   vif::LpiCounts count(const CoreBlock& block, double tol) override;
 
  private:
   core::SymmetricEigenSolver solver_;
+  core::ShiftedInertia inertia_;
   std::vector<double> matrix_;
   std::vector<double> values_;
 };
