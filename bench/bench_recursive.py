@@ -1,7 +1,7 @@
 """Multi-generation fragmentation: VIF(recursive_ms=True) on NCI molecules, fast against plain counts.
 
-    PYTHONPATH=. /usr/bin/python3 bench/bench_recursive.py [--count 100] [--generations 3] [--plain 20]
-                                                           [--reference 5]
+    PYTHONPATH=. /usr/bin/python3 bench/bench_recursive.py [--count 300] [--generations 2] [--plain 20]
+                                                           [--reference 5] [--sizes 20,40,60]
 
 Times VIF(smiles, draw=False, verbose=False, recursive_ms=True,
 max_generations=...) over the first molecules of RDKit's NCI sample, then
@@ -10,7 +10,9 @@ reruns the fragmentation alone on the same graphs with the fast counts
 VIF's. The plain counts (dense eigenvalues of every atom-set subgraph) run on
 the first --plain molecules (they take minutes for all 100 at three
 generations), and --reference N runs the networkx/NumPy version on the first N;
-both must give the same peak maps.
+both must give the same peak maps. Last, single molecules of the given heavy
+atom counts (the first NCI molecule of each size): time per VIF call and
+counts, fast and plain.
 """
 
 import argparse
@@ -31,10 +33,11 @@ def first_smiles(count):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--count", type=int, default=100, help="number of NCI SMILES")
-    parser.add_argument("--generations", type=int, default=3, help="max_generations")
+    parser.add_argument("--count", type=int, default=300, help="number of NCI SMILES")
+    parser.add_argument("--generations", type=int, default=2, help="max_generations (VIF's default is 2)")
     parser.add_argument("--plain", type=int, default=20, help="run the plain counts on this many")
     parser.add_argument("--reference", type=int, default=0, help="also run the NumPy version on this many")
+    parser.add_argument("--sizes", default="20,40,60", help="heavy atom counts of the single molecules")
     args = parser.parse_args()
     smiles = first_smiles(args.count)
     gens = args.generations
@@ -99,7 +102,44 @@ def main():
         t_fast_sub = time.perf_counter() - start
         print(f"networkx/NumPy version         {t_ref:8.3f} s on {len(sub)} molecules "
               f"(fast native {t_fast_sub:.3f} s, {t_ref / t_fast_sub:.0f}x); peak maps differing: {ref_differ}")
+    single_molecules([int(x) for x in args.sizes.split(",") if x], gens)
     return 1 if differ or differ_vif else 0
+
+
+def single_molecules(sizes, gens):
+    from rdkit import Chem, RDLogger
+    RDLogger.DisableLog("rdApp.*")
+    wanted = dict.fromkeys(sizes)
+    with open(NCI_SMILES) as f:
+        for line in f:
+            s = line.split()[0]
+            m = Chem.MolFromSmiles(s)
+            for size in sizes:  # the first molecule of this size, or up to two atoms more
+                if m is not None and wanted[size] is None and size <= m.GetNumHeavyAtoms() <= size + 2:
+                    wanted[size] = s
+            if all(wanted.values()):
+                break
+    for size, s in wanted.items():
+        if s is None:
+            continue
+        r = VIF(s, draw=False, verbose=False)
+        mol = prepared(s)
+        args = (mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], gens, 25, True)
+        reps = 5
+        start = time.perf_counter()
+        for _ in range(reps):
+            VIF(s, draw=False, verbose=False, recursive_ms=True, max_generations=gens)
+        t_vif = (time.perf_counter() - start) / reps
+        start = time.perf_counter()
+        fast, stats = _native.predict_fragments_recursive(*args, "fast", True)
+        t_fast = time.perf_counter() - start
+        start = time.perf_counter()
+        plain, plain_stats = _native.predict_fragments_recursive(*args, "plain", True)
+        t_plain = time.perf_counter() - start
+        print(f"{size} heavy atoms: VIF(recursive_ms) {t_vif * 1e3:7.1f} ms; fragmentation fast {t_fast * 1e3:7.1f} ms, "
+              f"plain {t_plain * 1e3:8.1f} ms ({t_plain / t_fast:.0f}x); {stats['atom_sets']} atom sets, "
+              f"{plain_stats['counts']} counts the plain way, {stats['counts']} taken by the fast path "
+              f"({stats['dense_counts']} with a dense solve); same peaks: {list(fast.items()) == list(plain.items())}")
 
 
 if __name__ == "__main__":
