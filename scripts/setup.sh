@@ -3,6 +3,7 @@
 # missing, builds the native engine and the extension, and makes the virtual
 # environment .venv (from /usr/bin/python3, with the system site packages) in
 # which `import tessarin` works from any directory. Safe to run again.
+# With --packages-only it stops once the packages are installed.
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -29,6 +30,8 @@ if ((${#missing[@]})); then
   "${sudo_cmd[@]}" apt-get update -q
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
 fi
+
+if [[ ${1:-} == --packages-only ]]; then exit 0; fi
 
 # Virtual environment from Debian's interpreter (the one python3-rdkit belongs to).
 if [[ ! -x .venv/bin/python ]]; then

@@ -1,6 +1,7 @@
 """predict_library: spectra from any iterable, in input order, failures in place, files and argument checks."""
 
 import json
+import os
 import signal
 import subprocess
 import sys
@@ -88,7 +89,9 @@ def test_ctrl_c_raises_keyboard_interrupt_and_leaves_a_valid_file(tmp_path):
         "    sys.exit(42)\n"
     )
     root = Path(__file__).resolve().parents[2]
-    proc = subprocess.Popen([sys.executable, "-c", script], cwd=root, env={"PYTHONPATH": str(root)},
+    # The child imports the same build of the package as this process, in the same environment.
+    package_root = str(Path(tessarin.__file__).parent.parent)
+    proc = subprocess.Popen([sys.executable, "-c", script], cwd=root, env={**os.environ, "PYTHONPATH": package_root},
                             stderr=subprocess.PIPE)
     deadline = time.time() + 60
     while time.time() < deadline and (not out.exists() or out.stat().st_size < 20000):

@@ -23,7 +23,8 @@ NCI_SDF = Path("/usr/share/RDKit/Data/NCI/first_200.props.sdf")
 
 @pytest.fixture(scope="module")
 def cli():
-    exe = ROOT / "build" / "tessarin"
+    # TESSARIN_CLI names another build of the program (the sanitizer build sets it).
+    exe = Path(os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin")
     assert exe.is_file(), f"{exe} is not built"
     return str(exe)
 
