@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "core/element_data.h"
 #include "core/errors.h"
 #include "core/nominal_mass.h"
 #include "layout/atom_layout.h"
@@ -31,6 +32,12 @@ class StepClock {
 };
 
 }  // namespace
+
+void check_orbital_graph_fits(const RDKit::ROMol& mol) {
+  long long nodes = 0;
+  for (const RDKit::Atom* atom : mol.atoms()) nodes += orbital_node_count(core::period_of(atom->getSymbol()));
+  check_dense_matrix_fits(nodes);
+}
 
 std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
                                           std::ostream& report) {

@@ -65,6 +65,12 @@ struct VifAnalysis {
 // The text returned in place of a result when the SMILES does not parse.
 inline constexpr const char* kUnreadableSmiles = "SMILES okunamad\u0131!";
 
+// Throws InsufficientMemory, before any work on the molecule, when the
+// orbital graph of the prepared `mol` would have too many nodes for the dense
+// matrix of its LPI (check_dense_matrix_fits); InvalidInput for an atom whose
+// element has no period.
+void check_orbital_graph_fits(const RDKit::ROMol& mol);
+
 // Runs the analysis, writing the report to `report` when options.verbose.
 // Returns nothing (and writes nothing) when the SMILES cannot be read.
 std::optional<VifAnalysis> analyse_smiles(const std::string& smiles, const VifOptions& options,
