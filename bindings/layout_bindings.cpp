@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
 #include "layout/atom_layout.h"
 #include "layout/node_placement.h"
 #include "layout/refinement.h"
@@ -237,7 +238,7 @@ void register_layout(py::module_& m) {
         }
         const double e = real(eps, "eps");
         if (std::isnan(e)) throw py::value_error("eps must not be NaN");
-        layout::enforce_mirror(rows, ids, static_cast<int>(ax), e);
+        layout::enforce_mirror(rows, ids, static_cast<int>(ax), e, python_signal_check());
         write_rows(arr, rows);
         return py::reinterpret_borrow<py::object>(coords);
       },
@@ -249,7 +250,7 @@ void register_layout(py::module_& m) {
          py::handle k_rep) {
         RDKit::ROMol& molecule = borrow_mol(mol);
         const layout::LayoutParams p = layout_params(n_iter, target_bond_len, repulsion_factor, k_attr, k_rep);
-        layout::AtomLayout result = layout::compute_atom_layout(molecule, p);
+        layout::AtomLayout result = layout::compute_atom_layout(molecule, p, nullptr, python_signal_check());
         return py::make_tuple(to_numpy(result.coords), to_list(result.ranks));
       },
       py::arg("mol"), py::arg("n_iter"), py::arg("target_bond_len"), py::arg("repulsion_factor"), py::arg("k_attr"),
@@ -272,9 +273,9 @@ void register_layout(py::module_& m) {
         }
         const std::vector<int> ids = class_ids(ranks, rows.size());
         const layout::LayoutParams p = layout_params(n_iter, target_bond_len, repulsion_factor, k_attr, k_rep);
-        return to_numpy(layout::refine_layout(std::move(rows), pairs, ids, p,
-                                              exhaustive ? layout::PairSearch::all_pairs
-                                                         : layout::PairSearch::neighbour_list));
+        return to_numpy(layout::refine_layout(
+            std::move(rows), pairs, ids, p,
+            exhaustive ? layout::PairSearch::all_pairs : layout::PairSearch::neighbour_list, python_signal_check()));
       },
       py::arg("coords"), py::arg("bonds"), py::arg("ranks"), py::arg("n_iter") = 600,
       py::arg("target_bond_len") = 1.5, py::arg("repulsion_factor") = 1.2, py::arg("k_attr") = 0.06,

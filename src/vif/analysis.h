@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "layout/point2.h"
 #include "ms/fragments.h"
 #include "ms/recursive_fragments.h"
@@ -27,9 +28,12 @@ struct VifOptions {
   bool ring_fragmentation = false;
   bool recursive_ms = false;
   int max_generations = 2;
-  // Called before each expansion of the multi-generation fragmentation; may
-  // throw to abandon the analysis (the Python host stops on Ctrl-C this way).
-  std::function<void()> interrupt_check;
+  // Called between the steps of the analysis and within every long one (the
+  // layout iterations, each candidate soft bond, each cut, each expansion of
+  // the multi-generation fragmentation); may throw to abandon the analysis
+  // (the Python host stops on Ctrl-C this way). Only RDKit's depiction and
+  // the eigenvalue solve run without it.
+  core::InterruptCheck interrupt_check;
 };
 
 // Seconds spent in each step of one analysis, for benchmarks.
