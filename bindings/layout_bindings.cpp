@@ -107,6 +107,19 @@ std::vector<Point2> read_rows(const py::array& arr) {
   return rows;
 }
 
+// Rows of a caller's array for a helper that moves them: NaN or infinite
+// coordinates are refused before anything moves, as _pca_align refuses them.
+std::vector<Point2> finite_rows(const py::array& arr, const char* function) {
+  std::vector<Point2> rows = read_rows(arr);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!std::isfinite(rows[i].x) || !std::isfinite(rows[i].y)) {
+      throw py::value_error(std::string(function) + "(): coords row " + std::to_string(i) +
+                            " is not finite; coordinates must be finite numbers");
+    }
+  }
+  return rows;
+}
+
 void write_rows(py::array& arr, const std::vector<Point2>& rows) {
   auto* data = static_cast<double*>(arr.mutable_data());
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -196,7 +209,15 @@ constexpr long long kMaxNodes = 1'000'000;
 void register_layout(py::module_& m) {
   m.def(
       "angle_diff",
-      [](py::handle a, py::handle b) { return layout::angle_diff(finite_real(a, "a"), finite_real(b, "b")); },
+      [](py::handle a, py::handle b) {
+        const double x = finite_real(a, "a");
+        const double y = finite_real(b, "b");
+        if (!std::isfinite(x - y)) {
+          throw py::value_error("a - b overflows (" + std::string(py::repr(a)) + " and " + std::string(py::repr(b)) +
+                                "); the angles must be closer to each other");
+        }
+        return layout::angle_diff(x, y);
+      },
       py::arg("a"), py::arg("b"), "Smaller angle between two directions (radians), in [0, pi].");
 
   m.def(
@@ -207,7 +228,7 @@ void register_layout(py::module_& m) {
       "radial_equalize",
       [](py::handle coords, py::handle groups) {
         py::array arr = caller_rows(coords, "_radial_equalize");
-        std::vector<Point2> rows = read_rows(arr);
+        std::vector<Point2> rows = finite_rows(arr, "_radial_equalize");
         const std::vector<std::vector<int>> lists = group_lists(groups, rows.size());
         layout::radial_equalize(rows, lists);
         write_rows(arr, rows);
@@ -230,7 +251,7 @@ void register_layout(py::module_& m) {
       "enforce_mirror",
       [](py::handle coords, py::handle ranks, py::handle axis, py::handle eps) {
         py::array arr = caller_rows(coords, "_enforce_mirror");
-        std::vector<Point2> rows = read_rows(arr);
+        std::vector<Point2> rows = finite_rows(arr, "_enforce_mirror");
         const std::vector<int> ids = class_ids(ranks, rows.size());
         const long long ax = integer(axis, "axis");
         if (ax != 0 && ax != 1) {
