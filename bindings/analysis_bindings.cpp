@@ -3,6 +3,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <optional>
+#include <string>
+
+#include "interrupt.h"
 #include "python_stdout.h"
 #include "registry.h"
 #include "vif/analysis.h"
@@ -50,7 +54,20 @@ py::dict fragment_entry(const ms::FragmentEntry& f) {
   return py::dict("bond"_a = f.bond, "split"_a = f.split, "mode"_a = f.mode, "fragments"_a = fragments);
 }
 
-py::object analyse(const std::string& smiles, int n_iter, double target_bond_len, double radius_ratio,
+// The SMILES as UTF-8, or nothing for a str that has no UTF-8 form (lone
+// surrogates): such a string cannot be SMILES.
+std::optional<std::string> utf8_of(const py::str& text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (data == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+py::object analyse(const py::str& smiles_text, int n_iter, double target_bond_len, double radius_ratio,
                    double bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms, int max_generations,
                    py::object timings) {
   vif::VifOptions options;
@@ -62,14 +79,14 @@ py::object analyse(const std::string& smiles, int n_iter, double target_bond_len
   options.ring_fragmentation = ring_fragmentation;
   options.recursive_ms = recursive_ms;
   options.max_generations = max_generations;
-  options.interrupt_check = [] {
-    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-  };
+  options.interrupt_check = python_signal_check();
 
+  const std::optional<std::string> smiles = utf8_of(smiles_text);
+  if (!smiles) return py::str(vif::kUnreadableSmiles);
   std::optional<vif::VifAnalysis> result;
   {
     PythonStdout report;
-    result = vif::analyse_smiles(smiles, options, report);
+    result = vif::analyse_smiles(*smiles, options, report);
     report.flush();
   }
   if (!result) return py::str(vif::kUnreadableSmiles);

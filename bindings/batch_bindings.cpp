@@ -53,6 +53,20 @@ py::object python_value(const nlohmann::ordered_json& j) {
   }
 }
 
+// A name or SMILES as UTF-8; a str without a UTF-8 form (lone surrogates)
+// raises ValueError naming the molecule.
+std::string utf8_text(py::handle text, std::size_t position) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (data == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
+    PyErr_Clear();
+    throw py::value_error("molecule " + std::to_string(position) + " is not valid text (it holds a lone surrogate): " +
+                          std::string(py::repr(text)));
+  }
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
 std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules) {
   if (py::isinstance<py::str>(molecules) || py::isinstance<py::bytes>(molecules)) {
     throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not one string");
@@ -68,11 +82,11 @@ std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules)
     batch::MoleculeInput m;
     m.line = position;
     if (py::isinstance<py::str>(item)) {
-      m.smiles = item.cast<std::string>();
+      m.smiles = utf8_text(item, position);
     } else if ((py::isinstance<py::tuple>(item) || py::isinstance<py::list>(item)) && py::len(item) == 2 &&
                py::isinstance<py::str>(item[py::int_(0)]) && py::isinstance<py::str>(item[py::int_(1)])) {
-      m.name = item[py::int_(0)].cast<std::string>();
-      m.smiles = item[py::int_(1)].cast<std::string>();
+      m.name = utf8_text(py::object(item[py::int_(0)]), position);
+      m.smiles = utf8_text(py::object(item[py::int_(1)]), position);
     } else {
       throw py::type_error("molecule " + std::to_string(position) +
                            " is neither a SMILES string nor a (name, SMILES) pair of strings: " +
@@ -93,8 +107,11 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     if (py::isinstance<py::bool_>(jobs) || !py::isinstance<py::int_>(jobs)) {
       throw py::type_error("jobs must be None or a positive int");
     }
-    const long long j = jobs.cast<long long>();
-    if (j < 1 || j > 1024) throw py::value_error("jobs must be from 1 to 1024, got " + std::to_string(j));
+    int overflow = 0;
+    const long long j = PyLong_AsLongLongAndOverflow(jobs.ptr(), &overflow);
+    if (overflow != 0 || j < 1 || j > 1024) {
+      throw py::value_error("jobs must be from 1 to 1024, got " + std::string(py::str(jobs)));
+    }
     n_jobs = static_cast<unsigned>(j);
   }
   if (output && output->empty()) throw py::value_error("output must be a file path or None");

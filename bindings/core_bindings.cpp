@@ -4,6 +4,9 @@
 
 #include <GraphMol/ROMol.h>
 
+#include <climits>
+#include <string>
+
 #include "convert.h"
 #include "core/element_data.h"
 #include "core/fragment_formula.h"
@@ -32,6 +35,23 @@ const core::ElementRecord& element_lookup(py::handle key) {
   return core::element_by_number(static_cast<int>(z));
 }
 
+// Nominal mass of an atom by atomic number: integers only (int, NumPy
+// integers), and numbers beyond any int are no element either.
+int most_common_isotope(py::handle atomic_num) {
+  if (PyBool_Check(atomic_num.ptr()) || !PyIndex_Check(atomic_num.ptr())) {
+    throw py::type_error("atomic_num must be an integer, not " +
+                         std::string(py::str(py::type::handle_of(atomic_num).attr("__name__"))));
+  }
+  py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(atomic_num.ptr()));
+  if (!as_int) throw py::error_already_set();
+  int overflow = 0;
+  const long long z = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+  if (overflow != 0 || z < INT_MIN || z > INT_MAX) {
+    throw py::value_error("no element has atomic number " + std::string(py::str(as_int)));
+  }
+  return core::nominal_atom_mass(static_cast<int>(z));
+}
+
 }  // namespace
 
 void register_core(py::module_& m) {
@@ -46,7 +66,7 @@ void register_core(py::module_& m) {
 
   m.def("element", &element_lookup, py::arg("key"), py::return_value_policy::reference,
         "Element by symbol ('Cl') or atomic number (17).");
-  m.def("most_common_isotope", &core::nominal_atom_mass, py::arg("atomic_num"),
+  m.def("most_common_isotope", &most_common_isotope, py::arg("atomic_num"),
         "Mass number of the element's most common isotope.");
   m.def(
       "atomic_numbers",

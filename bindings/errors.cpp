@@ -15,6 +15,8 @@ void register_errors(pybind11::module_& m) {
       PyErr_SetString(PyExc_KeyError, e.what());
     } catch (const tessarin::WrongType& e) {
       PyErr_SetString(PyExc_TypeError, e.what());
+    } catch (const tessarin::InsufficientMemory& e) {
+      PyErr_SetString(PyExc_MemoryError, e.what());
     } catch (const Invar::Invariant& e) {
       // RDKit's precondition failures: bad input as far as the caller is concerned.
       PyErr_SetString(PyExc_ValueError, (std::string("RDKit rejected the input: ") + e.what()).c_str());

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
 #include "layout/atom_layout.h"
 #include "layout/node_placement.h"
 #include "layout/refinement.h"
@@ -103,6 +104,19 @@ std::vector<Point2> read_rows(const py::array& arr) {
   std::vector<Point2> rows(static_cast<std::size_t>(arr.shape(0)));
   const auto* data = static_cast<const double*>(arr.data());
   for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = Point2{data[2 * i], data[2 * i + 1]};
+  return rows;
+}
+
+// Rows of a caller's array for a helper that moves them: NaN or infinite
+// coordinates are refused before anything moves, as _pca_align refuses them.
+std::vector<Point2> finite_rows(const py::array& arr, const char* function) {
+  std::vector<Point2> rows = read_rows(arr);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!std::isfinite(rows[i].x) || !std::isfinite(rows[i].y)) {
+      throw py::value_error(std::string(function) + "(): coords row " + std::to_string(i) +
+                            " is not finite; coordinates must be finite numbers");
+    }
+  }
   return rows;
 }
 
@@ -195,7 +209,15 @@ constexpr long long kMaxNodes = 1'000'000;
 void register_layout(py::module_& m) {
   m.def(
       "angle_diff",
-      [](py::handle a, py::handle b) { return layout::angle_diff(finite_real(a, "a"), finite_real(b, "b")); },
+      [](py::handle a, py::handle b) {
+        const double x = finite_real(a, "a");
+        const double y = finite_real(b, "b");
+        if (!std::isfinite(x - y)) {
+          throw py::value_error("a - b overflows (" + std::string(py::repr(a)) + " and " + std::string(py::repr(b)) +
+                                "); the angles must be closer to each other");
+        }
+        return layout::angle_diff(x, y);
+      },
       py::arg("a"), py::arg("b"), "Smaller angle between two directions (radians), in [0, pi].");
 
   m.def(
@@ -206,7 +228,7 @@ void register_layout(py::module_& m) {
       "radial_equalize",
       [](py::handle coords, py::handle groups) {
         py::array arr = caller_rows(coords, "_radial_equalize");
-        std::vector<Point2> rows = read_rows(arr);
+        std::vector<Point2> rows = finite_rows(arr, "_radial_equalize");
         const std::vector<std::vector<int>> lists = group_lists(groups, rows.size());
         layout::radial_equalize(rows, lists);
         write_rows(arr, rows);
@@ -229,7 +251,7 @@ void register_layout(py::module_& m) {
       "enforce_mirror",
       [](py::handle coords, py::handle ranks, py::handle axis, py::handle eps) {
         py::array arr = caller_rows(coords, "_enforce_mirror");
-        std::vector<Point2> rows = read_rows(arr);
+        std::vector<Point2> rows = finite_rows(arr, "_enforce_mirror");
         const std::vector<int> ids = class_ids(ranks, rows.size());
         const long long ax = integer(axis, "axis");
         if (ax != 0 && ax != 1) {
@@ -237,7 +259,7 @@ void register_layout(py::module_& m) {
         }
         const double e = real(eps, "eps");
         if (std::isnan(e)) throw py::value_error("eps must not be NaN");
-        layout::enforce_mirror(rows, ids, static_cast<int>(ax), e);
+        layout::enforce_mirror(rows, ids, static_cast<int>(ax), e, python_signal_check());
         write_rows(arr, rows);
         return py::reinterpret_borrow<py::object>(coords);
       },
@@ -249,7 +271,7 @@ void register_layout(py::module_& m) {
          py::handle k_rep) {
         RDKit::ROMol& molecule = borrow_mol(mol);
         const layout::LayoutParams p = layout_params(n_iter, target_bond_len, repulsion_factor, k_attr, k_rep);
-        layout::AtomLayout result = layout::compute_atom_layout(molecule, p);
+        layout::AtomLayout result = layout::compute_atom_layout(molecule, p, nullptr, python_signal_check());
         return py::make_tuple(to_numpy(result.coords), to_list(result.ranks));
       },
       py::arg("mol"), py::arg("n_iter"), py::arg("target_bond_len"), py::arg("repulsion_factor"), py::arg("k_attr"),
@@ -272,9 +294,9 @@ void register_layout(py::module_& m) {
         }
         const std::vector<int> ids = class_ids(ranks, rows.size());
         const layout::LayoutParams p = layout_params(n_iter, target_bond_len, repulsion_factor, k_attr, k_rep);
-        return to_numpy(layout::refine_layout(std::move(rows), pairs, ids, p,
-                                              exhaustive ? layout::PairSearch::all_pairs
-                                                         : layout::PairSearch::neighbour_list));
+        return to_numpy(layout::refine_layout(
+            std::move(rows), pairs, ids, p,
+            exhaustive ? layout::PairSearch::all_pairs : layout::PairSearch::neighbour_list, python_signal_check()));
       },
       py::arg("coords"), py::arg("bonds"), py::arg("ranks"), py::arg("n_iter") = 600,
       py::arg("target_bond_len") = 1.5, py::arg("repulsion_factor") = 1.2, py::arg("k_attr") = 0.06,

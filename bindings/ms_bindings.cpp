@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "convert.h"
+#include "interrupt.h"
 #include "mol_bridge.h"
 #include "ms/atom_set_cuts.h"
 #include "ms/atom_set_softs.h"
@@ -182,7 +183,7 @@ void register_ms(py::module_& m) {
         const vif::LpiCounts counts = lpi_counts_of(baseline);
         const LabelledGraph g = labelled_graph(graph);
         const auto candidates = record_edges(g, records);
-        return ms::soft_edge_positions(g.graph, candidates, counts, tol, how);
+        return ms::soft_edge_positions(g.graph, candidates, counts, tol, how, python_signal_check());
       },
       py::arg("graph"), py::arg("records"), py::arg("baseline_lpi"), py::arg("tol"), py::arg("method") = "auto",
       "Positions of the records whose edge is soft. method: \"auto\" (peeled where valid, else dense), "
@@ -256,7 +257,7 @@ void register_ms(py::module_& m) {
           p.order = record_order(record);
           pairs.push_back(p);
         }
-        return ms::cut_atom_set(m_, atoms, pairs, ring_fragmentation, min_mz);
+        return ms::cut_atom_set(m_, atoms, pairs, ring_fragmentation, min_mz, python_signal_check());
       },
       py::arg("mol"), py::arg("atom_set"), py::arg("softs"), py::arg("ring_fragmentation"), py::arg("min_mz"),
       "Pieces of the atom set cut at its soft bonds, each as sorted atom indices, in ascending order.");
@@ -282,9 +283,7 @@ void register_ms(py::module_& m) {
           for (py::handle record : py::iter(chem_bonds)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
         }
         ms::SoftTestStats stats;
-        const ms::PeakMap peaks = ms::predict_fragments_recursive(m_, orbitals, options, &stats, [] {
-          if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-        });
+        const ms::PeakMap peaks = ms::predict_fragments_recursive(m_, orbitals, options, &stats, python_signal_check());
         if (!with_stats) return peaks_to_python(peaks);
         return py::make_tuple(peaks_to_python(peaks), stats_to_python(stats));
       },
@@ -298,7 +297,8 @@ void register_ms(py::module_& m) {
         const RDKit::ROMol& m_ = borrow_mol(mol);
         std::vector<ms::SoftBondRef> softs;
         for (py::handle record : py::iter(soft_bonds)) softs.push_back(soft_ref_of(m_, record));
-        return entries_to_python(ms::predict_fragments(m_, softs, ring_fragmentation, min_ring_fragment_mz));
+        return entries_to_python(
+            ms::predict_fragments(m_, softs, ring_fragmentation, min_ring_fragment_mz, python_signal_check()));
       },
       py::arg("mol"), py::arg("soft_bonds"), py::arg("ring_fragmentation"), py::arg("min_ring_fragment_mz"));
 }

@@ -29,6 +29,8 @@ def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False,
     """
     if output is not None:
         output = os.fsdecode(os.fspath(output))
+        if "\0" in output:
+            raise ValueError("output path holds a NUL character")
     if not isinstance(fmt, str):
         raise TypeError(f"fmt must be a string, not {type(fmt).__name__}")
     return _native.predict_library(molecules, output, fmt, bool(ring_fragmentation), bool(recursive_ms), jobs)

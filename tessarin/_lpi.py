@@ -1,5 +1,8 @@
 """LPI of a weighted graph."""
 
+import math
+import numbers
+
 from . import _native
 
 
@@ -8,6 +11,12 @@ def compute_lpi(graph, tol=1e-09, weight="weight"):
 
     Returns ``{"n+": int, "n0": int, "n-": int, "eigenvalues": ndarray}``, the
     eigenvalues ascending. An eigenvalue counts as zero when ``|x| <= tol``.
-    Edges without the ``weight`` attribute count 1.
+    Edges without the ``weight`` attribute count 1. A ``tol`` that is not a
+    real number raises TypeError, a NaN ``tol`` ValueError.
     """
-    return _native.lpi(graph, float(tol), weight)
+    if not isinstance(tol, numbers.Real):
+        raise TypeError(f"tol must be a real number, not {type(tol).__name__}")
+    tol = float(tol)
+    if math.isnan(tol):
+        raise ValueError("tol must be a number, not NaN")
+    return _native.lpi(graph, tol, weight)

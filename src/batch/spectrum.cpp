@@ -47,6 +47,7 @@ vif::VifAnalysis analyse_with_deadline(const std::string& smiles, const Spectrum
   a.mol = vif::prepare_molecule(smiles);
   if (!a.mol) throw UnreadableSmiles();
   RDKit::ROMol& mol = *a.mol;
+  vif::check_orbital_graph_fits(mol);
   deadline.check("parsing");
 
   layout::LayoutParams layout_params;

@@ -1,6 +1,7 @@
 // Error types of the core. The Python bindings turn each into the exception a
 // Python user expects: InvalidInput -> ValueError, IndexOutOfRange ->
-// IndexError, MissingKey -> KeyError, WrongType -> TypeError.
+// IndexError, MissingKey -> KeyError, WrongType -> TypeError,
+// InsufficientMemory -> MemoryError.
 #pragma once
 
 #include <stdexcept>
@@ -28,6 +29,12 @@ class MissingKey : public std::runtime_error {
 
 // An argument of the wrong kind altogether.
 class WrongType : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A computation refused up front because it cannot fit in this machine's memory.
+class InsufficientMemory : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

@@ -46,10 +46,11 @@ class SeededNormal {
 
 bool finite(const Point2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
-void separate_coincident(std::vector<Point2>& coords) {
+void separate_coincident(std::vector<Point2>& coords, const core::InterruptCheck& poll) {
   SeededNormal rng(42);
   const std::size_t n = coords.size();
   for (std::size_t i = 0; i < n; ++i) {
+    core::poll(poll);
     for (std::size_t j = i + 1; j < n; ++j) {
       const double dx = coords[i].x - coords[j].x;
       const double dy = coords[i].y - coords[j].y;
@@ -182,7 +183,7 @@ class NeighbourPairs {
 };
 
 void relax(std::vector<Point2>& coords, std::span<const BondPair> bonds, std::span<const std::vector<int>> groups,
-           const LayoutParams& params, PairSearch search) {
+           const LayoutParams& params, PairSearch search, const core::InterruptCheck& poll) {
   const std::size_t n = coords.size();
   const double target = params.target_bond_len;
   const double k_attr = params.k_attr, k_rep = params.k_rep;
@@ -201,6 +202,7 @@ void relax(std::vector<Point2>& coords, std::span<const BondPair> bonds, std::sp
 
   std::vector<Point2> forces(n);
   for (int it = 0; it < params.n_iter; ++it) {
+    core::poll(poll);
     std::fill(forces.begin(), forces.end(), Point2{});
     for (const BondPair& b : bonds) {
       const double dx = coords[b.end].x - coords[b.begin].x;
@@ -283,7 +285,8 @@ std::vector<Point2> depict_2d(RDKit::ROMol& mol) {
 }
 
 std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const BondPair> bonds,
-                                  std::span<const int> ranks, const LayoutParams& params, PairSearch search) {
+                                  std::span<const int> ranks, const LayoutParams& params, PairSearch search,
+                                  const core::InterruptCheck& poll) {
   check_layout_params(params);
   const std::size_t n = coords.size();
   if (ranks.size() != n) {
@@ -302,15 +305,16 @@ std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const Bo
 
   std::vector<std::vector<int>> groups = symmetry_groups(ranks);
   std::erase_if(groups, [](const std::vector<int>& g) { return g.size() < 2; });
-  separate_coincident(coords);
-  relax(coords, bonds, groups, params, search);
+  separate_coincident(coords, poll);
+  relax(coords, bonds, groups, params, search, poll);
   std::vector<Point2> aligned = pca_align(coords);
-  enforce_mirror(aligned, ranks, 1);
-  enforce_mirror(aligned, ranks, 0);
+  enforce_mirror(aligned, ranks, 1, 0.05, poll);
+  enforce_mirror(aligned, ranks, 0, 0.05, poll);
   return aligned;
 }
 
-AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params, LayoutTiming* timing) {
+AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params, LayoutTiming* timing,
+                               const core::InterruptCheck& poll) {
   check_layout_params(params);
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
@@ -325,6 +329,7 @@ AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params, La
       timing->refinement = std::chrono::duration<double>(Clock::now() - depicted).count();
     }
   } stamp{timing, start, depicted};
+  core::poll(poll);
   std::vector<int> ranks = symmetry_classes(mol);
   if (coords.size() == 1) return AtomLayout{std::move(coords), std::move(ranks)};
   std::vector<BondPair> bonds;
@@ -332,7 +337,7 @@ AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params, La
   for (const RDKit::Bond* bond : mol.bonds()) {
     bonds.push_back(BondPair{static_cast<int>(bond->getBeginAtomIdx()), static_cast<int>(bond->getEndAtomIdx())});
   }
-  coords = refine_layout(std::move(coords), bonds, ranks, params);
+  coords = refine_layout(std::move(coords), bonds, ranks, params, PairSearch::neighbour_list, poll);
   return AtomLayout{std::move(coords), std::move(ranks)};
 }
 

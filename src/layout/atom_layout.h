@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "layout/point2.h"
 
 namespace RDKit {
@@ -53,10 +54,12 @@ std::vector<Point2> depict_2d(RDKit::ROMol& mol);
 // x axis and then the y axis. A single row is returned as it is. Throws
 // IndexOutOfRange for a bond to a missing row, InvalidInput for a `ranks` of
 // the wrong length, bad parameters, or a relaxation that diverges (non-finite
-// coordinates).
+// coordinates). `poll` is called once per relaxation iteration and per row
+// of the quadratic passes (coincident atoms, mirror pairing).
 std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const BondPair> bonds,
                                   std::span<const int> ranks, const LayoutParams& params,
-                                  PairSearch search = PairSearch::neighbour_list);
+                                  PairSearch search = PairSearch::neighbour_list,
+                                  const core::InterruptCheck& poll = {});
 
 // Seconds spent in the two halves of a layout, for benchmarks.
 struct LayoutTiming {
@@ -66,7 +69,10 @@ struct LayoutTiming {
 
 // The whole layout: depiction (mol keeps its 2D conformer), symmetry classes,
 // refinement. The same molecule and parameters always give the same result.
-// When `timing` is given, it receives the time of each half.
-AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params = {}, LayoutTiming* timing = nullptr);
+// When `timing` is given, it receives the time of each half. `poll` is called
+// after the depiction (which runs uninterrupted inside RDKit) and throughout
+// the refinement.
+AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params = {}, LayoutTiming* timing = nullptr,
+                               const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::layout

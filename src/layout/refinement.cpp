@@ -182,7 +182,8 @@ std::vector<Point2> pca_align(std::span<Point2> coords) {
   return rotated;
 }
 
-void enforce_mirror(std::span<Point2> coords, std::span<const int> ranks, int axis, double eps) {
+void enforce_mirror(std::span<Point2> coords, std::span<const int> ranks, int axis, double eps,
+                    const core::InterruptCheck& poll) {
   if (axis != 0 && axis != 1) {
     throw InvalidInput("axis must be 0 (mirror x -> -x) or 1 (mirror y -> -y), not " + std::to_string(axis));
   }
@@ -201,6 +202,7 @@ void enforce_mirror(std::span<Point2> coords, std::span<const int> ranks, int ax
   }
   for (std::size_t i = 0; i < n; ++i) {
     if (matched[i]) continue;
+    core::poll(poll);  // each row scans all others: quadratic in the row count
     double best_d = std::numeric_limits<double>::infinity();
     std::size_t best_j = n;
     const double ia = component(coords[i], axis);

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "layout/point2.h"
 
 namespace RDKit {
@@ -51,8 +52,10 @@ std::vector<Point2> pca_align(std::span<Point2> coords);
 // place: rows within `eps` of the mirror line are snapped onto it; every other
 // row is paired with the nearest unpaired row of the same class on the other
 // side, and both move half-way to exact mirror images. Throws InvalidInput for
-// an axis other than 0 or 1 or a `ranks` of the wrong length.
-void enforce_mirror(std::span<Point2> coords, std::span<const int> ranks, int axis, double eps = 0.05);
+// an axis other than 0 or 1 or a `ranks` of the wrong length. `poll` is
+// called once per row of the pairing pass.
+void enforce_mirror(std::span<Point2> coords, std::span<const int> ranks, int axis, double eps = 0.05,
+                    const core::InterruptCheck& poll = {});
 
 // NumPy's pairwise summation (the order `ndarray.sum` and `mean` use for a
 // contiguous vector).

@@ -14,7 +14,7 @@ namespace tessarin::ms {
 
 std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<const int> atom_set,
                                            std::span<const SoftPair> softs, bool ring_fragmentation,
-                                           double min_mz) {
+                                           double min_mz, const core::InterruptCheck& poll) {
   if (std::isnan(min_mz)) throw InvalidInput("min_mz must be a number, not NaN");
   AtomGraph graph(mol, atom_set);
   auto inside = [&graph](long long atom) {
@@ -38,6 +38,7 @@ std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<co
   std::vector<AtomPair> ring_pairs;
   for (const auto& [pair, order] : pair_order) {
     if (!graph.has_bond(pair.a, pair.b)) continue;
+    core::poll(poll);
     Cut cut = graph.cut(std::span<const AtomPair>(&pair, 1));
     if (cut.split()) {
       const int lighter = std::min(heavy_atom_count(mol, cut.pieces[0]), heavy_atom_count(mol, cut.pieces[1]));
@@ -54,6 +55,7 @@ std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<co
     for (std::size_t i = 0; i < ring_pairs.size(); ++i) {
       for (std::size_t j = i + 1; j < ring_pairs.size(); ++j) {
         const AtomPair both[] = {ring_pairs[i], ring_pairs[j]};
+        core::poll(poll);
         Cut cut = graph.cut(both);
         if (!cut.split()) continue;
         const double lighter = std::min(core::average_mass(mol, cut.pieces[0]), core::average_mass(mol, cut.pieces[1]));

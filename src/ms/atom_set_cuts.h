@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "core/interrupt.h"
+
 namespace tessarin::ms {
 
 // A soft bond as the cutter reads it. Atom ids outside the molecule are
@@ -31,9 +33,9 @@ struct SoftPair {
 // when the lighter piece's average mass is at least `min_mz`.
 //
 // Throws IndexOutOfRange for an atom of the set outside the molecule and
-// InvalidInput for a NaN `min_mz`.
+// InvalidInput for a NaN `min_mz`. `poll` is called before every cut.
 std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<const int> atom_set,
                                            std::span<const SoftPair> softs, bool ring_fragmentation,
-                                           double min_mz);
+                                           double min_mz, const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

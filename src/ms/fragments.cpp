@@ -37,7 +37,8 @@ int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece) {
 }
 
 std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBondRef> softs,
-                                             bool ring_fragmentation, double min_ring_fragment_mz) {
+                                             bool ring_fragmentation, double min_ring_fragment_mz,
+                                             const core::InterruptCheck& poll) {
   if (std::isnan(min_ring_fragment_mz)) throw InvalidInput("min_ring_fragment_mz must be a number, not NaN");
   for (const SoftBondRef& s : softs) {
     core::check_atom_index(mol, s.atom_u);
@@ -54,6 +55,7 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
     const AtomPair pair = AtomPair::sorted(s.atom_u, s.atom_v);
     if (!seen_pairs.insert(pair).second) continue;
     if (!graph.has_bond(pair.a, pair.b)) continue;
+    core::poll(poll);
     std::string label = core::pair_label(s.sym_u, s.atom_u, s.sym_v, s.atom_v);
     Cut cut = graph.cut(std::span<const AtomPair>(&pair, 1));
     if (cut.split()) {
@@ -73,6 +75,7 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
   for (std::size_t a = 0; a < ring_pairs.size(); ++a) {
     for (std::size_t b = a + 1; b < ring_pairs.size(); ++b) {
       const AtomPair both[] = {ring_pairs[a], ring_pairs[b]};
+      core::poll(poll);
       Cut cut = graph.cut(both);
       if (!cut.split()) continue;
       std::vector<FragmentTuple> frags = fragment_list(mol, cut.pieces);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.h"
+
 namespace tessarin::ms {
 
 // One piece of one cut.
@@ -62,8 +64,10 @@ int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece);
 // the same two m/z values were already reported.
 //
 // Throws IndexOutOfRange for a record atom outside the molecule,
-// InvalidInput for a NaN floor, MissingKey as said for `order`.
+// InvalidInput for a NaN floor, MissingKey as said for `order`. `poll` is
+// called before every cut.
 std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBondRef> softs,
-                                             bool ring_fragmentation, double min_ring_fragment_mz);
+                                             bool ring_fragmentation, double min_ring_fragment_mz,
+                                             const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

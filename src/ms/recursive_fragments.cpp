@@ -14,7 +14,7 @@ namespace tessarin::ms {
 
 PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
                                     const RecursiveOptions& options, SoftTestStats* stats,
-                                    const std::function<void()>& poll) {
+                                    const core::InterruptCheck& poll) {
   std::vector<int> all_atoms(mol.getNumAtoms());
   std::iota(all_atoms.begin(), all_atoms.end(), 0);
 
@@ -35,7 +35,7 @@ PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbit
     auto [atom_set, gen] = std::move(queue.front());
     queue.pop_front();
     if (gen >= options.max_generations) continue;
-    if (poll) poll();
+    core::poll(poll);
 
     softs.clear();
     for (std::size_t i : softs_of.soft_bonds(atom_set)) {
@@ -43,7 +43,7 @@ PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbit
       softs.push_back({b.atom_u, b.atom_v, b.order});
     }
     const std::vector<std::vector<int>> children =
-        cut_atom_set(mol, atom_set, softs, options.ring_fragmentation, options.min_mz);
+        cut_atom_set(mol, atom_set, softs, options.ring_fragmentation, options.min_mz, poll);
     for (const std::vector<int>& child : children) {
       if (child.empty() || child == atom_set) continue;
       const int mz = core::nominal_mass(mol, child);

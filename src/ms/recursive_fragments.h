@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "ms/atom_set_softs.h"
 
 namespace tessarin::ms {
@@ -39,12 +40,12 @@ struct RecursiveOptions {
 // expansion are visited in ascending lexicographic order of their sorted
 // atom indices, so results do not depend on any hashing.
 //
-// `poll`, when given, is called before each expansion and may throw to
-// abandon the run. `stats`, when given, receives the tallies of the counts.
+// `poll`, when given, is called before each expansion and before every cut
+// of one, and may throw to abandon the run. `stats`, when given, receives the tallies of the counts.
 // Errors of the soft-bond test (atoms without orbital entry, ...) and of the
 // cutter propagate; nothing partial is returned.
 PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
                                     const RecursiveOptions& options, SoftTestStats* stats = nullptr,
-                                    const std::function<void()>& poll = {});
+                                    const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

@@ -1,5 +1,6 @@
 #include "ms/soft_bonds.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -10,7 +11,8 @@ namespace tessarin::ms {
 
 std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
                                              std::span<const std::optional<std::size_t>> candidates,
-                                             vif::LpiCounts baseline, double tol, CountMethod method) {
+                                             vif::LpiCounts baseline, double tol, CountMethod method,
+                                             const core::InterruptCheck& poll) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
   const bool screened = method == CountMethod::automatic;
   if (method == CountMethod::automatic) {
@@ -18,12 +20,15 @@ std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
   } else if (method == CountMethod::peeled && !peeling_applies(graph, tol)) {
     throw InvalidInput("the peeled count does not apply to this graph and tol");
   }
+  const bool any_count = std::any_of(candidates.begin(), candidates.end(), [](const auto& c) { return c.has_value(); });
+  if (method == CountMethod::dense && any_count) vif::check_dense_matrix_fits(graph.node_count());
   InertiaCounter counter;
   std::optional<EdgeRemovalScreen> screen;
   if (screened) screen.emplace(graph, baseline, tol);
   std::vector<std::size_t> soft;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (!candidates[i]) continue;
+    core::poll(poll);
     if (screen) {
       const EdgeRemovalScreen::Verdict verdict = screen->judge(*candidates[i]);
       if (verdict == EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
@@ -36,7 +41,8 @@ std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
 }
 
 std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
-                                           vif::LpiCounts baseline, double tol, CountMethod method) {
+                                           vif::LpiCounts baseline, double tol, CountMethod method,
+                                           const core::InterruptCheck& poll) {
   const IndexGraph index(graph);
   std::vector<std::optional<std::size_t>> candidates;
   candidates.reserve(bonds.size());
@@ -50,7 +56,7 @@ std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std:
     }
     candidates.push_back(index.find_edge(b.u_node, b.v_node));
   }
-  return soft_edge_positions(index, candidates, baseline, tol, method);
+  return soft_edge_positions(index, candidates, baseline, tol, method, poll);
 }
 
 }  // namespace tessarin::ms

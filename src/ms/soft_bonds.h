@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "ms/index_graph.h"
 #include "ms/inertia.h"
 #include "vif/lpi.h"
@@ -25,11 +26,14 @@ namespace tessarin::ms {
 // id of the edge to leave out, or nullopt for a bond without an edge in the
 // graph (never soft, costs no count). The counts of each test are compared
 // with `baseline` (n+, n0 and n- all equal). Throws InvalidInput for a NaN
-// `tol` or when `method` is peeled where peeling_applies() is false.
+// `tol` or when `method` is peeled where peeling_applies() is false, and
+// InsufficientMemory when dense counts of the graph would not fit in memory
+// (vif::check_dense_matrix_fits). `poll` is called before each candidate.
 std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
                                              std::span<const std::optional<std::size_t>> candidates,
                                              vif::LpiCounts baseline, double tol,
-                                             CountMethod method = CountMethod::automatic);
+                                             CountMethod method = CountMethod::automatic,
+                                             const core::InterruptCheck& poll = {});
 
 // Indices into `bonds` (in order) of the soft records. A record whose two
 // nodes are not joined by an edge is skipped; a record naming a node outside
@@ -38,6 +42,7 @@ std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
 // graph computed with the same `tol`.
 std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
                                            vif::LpiCounts baseline, double tol,
-                                           CountMethod method = CountMethod::automatic);
+                                           CountMethod method = CountMethod::automatic,
+                                           const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

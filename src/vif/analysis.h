@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "layout/point2.h"
 #include "ms/fragments.h"
 #include "ms/recursive_fragments.h"
@@ -27,9 +28,12 @@ struct VifOptions {
   bool ring_fragmentation = false;
   bool recursive_ms = false;
   int max_generations = 2;
-  // Called before each expansion of the multi-generation fragmentation; may
-  // throw to abandon the analysis (the Python host stops on Ctrl-C this way).
-  std::function<void()> interrupt_check;
+  // Called between the steps of the analysis and within every long one (the
+  // layout iterations, each candidate soft bond, each cut, each expansion of
+  // the multi-generation fragmentation); may throw to abandon the analysis
+  // (the Python host stops on Ctrl-C this way). Only RDKit's depiction and
+  // the eigenvalue solve run without it.
+  core::InterruptCheck interrupt_check;
 };
 
 // Seconds spent in each step of one analysis, for benchmarks.
@@ -64,6 +68,12 @@ struct VifAnalysis {
 
 // The text returned in place of a result when the SMILES does not parse.
 inline constexpr const char* kUnreadableSmiles = "SMILES okunamad\u0131!";
+
+// Throws InsufficientMemory, before any work on the molecule, when the
+// orbital graph of the prepared `mol` would have too many nodes for the dense
+// matrix of its LPI (check_dense_matrix_fits); InvalidInput for an atom whose
+// element has no period.
+void check_orbital_graph_fits(const RDKit::ROMol& mol);
 
 // Runs the analysis, writing the report to `report` when options.verbose.
 // Returns nothing (and writes nothing) when the SMILES cannot be read.

@@ -39,6 +39,13 @@ LpiCounts count_signs(std::span<const double> eigenvalues, double tol);
 // non-finite weight.
 Lpi lpi_of_entries(int n, std::span<const MatrixEntry> entries, double tol);
 
+// Throws InsufficientMemory when the dense n x n matrix that the LPI of a
+// graph of n nodes needs would not fit in the memory available now
+// (MemAvailable on Linux, the physical memory elsewhere), instead of letting
+// the allocation fail or the system's out-of-memory killer end the process.
+// Matrices up to a few hundred megabytes are never refused.
+void check_dense_matrix_fits(long long n);
+
 // LPI of an undirected graph on nodes 0..n-1 given as weighted edges; each
 // edge (u, v, w) fills both (u, v) and (v, u) (a self-loop fills (u, u) once).
 Lpi lpi_of_undirected_edges(int n, std::span<const MatrixEntry> edges, double tol);

@@ -7,6 +7,9 @@
 namespace tessarin::vif {
 
 std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles) {
+  // The parser stops at a NUL character and would read only the text before
+  // it; no SMILES contains one, so such a string does not parse.
+  if (smiles.find('\0') != std::string::npos) return nullptr;
   std::unique_ptr<RDKit::RWMol> mol;
   try {
     mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));

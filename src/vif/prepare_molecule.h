@@ -12,7 +12,7 @@ namespace tessarin::vif {
 // written), refresh the property cache, perceive aromaticity and kekulize
 // (failures there are ignored: bonds that stay aromatic count as order 2),
 // then make every hydrogen an explicit atom. Returns nullptr when the string
-// does not parse or gives a molecule without atoms.
+// does not parse (a NUL character included) or gives a molecule without atoms.
 std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
 
 }  // namespace tessarin::vif
