@@ -15,8 +15,8 @@ target="${1:?usage: scripts/fuzz.sh smiles|graph_counts [seconds] [libFuzzer fla
 seconds="${2:-600}"
 shift $(( $# >= 2 ? 2 : 1 ))
 case "$target" in
-  smiles) max_len=160; timeout=30 ;;
-  graph_counts) max_len=512; timeout=10 ;;
+  smiles) max_len=160; timeout=30; extra=(-dict="$repo/tests/fuzz/smiles.dict") ;;
+  graph_counts) max_len=512; timeout=10; extra=() ;;
   *) echo "unknown target: $target (smiles or graph_counts)" >&2; exit 2 ;;
 esac
 
@@ -59,4 +59,4 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_m
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$repo/tests/fuzz/lsan_suppressions.txt:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 exec "$build/fuzz_$target" "$corpus" -artifact_prefix="$findings/" -max_total_time="$seconds" \
-  -max_len="$max_len" -timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=1 "$@"
+  -max_len="$max_len" -timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=1 "${extra[@]}" "$@"
