@@ -151,7 +151,8 @@ void check_analysis_result(const vif::VifAnalysis& a) {
   std::vector<int> all_atoms(atoms);
   std::iota(all_atoms.begin(), all_atoms.end(), 0);
   ms::AtomSetSoftBonds fast(orbitals, 1e-9, ms::SoftTestPath::fast);
-  require(fast.soft_bonds(all_atoms) == a.soft_bonds, "the fragment engine finds other soft bonds in the whole molecule");
+  require(fast.soft_bonds(all_atoms) == a.soft_bonds,
+          "the fragment engine finds other soft bonds in the whole molecule");
   if (nodes <= kMaxDenseRecheckNodes) {
     const std::vector<std::size_t> dense =
         ms::detect_soft_bonds(orbital.graph, orbital.bonds, a.lpi.counts, 1e-9, ms::CountMethod::dense);
@@ -190,10 +191,11 @@ struct GraphCase {
   bool reversed = false;             // subset listed in descending order
 };
 
-// Layout: node count, tol, atom boundaries, three bytes of subset mask (the
-// top bit of the last one reverses the subset's order), then edges of three
-// bytes (u, v, weight code), a raw eight-byte double following the codes
-// that ask for one.
+// Layout: node count, tol, atom boundaries (bit v % 8 set: node v starts a
+// new atom), three bytes of subset mask (bit v: node v is in the subset; bit
+// 23 also lists the subset in descending order), then edges of three bytes
+// (u, v, weight code), a raw eight-byte double following the codes that ask
+// for one.
 GraphCase decode(std::span<const std::uint8_t> bytes) {
   static constexpr double kTols[] = {1e-9, 1e-9, 1e-6, 1e-7, 1e-12, 1e-15, 0.0, 1e-3};
   static constexpr double kWeights[] = {1.0, 0.9, 0.5, -1.0, -0.9, 2.0, 0.0, 1e-3, 1e3, 1e-4, -0.5, 0.1};
@@ -444,7 +446,8 @@ void check_screen(GraphCounts& check, const ms::IndexGraph& g, double tol, const
 void check_soft_edges(GraphCounts& check, const ms::IndexGraph& g, double tol, const LpiCounts& baseline) {
   std::vector<std::optional<std::size_t>> candidates;
   for (std::size_t id = 0; id < g.edge_count(); ++id) candidates.emplace_back(id);
-  const std::vector<std::size_t> fast = ms::soft_edge_positions(g, candidates, baseline, tol, ms::CountMethod::automatic);
+  const std::vector<std::size_t> fast =
+      ms::soft_edge_positions(g, candidates, baseline, tol, ms::CountMethod::automatic);
   const std::vector<std::size_t> dense = ms::soft_edge_positions(g, candidates, baseline, tol, ms::CountMethod::dense);
   std::vector<std::size_t> differ;
   std::set_symmetric_difference(fast.begin(), fast.end(), dense.begin(), dense.end(), std::back_inserter(differ));
