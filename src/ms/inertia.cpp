@@ -11,6 +11,9 @@ namespace {
 constexpr double kMaxPeelTol = 1e-6;
 constexpr double kMinPeelWeight = 1e-3;
 constexpr double kMaxPeelWeight = 1e3;
+// tol must stay this far above the largest weight: the dense count's exact
+// zeros come out at the rounding level of the matrix, which scales with it.
+constexpr double kMinPeelTolPerWeight = 1e-12;
 
 vif::LpiCounts operator+(vif::LpiCounts a, const vif::LpiCounts& b) {
   a.n_plus += b.n_plus;
@@ -25,6 +28,7 @@ bool peeling_applies(const IndexGraph& graph, double tol) {
   if (graph.has_self_loops()) return false;
   if (!(tol > 0.0 && tol <= kMaxPeelTol)) return false;
   if (graph.max_abs_weight() == 0.0) return true;  // no non-zero edge at all
+  if (tol < kMinPeelTolPerWeight * graph.max_abs_weight()) return false;
   return graph.min_abs_weight() >= kMinPeelWeight && graph.max_abs_weight() <= kMaxPeelWeight;
 }
 
@@ -57,7 +61,10 @@ vif::LpiCounts InertiaCounter::count(const IndexGraph& graph, std::span<const st
 
 vif::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::span<const int> nodes,
                                              std::span<const std::size_t> removed, double tol, CountMethod method) {
-  return run(graph, nodes.data(), nodes.size(), removed, tol, method);
+  // run() reads a null list as "every node"; an empty span may carry a null
+  // pointer, and an empty subgraph has no eigenvalues at all.
+  static constexpr int kNoNode = -1;
+  return run(graph, nodes.empty() ? &kNoNode : nodes.data(), nodes.size(), removed, tol, method);
 }
 
 vif::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes, std::size_t node_count,

@@ -15,8 +15,11 @@
 //
 // The peeled counts are exact inertia while the dense ones classify computed
 // eigenvalues against `tol`; the two agree when no eigenvalue lies near the
-// threshold, which is what peeling_applies() guards (see there). The dense
-// path is the reference the peeled one is tested and benchmarked against.
+// threshold. peeling_applies() guards the zero side (exact zeros stay far
+// below tol); no cheap test guards the other: a nearly singular graph, whose
+// smallest non-zero eigenvalue is below tol, keeps that eigenvalue in the
+// peeled count and loses it to n0 in the dense one. The dense path is the
+// reference the peeled one is tested and benchmarked against.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +40,11 @@ enum class CountMethod {
 };
 
 // True when the peeled count may stand in for the dense one: no self-loops
-// (peeling needs a zero diagonal), 0 < tol <= 1e-6, and every non-zero edge
-// weight of magnitude within [1e-3, 1e3], so that exact zero eigenvalues stay
-// far below tol in the dense computation and non-zero ones far above it.
+// (peeling needs a zero diagonal), 0 < tol <= 1e-6 with tol at least 1e-12
+// times the largest weight magnitude, and every non-zero edge weight of
+// magnitude within [1e-3, 1e3], so that exact zero eigenvalues stay far below
+// tol in the dense computation and non-zero ones, for the usual weights,
+// far above it (see above for the graphs where they do not).
 bool peeling_applies(const IndexGraph& graph, double tol);
 
 // One connected block of a peeled core, in canonical form: global node ids
