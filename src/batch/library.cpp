@@ -14,11 +14,7 @@ void process_molecule(Outcome& o, const SpectrumOptions& options, std::optional<
   try {
     const Deadline deadline(options.time_limit_seconds, cancel);
     if (!o.input.molblock.empty()) resolve_sdf_record(o.input);
-    // Only JSON Lines records and the records handed back to the caller
-    // carry the eigenvalues.
-    SpectrumOptions run = options;
-    run.eigenvalues = options.eigenvalues && (!format || *format == OutputFormat::jsonl);
-    o.record = predict_spectrum(o.input.line, o.input.name, o.input.smiles, run, deadline);
+    o.record = predict_spectrum(o.input.line, o.input.name, o.input.smiles, options, deadline);
     if (format) o.text = format_record(*o.record, *format);
   } catch (const Cancelled&) {
     o.record.reset();

@@ -10,8 +10,6 @@
 #include "core/fragment_formula.h"
 #include "core/nominal_mass.h"
 #include "layout/atom_layout.h"
-#include "ms/index_graph.h"
-#include "ms/inertia.h"
 #include "ms/soft_bonds.h"
 #include "vif/bond_orders.h"
 #include "vif/orbital_graph_builder.h"
@@ -60,15 +58,10 @@ vif::VifAnalysis analyse_with_deadline(const std::string& smiles, const Spectrum
   a.graph = vif::build_vif_graph(
       mol, a.coords, orders, vif::GraphParams{defaults.target_bond_len, defaults.radius_ratio, defaults.bond_kappa});
   const vif::WeightedGraph& g = a.graph.orbital.graph;
-  if (options.eigenvalues) {
-    std::vector<vif::MatrixEntry> edges;
-    edges.reserve(g.edges.size());
-    for (const vif::OrbitalEdge& e : g.edges) edges.push_back({e.u, e.v, e.weight});
-    a.lpi = vif::lpi_of_undirected_edges(g.node_count, edges, 1e-9);
-  } else {
-    ms::InertiaCounter counter;
-    a.lpi.counts = counter.count(ms::IndexGraph(g), {}, 1e-9);
-  }
+  std::vector<vif::MatrixEntry> edges;
+  edges.reserve(g.edges.size());
+  for (const vif::OrbitalEdge& e : g.edges) edges.push_back({e.u, e.v, e.weight});
+  a.lpi = vif::lpi_of_undirected_edges(g.node_count, edges, 1e-9);
   for (const RDKit::Atom* atom : mol.atoms()) a.mol_mass_avg += atom->getMass();
   a.mol_mass = core::nominal_mass(mol);
   deadline.check("the orbital graph");

@@ -29,9 +29,6 @@ struct SpectrumOptions {
   bool recursive = false;  // add the multi-generation peaks
   int max_generations = 2;
   double time_limit_seconds = 0;  // <= 0: no limit
-  // Keep the LPI eigenvalues; without them only the counts are taken, from
-  // the count-only inertia (same counts, a fraction of the time).
-  bool eigenvalues = true;
 };
 
 // The SMILES did not parse (the analysis' own failure text is the message).
