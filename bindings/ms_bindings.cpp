@@ -235,7 +235,7 @@ void register_ms(py::module_& m) {
         };
         for (py::handle record : py::iter(records)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
         ms::AtomSetSoftBonds engine(orbitals, tol, how);
-        return engine.soft_bonds(members);
+        return engine.soft_bonds(members, python_signal_check());
       },
       py::arg("graph"), py::arg("atom_subgraphs"), py::arg("records"), py::arg("atom_set"), py::arg("tol"),
       py::arg("path") = "fast",

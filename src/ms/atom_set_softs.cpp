@@ -70,7 +70,7 @@ vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
   return counts;
 }
 
-std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_set) {
+std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_set, const core::InterruptCheck& poll) {
   const std::size_t atom_count = orbitals_.atom_nodes.size();
   atom_in_.assign(atom_count, 0);
   node_in_.assign(static_cast<std::size_t>(orbitals_.graph.node_count()), 0);
@@ -116,6 +116,7 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
     const OrbitalBond& b = orbitals_.bonds[i];
     if (!inside_atom(b.atom_u) || !inside_atom(b.atom_v)) continue;
     if (!b.edge || !inside_node(b.u_node) || !inside_node(b.v_node)) continue;
+    core::poll(poll);
     if (isolation_rule && (inside_degree(b.u_node) == 1 || inside_degree(b.v_node) == 1)) {
       ++stats_.isolated;
       continue;

@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "core/interrupt.h"
 #include "ms/atom_set_cores.h"
 #include "ms/index_graph.h"
 #include "ms/inertia.h"
@@ -79,7 +80,8 @@ class AtomSetSoftBonds {
   // the counts of the set's subgraph. The atom set may list an atom twice.
   // Throws IndexOutOfRange for an atom id outside orbitals.atom_nodes and
   // MissingKey for an atom without entry.
-  std::vector<std::size_t> soft_bonds(std::span<const int> atom_set);
+  // `poll` is called before every candidate bond.
+  std::vector<std::size_t> soft_bonds(std::span<const int> atom_set, const core::InterruptCheck& poll = {});
 
   const SoftTestStats& stats() const { return stats_; }
 

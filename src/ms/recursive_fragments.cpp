@@ -38,7 +38,7 @@ PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbit
     core::poll(poll);
 
     softs.clear();
-    for (std::size_t i : softs_of.soft_bonds(atom_set)) {
+    for (std::size_t i : softs_of.soft_bonds(atom_set, poll)) {
       const OrbitalBond& b = orbitals.bonds[i];
       softs.push_back({b.atom_u, b.atom_v, b.order});
     }
