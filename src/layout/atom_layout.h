@@ -54,7 +54,7 @@ std::vector<Point2> depict_2d(RDKit::ROMol& mol);
 // x axis and then the y axis. A single row is returned as it is. Throws
 // IndexOutOfRange for a bond to a missing row, InvalidInput for a `ranks` of
 // the wrong length, bad parameters, or a relaxation that diverges (non-finite
-// coordinates). `poll` is called once per relaxation iteration and per row
+// coordinates). `poll` is called every 8 relaxation iterations and per row
 // of the quadratic passes (coincident atoms, mirror pairing).
 std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const BondPair> bonds,
                                   std::span<const int> ranks, const LayoutParams& params,
