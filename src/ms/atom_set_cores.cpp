@@ -59,10 +59,12 @@ vif::LpiCounts AtomSetCores::count(const CoreBlock& block, double tol) {
       node_row_[v] = static_cast<int>(i);
     }
     ++recorded_;
+    if (!block_rules_) return memo_.count(block, tol);
     if (const std::optional<vif::LpiCounts> counts = count_intact(block, tol)) return *counts;
     return memo_.count(block, tol);
   }
   if (const std::optional<vif::LpiCounts> known = memo_.find(block, tol)) return *known;
+  if (!block_rules_) return memo_.count(block, tol);
   if (const std::optional<vif::LpiCounts> counts = count_extension(block, tol)) {
     ++extended_;
     memo_.remember(block, tol, *counts, false);
@@ -87,7 +89,7 @@ EdgeRemovalScreen::Verdict AtomSetCores::judge_deletion(int u, int v, double wei
     return node >= 0 && static_cast<std::size_t>(node) < node_block_.size() ? node_block_[static_cast<std::size_t>(node)] : -1;
   };
   const int block = block_of(u);
-  if (block < 0 || block != block_of(v) || weight == 0.0) return EdgeRemovalScreen::Verdict::undecided;
+  if (!block_rules_ || block < 0 || block != block_of(v) || weight == 0.0) return EdgeRemovalScreen::Verdict::undecided;
   const BlockInverse* inverse = recorded_inverse(static_cast<std::size_t>(block));
   if (inverse == nullptr) return EdgeRemovalScreen::Verdict::undecided;
   const std::size_t n = nodes_[static_cast<std::size_t>(block)].size();

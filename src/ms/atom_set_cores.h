@@ -40,6 +40,12 @@ class AtomSetCores final : public CoreCounter {
   // is given: the core of a new atom set's intact subgraph in a graph of
   // `graph_nodes` nodes. Blocks counted later are judged against them.
   void begin_intact(std::size_t graph_nodes);
+
+  // With the block rules off, every block goes to the memo and its dense
+  // count, and judge_deletion() decides nothing. The owner turns them off
+  // for graphs whose weights span a wide range: their blocks can be so badly
+  // conditioned that the inverse's evidence is not to be trusted.
+  void use_block_rules(bool on) { block_rules_ = on; }
   void end_intact();
 
   vif::LpiCounts count(const CoreBlock& block, double tol) override;
@@ -60,6 +66,7 @@ class AtomSetCores final : public CoreCounter {
 
   MemoCoreCounter memo_;
   CoreBlockInverses inverses_;
+  bool block_rules_ = true;
   bool recording_ = false;
   std::size_t recorded_ = 0;
   // Storage reused between atom sets; only the first recorded_ are current.

@@ -7,6 +7,13 @@
 #include "core/errors.h"
 
 namespace tessarin::ms {
+namespace {
+
+// Largest ratio of the largest to the smallest non-zero weight magnitude at
+// which deletions are judged from the core blocks' inverses.
+constexpr double kMaxBlockRuleWeightRatio = 10.0;
+
+}  // namespace
 
 MoleculeOrbitals molecule_orbitals(const vif::OrbitalGraph& orbital) {
   MoleculeOrbitals out{IndexGraph(orbital.graph), {}, {}};
@@ -37,6 +44,9 @@ AtomSetSoftBonds::AtomSetSoftBonds(const MoleculeOrbitals& orbitals, double tol,
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
   method_ = path == SoftTestPath::fast && peeling_applies(orbitals.graph, tol) ? CountMethod::peeled
                                                                                 : CountMethod::dense;
+  // The block rules read inverses; keep them to graphs of well-matched
+  // weights (orbital graphs have 0.9 and 1).
+  cores_.use_block_rules(orbitals.graph.max_abs_weight() <= kMaxBlockRuleWeightRatio * orbitals.graph.min_abs_weight());
 }
 
 vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
