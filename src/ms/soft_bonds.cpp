@@ -15,21 +15,14 @@ std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
                                              const core::InterruptCheck& poll) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
   const bool screened = method == CountMethod::automatic;
-  InertiaCounter counter;
   if (method == CountMethod::automatic) {
     method = peeling_applies(graph, tol) ? CountMethod::peeled : CountMethod::dense;
-    // A baseline other than the graph's exact inertia comes from a nearly
-    // singular graph (an eigenvalue within tol of zero but not zero, as at
-    // the ends of long chains) or from the caller: the exact counts of the
-    // edited graphs cannot be compared with it, the dense ones can.
-    if (method == CountMethod::peeled && counter.count(graph, {}, tol, CountMethod::peeled) != baseline) {
-      method = CountMethod::dense;
-    }
   } else if (method == CountMethod::peeled && !peeling_applies(graph, tol)) {
     throw InvalidInput("the peeled count does not apply to this graph and tol");
   }
   const bool any_count = std::any_of(candidates.begin(), candidates.end(), [](const auto& c) { return c.has_value(); });
   if (method == CountMethod::dense && any_count) vif::check_dense_matrix_fits(graph.node_count());
+  InertiaCounter counter;
   std::optional<EdgeRemovalScreen> screen;
   if (screened) screen.emplace(graph, baseline, tol);
   std::vector<std::size_t> soft;
