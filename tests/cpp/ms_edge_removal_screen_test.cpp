@@ -41,8 +41,7 @@ TEST(EdgeRemovalScreen, IsolatingDeletionsOfANonSingularGraphAreNotSoft) {
 }
 
 TEST(EdgeRemovalScreen, StaysOutOfTheWayWhereItsRulesDoNotHold) {
-  // A triangle plus a pendant node has a zero eigenvalue? Use a star K1,3,
-  // which is singular (n0 = 2): nothing may be decided.
+  // The star K1,3 is singular (n0 = 2): nothing may be decided.
   std::vector<IndexEdge> star{{0, 1, 1.0}, {0, 2, 1.0}, {0, 3, 1.0}};
   IndexGraph g(4, star);
   InertiaCounter counter;
