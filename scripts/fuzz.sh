@@ -56,7 +56,7 @@ fi
 cp -n "$repo/tests/fuzz/regressions/$target/"* "$corpus/" 2>/dev/null || true
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:allocator_may_return_null=1}"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$repo/tests/fuzz/lsan_suppressions.txt:print_suppressions=0}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$repo/tests/lsan_suppressions.txt:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 exec "$build/fuzz_$target" "$corpus" -artifact_prefix="$findings/" -max_total_time="$seconds" \
   -max_len="$max_len" -timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=1 "${extra[@]}" "$@"

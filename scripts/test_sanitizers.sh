@@ -29,7 +29,9 @@ cmake -S . -B build-san -DTESSARIN_SANITIZE=ON \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 "${launch[@]}" cmake --build build-san -j"$(nproc)"
 
-# The C++ tests keep ASan's leak detection; the pytest suite has its own settings (CMakeLists.txt).
+# The C++ tests keep ASan's leak detection, less the known leaks of libraries we call; the pytest
+# suite has its own settings (CMakeLists.txt).
+export LSAN_OPTIONS="suppressions=$repo/tests/lsan_suppressions.txt:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export ASAN_OPTIONS="detect_stack_use_after_return=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 "${launch[@]}" ctest --test-dir build-san --output-on-failure "${selection[@]}"

@@ -6,6 +6,7 @@ import faulthandler
 import math
 import os
 import signal
+import sys
 import threading
 import time
 
@@ -270,7 +271,8 @@ def sigint_after(delay):
 
     previous = signal.signal(signal.SIGINT, handler)
     # A call that never looks for the signal would hang the run: end it with tracebacks instead.
-    faulthandler.dump_traceback_later(120, exit=True)
+    # (The process's own stderr: with --capture=sys, sys.stderr has no file descriptor.)
+    faulthandler.dump_traceback_later(120, exit=True, file=sys.__stderr__)
     timer = threading.Timer(delay, fire)
     timer.start()
     try:
