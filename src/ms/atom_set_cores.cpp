@@ -8,8 +8,6 @@
 namespace tessarin::ms {
 namespace {
 
-// Margin between the smallest eigenvalue magnitude and the threshold.
-constexpr double kClearMargin = 1e3;
 // Largest number of extra nodes an extension may add.
 constexpr std::size_t kMaxExtraNodes = 64;
 
@@ -84,19 +82,19 @@ std::optional<vif::LpiCounts> AtomSetCores::count_intact(const CoreBlock& block,
   return counts;
 }
 
-EdgeRemovalScreen::Verdict AtomSetCores::judge_deletion(int u, int v, double weight) {
+EdgeRemovalScreen::Verdict AtomSetCores::judge_deletion(int u, int v, double weight, double tol) {
   auto block_of = [this](int node) {
     return node >= 0 && static_cast<std::size_t>(node) < node_block_.size() ? node_block_[static_cast<std::size_t>(node)] : -1;
   };
   const int block = block_of(u);
   if (!block_rules_ || block < 0 || block != block_of(v) || weight == 0.0) return EdgeRemovalScreen::Verdict::undecided;
   const BlockInverse* inverse = recorded_inverse(static_cast<std::size_t>(block));
-  if (inverse == nullptr) return EdgeRemovalScreen::Verdict::undecided;
+  // The block itself must be clear of tol for its inertia to be its counts.
+  if (inverse == nullptr || !inverse->counts(tol)) return EdgeRemovalScreen::Verdict::undecided;
   const std::size_t n = nodes_[static_cast<std::size_t>(block)].size();
   const auto i = static_cast<std::size_t>(node_row_[static_cast<std::size_t>(u)]);
   const auto j = static_cast<std::size_t>(node_row_[static_cast<std::size_t>(v)]);
-  const std::vector<double>& inv = inverse->inverse;
-  return EdgeRemovalScreen::rank_two(inv[i * n + i], inv[j * n + i], inv[j * n + j], weight);
+  return EdgeRemovalScreen::rank_two(inverse->inverse, n, 1.0 / inverse->min_abs_eigenvalue, i, j, weight, tol);
 }
 
 std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& block, double tol) {
@@ -182,7 +180,7 @@ std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& blo
   }
   // ||N^-1|| <= ||B^-1|| + (1 + ||Y||)^2 ||S^-1||, Frobenius norms bounding the 2-norms.
   const double bound = 1.0 / inverse->min_abs_eigenvalue + (1.0 + y_norm) * (1.0 + y_norm) / smallest;
-  if (!(smallest > 0.0) || !std::isfinite(bound) || !(1.0 / bound > kClearMargin * tol)) return std::nullopt;
+  if (!(smallest > 0.0) || !std::isfinite(bound) || !(1.0 / bound > EdgeRemovalScreen::kClearMargin * tol)) return std::nullopt;
   return counts;
 }
 

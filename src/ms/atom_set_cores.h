@@ -50,10 +50,10 @@ class AtomSetCores final : public CoreCounter {
 
   vif::LpiCounts count(const CoreBlock& block, double tol) override;
 
-  // The rank-two verdict on deleting the edge (u, v) of weight `weight` when
-  // both ends lie in one recorded block with a usable inverse; undecided
-  // otherwise.
-  EdgeRemovalScreen::Verdict judge_deletion(int u, int v, double weight);
+  // The rank-two verdict, against `tol`, on deleting the edge (u, v) of
+  // weight `weight` when both ends lie in one recorded block with a usable
+  // inverse and no eigenvalue near tol; undecided otherwise.
+  EdgeRemovalScreen::Verdict judge_deletion(int u, int v, double weight, double tol);
 
   const CoreMemoStats& memo_stats() const { return memo_.stats(); }
   // Blocks counted as a recorded block plus extra nodes.

@@ -133,7 +133,7 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
     }
     // A deletion inside one core block: judged by the block's inverse where
     // the evidence is clear (a block counted from the memo answers the same).
-    const auto verdict = cores_.judge_deletion(b.u_node, b.v_node, orbitals_.graph.edge(*b.edge).weight);
+    const auto verdict = cores_.judge_deletion(b.u_node, b.v_node, orbitals_.graph.edge(*b.edge).weight, tol_);
     if (verdict != EdgeRemovalScreen::Verdict::undecided) {
       ++stats_.rank_two;
       if (verdict == EdgeRemovalScreen::Verdict::soft) soft.push_back(i);

@@ -7,15 +7,9 @@
 #include "ms/edge_removal_screen.h"
 
 namespace tessarin::ms {
-namespace {
-
-// Margin between the smallest eigenvalue magnitude and the threshold.
-constexpr double kClearMargin = 1e3;
-
-}  // namespace
 
 std::optional<vif::LpiCounts> BlockInverse::counts(double tol) const {
-  if (inverse.empty() || !(tol >= 0.0) || !(min_abs_eigenvalue > kClearMargin * tol)) return std::nullopt;
+  if (inverse.empty() || !(tol >= 0.0) || !(min_abs_eigenvalue > EdgeRemovalScreen::kClearMargin * tol)) return std::nullopt;
   vif::LpiCounts c;
   c.n_plus = positive;
   c.n_minus = negative;

@@ -77,7 +77,7 @@ TEST(AtomSetCores, DeletionCountsAndVerdictsMatchTheEigenvalues) {
     cores.end_intact();
     ASSERT_EQ(intact, reference_counts(n, edges, {}, 1e-9)) << "trial " << trial;
     for (std::size_t id = 0; id < edges.size(); ++id) {
-      const Verdict verdict = cores.judge_deletion(edges[id].u, edges[id].v, edges[id].weight);
+      const Verdict verdict = cores.judge_deletion(edges[id].u, edges[id].v, edges[id].weight, 1e-9);
       const std::vector<std::size_t> removed{id};
       const LpiCounts edited = counter.count(graph, removed, 1e-9, CountMethod::peeled);
       ASSERT_EQ(edited, reference_counts(n, edges, removed, 1e-9)) << "trial " << trial << " edge " << id;
@@ -99,15 +99,15 @@ TEST(AtomSetCores, JudgesNothingOutsideItsRecordedBlocks) {
                                      {1, 3, 1.3}, {1, 4, 0.6}, {2, 3, 0.8}, {2, 4, 1.2}, {3, 4, 0.5},
                                      {0, 5, 0.9}};
   const IndexGraph graph(6, edges);
-  EXPECT_EQ(cores.judge_deletion(1, 2, 1.0), Verdict::undecided);  // nothing recorded yet
+  EXPECT_EQ(cores.judge_deletion(1, 2, 1.0, 1e-9), Verdict::undecided);  // nothing recorded yet
   cores.begin_intact(6);
   counter.count(graph, {}, 1e-9, CountMethod::peeled);
   cores.end_intact();
-  EXPECT_NE(cores.judge_deletion(1, 2, 1.0), Verdict::undecided);    // inside the core
-  EXPECT_EQ(cores.judge_deletion(0, 5, 0.9), Verdict::undecided);    // the peeled pair
-  EXPECT_EQ(cores.judge_deletion(0, 1, 1.0), Verdict::undecided);    // one end peeled
-  EXPECT_EQ(cores.judge_deletion(1, 2, 0.0), Verdict::undecided);    // a zero weight
-  EXPECT_EQ(cores.judge_deletion(-1, 99, 1.0), Verdict::undecided);  // foreign nodes
+  EXPECT_NE(cores.judge_deletion(1, 2, 1.0, 1e-9), Verdict::undecided);    // inside the core
+  EXPECT_EQ(cores.judge_deletion(0, 5, 0.9, 1e-9), Verdict::undecided);    // the peeled pair
+  EXPECT_EQ(cores.judge_deletion(0, 1, 1.0, 1e-9), Verdict::undecided);    // one end peeled
+  EXPECT_EQ(cores.judge_deletion(1, 2, 0.0, 1e-9), Verdict::undecided);    // a zero weight
+  EXPECT_EQ(cores.judge_deletion(-1, 99, 1.0, 1e-9), Verdict::undecided);  // foreign nodes
 }
 
 }  // namespace

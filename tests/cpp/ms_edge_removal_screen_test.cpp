@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -91,6 +92,24 @@ TEST(EdgeRemovalScreen, AgreesWithDenseCountsOnRandomOrbitalLikeGraphs) {
     }
   }
   EXPECT_GT(decided, 1000);
+}
+
+// Deleting an edge can keep the inertia and still change the counts, by
+// leaving a positive eigenvalue within tol of zero: counted as a zero there.
+TEST(EdgeRemovalScreen, SameInertiaIsSoftOnlyWhenTheEditedMatrixKeepsClearOfTol) {
+  // The triangle 1, 1, -1 (eigenvalues 1, 1, -2) with a loop of eps on node
+  // 0. Without the edge (0, 2) it is a path with that loop: eigenvalues about
+  // +-sqrt(2) and eps / 2. Same inertia, and det S about -eps / 2 is plainly
+  // negative for the rank-two rule.
+  const double eps = 1e-4;
+  std::vector<double> a{eps, 1.0, -1.0, 1.0, 0.0, 1.0, -1.0, 1.0, 0.0};
+  ASSERT_TRUE(core::invert_symmetric(3, a, EdgeRemovalScreen::kMinRcond));
+  double norm = 0.0;
+  for (double x : a) norm += x * x;
+  norm = std::sqrt(norm);
+  EXPECT_EQ(EdgeRemovalScreen::rank_two(a, 3, norm, 0, 2, -1.0, 1e-12), Verdict::soft);
+  // Against tol 1e-3 the edited counts have a zero where the intact ones have none.
+  EXPECT_EQ(EdgeRemovalScreen::rank_two(a, 3, norm, 0, 2, -1.0, 1e-3), Verdict::undecided);
 }
 
 TEST(SymmetricInverse, InvertsAndRefusesSingularMatrices) {
