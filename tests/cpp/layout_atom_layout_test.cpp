@@ -5,11 +5,15 @@
 #include <GraphMol/RWMol.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <latch>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/errors.h"
@@ -24,6 +28,48 @@ std::unique_ptr<RDKit::RWMol> prepared(const std::string& smiles) {
   std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(smiles));
   RDKit::MolOps::addHs(*mol);
   return mol;
+}
+
+// CoordGen loads its ring-system templates on the first bridged ring system
+// it meets. Threads whose first depictions are bridged molecules, started
+// together, must not load them together. Each round runs in a child process
+// of its own, where these are the first depictions; one round alone catches
+// an unguarded load only now and then.
+bool depict_bridged_molecules_at_once() {
+  const char* const smiles[] = {"C1C2CC3CC1CC(C2)C3", "C12C3C4C1C5C2C3C45", "OC1C2CC3CC1CC(C2)C3",
+                                "NC12CC3CC(CC(C3)C1)C2"};
+  constexpr std::size_t kThreads = 14;
+  std::vector<std::unique_ptr<RDKit::ROMol>> mols;
+  for (std::size_t i = 0; i < kThreads; ++i) mols.emplace_back(RDKit::SmilesToMol(smiles[i % std::size(smiles)]));
+  std::vector<std::vector<Point2>> coords(kThreads);
+  std::latch start(static_cast<std::ptrdiff_t>(kThreads));
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      start.arrive_and_wait();
+      coords[i] = depict_2d(*mols[i]);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (std::size_t i = 0; i < kThreads; ++i) {
+    if (coords[i].size() != mols[i]->getNumAtoms()) return false;
+    for (const Point2& p : coords[i]) {
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+    }
+  }
+  return true;
+}
+
+TEST(AtomLayout, ThreadsFirstDepictingBridgedRingsAtOnceAllGetTheirLayouts) {
+  for (int round = 0; round < 12; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(depict_bridged_molecules_at_once() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "round " << round << ": " << (WIFSIGNALED(status) ? "killed by a signal" : "wrong layouts");
+  }
 }
 
 TEST(AtomLayout, BondLengthDeviationShrinksByOneMinusTwiceTheSpringConstantPerIteration) {
