@@ -11,12 +11,6 @@ namespace {
 // Largest number of extra nodes an extension may add.
 constexpr std::size_t kMaxExtraNodes = 64;
 
-struct ExtraEdge {
-  int extra;  // index among the extra nodes
-  int row;    // row in the recorded block
-  double weight;
-};
-
 }  // namespace
 
 void AtomSetCores::begin_intact(std::size_t graph_nodes) {
@@ -132,7 +126,7 @@ std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& blo
   std::size_t at = 0;
   y_.assign(n * k, 0.0);
   s_.assign(k * k, 0.0);
-  std::vector<ExtraEdge> extra_edges;
+  extra_edges_.clear();
   for (const vif::MatrixEntry& e : block.entries) {
     const int xr = extra_[static_cast<std::size_t>(e.row)];
     const int xc = extra_[static_cast<std::size_t>(e.col)];
@@ -149,18 +143,18 @@ std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& blo
     } else {
       const int x = xr >= 0 ? xr : xc;
       const int inside = block.nodes[static_cast<std::size_t>(xr >= 0 ? e.col : e.row)];
-      extra_edges.push_back({x, node_row_[static_cast<std::size_t>(inside)], e.weight});
+      extra_edges_.push_back({x, node_row_[static_cast<std::size_t>(inside)], e.weight});
     }
   }
   if (at != recorded.size()) return std::nullopt;
 
   // Y = B^-1 E, then S = D - E^T Y.
-  for (const ExtraEdge& e : extra_edges) {
+  for (const ExtraEdge& e : extra_edges_) {
     const double* column = binv.data() + static_cast<std::size_t>(e.row) * n;
     double* y = y_.data() + static_cast<std::size_t>(e.extra) * n;
     for (std::size_t i = 0; i < n; ++i) y[i] += e.weight * column[i];
   }
-  for (const ExtraEdge& e : extra_edges) {
+  for (const ExtraEdge& e : extra_edges_) {
     for (std::size_t j = 0; j < k; ++j) {
       s_[j * k + static_cast<std::size_t>(e.extra)] -= e.weight * y_[j * n + static_cast<std::size_t>(e.row)];
     }

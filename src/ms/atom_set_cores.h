@@ -83,6 +83,12 @@ class AtomSetCores final : public CoreCounter {
   std::vector<double> y_;     // B^-1 E, column-major, |B| x |X|
   std::vector<double> s_;     // S, column-major, |X| x |X|
   std::vector<double> mu_;    // eigenvalues of S
+  struct ExtraEdge {
+    int extra;  // index among the extra nodes
+    int row;    // row in the recorded block
+    double weight;
+  };
+  std::vector<ExtraEdge> extra_edges_;  // the edges E between B and the extra nodes
   core::SymmetricEigenSolver solver_;
 };
 
