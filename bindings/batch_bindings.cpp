@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "convert.h"
 #include "batch/library.h"
 #include "batch/pipeline.h"
 #include "batch/spectrum.h"
@@ -72,8 +73,7 @@ std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules)
     throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not one string");
   }
   if (!py::hasattr(molecules, "__iter__")) {
-    throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not " +
-                         std::string(py::str(py::type::of(molecules).attr("__name__"))));
+    throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not " + type_name(molecules));
   }
   std::vector<batch::MoleculeInput> out;
   std::size_t position = 0;

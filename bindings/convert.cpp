@@ -8,6 +8,17 @@ namespace py = pybind11;
 
 namespace tessarin::bindings {
 
+std::string type_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
+
+std::optional<PythonInteger> python_integer(py::handle value) {
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) return std::nullopt;
+  PythonInteger out;
+  out.as_int = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!out.as_int) throw py::error_already_set();
+  out.value = PyLong_AsLongLongAndOverflow(out.as_int.ptr(), &out.overflow);
+  return out;
+}
+
 int atom_index(const RDKit::ROMol& mol, py::handle value) {
   // operator.index semantics: ints and integer-like objects only.
   py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));

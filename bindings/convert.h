@@ -3,6 +3,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace RDKit {
@@ -10,6 +12,21 @@ class ROMol;
 }
 
 namespace tessarin::bindings {
+
+// The name of a Python value's type, for messages.
+std::string type_name(pybind11::handle value);
+
+// A Python integer (int, NumPy integer; bool is not one) read as long long.
+// `overflow` is the sign of an integer beyond long long, whose `value` then
+// means nothing; `as_int` is the integer itself, for messages.
+struct PythonInteger {
+  long long value = 0;
+  int overflow = 0;
+  pybind11::object as_int;
+};
+
+// nullopt for anything that is not such an integer.
+std::optional<PythonInteger> python_integer(pybind11::handle value);
 
 // Atom indices from any Python iterable of integers (int, numpy integers;
 // floats are rejected with TypeError, indices outside the molecule with

@@ -22,34 +22,23 @@ namespace {
 
 const core::ElementRecord& element_lookup(py::handle key) {
   if (py::isinstance<py::str>(key)) return core::element_by_symbol(key.cast<std::string>());
-  if (PyBool_Check(key.ptr()) || !PyIndex_Check(key.ptr())) {
-    throw py::type_error("element() takes an element symbol or an atomic number, not " +
-                         std::string(py::str(py::type::handle_of(key).attr("__name__"))));
+  const std::optional<PythonInteger> z = python_integer(key);
+  if (!z) throw py::type_error("element() takes an element symbol or an atomic number, not " + type_name(key));
+  if (z->overflow != 0 || z->value < 1 || z->value > core::kMaxAtomicNumber) {
+    throw py::value_error("no element has atomic number " + std::string(py::str(z->as_int)));
   }
-  py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(key.ptr()));
-  int overflow = 0;
-  const long long z = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-  if (overflow != 0 || z < 1 || z > core::kMaxAtomicNumber) {
-    throw py::value_error("no element has atomic number " + std::string(py::str(as_int)));
-  }
-  return core::element_by_number(static_cast<int>(z));
+  return core::element_by_number(static_cast<int>(z->value));
 }
 
 // Nominal mass of an atom by atomic number: integers only (int, NumPy
 // integers), and numbers beyond any int are no element either.
 int most_common_isotope(py::handle atomic_num) {
-  if (PyBool_Check(atomic_num.ptr()) || !PyIndex_Check(atomic_num.ptr())) {
-    throw py::type_error("atomic_num must be an integer, not " +
-                         std::string(py::str(py::type::handle_of(atomic_num).attr("__name__"))));
+  const std::optional<PythonInteger> z = python_integer(atomic_num);
+  if (!z) throw py::type_error("atomic_num must be an integer, not " + type_name(atomic_num));
+  if (z->overflow != 0 || z->value < INT_MIN || z->value > INT_MAX) {
+    throw py::value_error("no element has atomic number " + std::string(py::str(z->as_int)));
   }
-  py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(atomic_num.ptr()));
-  if (!as_int) throw py::error_already_set();
-  int overflow = 0;
-  const long long z = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-  if (overflow != 0 || z < INT_MIN || z > INT_MAX) {
-    throw py::value_error("no element has atomic number " + std::string(py::str(as_int)));
-  }
-  return core::nominal_atom_mass(static_cast<int>(z));
+  return core::nominal_atom_mass(static_cast<int>(z->value));
 }
 
 }  // namespace

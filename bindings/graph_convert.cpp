@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "convert.h"
+
 namespace py = pybind11;
 
 namespace tessarin::bindings {
@@ -46,8 +48,7 @@ double weight_of(py::handle data, py::handle weight) {
 
 DenseGraph adjacency_of(py::handle graph, py::handle weight) {
   if (!py::hasattr(graph, "adj") || !py::hasattr(graph, "is_multigraph")) {
-    throw py::type_error("expected a networkx graph, not " +
-                         std::string(py::str(py::type::handle_of(graph).attr("__name__"))));
+    throw py::type_error("expected a networkx graph, not " + type_name(graph));
   }
   DenseGraph out;
   py::dict index;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "convert.h"
 #include "interrupt.h"
 #include "layout/atom_layout.h"
 #include "layout/node_placement.h"
@@ -30,19 +31,12 @@ namespace {
 
 using layout::Point2;
 
-std::string type_name(py::handle obj) { return py::str(py::type::handle_of(obj).attr("__name__")); }
-
 // An integer argument (int or NumPy integer; bool, float and str refused).
 long long integer(py::handle value, const std::string& what) {
-  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
-    throw py::type_error(what + " must be an integer, not " + type_name(value));
-  }
-  py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-  if (!as_int) throw py::error_already_set();
-  int overflow = 0;
-  const long long result = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-  if (overflow != 0) throw py::value_error(what + " is out of range: " + std::string(py::str(as_int)));
-  return result;
+  const std::optional<PythonInteger> v = python_integer(value);
+  if (!v) throw py::type_error(what + " must be an integer, not " + type_name(value));
+  if (v->overflow != 0) throw py::value_error(what + " is out of range: " + std::string(py::str(v->as_int)));
+  return v->value;
 }
 
 int small_integer(py::handle value, const std::string& what) {

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "convert.h"
+
 namespace tessarin::bindings {
 
 RDKit::ROMol& borrow_mol(pybind11::handle obj, const char* argument) {
@@ -20,8 +22,7 @@ RDKit::ROMol& borrow_mol(pybind11::handle obj, const char* argument) {
   bp::extract<RDKit::ROMol*> extractor(wrapped);
   RDKit::ROMol* mol = extractor.check() ? extractor() : nullptr;
   if (mol == nullptr) {
-    std::string type_name = pybind11::str(pybind11::type::handle_of(obj).attr("__name__"));
-    throw pybind11::type_error(std::string(argument) + " must be an RDKit Mol, not " + type_name);
+    throw pybind11::type_error(std::string(argument) + " must be an RDKit Mol, not " + type_name(obj));
   }
   return *mol;
 }

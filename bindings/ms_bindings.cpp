@@ -56,8 +56,7 @@ py::object item(py::handle mapping, const char* key) {
 std::string symbol_of(py::handle record, const char* key) {
   py::object value = item(record, key);
   if (!py::isinstance<py::str>(value)) {
-    throw py::type_error(std::string("bond record \"") + key + "\" must be an element symbol string, not " +
-                         std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+    throw py::type_error(std::string("bond record \"") + key + "\" must be an element symbol string, not " + type_name(value));
   }
   return value.cast<std::string>();
 }
@@ -70,17 +69,11 @@ ms::SoftBondRef soft_ref_of(const RDKit::ROMol& mol, py::handle record) {
   s.sym_v = symbol_of(record, "sym_v");
   py::object order = item_or_null(record, "order");
   if (order) {
-    if (PyBool_Check(order.ptr()) || !PyIndex_Check(order.ptr())) {
-      throw py::type_error("bond record \"order\" must be an integer, not " +
-                           std::string(py::str(py::type::handle_of(order).attr("__name__"))));
-    }
-    py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(order.ptr()));
-    if (!as_int) throw py::error_already_set();
+    const std::optional<PythonInteger> o = python_integer(order);
+    if (!o) throw py::type_error("bond record \"order\" must be an integer, not " + type_name(order));
     // Only "2 or more" matters, so orders far outside any real bond are clamped.
-    int overflow = 0;
-    long long o = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-    if (overflow != 0) o = overflow > 0 ? 1'000'000 : -1'000'000;
-    s.order = static_cast<int>(std::clamp(o, -1'000'000LL, 1'000'000LL));
+    const long long value = o->overflow != 0 ? o->overflow * 1'000'000LL : o->value;
+    s.order = static_cast<int>(std::clamp(value, -1'000'000LL, 1'000'000LL));
   }
   return s;
 }
@@ -117,16 +110,10 @@ std::vector<long long> atom_set_of(py::handle atom_set, std::vector<py::object>*
   }
   std::vector<long long> out;
   for (py::handle atom : py::iter(atom_set)) {
-    if (PyBool_Check(atom.ptr()) || !PyIndex_Check(atom.ptr())) {
-      throw py::type_error("atom indices must be integers, not " +
-                           std::string(py::str(py::type::handle_of(atom).attr("__name__"))));
-    }
-    py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(atom.ptr()));
-    if (!as_int) throw py::error_already_set();
-    int overflow = 0;
-    const long long x = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-    if (overflow != 0) throw py::index_error("atom index " + std::string(py::str(as_int)) + " is out of range");
-    out.push_back(x);
+    const std::optional<PythonInteger> x = python_integer(atom);
+    if (!x) throw py::type_error("atom indices must be integers, not " + type_name(atom));
+    if (x->overflow != 0) throw py::index_error("atom index " + std::string(py::str(x->as_int)) + " is out of range");
+    out.push_back(x->value);
     if (labels != nullptr) labels->push_back(py::reinterpret_borrow<py::object>(atom));
   }
   return out;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <string>
 
+#include "convert.h"
+
 namespace py = pybind11;
 
 namespace tessarin::bindings {
 namespace {
-
-std::string type_name(py::handle obj) { return py::str(py::type::handle_of(obj).attr("__name__")); }
 
 py::object item(py::handle mapping, const char* key) {
   py::str k(key);

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "convert.h"
 #include "pubchem/lookup.h"
 #include "pubchem/request.h"
 #include "registry.h"
@@ -14,8 +15,6 @@ namespace py = pybind11;
 
 namespace tessarin::bindings {
 namespace {
-
-std::string type_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
 std::string utf8_of(py::handle text) {
   Py_ssize_t size = 0;
@@ -48,11 +47,7 @@ std::string rest_base(py::handle base) {
 // A name as given; a CID (any integer but bool) in decimal.
 std::string query_text(py::handle query) {
   if (py::isinstance<py::str>(query)) return utf8_of(query);
-  if (!PyBool_Check(query.ptr()) && PyIndex_Check(query.ptr())) {
-    const auto number = py::reinterpret_steal<py::object>(PyNumber_Index(query.ptr()));
-    if (!number) throw py::error_already_set();
-    return py::str(number);
-  }
+  if (const std::optional<PythonInteger> cid = python_integer(query)) return py::str(cid->as_int);
   throw py::type_error("query must be a compound name (str) or a CID (int), not " + type_name(query));
 }
 
