@@ -4,12 +4,13 @@
 #include <pybind11/stl.h>
 
 #include <optional>
+#include <unordered_map>
 #include <string>
 
 #include "interrupt.h"
 #include "python_stdout.h"
 #include "registry.h"
-#include "vif/analysis.h"
+#include "analysis/analysis.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -51,7 +52,7 @@ py::dict fragment_entry(const ms::FragmentEntry& f) {
     for (const ms::FragmentTuple& t : *f.fragments) tuples.append(py::make_tuple(t.formula, t.average_mass, t.mz));
     fragments = tuples;
   }
-  return py::dict("bond"_a = f.bond, "split"_a = f.split, "mode"_a = f.mode, "fragments"_a = fragments);
+  return py::dict("bond"_a = f.bond, "split"_a = f.split, "mode"_a = ms::cut_mode_name(f.mode), "fragments"_a = fragments);
 }
 
 // The SMILES as UTF-8, or nothing for a str that has no UTF-8 form (lone
@@ -70,29 +71,31 @@ std::optional<std::string> utf8_of(const py::str& text) {
 py::object analyse(const py::str& smiles_text, int n_iter, double target_bond_len, double radius_ratio,
                    double bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms, int max_generations,
                    py::object timings) {
-  vif::VifOptions options;
+  analysis::Options options;
   options.n_iter = n_iter;
   options.target_bond_len = target_bond_len;
   options.radius_ratio = radius_ratio;
   options.bond_kappa = bond_kappa;
-  options.verbose = verbose;
   options.ring_fragmentation = ring_fragmentation;
-  options.recursive_ms = recursive_ms;
+  options.recursive = recursive_ms;
   options.max_generations = max_generations;
-  options.interrupt_check = python_signal_check();
 
   const std::optional<std::string> smiles = utf8_of(smiles_text);
-  if (!smiles) return py::str(vif::kUnreadableSmiles);
-  std::optional<vif::VifAnalysis> result;
-  {
+  if (!smiles) return py::str(analysis::kUnreadableSmiles);
+  std::optional<analysis::Result> result;
+  const core::InterruptCheck signals = python_signal_check();
+  const analysis::StopCheck stop = [&signals](std::string_view) { signals(); };
+  if (verbose) {
     PythonStdout report;
-    result = vif::analyse_smiles(*smiles, options, report);
+    result = analysis::analyse_smiles(*smiles, options, stop, &report);
     report.flush();
+  } else {
+    result = analysis::analyse_smiles(*smiles, options, stop);
   }
-  if (!result) return py::str(vif::kUnreadableSmiles);
-  const vif::VifAnalysis& a = *result;
+  if (!result) return py::str(analysis::kUnreadableSmiles);
+  const analysis::Result& a = *result;
   if (!timings.is_none()) {
-    const vif::StepTimes& t = a.times;
+    const analysis::StepTimes& t = a.times;
     timings["preparation"] = t.preparation;
     timings["depiction"] = t.depiction;
     timings["layout"] = t.layout;
@@ -110,18 +113,21 @@ py::object analyse(const py::str& smiles_text, int n_iter, double target_bond_le
   for (const vif::BondRecord& r : og.bonds) chem_bonds.append(bond_record(r));
   for (std::size_t i : a.soft_bonds) soft_bonds.append(chem_bonds[i]);
 
-  py::list fragments, real, single, ringcut, ring_bonds;
+  // The views share the very entry dicts of `fragments`.
+  py::list fragments;
+  std::unordered_map<const ms::FragmentEntry*, py::object> entry_of;
   for (const ms::FragmentEntry& f : a.fragments) {
     py::dict entry = fragment_entry(f);
     fragments.append(entry);
-    if (!f.split) {
-      ring_bonds.append(entry);
-    } else if (f.mode == "single") {
-      single.append(entry);
-    } else if (f.mode == "ring") {
-      ringcut.append(entry);
-    }
+    entry_of.emplace(&f, entry);
   }
+  auto view = [&entry_of](const std::vector<const ms::FragmentEntry*>& entries) {
+    py::list out;
+    for (const ms::FragmentEntry* f : entries) out.append(entry_of.at(f));
+    return out;
+  };
+  py::list single = view(a.single_cuts()), ringcut = view(a.ring_double_cuts()), ring_bonds = view(a.unsplit_ring_bonds());
+  py::list real;
   for (py::handle e : single) real.append(e);
   for (py::handle e : ringcut) real.append(e);
 
@@ -142,7 +148,7 @@ py::object analyse(const py::str& smiles_text, int n_iter, double target_bond_le
   out["ring_soft_bonds"] = ring_bonds;
   if (a.recursive_peaks) {
     py::dict peaks;  // discovery order, the molecular ion first
-    for (const ms::Peak& p : *a.recursive_peaks) peaks[py::int_(p.mz)] = py::dict("formula"_a = p.formula, "generation"_a = p.generation);
+    for (const ms::GenerationPeak& p : *a.recursive_peaks) peaks[py::int_(p.mz)] = py::dict("formula"_a = p.formula, "generation"_a = p.generation);
     out["recursive_peaks"] = peaks;
   } else {
     out["recursive_peaks"] = py::none();

@@ -10,7 +10,7 @@
 #include "convert.h"
 #include "batch/library.h"
 #include "batch/pipeline.h"
-#include "batch/spectrum.h"
+#include "batch/record.h"
 #include "batch/writers.h"
 #include "registry.h"
 
@@ -115,9 +115,10 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     n_jobs = static_cast<unsigned>(j);
   }
   if (output && output->empty()) throw py::value_error("output must be a file path or None");
-  batch::SpectrumOptions options;
-  options.ring_fragmentation = ring_fragmentation;
-  options.recursive = recursive_ms;
+  batch::LibraryRequest request;
+  request.options.analysis.ring_fragmentation = ring_fragmentation;
+  request.options.analysis.recursive = recursive_ms;
+  request.jobs = n_jobs;
 
   std::vector<batch::MoleculeInput> inputs = collect_molecules(molecules);
   std::optional<batch::LibraryFiles> files;
@@ -128,53 +129,36 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
       PyErr_SetString(PyExc_OSError, e.what());
       throw py::error_already_set();
     }
+    request.files = &*files;
   }
 
   std::atomic<bool> cancel{false};
   bool interrupted = false;
   std::vector<batch::Outcome> results;
   std::size_t next = 0;
-  batch::BatchCallbacks cb;
-  cb.read = [&inputs, &next](batch::MoleculeInput& m) {
+  request.read = [&inputs, &next](batch::MoleculeInput& m) {
     if (next >= inputs.size()) return false;
     m = std::move(inputs[next++]);
     return true;
   };
-  const std::optional<batch::OutputFormat> worker_format = output ? format : std::nullopt;
-  cb.process = [&options, worker_format, &cancel](batch::Outcome& o) {
-    batch::process_molecule(o, options, worker_format, &cancel);
-  };
-  cb.write = [&files, &results](batch::Outcome& o) {
-    if (files) {
-      files->write(o);
-    } else {
-      results.push_back(std::move(o));
-    }
-  };
-  cb.progress = [&cancel, &interrupted](const batch::BatchProgress&) {
+  request.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
+  request.progress = [&cancel, &interrupted](const batch::BatchProgress&) {
     py::gil_scoped_acquire gil;
     if (PyErr_CheckSignals() != 0) {  // Ctrl-C: keep the KeyboardInterrupt for the caller
       interrupted = true;
       cancel = true;
     }
   };
+  request.cancel = &cancel;
 
   batch::BatchSummary summary;
   std::string failure;
   {
     py::gil_scoped_release release;
     try {
-      batch::warm_up();
-      summary = batch::run_batch(cb, n_jobs, cancel);
-      if (files) files->close();
+      summary = batch::predict_library(request);
     } catch (const std::exception& e) {
       failure = e.what();
-      if (files) {
-        try {
-          files->close();
-        } catch (const std::exception&) {
-        }
-      }
     }
   }
   if (interrupted) throw py::error_already_set();

@@ -5,13 +5,13 @@
 
 #include <vector>
 
-#include "vif/lpi.h"
+#include "counts/lpi.h"
 
 namespace tessarin::bindings {
 
 struct DenseGraph {
   int n = 0;
-  std::vector<vif::MatrixEntry> entries;  // every (row, col, weight) of the adjacency matrix
+  std::vector<counts::MatrixEntry> entries;  // every (row, col, weight) of the adjacency matrix
 };
 
 // The weighted adjacency matrix of any networkx graph (Graph, DiGraph,

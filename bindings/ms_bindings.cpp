@@ -15,7 +15,7 @@
 #include "ms/atom_set_cuts.h"
 #include "ms/atom_set_softs.h"
 #include "ms/fragments.h"
-#include "ms/inertia.h"
+#include "counts/inertia.h"
 #include "ms/recursive_fragments.h"
 #include "ms/soft_bonds.h"
 #include "ms_graph.h"
@@ -26,10 +26,10 @@ namespace py = pybind11;
 namespace tessarin::bindings {
 namespace {
 
-ms::CountMethod method_of(const std::string& name) {
-  if (name == "auto") return ms::CountMethod::automatic;
-  if (name == "dense") return ms::CountMethod::dense;
-  if (name == "peeled") return ms::CountMethod::peeled;
+counts::CountMethod method_of(const std::string& name) {
+  if (name == "auto") return counts::CountMethod::automatic;
+  if (name == "dense") return counts::CountMethod::dense;
+  if (name == "peeled") return counts::CountMethod::peeled;
   throw py::value_error("method must be \"auto\", \"dense\" or \"peeled\", not \"" + name + "\"");
 }
 
@@ -61,8 +61,8 @@ std::string symbol_of(py::handle record, const char* key) {
   return value.cast<std::string>();
 }
 
-ms::SoftBondRef soft_ref_of(const RDKit::ROMol& mol, py::handle record) {
-  ms::SoftBondRef s;
+ms::SoftBond soft_ref_of(const RDKit::ROMol& mol, py::handle record) {
+  ms::SoftBond s;
   s.atom_u = atom_index(mol, item(record, "atom_u"));
   s.atom_v = atom_index(mol, item(record, "atom_v"));
   s.sym_u = symbol_of(record, "sym_u");
@@ -84,7 +84,7 @@ py::list entries_to_python(const std::vector<ms::FragmentEntry>& entries) {
     py::dict d;
     d["bond"] = e.bond;
     d["split"] = py::bool_(e.split);
-    d["mode"] = e.mode;
+    d["mode"] = ms::cut_mode_name(e.mode);
     if (e.fragments) {
       py::list frags;
       for (const ms::FragmentTuple& f : *e.fragments) frags.append(py::make_tuple(f.formula, f.average_mass, f.mz));
@@ -133,9 +133,9 @@ std::optional<std::vector<int>> atom_nodes_of(const LabelledGraph& g, py::handle
   return graph_nodes_of(g, py::reinterpret_steal<py::object>(found));
 }
 
-py::dict peaks_to_python(const ms::PeakMap& peaks) {
+py::dict peaks_to_python(const std::vector<ms::GenerationPeak>& peaks) {
   py::dict out;
-  for (const ms::Peak& p : peaks) {
+  for (const ms::GenerationPeak& p : peaks) {
     py::dict entry;
     entry["formula"] = p.formula;
     entry["generation"] = p.generation;
@@ -166,8 +166,8 @@ void register_ms(py::module_& m) {
   m.def(
       "soft_bond_positions",
       [](py::handle graph, py::handle records, py::handle baseline, double tol, const std::string& method) {
-        const ms::CountMethod how = method_of(method);
-        const vif::LpiCounts counts = lpi_counts_of(baseline);
+        const counts::CountMethod how = method_of(method);
+        const counts::LpiCounts counts = lpi_counts_of(baseline);
         const LabelledGraph g = labelled_graph(graph);
         const auto candidates = record_edges(g, records);
         return ms::soft_edge_positions(g.graph, candidates, counts, tol, how, python_signal_check());
@@ -177,15 +177,15 @@ void register_ms(py::module_& m) {
       "\"dense\" or \"peeled\".");
   m.def(
       "peeling_applies",
-      [](py::handle graph, double tol) { return ms::peeling_applies(labelled_graph(graph).graph, tol); },
+      [](py::handle graph, double tol) { return counts::peeling_applies(labelled_graph(graph).graph, tol); },
       py::arg("graph"), py::arg("tol"), "Whether the peeled count may stand in for the dense one.");
   m.def(
       "peeled_core",
       [](py::handle graph, double tol) {
         const LabelledGraph g = labelled_graph(graph);
-        ms::InertiaCounter counter;
-        const vif::LpiCounts c = counter.count(g.graph, {}, tol, ms::CountMethod::peeled);
-        const ms::PeelStats& s = counter.last_peel();
+        counts::InertiaCounter counter;
+        const counts::LpiCounts c = counter.count(g.graph, {}, tol, counts::CountMethod::peeled);
+        const counts::PeelStats& s = counter.last_peel();
         py::dict out;
         out["n+"] = c.n_plus;
         out["n0"] = c.n_zero;
@@ -236,9 +236,9 @@ void register_ms(py::module_& m) {
         std::vector<int> atoms;
         atoms.reserve(given.size());
         for (long long a : given) atoms.push_back(atom_index(m_, py::int_(a)));
-        std::vector<ms::SoftPair> pairs;
+        std::vector<ms::SoftBond> pairs;
         for (py::handle record : py::iter(softs)) {
-          ms::SoftPair p;
+          ms::SoftBond p;
           p.atom_u = record_integer(record, "atom_u");
           p.atom_v = record_integer(record, "atom_v");
           p.order = record_order(record);
@@ -270,7 +270,7 @@ void register_ms(py::module_& m) {
           for (py::handle record : py::iter(chem_bonds)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
         }
         ms::SoftTestStats stats;
-        const ms::PeakMap peaks = ms::predict_fragments_recursive(m_, orbitals, options, &stats, python_signal_check());
+        const std::vector<ms::GenerationPeak> peaks = ms::predict_fragments_recursive(m_, orbitals, options, &stats, python_signal_check());
         if (!with_stats) return peaks_to_python(peaks);
         return py::make_tuple(peaks_to_python(peaks), stats_to_python(stats));
       },
@@ -282,7 +282,7 @@ void register_ms(py::module_& m) {
       "predict_fragments",
       [](py::handle mol, py::handle soft_bonds, bool ring_fragmentation, double min_ring_fragment_mz) {
         const RDKit::ROMol& m_ = borrow_mol(mol);
-        std::vector<ms::SoftBondRef> softs;
+        std::vector<ms::SoftBond> softs;
         for (py::handle record : py::iter(soft_bonds)) softs.push_back(soft_ref_of(m_, record));
         return entries_to_python(
             ms::predict_fragments(m_, softs, ring_fragmentation, min_ring_fragment_mz, python_signal_check()));

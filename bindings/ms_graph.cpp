@@ -77,7 +77,7 @@ LabelledGraph labelled_graph(py::handle graph) {
   int n = 0;
   for (py::handle node : py::iter(graph)) out.index[node] = py::int_(n++);
 
-  std::vector<ms::IndexEdge> edges;
+  std::vector<counts::IndexEdge> edges;
   py::object adj = py::hasattr(graph, "_adj") ? graph.attr("_adj") : graph.attr("adj");
   for_each_item(adj, [&](py::handle u, py::handle neighbours) {
     bool found = false;
@@ -90,7 +90,7 @@ LabelledGraph labelled_graph(py::handle graph) {
       edges.push_back({iu, iv, weight_of(data)});
     });
   });
-  out.graph = ms::IndexGraph(n, edges);
+  out.graph = counts::IndexGraph(n, edges);
   return out;
 }
 
@@ -108,7 +108,7 @@ std::vector<std::optional<std::size_t>> record_edges(const LabelledGraph& graph,
   return out;
 }
 
-vif::LpiCounts lpi_counts_of(py::handle lpi) {
+counts::LpiCounts lpi_counts_of(py::handle lpi) {
   auto count = [&](const char* key) {
     py::object value = item(lpi, key);
     if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
@@ -124,7 +124,7 @@ vif::LpiCounts lpi_counts_of(py::handle lpi) {
     }
     return static_cast<int>(x);
   };
-  vif::LpiCounts c;
+  counts::LpiCounts c;
   c.n_plus = count("n+");
   c.n_zero = count("n0");
   c.n_minus = count("n-");

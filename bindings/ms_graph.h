@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "ms/atom_set_softs.h"
-#include "ms/index_graph.h"
-#include "vif/lpi.h"
+#include "counts/index_graph.h"
+#include "counts/lpi.h"
 
 namespace tessarin::bindings {
 
 struct LabelledGraph {
-  ms::IndexGraph graph;    // nodes numbered in the graph's node order
+  counts::IndexGraph graph;    // nodes numbered in the graph's node order
   pybind11::dict index;    // node label -> node number
 };
 
@@ -33,7 +33,7 @@ std::vector<std::optional<std::size_t>> record_edges(const LabelledGraph& graph,
 
 // The "n+", "n0" and "n-" integers of an LPI mapping; KeyError when one is
 // missing, TypeError when one is not an integer.
-vif::LpiCounts lpi_counts_of(pybind11::handle lpi);
+counts::LpiCounts lpi_counts_of(pybind11::handle lpi);
 
 // Integer member of a record (operator.index semantics: int, NumPy integers,
 // not bool or float). KeyError when missing, TypeError when not an integer;

@@ -10,8 +10,8 @@
 #include "mol_bridge.h"
 #include "vif/bond_orders.h"
 #include "registry.h"
-#include "vif/lpi.h"
-#include "vif/lpi_text.h"
+#include "counts/lpi.h"
+#include "counts/lpi_text.h"
 
 namespace py = pybind11;
 
@@ -24,7 +24,7 @@ py::array_t<double> to_numpy(const std::vector<double>& values) {
   return out;
 }
 
-vif::LpiCounts counts_of(py::handle lpi) {
+counts::LpiCounts counts_of(py::handle lpi) {
   return {lpi["n+"].cast<int>(), lpi["n0"].cast<int>(), lpi["n-"].cast<int>()};
 }
 
@@ -49,7 +49,7 @@ void register_vif(py::module_& m) {
       "lpi",
       [](py::handle graph, double tol, py::handle weight) {
         DenseGraph g = adjacency_of(graph, weight);
-        vif::Lpi lpi = vif::lpi_of_entries(g.n, g.entries, tol);
+        counts::Lpi lpi = counts::lpi_of_entries(g.n, g.entries, tol);
         py::dict out;
         out["n+"] = lpi.counts.n_plus;
         out["n0"] = lpi.counts.n_zero;
@@ -60,13 +60,13 @@ void register_vif(py::module_& m) {
       py::arg("graph"), py::arg("tol"), py::arg("weight"),
       "LPI mapping of a networkx graph's weighted adjacency matrix.");
   m.def(
-      "lpi_report_line", [](py::handle lpi) { return vif::lpi_report_line(counts_of(lpi)); }, py::arg("lpi"));
+      "lpi_report_line", [](py::handle lpi) { return counts::lpi_report_line(counts_of(lpi)); }, py::arg("lpi"));
   m.def(
-      "lpi_title_part", [](py::handle lpi) { return vif::lpi_title_part(counts_of(lpi)); }, py::arg("lpi"));
+      "lpi_title_part", [](py::handle lpi) { return counts::lpi_title_part(counts_of(lpi)); }, py::arg("lpi"));
   m.def(
       "eigenvalue_line",
       [](py::array_t<double, py::array::c_style | py::array::forcecast> values) {
-        return vif::eigenvalue_line(std::span<const double>(values.data(), static_cast<std::size_t>(values.size())));
+        return counts::eigenvalue_line(std::span<const double>(values.data(), static_cast<std::size_t>(values.size())));
       },
       py::arg("eigenvalues"));
 }

@@ -23,12 +23,12 @@
 #include "batch/input.h"
 #include "batch/library.h"
 #include "batch/pipeline.h"
-#include "batch/spectrum.h"
+#include "batch/record.h"
 #include "batch/writers.h"
 #include "progress.h"
 #include "validation/reference_tables.h"
 #include "validation/validation_suite.h"
-#include "vif/analysis.h"
+#include "analysis/analysis.h"
 
 namespace {
 
@@ -155,18 +155,18 @@ double parse_number(const std::string& text, const std::string& name, double lo)
 int run_vif(int argc, char** argv) {
   const Args args = parse_args(argc, argv, 2, {"--ring", "--recursive"}, {"--max-generations", "--bond-kappa"});
   if (args.positional.size() != 1) throw UsageError("vif needs exactly one SMILES");
-  vif::VifOptions options;
+  analysis::Options options;
   options.ring_fragmentation = has_flag(args, "--ring");
-  options.recursive_ms = has_flag(args, "--recursive");
+  options.recursive = has_flag(args, "--recursive");
   if (auto v = option(args, "--max-generations")) {
     options.max_generations = static_cast<int>(parse_int(*v, "--max-generations", 0, 1000));
   }
   if (auto v = option(args, "--bond-kappa")) options.bond_kappa = parse_number(*v, "--bond-kappa", -1e308);
 
-  std::optional<vif::VifAnalysis> result = vif::analyse_smiles(args.positional[0], options, std::cout);
+  std::optional<analysis::Result> result = analysis::analyse_smiles(args.positional[0], options, {}, &std::cout);
   std::cout.flush();
   if (!result) {
-    std::cerr << vif::kUnreadableSmiles << '\n';
+    std::cerr << analysis::kUnreadableSmiles << '\n';
     return kExitFailed;
   }
   if (!std::cout) {
@@ -249,14 +249,14 @@ int run_predict(int argc, char** argv) {
   unsigned jobs = 0;
   if (auto j = option(args, "--jobs")) jobs = static_cast<unsigned>(parse_int(*j, "--jobs", 1, 1024));
   if (auto j = option(args, "-j")) jobs = static_cast<unsigned>(parse_int(*j, "-j", 1, 1024));
-  batch::SpectrumOptions spectrum;
-  spectrum.ring_fragmentation = has_flag(args, "--ring");
-  spectrum.recursive = has_flag(args, "--recursive");
+  batch::PredictOptions predict;
+  predict.analysis.ring_fragmentation = has_flag(args, "--ring");
+  predict.analysis.recursive = has_flag(args, "--recursive");
   if (auto v = option(args, "--max-generations")) {
-    spectrum.max_generations = static_cast<int>(parse_int(*v, "--max-generations", 0, 1000));
+    predict.analysis.max_generations = static_cast<int>(parse_int(*v, "--max-generations", 0, 1000));
   }
   if (auto t = option(args, "--timeout-per-molecule")) {
-    spectrum.time_limit_seconds = parse_number(*t, "--timeout-per-molecule", 0.0);
+    predict.time_limit_seconds = parse_number(*t, "--timeout-per-molecule", 0.0);
   }
 
   if (input_path != "-" && *output_path != "-" &&
@@ -297,28 +297,19 @@ int run_predict(int argc, char** argv) {
   cli::ProgressBar bar(stderr, total);
 
   install_sigint_handler();
-  // Load what RDKit's depiction initialises on first use before the workers
-  // start, so no two threads race to do it.
-  batch::warm_up();
-
-  batch::BatchCallbacks cb;
-  cb.read = [&reader](batch::MoleculeInput& m) { return reader.next(m); };
-  cb.process = [&spectrum, format](batch::Outcome& o) {
-    batch::process_molecule(o, spectrum, format, &g_interrupted);
-  };
-  cb.write = [&files](batch::Outcome& o) { files->write(o); };
-  if (show_progress) cb.progress = [&bar](const batch::BatchProgress& p) { bar.update(p); };
+  batch::LibraryRequest request;
+  request.options = predict;
+  request.jobs = jobs;
+  request.read = [&reader](batch::MoleculeInput& m) { return reader.next(m); };
+  request.files = &*files;
+  if (show_progress) request.progress = [&bar](const batch::BatchProgress& p) { bar.update(p); };
+  request.cancel = &g_interrupted;
 
   batch::BatchSummary summary;
   try {
-    summary = batch::run_batch(cb, jobs, g_interrupted);
-    files->close();
+    summary = batch::predict_library(request);
   } catch (const std::exception& e) {
     bar.finish();
-    try {
-      files->close();
-    } catch (const std::exception&) {
-    }
     std::cerr << "tessarin: " << e.what() << '\n';
     return kExitUsage;
   }

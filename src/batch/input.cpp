@@ -124,6 +124,9 @@ bool MoleculeReader::next_sdf(MoleculeInput& out) {
   return true;
 }
 
+// The canonical SMILES of the sanitised record is what gets analysed: a
+// structure read from an SDF file then gives the record it gives from a
+// SMILES file, and the record's SMILES reproduces it.
 void resolve_sdf_record(MoleculeInput& input) {
   if (input.name.empty()) {
     const auto eol = input.molblock.find('\n');

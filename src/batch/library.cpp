@@ -4,23 +4,36 @@
 
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 
+#include "batch/deadline.h"
 #include "core/errors.h"
 
 namespace tessarin::batch {
+namespace {
 
-void process_molecule(Outcome& o, const SpectrumOptions& options, std::optional<OutputFormat> format,
+// What RDKit and the engine set up on first use (depiction settings, element
+// tables), done once on one thread before workers start.
+void warm_up() {
+  static std::once_flag once;
+  std::call_once(once, [] { (void)analysis::analyse_smiles("OC(=O)c1ccccc1C1CC1", analysis::Options{}); });
+}
+
+}  // namespace
+
+void process_molecule(Outcome& o, const PredictOptions& options, std::optional<OutputFormat> format,
                       const std::atomic<bool>* cancel) {
   try {
     const Deadline deadline(options.time_limit_seconds, cancel);
     if (!o.input.molblock.empty()) resolve_sdf_record(o.input);
-    o.record = predict_spectrum(o.input.line, o.input.name, o.input.smiles, options, deadline);
+    std::optional<analysis::Result> result = analysis::analyse_smiles(
+        o.input.smiles, options.analysis, [&deadline](std::string_view step) { deadline.check(step); });
+    if (!result) throw InvalidInput("unparsable SMILES");
+    o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result));
     if (format) o.text = format_record(*o.record, *format);
   } catch (const Cancelled&) {
     o.record.reset();
     o.cancelled = true;
-  } catch (const UnreadableSmiles&) {
-    o.error = "unparsable SMILES";
   } catch (const Invar::Invariant& e) {
     o.error = std::string("RDKit rejected the molecule: ") + e.what();
   } catch (const std::exception& e) {
@@ -31,7 +44,8 @@ void process_molecule(Outcome& o, const SpectrumOptions& options, std::optional<
 
 std::string errors_path_of(const std::string& output_path) { return output_path + ".errors.tsv"; }
 
-LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format) : output_(output_path) {
+LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format)
+    : output_(output_path), format_(format) {
   if (output_path != "-") {
     errors_path_ = errors_path_of(output_path);
     std::error_code ignored;
@@ -66,6 +80,40 @@ void LibraryFiles::flush() {
 void LibraryFiles::close() {
   output_.close();
   if (errors_) errors_->close();
+}
+
+BatchSummary predict_library(const LibraryRequest& request) {
+  std::atomic<bool> never{false};
+  std::atomic<bool>& cancel = request.cancel != nullptr ? *request.cancel : never;
+  LibraryFiles* files = request.files;
+  const std::optional<OutputFormat> format = files != nullptr ? std::optional(files->format()) : std::nullopt;
+
+  BatchCallbacks cb;
+  cb.read = request.read;
+  cb.process = [&request, format, &cancel](Outcome& o) { process_molecule(o, request.options, format, &cancel); };
+  if (files != nullptr) {
+    cb.write = [files](Outcome& o) { files->write(o); };
+  } else {
+    cb.write = request.collect;
+  }
+  cb.progress = request.progress;
+
+  BatchSummary summary;
+  try {
+    warm_up();
+    summary = run_batch(cb, request.jobs, cancel);
+    if (files != nullptr) files->close();
+  } catch (...) {
+    if (files != nullptr) {
+      try {
+        files->close();
+      } catch (const std::exception&) {
+        // The first failure is the one to report.
+      }
+    }
+    throw;
+  }
+  return summary;
 }
 
 }  // namespace tessarin::batch

@@ -10,8 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "batch/deadline.h"
 #include "batch/input.h"
-#include "batch/spectrum.h"
+#include "batch/record.h"
 
 namespace tessarin::batch {
 

@@ -62,7 +62,7 @@ std::string format_record(const SpectrumRecord& record, OutputFormat format) {
 }
 
 std::string msp_record(const SpectrumRecord& r) {
-  const vif::LpiCounts& c = r.lpi.counts;
+  const counts::LpiCounts& c = r.lpi.counts;
   std::string out;
   out += "Name: " + one_line(r.name.empty() ? r.smiles : r.name) + "\n";
   out += "Formula: " + r.formula + "\n";

@@ -17,6 +17,8 @@
 
 namespace tessarin::ms {
 
+const char* cut_mode_name(CutMode mode) { return mode == CutMode::ring ? "ring" : "single"; }
+
 FragmentTuple fragment_tuple(const RDKit::ROMol& mol, std::span<const int> piece) {
   return {core::fragment_formula(mol, piece), core::python_round(core::average_mass(mol, piece), 2),
           core::nominal_mass(mol, piece)};
@@ -36,11 +38,11 @@ int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece) {
       std::count_if(piece.begin(), piece.end(), [&](int i) { return mol.getAtomWithIdx(i)->getAtomicNum() > 1; }));
 }
 
-std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBondRef> softs,
+std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBond> softs,
                                              bool ring_fragmentation, double min_ring_fragment_mz,
                                              const core::InterruptCheck& poll) {
   if (std::isnan(min_ring_fragment_mz)) throw InvalidInput("min_ring_fragment_mz must be a number, not NaN");
-  for (const SoftBondRef& s : softs) {
+  for (const SoftBond& s : softs) {
     core::check_atom_index(mol, s.atom_u);
     core::check_atom_index(mol, s.atom_v);
   }
@@ -51,21 +53,21 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
   std::vector<AtomPair> ring_pairs;
 
   for (std::size_t i = 0; i < softs.size(); ++i) {
-    const SoftBondRef& s = softs[i];
-    const AtomPair pair = AtomPair::sorted(s.atom_u, s.atom_v);
+    const SoftBond& s = softs[i];
+    const AtomPair pair = AtomPair::sorted(static_cast<int>(s.atom_u), static_cast<int>(s.atom_v));
     if (!seen_pairs.insert(pair).second) continue;
     if (!graph.has_bond(pair.a, pair.b)) continue;
     core::poll(poll);
-    std::string label = core::pair_label(s.sym_u, s.atom_u, s.sym_v, s.atom_v);
+    std::string label = core::pair_label(s.sym_u, static_cast<int>(s.atom_u), s.sym_v, static_cast<int>(s.atom_v));
     Cut cut = graph.cut(std::span<const AtomPair>(&pair, 1));
     if (cut.split()) {
       if (!s.order) throw MissingKey("soft bond record " + std::to_string(i) + " (" + label + ") has no order");
       const int lighter = std::min(heavy_atom_count(mol, cut.pieces[0]), heavy_atom_count(mol, cut.pieces[1]));
       // A multiple bond does not come off a lone heavy atom with only its hydrogens.
       if (*s.order >= 2 && lighter == 1) continue;
-      results.push_back({std::move(label), true, "single", fragment_list(mol, cut.pieces)});
+      results.push_back({std::move(label), true, CutMode::single, fragment_list(mol, cut.pieces)});
     } else {
-      results.push_back({std::move(label), false, "single", std::nullopt});
+      results.push_back({std::move(label), false, CutMode::single, std::nullopt});
       ring_pairs.push_back(pair);
     }
   }
@@ -84,7 +86,7 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
       if (lo < min_ring_fragment_mz) continue;
       if (!seen_double.insert({lo, hi}).second) continue;
       std::string label = core::pair_label(mol, both[0].a, both[0].b) + " + " + core::pair_label(mol, both[1].a, both[1].b);
-      results.push_back({std::move(label), true, "ring", std::move(frags)});
+      results.push_back({std::move(label), true, CutMode::ring, std::move(frags)});
     }
   }
   return results;

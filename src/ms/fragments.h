@@ -21,19 +21,27 @@ struct FragmentTuple {
   bool operator==(const FragmentTuple&) const = default;
 };
 
+// How an entry was cut: one bond, or two bonds of one ring together.
+enum class CutMode { single, ring };
+
+// "single" or "ring", as results and records write it.
+const char* cut_mode_name(CutMode mode);
+
 struct FragmentEntry {
   std::string bond;  // "C1-O2" for a single cut, "C0-C1 + C3-C4" for a ring double cut
   bool split = false;
-  std::string mode;  // "single" or "ring"
+  CutMode mode = CutMode::single;
   std::optional<std::vector<FragmentTuple>> fragments;  // m/z descending; none when not split
 };
 
-// What the fragment predictor reads from a soft bond record. The symbols are
-// used as given, for the label only. `order` is needed only when the cut
-// splits; a record without one then throws MissingKey.
-struct SoftBondRef {
-  int atom_u = 0;
-  int atom_v = 0;
+// What the cutters read from a soft bond record. The symbols only label the
+// cut. Atom ids may lie outside a molecule (from a caller's records): the
+// fragment predictor refuses them, the atom-set cutter finds them in no set.
+// Without an order a bond counts as single where the order matters; the
+// fragment predictor wants one for every cut that splits.
+struct SoftBond {
+  long long atom_u = -1;
+  long long atom_v = -1;
   std::string sym_u;
   std::string sym_v;
   std::optional<int> order;
@@ -66,7 +74,7 @@ int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece);
 // Throws IndexOutOfRange for a record atom outside the molecule,
 // InvalidInput for a NaN floor, MissingKey as said for `order`. `poll` is
 // called before every cut.
-std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBondRef> softs,
+std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBond> softs,
                                              bool ring_fragmentation, double min_ring_fragment_mz,
                                              const core::InterruptCheck& poll = {});
 

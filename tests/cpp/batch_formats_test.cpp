@@ -8,29 +8,29 @@
 #include <vector>
 
 #include "batch/input.h"
-#include "batch/spectrum.h"
+#include "batch/record.h"
 #include "batch/writers.h"
 #include "core/errors.h"
 
 namespace tessarin::batch {
 namespace {
 
-ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, std::string mode = "single") {
+ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, ms::CutMode mode = ms::CutMode::single) {
   return {"C1-O2", true, std::move(mode), std::move(pieces)};
 }
 
 TEST(SpectrumPeaks, MolecularIonKeepsItsFormulaAndTheFirstFormulaOfAnMzWins) {
   const std::vector<ms::FragmentEntry> fragments{
       split({{"C2H5", 29.06, 29}, {"HO", 17.01, 17}}),
-      {"C0-C1", false, "single", std::nullopt},
+      {"C0-C1", false, ms::CutMode::single, std::nullopt},
       split({{"C2H6O", 46.07, 46}, {"CH3", 15.03, 15}}),  // m/z of M: M keeps its label
-      split({{"CHO", 29.02, 29}, {"CH5", 17.0, 17}}, "ring"),
+      split({{"CHO", 29.02, 29}, {"CH5", 17.0, 17}}, ms::CutMode::ring),
   };
   const std::vector<Peak> peaks = spectrum_peaks(46, "C2H6O", fragments, std::nullopt);
   const std::vector<Peak> expected{{15, 599, "CH3"}, {17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
   EXPECT_EQ(peaks, expected);
 
-  const std::vector<GenerationPeak> generations{{46, "C2H6O", 0}, {29, "CHO", 1}, {14, "CH2", 2}};
+  const std::vector<ms::GenerationPeak> generations{{46, "C2H6O", 0}, {29, "CHO", 1}, {14, "CH2", 2}};
   const std::vector<Peak> with_generations = spectrum_peaks(46, "C2H6O", {}, generations);
   const std::vector<Peak> expected_generations{{14, 599, "CH2"}, {29, 599, "CHO"}, {46, 999, "C2H6O"}};
   EXPECT_EQ(with_generations, expected_generations);

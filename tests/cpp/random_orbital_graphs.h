@@ -6,23 +6,23 @@
 #include <random>
 #include <vector>
 
-#include "ms/index_graph.h"
-#include "vif/lpi.h"
+#include "counts/index_graph.h"
+#include "counts/lpi.h"
 
-namespace tessarin::ms::test_graphs {
+namespace tessarin::counts::test_graphs {
 
-using vif::LpiCounts;
+using counts::LpiCounts;
 
 // The counts the plain way: every eigenvalue of the matrix.
 inline LpiCounts reference_counts(int n, const std::vector<IndexEdge>& edges, const std::vector<std::size_t>& removed,
                            double tol) {
-  std::vector<vif::MatrixEntry> entries;
+  std::vector<counts::MatrixEntry> entries;
   for (std::size_t id = 0; id < edges.size(); ++id) {
     if (std::find(removed.begin(), removed.end(), id) == removed.end()) {
       entries.push_back({edges[id].u, edges[id].v, edges[id].weight});
     }
   }
-  return vif::lpi_of_undirected_edges(n, entries, tol).counts;
+  return counts::lpi_of_undirected_edges(n, entries, tol).counts;
 }
 
 // Orbital-graph-like random graphs: clusters of 1, 4 or 9 nodes (cliques of
@@ -61,4 +61,4 @@ inline std::vector<IndexEdge> random_cluster_graph(std::mt19937& rng, int& n, bo
   return edges;
 }
 
-}  // namespace tessarin::ms::test_graphs
+}  // namespace tessarin::counts::test_graphs

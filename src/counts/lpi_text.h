@@ -4,9 +4,9 @@
 #include <span>
 #include <string>
 
-#include "vif/lpi.h"
+#include "counts/lpi.h"
 
-namespace tessarin::vif {
+namespace tessarin::counts {
 
 // "      LPI = {n+=5, n0=0, n-=6}  (11 orbitals total)"
 std::string lpi_report_line(const LpiCounts& counts);
@@ -18,4 +18,4 @@ std::string eigenvalue_line(std::span<const double> eigenvalues);
 // "   |   LPI = {n+=5, n0=0, n-=6}   |   " (between SMILES and soft-bond label).
 std::string lpi_title_part(const LpiCounts& counts);
 
-}  // namespace tessarin::vif
+}  // namespace tessarin::counts

@@ -1,4 +1,4 @@
-#include "vif/lpi.h"
+#include "counts/lpi.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "vif/lpi_text.h"
+#include "counts/lpi_text.h"
 
-namespace tessarin::vif {
+namespace tessarin::counts {
 namespace {
 
 TEST(Lpi, EmptyAndEdgelessGraphs) {
@@ -81,4 +81,4 @@ TEST(LpiText, ReportLineAndTitlePart) {
 }
 
 }  // namespace
-}  // namespace tessarin::vif
+}  // namespace tessarin::counts

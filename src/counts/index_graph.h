@@ -10,7 +10,7 @@
 
 #include "vif/orbital_graph.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
 struct IndexEdge {
   int u = 0;
@@ -68,4 +68,4 @@ class IndexGraph {
   std::vector<int> edge_id_;
 };
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

@@ -1,11 +1,11 @@
-#include "ms/edge_removal_screen.h"
+#include "counts/edge_removal_screen.h"
 
 #include <cmath>
 
 #include "core/symmetric_inverse.h"
-#include "ms/inertia.h"
+#include "counts/inertia.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 // det S counts as clearly non-zero above this fraction of its terms' size.
@@ -13,7 +13,7 @@ constexpr double kDecisiveDet = 1e-5;
 
 }  // namespace
 
-EdgeRemovalScreen::EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts baseline, double tol)
+EdgeRemovalScreen::EdgeRemovalScreen(const IndexGraph& graph, counts::LpiCounts baseline, double tol)
     : graph_(graph), tol_(tol) {
   active_ = baseline.n_zero == 0 && peeling_applies(graph, tol);
   if (!active_) return;
@@ -68,4 +68,4 @@ EdgeRemovalScreen::Verdict EdgeRemovalScreen::rank_two(std::span<const double> i
   return Verdict::soft;
 }
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

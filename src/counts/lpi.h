@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-namespace tessarin::vif {
+namespace tessarin::counts {
 
 struct LpiCounts {
   int n_plus = 0;
@@ -50,4 +50,4 @@ void check_dense_matrix_fits(long long n);
 // edge (u, v, w) fills both (u, v) and (v, u) (a self-loop fills (u, u) once).
 Lpi lpi_of_undirected_edges(int n, std::span<const MatrixEntry> edges, double tol);
 
-}  // namespace tessarin::vif
+}  // namespace tessarin::counts

@@ -1,4 +1,4 @@
-#include "ms/edge_removal_screen.h"
+#include "counts/edge_removal_screen.h"
 
 #include <gtest/gtest.h>
 
@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "core/symmetric_inverse.h"
-#include "ms/inertia.h"
+#include "counts/inertia.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 using Verdict = EdgeRemovalScreen::Verdict;
 
-vif::LpiCounts dense_without(const IndexGraph& g, std::size_t edge, double tol) {
+counts::LpiCounts dense_without(const IndexGraph& g, std::size_t edge, double tol) {
   InertiaCounter counter;
   const std::size_t removed[] = {edge};
   return counter.count(g, removed, tol, CountMethod::dense);
@@ -25,7 +25,7 @@ TEST(EdgeRemovalScreen, IsolatingDeletionsOfANonSingularGraphAreNotSoft) {
   std::vector<IndexEdge> edges{{0, 1, 1.0}, {1, 2, 0.9}, {2, 3, 1.0}};
   IndexGraph path(4, edges);
   InertiaCounter counter;
-  const vif::LpiCounts base = counter.count(path, {}, 1e-9, CountMethod::dense);
+  const counts::LpiCounts base = counter.count(path, {}, 1e-9, CountMethod::dense);
   ASSERT_EQ(base.n_zero, 0);
   EdgeRemovalScreen screen(path, base, 1e-9);
   EXPECT_EQ(screen.judge(0), Verdict::not_soft);
@@ -36,7 +36,7 @@ TEST(EdgeRemovalScreen, IsolatingDeletionsOfANonSingularGraphAreNotSoft) {
 
   // Against a baseline that is not the graph's own, a kept count proves
   // nothing: only the isolation rule, which needs no baseline, still answers.
-  EdgeRemovalScreen shifted(path, vif::LpiCounts{base.n_plus + 1, 0, base.n_minus}, 1e-9);
+  EdgeRemovalScreen shifted(path, counts::LpiCounts{base.n_plus + 1, 0, base.n_minus}, 1e-9);
   EXPECT_EQ(shifted.judge(1), Verdict::undecided);
   EXPECT_EQ(shifted.judge(0), Verdict::not_soft);
 }
@@ -46,7 +46,7 @@ TEST(EdgeRemovalScreen, StaysOutOfTheWayWhereItsRulesDoNotHold) {
   std::vector<IndexEdge> star{{0, 1, 1.0}, {0, 2, 1.0}, {0, 3, 1.0}};
   IndexGraph g(4, star);
   InertiaCounter counter;
-  const vif::LpiCounts base = counter.count(g, {}, 1e-9, CountMethod::dense);
+  const counts::LpiCounts base = counter.count(g, {}, 1e-9, CountMethod::dense);
   ASSERT_GT(base.n_zero, 0);
   EdgeRemovalScreen screen(g, base, 1e-9);
   for (std::size_t e = 0; e < 3; ++e) EXPECT_EQ(screen.judge(e), Verdict::undecided);
@@ -82,7 +82,7 @@ TEST(EdgeRemovalScreen, AgreesWithDenseCountsOnRandomOrbitalLikeGraphs) {
     }
     IndexGraph g(n, edges);
     InertiaCounter counter;
-    const vif::LpiCounts base = counter.count(g, {}, 1e-9, CountMethod::dense);
+    const counts::LpiCounts base = counter.count(g, {}, 1e-9, CountMethod::dense);
     EdgeRemovalScreen screen(g, base, 1e-9);
     for (std::size_t e = 0; e < g.edge_count(); ++e) {
       const Verdict v = screen.judge(e);
@@ -126,4 +126,4 @@ TEST(SymmetricInverse, InvertsAndRefusesSingularMatrices) {
 }
 
 }  // namespace
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

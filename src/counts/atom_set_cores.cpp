@@ -1,11 +1,11 @@
-#include "ms/atom_set_cores.h"
+#include "counts/atom_set_cores.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 // Largest number of extra nodes an extension may add.
@@ -36,7 +36,7 @@ const BlockInverse* AtomSetCores::recorded_inverse(std::size_t b) {
   return inverse_[b];
 }
 
-vif::LpiCounts AtomSetCores::count(const CoreBlock& block, double tol) {
+counts::LpiCounts AtomSetCores::count(const CoreBlock& block, double tol) {
   if (recording_) {
     if (recorded_ == nodes_.size()) {
       nodes_.emplace_back();
@@ -52,12 +52,12 @@ vif::LpiCounts AtomSetCores::count(const CoreBlock& block, double tol) {
     }
     ++recorded_;
     if (!block_rules_) return memo_.count(block, tol);
-    if (const std::optional<vif::LpiCounts> counts = count_intact(block, tol)) return *counts;
+    if (const std::optional<counts::LpiCounts> counts = count_intact(block, tol)) return *counts;
     return memo_.count(block, tol);
   }
-  if (const std::optional<vif::LpiCounts> known = memo_.find(block, tol)) return *known;
+  if (const std::optional<counts::LpiCounts> known = memo_.find(block, tol)) return *known;
   if (!block_rules_) return memo_.count(block, tol);
-  if (const std::optional<vif::LpiCounts> counts = count_extension(block, tol)) {
+  if (const std::optional<counts::LpiCounts> counts = count_extension(block, tol)) {
     ++extended_;
     memo_.remember(block, tol, *counts, false);
     return *counts;
@@ -65,13 +65,13 @@ vif::LpiCounts AtomSetCores::count(const CoreBlock& block, double tol) {
   return memo_.count(block, tol);
 }
 
-std::optional<vif::LpiCounts> AtomSetCores::count_intact(const CoreBlock& block, double tol) {
+std::optional<counts::LpiCounts> AtomSetCores::count_intact(const CoreBlock& block, double tol) {
   // The deletions inside this block will want its inverse anyway; its
   // factorisation gives the counts as well.
-  if (const std::optional<vif::LpiCounts> known = memo_.find(block, tol)) return known;
+  if (const std::optional<counts::LpiCounts> known = memo_.find(block, tol)) return known;
   const BlockInverse* inverse = inverses_.inverse(block);
   if (inverse == nullptr) return std::nullopt;
-  const std::optional<vif::LpiCounts> counts = inverse->counts(tol);
+  const std::optional<counts::LpiCounts> counts = inverse->counts(tol);
   if (counts) memo_.remember(block, tol, *counts, true);
   return counts;
 }
@@ -91,7 +91,7 @@ EdgeRemovalScreen::Verdict AtomSetCores::judge_deletion(int u, int v, double wei
   return EdgeRemovalScreen::rank_two(inverse->inverse, n, 1.0 / inverse->min_abs_eigenvalue, i, j, weight, tol);
 }
 
-std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& block, double tol) {
+std::optional<counts::LpiCounts> AtomSetCores::count_extension(const CoreBlock& block, double tol) {
   if (!(tol > 0.0)) return std::nullopt;
   const std::size_t m = block.nodes.size();
   // The one recorded block B whose nodes this block holds, all of them.
@@ -122,12 +122,12 @@ std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& blo
   // B's edges must be exactly the recorded ones; E and D come from the rest.
   // Rows of B keep their order in the grown block (both ascend by node id),
   // so B's entries appear in the recorded order.
-  const std::vector<vif::MatrixEntry>& recorded = entries_[ub];
+  const std::vector<counts::MatrixEntry>& recorded = entries_[ub];
   std::size_t at = 0;
   y_.assign(n * k, 0.0);
   s_.assign(k * k, 0.0);
   extra_edges_.clear();
-  for (const vif::MatrixEntry& e : block.entries) {
+  for (const counts::MatrixEntry& e : block.entries) {
     const int xr = extra_[static_cast<std::size_t>(e.row)];
     const int xc = extra_[static_cast<std::size_t>(e.col)];
     if (xr < 0 && xc < 0) {
@@ -163,7 +163,7 @@ std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& blo
   for (double v : y_) y_norm += v * v;
   y_norm = std::sqrt(y_norm);
   solver_.eigenvalues(static_cast<int>(k), s_, mu_);
-  vif::LpiCounts counts;
+  counts::LpiCounts counts;
   counts.n_plus = inverse->positive;
   counts.n_minus = inverse->negative;
   double smallest = std::numeric_limits<double>::infinity();
@@ -178,4 +178,4 @@ std::optional<vif::LpiCounts> AtomSetCores::count_extension(const CoreBlock& blo
   return counts;
 }
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

@@ -28,10 +28,10 @@
 
 #include "core/shifted_inertia.h"
 #include "core/symmetric_eigen.h"
-#include "ms/index_graph.h"
-#include "vif/lpi.h"
+#include "counts/index_graph.h"
+#include "counts/lpi.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
 enum class CountMethod {
   automatic,  // peeled where peeling_applies(), dense otherwise
@@ -53,14 +53,14 @@ bool peeling_applies(const IndexGraph& graph, double tol);
 // weighted edges give equal blocks, so a block can key a memo.
 struct CoreBlock {
   std::span<const int> nodes;
-  std::span<const vif::MatrixEntry> entries;
+  std::span<const counts::MatrixEntry> entries;
 };
 
 // Counts the eigenvalue signs of one core block.
 class CoreCounter {
  public:
   virtual ~CoreCounter() = default;
-  virtual vif::LpiCounts count(const CoreBlock& block, double tol) = 0;
+  virtual counts::LpiCounts count(const CoreBlock& block, double tol) = 0;
 };
 
 // The dense count of a block, with reusable buffers. For tol > 0 it takes
@@ -69,7 +69,7 @@ class CoreCounter {
 // exactly +-tol.
 class DenseCoreCounter final : public CoreCounter {
  public:
-  vif::LpiCounts count(const CoreBlock& block, double tol) override;
+  counts::LpiCounts count(const CoreBlock& block, double tol) override;
 
  private:
   core::SymmetricEigenSolver solver_;
@@ -94,23 +94,23 @@ class InertiaCounter {
   explicit InertiaCounter(CoreCounter* core = nullptr) : external_core_(core) {}
 
   // Counts of the whole graph with the edges `removed` (edge ids) left out.
-  vif::LpiCounts count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
+  counts::LpiCounts count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
                        CountMethod method = CountMethod::automatic);
 
   // Counts of the subgraph induced by `nodes` (each a node of the graph,
   // none twice) with the edges `removed` left out. The dense path builds its
   // matrix with rows in the order of `nodes`.
-  vif::LpiCounts count_induced(const IndexGraph& graph, std::span<const int> nodes,
+  counts::LpiCounts count_induced(const IndexGraph& graph, std::span<const int> nodes,
                                std::span<const std::size_t> removed, double tol,
                                CountMethod method = CountMethod::automatic);
 
   const PeelStats& last_peel() const { return stats_; }
 
  private:
-  vif::LpiCounts run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
+  counts::LpiCounts run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
                      std::span<const std::size_t> removed, double tol, CountMethod method);
-  vif::LpiCounts dense(const IndexGraph& graph, const int* nodes, std::size_t node_count, double tol);
-  vif::LpiCounts peeled(const IndexGraph& graph, double tol);
+  counts::LpiCounts dense(const IndexGraph& graph, const int* nodes, std::size_t node_count, double tol);
+  counts::LpiCounts peeled(const IndexGraph& graph, double tol);
   // An edge takes part in the peeled count when it is non-zero, not left
   // out, and its other end is still in the graph.
   bool active(int id, double weight, int other) const {
@@ -130,9 +130,9 @@ class InertiaCounter {
   std::vector<int> local_;
   std::vector<int> stack_;
   std::vector<int> block_nodes_;
-  std::vector<vif::MatrixEntry> block_entries_;
+  std::vector<counts::MatrixEntry> block_entries_;
   std::vector<double> matrix_;
   std::vector<double> values_;
 };
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

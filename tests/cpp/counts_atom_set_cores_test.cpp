@@ -7,17 +7,17 @@
 #include "core/errors.h"
 #include "core/shifted_inertia.h"
 #include "core/symmetric_eigen.h"
-#include "ms/atom_set_cores.h"
-#include "ms/index_graph.h"
-#include "ms/inertia.h"
+#include "counts/atom_set_cores.h"
+#include "counts/index_graph.h"
+#include "counts/inertia.h"
 #include "random_orbital_graphs.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 using test_graphs::random_cluster_graph;
 using test_graphs::reference_counts;
-using vif::LpiCounts;
+using counts::LpiCounts;
 using Verdict = EdgeRemovalScreen::Verdict;
 
 std::vector<double> dense_lower(int n, const std::vector<IndexEdge>& edges) {
@@ -54,7 +54,7 @@ TEST(ShiftedInertia, CountsEigenvaluesOnEitherSideOfTheShift) {
     std::vector<double> work = a;
     std::vector<double> values;
     solver.eigenvalues(n, work, values);
-    const LpiCounts expected = vif::count_signs(values, 1e-9);
+    const LpiCounts expected = counts::count_signs(values, 1e-9);
     ASSERT_EQ(inertia.split(n, a, 1e-9).above, expected.n_plus) << "trial " << trial;
     ASSERT_EQ(inertia.split(n, a, -1e-9).below, expected.n_minus) << "trial " << trial;
   }
@@ -111,4 +111,4 @@ TEST(AtomSetCores, JudgesNothingOutsideItsRecordedBlocks) {
 }
 
 }  // namespace
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

@@ -1,16 +1,16 @@
-#include "ms/core_block_inverses.h"
+#include "counts/core_block_inverses.h"
 
 #include <cmath>
 
 #include "core/symmetric_inverse.h"
-#include "ms/core_memo.h"
-#include "ms/edge_removal_screen.h"
+#include "counts/core_memo.h"
+#include "counts/edge_removal_screen.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
-std::optional<vif::LpiCounts> BlockInverse::counts(double tol) const {
+std::optional<counts::LpiCounts> BlockInverse::counts(double tol) const {
   if (inverse.empty() || !(tol >= 0.0) || !(min_abs_eigenvalue > EdgeRemovalScreen::kClearMargin * tol)) return std::nullopt;
-  vif::LpiCounts c;
+  counts::LpiCounts c;
   c.n_plus = positive;
   c.n_minus = negative;
   return c;
@@ -26,7 +26,7 @@ const BlockInverse* CoreBlockInverses::inverse(const CoreBlock& block) {
   if (inserted) {
     ++inversions_;
     std::vector<double> a(n * n, 0.0);
-    for (const vif::MatrixEntry& e : block.entries) {
+    for (const counts::MatrixEntry& e : block.entries) {
       a[static_cast<std::size_t>(e.col) * n + static_cast<std::size_t>(e.row)] += e.weight;
       a[static_cast<std::size_t>(e.row) * n + static_cast<std::size_t>(e.col)] += e.weight;
     }
@@ -47,4 +47,4 @@ const BlockInverse* CoreBlockInverses::inverse(const CoreBlock& block) {
   return entry.inverse.empty() ? nullptr : &entry;
 }
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

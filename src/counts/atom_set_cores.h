@@ -27,12 +27,12 @@
 #include <vector>
 
 #include "core/symmetric_eigen.h"
-#include "ms/core_block_inverses.h"
-#include "ms/core_memo.h"
-#include "ms/edge_removal_screen.h"
-#include "ms/inertia.h"
+#include "counts/core_block_inverses.h"
+#include "counts/core_memo.h"
+#include "counts/edge_removal_screen.h"
+#include "counts/inertia.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
 class AtomSetCores final : public CoreCounter {
  public:
@@ -48,7 +48,7 @@ class AtomSetCores final : public CoreCounter {
   void use_block_rules(bool on) { block_rules_ = on; }
   void end_intact();
 
-  vif::LpiCounts count(const CoreBlock& block, double tol) override;
+  counts::LpiCounts count(const CoreBlock& block, double tol) override;
 
   // The rank-two verdict, against `tol`, on deleting the edge (u, v) of
   // weight `weight` when both ends lie in one recorded block with a usable
@@ -60,8 +60,8 @@ class AtomSetCores final : public CoreCounter {
   long long extended() const { return extended_; }
 
  private:
-  std::optional<vif::LpiCounts> count_intact(const CoreBlock& block, double tol);
-  std::optional<vif::LpiCounts> count_extension(const CoreBlock& block, double tol);
+  std::optional<counts::LpiCounts> count_intact(const CoreBlock& block, double tol);
+  std::optional<counts::LpiCounts> count_extension(const CoreBlock& block, double tol);
   const BlockInverse* recorded_inverse(std::size_t b);
 
   MemoCoreCounter memo_;
@@ -71,7 +71,7 @@ class AtomSetCores final : public CoreCounter {
   std::size_t recorded_ = 0;
   // Storage reused between atom sets; only the first recorded_ are current.
   std::vector<std::vector<int>> nodes_;
-  std::vector<std::vector<vif::MatrixEntry>> entries_;
+  std::vector<std::vector<counts::MatrixEntry>> entries_;
   std::vector<const BlockInverse*> inverse_;  // looked up on first use
   std::vector<char> looked_up_;
   // Per node of the graph: its recorded block and row there (-1: none).
@@ -92,4 +92,4 @@ class AtomSetCores final : public CoreCounter {
   core::SymmetricEigenSolver solver_;
 };
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

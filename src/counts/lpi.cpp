@@ -1,4 +1,4 @@
-#include "vif/lpi.h"
+#include "counts/lpi.h"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include "core/errors.h"
 #include "core/symmetric_eigen.h"
 
-namespace tessarin::vif {
+namespace tessarin::counts {
 namespace {
 
 void check_entry(int n, const MatrixEntry& e) {
@@ -111,4 +111,4 @@ Lpi lpi_of_undirected_edges(int n, std::span<const MatrixEntry> edges, double to
   return lpi_of_column_major(n, matrix, tol);
 }
 
-}  // namespace tessarin::vif
+}  // namespace tessarin::counts

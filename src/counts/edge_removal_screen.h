@@ -32,10 +32,10 @@
 #include <span>
 #include <vector>
 
-#include "ms/index_graph.h"
-#include "vif/lpi.h"
+#include "counts/index_graph.h"
+#include "counts/lpi.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
 class EdgeRemovalScreen {
  public:
@@ -53,7 +53,7 @@ class EdgeRemovalScreen {
   // the intact graph with this `tol`). The screen decides nothing unless
   // peeling_applies(graph, tol) and the baseline has no zero count; the
   // rank-two rule is used only when the baseline is the graph's own counts.
-  EdgeRemovalScreen(const IndexGraph& graph, vif::LpiCounts baseline, double tol);
+  EdgeRemovalScreen(const IndexGraph& graph, counts::LpiCounts baseline, double tol);
 
   Verdict judge(std::size_t edge_id) const;
 
@@ -76,4 +76,4 @@ class EdgeRemovalScreen {
   double inverse_norm_ = 0.0;    // its Frobenius norm
 };
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

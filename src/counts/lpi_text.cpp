@@ -1,10 +1,10 @@
-#include "vif/lpi_text.h"
+#include "counts/lpi_text.h"
 
 #include <vector>
 
 #include "core/number_format.h"
 
-namespace tessarin::vif {
+namespace tessarin::counts {
 namespace {
 
 std::string braces(const LpiCounts& c) {
@@ -27,4 +27,4 @@ std::string eigenvalue_line(std::span<const double> eigenvalues) {
 
 std::string lpi_title_part(const LpiCounts& counts) { return "   |   " + braces(counts) + "   |   "; }
 
-}  // namespace tessarin::vif
+}  // namespace tessarin::counts

@@ -1,11 +1,11 @@
-#include "ms/inertia.h"
+#include "counts/inertia.h"
 
 #include <algorithm>
 #include <string>
 
 #include "core/errors.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 constexpr double kMaxPeelTol = 1e-6;
@@ -15,7 +15,7 @@ constexpr double kMaxPeelWeight = 1e3;
 // zeros come out at the rounding level of the matrix, which scales with it.
 constexpr double kMinPeelTolPerWeight = 1e-12;
 
-vif::LpiCounts operator+(vif::LpiCounts a, const vif::LpiCounts& b) {
+counts::LpiCounts operator+(counts::LpiCounts a, const counts::LpiCounts& b) {
   a.n_plus += b.n_plus;
   a.n_zero += b.n_zero;
   a.n_minus += b.n_minus;
@@ -32,34 +32,34 @@ bool peeling_applies(const IndexGraph& graph, double tol) {
   return graph.min_abs_weight() >= kMinPeelWeight && graph.max_abs_weight() <= kMaxPeelWeight;
 }
 
-vif::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
+counts::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
   const std::size_t n = block.nodes.size();
   if (n == 0) return {};
   matrix_.assign(n * n, 0.0);
-  for (const vif::MatrixEntry& e : block.entries) {
+  for (const counts::MatrixEntry& e : block.entries) {
     // Lower triangle, column-major: the part the solver reads.
     matrix_[static_cast<std::size_t>(e.col) * n + static_cast<std::size_t>(e.row)] = e.weight;
   }
   if (!(tol > 0.0)) {
     solver_.eigenvalues(static_cast<int>(n), matrix_, values_);
-    return vif::count_signs(values_, tol);
+    return counts::count_signs(values_, tol);
   }
   // Eigenvalues above tol and below -tol from two factorisations; the rest
   // lie within [-tol, tol].
   const int order = static_cast<int>(n);
-  vif::LpiCounts counts;
+  counts::LpiCounts counts;
   counts.n_plus = inertia_.split(order, matrix_, tol).above;
   counts.n_minus = inertia_.split(order, matrix_, -tol).below;
   counts.n_zero = order - counts.n_plus - counts.n_minus;
   return counts;
 }
 
-vif::LpiCounts InertiaCounter::count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
+counts::LpiCounts InertiaCounter::count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
                                      CountMethod method) {
   return run(graph, nullptr, static_cast<std::size_t>(graph.node_count()), removed, tol, method);
 }
 
-vif::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::span<const int> nodes,
+counts::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::span<const int> nodes,
                                              std::span<const std::size_t> removed, double tol, CountMethod method) {
   // run() reads a null list as "every node"; an empty span may carry a null
   // pointer, and an empty subgraph has no eigenvalues at all.
@@ -67,7 +67,7 @@ vif::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::span<
   return run(graph, nodes.empty() ? &kNoNode : nodes.data(), nodes.size(), removed, tol, method);
 }
 
-vif::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
+counts::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
                                    std::span<const std::size_t> removed, double tol, CountMethod method) {
   const auto n = static_cast<std::size_t>(graph.node_count());
   // local_[v]: row of node v in the dense matrix, -1 when v is not counted.
@@ -108,7 +108,7 @@ vif::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes, st
   return peeled(graph, tol);
 }
 
-vif::LpiCounts InertiaCounter::dense(const IndexGraph& graph, const int* nodes, std::size_t m, double tol) {
+counts::LpiCounts InertiaCounter::dense(const IndexGraph& graph, const int* nodes, std::size_t m, double tol) {
   if (m == 0) return {};
   matrix_.assign(m * m, 0.0);
   for (std::size_t k = 0; k < m; ++k) {
@@ -125,12 +125,12 @@ vif::LpiCounts InertiaCounter::dense(const IndexGraph& graph, const int* nodes, 
   }
   solver_.eigenvalues(static_cast<int>(m), matrix_, values_);
   stats_ = {static_cast<int>(m), static_cast<int>(m), 1};
-  return vif::count_signs(values_, tol);
+  return counts::count_signs(values_, tol);
 }
 
-vif::LpiCounts InertiaCounter::peeled(const IndexGraph& graph, double tol) {
+counts::LpiCounts InertiaCounter::peeled(const IndexGraph& graph, double tol) {
   const auto n = static_cast<std::size_t>(graph.node_count());
-  vif::LpiCounts counts;
+  counts::LpiCounts counts;
   stats_ = {};
   degree_.assign(n, 0);
   stack_.clear();
@@ -219,4 +219,4 @@ vif::LpiCounts InertiaCounter::peeled(const IndexGraph& graph, double tol) {
   return counts;
 }
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

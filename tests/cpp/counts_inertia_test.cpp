@@ -5,15 +5,15 @@
 
 #include "core/errors.h"
 #include "random_orbital_graphs.h"
-#include "ms/index_graph.h"
-#include "ms/inertia.h"
+#include "counts/index_graph.h"
+#include "counts/inertia.h"
 #include "ms/soft_bonds.h"
-#include "vif/lpi.h"
+#include "counts/lpi.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
-using vif::LpiCounts;
+using counts::LpiCounts;
 using test_graphs::random_cluster_graph;
 using test_graphs::reference_counts;
 
@@ -111,12 +111,12 @@ class RecordingCounter : public CoreCounter {
  public:
   LpiCounts count(const CoreBlock& block, double tol) override {
     blocks.push_back({std::vector<int>(block.nodes.begin(), block.nodes.end()),
-                      std::vector<vif::MatrixEntry>(block.entries.begin(), block.entries.end())});
+                      std::vector<counts::MatrixEntry>(block.entries.begin(), block.entries.end())});
     return dense.count(block, tol);
   }
   struct Block {
     std::vector<int> nodes;
-    std::vector<vif::MatrixEntry> entries;
+    std::vector<counts::MatrixEntry> entries;
   };
   std::vector<Block> blocks;
   DenseCoreCounter dense;
@@ -177,22 +177,22 @@ TEST(DetectSoftBonds, ReportsRecordsWhoseEdgeLeavesTheCountsUnchanged) {
   const std::vector<vif::BondRecord> bonds{record(0, 1), record(2, 1), record(0, 3), record(1, 2)};
   for (CountMethod method : {CountMethod::automatic, CountMethod::dense, CountMethod::peeled}) {
     // The second and fourth name the same edge and are both reported; 0-3 has no edge.
-    EXPECT_EQ(detect_soft_bonds(path, bonds, baseline, 1e-9, method), (std::vector<std::size_t>{1, 3}));
+    EXPECT_EQ(ms::detect_soft_bonds(path, bonds, baseline, 1e-9, method), (std::vector<std::size_t>{1, 3}));
   }
-  EXPECT_TRUE(detect_soft_bonds(path, {}, baseline, 1e-9).empty());
+  EXPECT_TRUE(ms::detect_soft_bonds(path, {}, baseline, 1e-9).empty());
   // Nothing is soft against a baseline that differs from every test.
-  EXPECT_TRUE(detect_soft_bonds(path, bonds, LpiCounts{4, 0, 0}, 1e-9).empty());
+  EXPECT_TRUE(ms::detect_soft_bonds(path, bonds, LpiCounts{4, 0, 0}, 1e-9).empty());
 }
 
 TEST(DetectSoftBonds, RejectsRecordsOutsideTheGraphAndNanTolerance) {
   vif::WeightedGraph g{2, {{0, 1, 1.0}}};
   const std::vector<vif::BondRecord> outside{record(0, 2)};
-  EXPECT_THROW(detect_soft_bonds(g, outside, {1, 0, 1}, 1e-9), IndexOutOfRange);
+  EXPECT_THROW(ms::detect_soft_bonds(g, outside, {1, 0, 1}, 1e-9), IndexOutOfRange);
   const std::vector<vif::BondRecord> ok{record(0, 1)};
-  EXPECT_THROW(detect_soft_bonds(g, ok, {1, 0, 1}, std::nan("")), InvalidInput);
+  EXPECT_THROW(ms::detect_soft_bonds(g, ok, {1, 0, 1}, std::nan("")), InvalidInput);
   vif::WeightedGraph looped{2, {{0, 1, 1.0}, {0, 0, 1.0}}};
-  EXPECT_THROW(detect_soft_bonds(looped, ok, {1, 0, 1}, 1e-9, CountMethod::peeled), InvalidInput);
+  EXPECT_THROW(ms::detect_soft_bonds(looped, ok, {1, 0, 1}, 1e-9, CountMethod::peeled), InvalidInput);
 }
 
 }  // namespace
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

@@ -1,4 +1,4 @@
-#include "ms/index_graph.h"
+#include "counts/index_graph.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include "core/errors.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 std::vector<IndexEdge> edges_of(const vif::WeightedGraph& graph) {
@@ -106,4 +106,4 @@ std::optional<std::size_t> IndexGraph::find_edge(int u, int v) const {
   return static_cast<std::size_t>(edge_ids(u)[static_cast<std::size_t>(it - nb.begin())]);
 }
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

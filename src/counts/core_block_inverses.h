@@ -20,10 +20,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "ms/inertia.h"
-#include "vif/lpi.h"
+#include "counts/inertia.h"
+#include "counts/lpi.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
 struct BlockInverse {
   std::vector<double> inverse;  // column-major, n x n, both triangles
@@ -33,7 +33,7 @@ struct BlockInverse {
 
   // The block's counts against `tol` when no eigenvalue can lie near it
   // (all at least a thousand times tol away from zero); nullopt otherwise.
-  std::optional<vif::LpiCounts> counts(double tol) const;
+  std::optional<counts::LpiCounts> counts(double tol) const;
 };
 
 class CoreBlockInverses {
@@ -54,4 +54,4 @@ class CoreBlockInverses {
   long long inversions_ = 0;
 };
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

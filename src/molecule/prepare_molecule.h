@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace tessarin::vif {
+namespace tessarin::molecule {
 
 // Parse without sanitising (unusual valences and charges are kept as
 // written), refresh the property cache, perceive aromaticity and kekulize
@@ -15,4 +15,8 @@ namespace tessarin::vif {
 // does not parse (a NUL character included) or gives a molecule without atoms.
 std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
 
-}  // namespace tessarin::vif
+// The same preparation of a copy of a molecule parsed elsewhere (an SDF
+// record, a caller's RDKit molecule). Returns nullptr for a molecule without atoms.
+std::unique_ptr<RDKit::ROMol> prepare_copy(const RDKit::ROMol& parsed);
+
+}  // namespace tessarin::molecule

@@ -1,9 +1,9 @@
-#include "ms/core_memo.h"
+#include "counts/core_memo.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 namespace {
 
 template <typename T>
@@ -18,7 +18,7 @@ void append_bytes(std::string& out, const T& value) {
 void append_block_key(std::string& key, const CoreBlock& block) {
   key.reserve(key.size() + sizeof(std::size_t) + block.entries.size() * (2 * sizeof(int) + sizeof(double)));
   append_bytes(key, block.nodes.size());
-  for (const vif::MatrixEntry& e : block.entries) {
+  for (const counts::MatrixEntry& e : block.entries) {
     append_bytes(key, e.row);
     append_bytes(key, e.col);
     append_bytes(key, e.weight);
@@ -41,7 +41,7 @@ void MemoCoreCounter::note_solve(const CoreBlock& block) {
   stats_.largest_solved = std::max(stats_.largest_solved, static_cast<int>(block.nodes.size()));
 }
 
-std::optional<vif::LpiCounts> MemoCoreCounter::find(const CoreBlock& block, double tol) {
+std::optional<counts::LpiCounts> MemoCoreCounter::find(const CoreBlock& block, double tol) {
   make_key(block, tol);
   const auto it = memo_.find(key_);
   if (it == memo_.end()) return std::nullopt;
@@ -49,17 +49,17 @@ std::optional<vif::LpiCounts> MemoCoreCounter::find(const CoreBlock& block, doub
   return it->second;
 }
 
-void MemoCoreCounter::remember(const CoreBlock& block, double tol, vif::LpiCounts counts, bool solved) {
+void MemoCoreCounter::remember(const CoreBlock& block, double tol, counts::LpiCounts counts, bool solved) {
   make_key(block, tol);
   if (memo_.emplace(key_, counts).second && solved) note_solve(block);
 }
 
-vif::LpiCounts MemoCoreCounter::count(const CoreBlock& block, double tol) {
-  if (const std::optional<vif::LpiCounts> known = find(block, tol)) return *known;
-  const vif::LpiCounts counts = dense_.count(block, tol);
+counts::LpiCounts MemoCoreCounter::count(const CoreBlock& block, double tol) {
+  if (const std::optional<counts::LpiCounts> known = find(block, tol)) return *known;
+  const counts::LpiCounts counts = dense_.count(block, tol);
   note_solve(block);
   memo_.emplace(key_, counts);
   return counts;
 }
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts

@@ -1,13 +1,14 @@
-#include "vif/report.h"
+#include "analysis/report.h"
 
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include "core/number_format.h"
-#include "vif/lpi_text.h"
+#include "counts/lpi_text.h"
 
-namespace tessarin::vif {
+namespace tessarin::analysis {
 
 std::string fragment_text(const ms::FragmentEntry& entry) {
   std::string out;
@@ -20,33 +21,23 @@ std::string fragment_text(const ms::FragmentEntry& entry) {
   return out;
 }
 
-void write_report_block_a(std::ostream& out, const std::string& smiles, double mol_mass_avg, int mol_mass,
-                          const Lpi& lpi) {
+void write_molecule_report(std::ostream& out, const std::string& smiles, const Result& a) {
   out << "[VIF] " << smiles << '\n';
-  out << "      Molecular mass M = " << core::format_fixed(mol_mass_avg, 2) << " g/mol (avg)  (M+ peak m/z = "
-      << mol_mass << " nominal)\n";
-  out << lpi_report_line(lpi.counts) << '\n';
-  out << eigenvalue_line(lpi.eigenvalues) << '\n';
+  out << "      Molecular mass M = " << core::format_fixed(a.mol_mass_avg, 2) << " g/mol (avg)  (M+ peak m/z = "
+      << a.mol_mass << " nominal)\n";
+  out << counts::lpi_report_line(a.lpi.counts) << '\n';
+  out << counts::eigenvalue_line(a.lpi.eigenvalues) << '\n';
   out.flush();
 }
 
-void write_report_block_b(std::ostream& out, std::size_t n_soft, std::span<const ms::FragmentEntry> fragments,
-                          const std::optional<std::vector<int>>& recursive_mz, int max_generations) {
-  std::vector<const ms::FragmentEntry*> single, ringcut;
-  std::size_t ring_bonds = 0;
-  for (const ms::FragmentEntry& f : fragments) {
-    if (!f.split) {
-      ++ring_bonds;
-    } else if (f.mode == "single") {
-      single.push_back(&f);
-    } else if (f.mode == "ring") {
-      ringcut.push_back(&f);
-    }
-  }
+void write_fragment_report(std::ostream& out, const Result& a, int max_generations) {
+  const std::vector<const ms::FragmentEntry*> single = a.single_cuts();
+  const std::vector<const ms::FragmentEntry*> ringcut = a.ring_double_cuts();
+  const std::size_t ring_bonds = a.unsplit_ring_bonds().size();
 
-  if (n_soft > 0) {
-    out << "      Soft bonds: " << n_soft << "  (" << single.size() << " single-cut fragment(s) + " << ring_bonds
-        << " ring bond(s))\n";
+  if (!a.soft_bonds.empty()) {
+    out << "      Soft bonds: " << a.soft_bonds.size() << "  (" << single.size() << " single-cut fragment(s) + "
+        << ring_bonds << " ring bond(s))\n";
   } else {
     out << "      Soft bonds: none (all bonds essential \u2192 stable M+ dominates)\n";
   }
@@ -77,8 +68,9 @@ void write_report_block_b(std::ostream& out, std::size_t n_soft, std::span<const
   } else if (single.empty()) {
     out << "      No real fragments \u2192 M+ dominates, single peak\n";
   }
-  if (recursive_mz && !recursive_mz->empty()) {
-    std::vector<int> keys = *recursive_mz;
+  if (a.recursive_peaks && !a.recursive_peaks->empty()) {
+    std::vector<int> keys;
+    for (const ms::GenerationPeak& p : *a.recursive_peaks) keys.push_back(p.mz);
     std::sort(keys.begin(), keys.end(), std::greater<>());
     out << "      Multi-generation MS (" << max_generations << " generations, " << keys.size() << " peaks):\n";
     out << "        m/z list: " << core::format_int_list(keys) << '\n';
@@ -86,4 +78,4 @@ void write_report_block_b(std::ostream& out, std::size_t n_soft, std::span<const
   out.flush();
 }
 
-}  // namespace tessarin::vif
+}  // namespace tessarin::analysis

@@ -11,9 +11,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "ms/inertia.h"
+#include "counts/inertia.h"
 
-namespace tessarin::ms {
+namespace tessarin::counts {
 
 // Appends the block's matrix to `key`: node count, then (row, col, weight)
 // of every entry, weights by their bits. Equal keys mean equal matrices.
@@ -28,13 +28,13 @@ struct CoreMemoStats {
 
 class MemoCoreCounter final : public CoreCounter {
  public:
-  vif::LpiCounts count(const CoreBlock& block, double tol) override;
+  counts::LpiCounts count(const CoreBlock& block, double tol) override;
 
   // The remembered counts of the block, if any (a hit when found).
-  std::optional<vif::LpiCounts> find(const CoreBlock& block, double tol);
+  std::optional<counts::LpiCounts> find(const CoreBlock& block, double tol);
   // Remembers counts the caller found another way; `solved` says whether
   // that was a factorisation of the block (a solve in the statistics).
-  void remember(const CoreBlock& block, double tol, vif::LpiCounts counts, bool solved);
+  void remember(const CoreBlock& block, double tol, counts::LpiCounts counts, bool solved);
 
   const CoreMemoStats& stats() const { return stats_; }
   std::size_t size() const { return memo_.size(); }
@@ -42,7 +42,7 @@ class MemoCoreCounter final : public CoreCounter {
 
  private:
   DenseCoreCounter dense_;
-  std::unordered_map<std::string, vif::LpiCounts> memo_;
+  std::unordered_map<std::string, counts::LpiCounts> memo_;
   void make_key(const CoreBlock& block, double tol);
   void note_solve(const CoreBlock& block);
 
@@ -50,4 +50,4 @@ class MemoCoreCounter final : public CoreCounter {
   CoreMemoStats stats_;
 };
 
-}  // namespace tessarin::ms
+}  // namespace tessarin::counts
