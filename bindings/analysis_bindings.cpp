@@ -35,7 +35,7 @@ py::object networkx_graph(const vif::OrbitalGraph& g) {
   }
   graph.attr("add_nodes_from")(nodes);
   py::list edges;
-  for (const vif::OrbitalEdge& e : g.graph.edges) edges.append(py::make_tuple(e.u, e.v, py::dict("weight"_a = e.weight)));
+  for (const core::WeightedEdge& e : g.graph.edges) edges.append(py::make_tuple(e.u, e.v, py::dict("weight"_a = e.weight)));
   graph.attr("add_edges_from")(edges);
   return graph;
 }

@@ -77,7 +77,7 @@ LabelledGraph labelled_graph(py::handle graph) {
   int n = 0;
   for (py::handle node : py::iter(graph)) out.index[node] = py::int_(n++);
 
-  std::vector<counts::IndexEdge> edges;
+  std::vector<core::WeightedEdge> edges;
   py::object adj = py::hasattr(graph, "_adj") ? graph.attr("_adj") : graph.attr("adj");
   for_each_item(adj, [&](py::handle u, py::handle neighbours) {
     bool found = false;

@@ -78,10 +78,10 @@ Result run(std::unique_ptr<RDKit::ROMol> prepared, const Options& options, const
   a.times.graph = clock.lap();
 
   begin("the LPI");
-  const vif::WeightedGraph& g = a.graph.orbital.graph;
+  const core::WeightedGraph& g = a.graph.orbital.graph;
   std::vector<counts::MatrixEntry> edges;
   edges.reserve(g.edges.size());
-  for (const vif::OrbitalEdge& e : g.edges) edges.push_back({e.u, e.v, e.weight});
+  for (const core::WeightedEdge& e : g.edges) edges.push_back({e.u, e.v, e.weight});
   a.lpi = counts::lpi_of_undirected_edges(g.node_count, edges, kZeroTolerance);
   for (const RDKit::Atom* atom : mol.atoms()) a.mol_mass_avg += atom->getMass();
   a.mol_mass = core::nominal_mass(mol);

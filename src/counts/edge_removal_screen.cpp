@@ -21,7 +21,7 @@ EdgeRemovalScreen::EdgeRemovalScreen(const IndexGraph& graph, counts::LpiCounts 
   if (n == 0 || n > kMaxInverseNodes) return;
   const auto un = static_cast<std::size_t>(n);
   std::vector<double> a(un * un, 0.0);
-  for (const IndexEdge& e : graph.edges()) {
+  for (const core::WeightedEdge& e : graph.edges()) {
     a[static_cast<std::size_t>(e.v) * un + static_cast<std::size_t>(e.u)] += e.weight;
     a[static_cast<std::size_t>(e.u) * un + static_cast<std::size_t>(e.v)] += e.weight;
   }
@@ -38,7 +38,7 @@ EdgeRemovalScreen::EdgeRemovalScreen(const IndexGraph& graph, counts::LpiCounts 
 
 EdgeRemovalScreen::Verdict EdgeRemovalScreen::judge(std::size_t edge_id) const {
   if (!active_) return Verdict::undecided;
-  const IndexEdge& e = graph_.edge(edge_id);
+  const core::WeightedEdge& e = graph_.edge(edge_id);
   if (e.weight == 0.0) return Verdict::undecided;
   if (graph_.neighbours(e.u).size() == 1 || graph_.neighbours(e.v).size() == 1) return Verdict::not_soft;
   if (inverse_.empty()) return Verdict::undecided;

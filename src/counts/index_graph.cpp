@@ -10,23 +10,23 @@
 namespace tessarin::counts {
 namespace {
 
-std::vector<IndexEdge> edges_of(const vif::WeightedGraph& graph) {
-  std::vector<IndexEdge> out;
+std::vector<core::WeightedEdge> edges_of(const core::WeightedGraph& graph) {
+  std::vector<core::WeightedEdge> out;
   out.reserve(graph.edges.size());
-  for (const vif::OrbitalEdge& e : graph.edges) out.push_back({e.u, e.v, e.weight});
+  for (const core::WeightedEdge& e : graph.edges) out.push_back({e.u, e.v, e.weight});
   return out;
 }
 
 }  // namespace
 
-IndexGraph::IndexGraph(const vif::WeightedGraph& graph) : IndexGraph(graph.node_count, edges_of(graph)) {}
+IndexGraph::IndexGraph(const core::WeightedGraph& graph) : IndexGraph(graph.node_count, edges_of(graph)) {}
 
-IndexGraph::IndexGraph(int node_count, std::span<const IndexEdge> edges)
+IndexGraph::IndexGraph(int node_count, std::span<const core::WeightedEdge> edges)
     : node_count_(node_count), edges_(edges.begin(), edges.end()) {
   if (node_count < 0) throw InvalidInput("a graph cannot have a negative node count");
   const auto n = static_cast<std::size_t>(node_count);
   std::vector<int> degree(n, 0);
-  for (const IndexEdge& e : edges_) {
+  for (const core::WeightedEdge& e : edges_) {
     if (e.u < 0 || e.u >= node_count || e.v < 0 || e.v >= node_count) {
       throw IndexOutOfRange("edge (" + std::to_string(e.u) + ", " + std::to_string(e.v) +
                             ") has an end outside a graph of " + std::to_string(node_count) + " nodes");
@@ -62,7 +62,7 @@ IndexGraph::IndexGraph(int node_count, std::span<const IndexEdge> edges)
     edge_id_[slot] = id;
   };
   for (std::size_t id = 0; id < edges_.size(); ++id) {
-    const IndexEdge& e = edges_[id];
+    const core::WeightedEdge& e = edges_[id];
     put(e.u, e.v, e.weight, static_cast<int>(id));
     if (e.u != e.v) put(e.v, e.u, e.weight, static_cast<int>(id));
   }

@@ -8,15 +8,10 @@
 #include <span>
 #include <vector>
 
-#include "vif/orbital_graph.h"
+#include "core/weighted_graph.h"
 
 namespace tessarin::counts {
 
-struct IndexEdge {
-  int u = 0;
-  int v = 0;
-  double weight = 1.0;
-};
 
 class IndexGraph {
  public:
@@ -26,13 +21,13 @@ class IndexGraph {
   // Throws InvalidInput for a negative node count, a non-finite weight or a
   // node pair listed twice (in either direction), IndexOutOfRange for an edge
   // end outside the graph. Self-loops are allowed.
-  IndexGraph(int node_count, std::span<const IndexEdge> edges);
-  explicit IndexGraph(const vif::WeightedGraph& graph);
+  IndexGraph(int node_count, std::span<const core::WeightedEdge> edges);
+  explicit IndexGraph(const core::WeightedGraph& graph);
 
   int node_count() const { return node_count_; }
   std::size_t edge_count() const { return edges_.size(); }
-  const IndexEdge& edge(std::size_t id) const { return edges_[id]; }
-  std::span<const IndexEdge> edges() const { return edges_; }
+  const core::WeightedEdge& edge(std::size_t id) const { return edges_[id]; }
+  std::span<const core::WeightedEdge> edges() const { return edges_; }
   bool has_self_loops() const { return self_loops_ > 0; }
   // Smallest and largest magnitude among the non-zero edge weights (both 0
   // when every weight is zero or there are no edges).
@@ -61,7 +56,7 @@ class IndexGraph {
   int self_loops_ = 0;
   double min_abs_weight_ = 0.0;
   double max_abs_weight_ = 0.0;
-  std::vector<IndexEdge> edges_;
+  std::vector<core::WeightedEdge> edges_;
   std::vector<int> offset_{0};
   std::vector<int> neighbour_;
   std::vector<double> weight_;

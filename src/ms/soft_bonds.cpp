@@ -40,7 +40,7 @@ std::vector<std::size_t> soft_edge_positions(const counts::IndexGraph& graph,
   return soft;
 }
 
-std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
+std::vector<std::size_t> detect_soft_bonds(const core::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
                                            counts::LpiCounts baseline, double tol, counts::CountMethod method,
                                            const core::InterruptCheck& poll) {
   const counts::IndexGraph index(graph);

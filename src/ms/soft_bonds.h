@@ -40,7 +40,7 @@ std::vector<std::size_t> soft_edge_positions(const counts::IndexGraph& graph,
 // the graph throws IndexOutOfRange. Two records of the same node pair are
 // tested (and reported) separately. `baseline` is the LPI of the intact
 // graph computed with the same `tol`.
-std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
+std::vector<std::size_t> detect_soft_bonds(const core::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
                                            counts::LpiCounts baseline, double tol,
                                            counts::CountMethod method = counts::CountMethod::automatic,
                                            const core::InterruptCheck& poll = {});

@@ -20,9 +20,9 @@ using test_graphs::reference_counts;
 using counts::LpiCounts;
 using Verdict = EdgeRemovalScreen::Verdict;
 
-std::vector<double> dense_lower(int n, const std::vector<IndexEdge>& edges) {
+std::vector<double> dense_lower(int n, const std::vector<core::WeightedEdge>& edges) {
   std::vector<double> a(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
-  for (const IndexEdge& e : edges) {
+  for (const core::WeightedEdge& e : edges) {
     const int row = std::max(e.u, e.v);
     const int col = std::min(e.u, e.v);
     a[static_cast<std::size_t>(col) * static_cast<std::size_t>(n) + static_cast<std::size_t>(row)] += e.weight;
@@ -49,7 +49,7 @@ TEST(ShiftedInertia, CountsEigenvaluesOnEitherSideOfTheShift) {
   core::SymmetricEigenSolver solver;
   for (int trial = 0; trial < 200; ++trial) {
     int n = 0;
-    const std::vector<IndexEdge> edges = random_cluster_graph(rng, n, trial % 2 == 0);
+    const std::vector<core::WeightedEdge> edges = random_cluster_graph(rng, n, trial % 2 == 0);
     const std::vector<double> a = dense_lower(n, edges);
     std::vector<double> work = a;
     std::vector<double> values;
@@ -70,7 +70,7 @@ TEST(AtomSetCores, DeletionCountsAndVerdictsMatchTheEigenvalues) {
   long long decided = 0;
   for (int trial = 0; trial < 300; ++trial) {
     int n = 0;
-    const std::vector<IndexEdge> edges = random_cluster_graph(rng, n, trial % 3 == 0);
+    const std::vector<core::WeightedEdge> edges = random_cluster_graph(rng, n, trial % 3 == 0);
     const IndexGraph graph(n, edges);
     cores.begin_intact(static_cast<std::size_t>(n));
     const LpiCounts intact = counter.count(graph, {}, 1e-9, CountMethod::peeled);
@@ -95,7 +95,7 @@ TEST(AtomSetCores, JudgesNothingOutsideItsRecordedBlocks) {
   InertiaCounter counter(&cores);
   // K5 of assorted weights with a pendant node on node 0: the pendant pair
   // (5, 0) peels and leaves the K4 on 1..4 as the core.
-  const std::vector<IndexEdge> edges{{0, 1, 1.0}, {0, 2, 0.9}, {0, 3, 0.7}, {0, 4, 1.1}, {1, 2, 1.0},
+  const std::vector<core::WeightedEdge> edges{{0, 1, 1.0}, {0, 2, 0.9}, {0, 3, 0.7}, {0, 4, 1.1}, {1, 2, 1.0},
                                      {1, 3, 1.3}, {1, 4, 0.6}, {2, 3, 0.8}, {2, 4, 1.2}, {3, 4, 0.5},
                                      {0, 5, 0.9}};
   const IndexGraph graph(6, edges);

@@ -22,7 +22,7 @@ counts::LpiCounts dense_without(const IndexGraph& g, std::size_t edge, double to
 
 TEST(EdgeRemovalScreen, IsolatingDeletionsOfANonSingularGraphAreNotSoft) {
   // A path of four nodes: non-singular, and its end edges isolate a node.
-  std::vector<IndexEdge> edges{{0, 1, 1.0}, {1, 2, 0.9}, {2, 3, 1.0}};
+  std::vector<core::WeightedEdge> edges{{0, 1, 1.0}, {1, 2, 0.9}, {2, 3, 1.0}};
   IndexGraph path(4, edges);
   InertiaCounter counter;
   const counts::LpiCounts base = counter.count(path, {}, 1e-9, CountMethod::dense);
@@ -43,7 +43,7 @@ TEST(EdgeRemovalScreen, IsolatingDeletionsOfANonSingularGraphAreNotSoft) {
 
 TEST(EdgeRemovalScreen, StaysOutOfTheWayWhereItsRulesDoNotHold) {
   // The star K1,3 is singular (n0 = 2): nothing may be decided.
-  std::vector<IndexEdge> star{{0, 1, 1.0}, {0, 2, 1.0}, {0, 3, 1.0}};
+  std::vector<core::WeightedEdge> star{{0, 1, 1.0}, {0, 2, 1.0}, {0, 3, 1.0}};
   IndexGraph g(4, star);
   InertiaCounter counter;
   const counts::LpiCounts base = counter.count(g, {}, 1e-9, CountMethod::dense);
@@ -52,7 +52,7 @@ TEST(EdgeRemovalScreen, StaysOutOfTheWayWhereItsRulesDoNotHold) {
   for (std::size_t e = 0; e < 3; ++e) EXPECT_EQ(screen.judge(e), Verdict::undecided);
 
   // A weight outside the range where counts are trusted turns the screen off.
-  std::vector<IndexEdge> tiny{{0, 1, 1e-12}, {1, 2, 1.0}, {2, 3, 1.0}};
+  std::vector<core::WeightedEdge> tiny{{0, 1, 1e-12}, {1, 2, 1.0}, {2, 3, 1.0}};
   IndexGraph faint(4, tiny);
   EdgeRemovalScreen off(faint, counter.count(faint, {}, 1e-9, CountMethod::dense), 1e-9);
   EXPECT_EQ(off.judge(2), Verdict::undecided);
@@ -65,7 +65,7 @@ TEST(EdgeRemovalScreen, AgreesWithDenseCountsOnRandomOrbitalLikeGraphs) {
   int decided = 0;
   for (int trial = 0; trial < 200; ++trial) {
     const int atoms = 2 + static_cast<int>(rng() % 6);
-    std::vector<IndexEdge> edges;
+    std::vector<core::WeightedEdge> edges;
     int n = 4 * atoms;
     for (int a = 0; a < atoms; ++a)
       for (int i = 0; i < 4; ++i)

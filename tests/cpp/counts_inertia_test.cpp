@@ -23,7 +23,7 @@ TEST(PeeledCount, AgreesWithEigenvaluesOnRandomOrbitalLikeGraphs) {
   int peeled_away = 0;
   for (int trial = 0; trial < 400; ++trial) {
     int n = 0;
-    const std::vector<IndexEdge> edges = random_cluster_graph(rng, n, trial % 2 == 1);
+    const std::vector<core::WeightedEdge> edges = random_cluster_graph(rng, n, trial % 2 == 1);
     const IndexGraph graph(n, edges);
     ASSERT_TRUE(peeling_applies(graph, 1e-9));
     std::vector<std::vector<std::size_t>> removals{{}};
@@ -41,7 +41,7 @@ TEST(PeeledCount, AgreesWithEigenvaluesOnRandomOrbitalLikeGraphs) {
 
 TEST(PeeledCount, HandlesIsolatedNodesPathsTreesAndCycles) {
   InertiaCounter counter;
-  auto counts = [&](int n, std::vector<IndexEdge> edges) {
+  auto counts = [&](int n, std::vector<core::WeightedEdge> edges) {
     return counter.count(IndexGraph(n, edges), {}, 1e-9, CountMethod::peeled);
   };
   EXPECT_EQ(counts(0, {}), (LpiCounts{0, 0, 0}));
@@ -64,7 +64,7 @@ TEST(PeeledCount, InducedSubgraphsMatchTheirOwnEigenvalues) {
   InertiaCounter counter;
   for (int trial = 0; trial < 100; ++trial) {
     int n = 0;
-    const std::vector<IndexEdge> edges = random_cluster_graph(rng, n, false);
+    const std::vector<core::WeightedEdge> edges = random_cluster_graph(rng, n, false);
     const IndexGraph graph(n, edges);
     std::vector<int> nodes;
     for (int v = n - 1; v >= 0; --v)
@@ -74,7 +74,7 @@ TEST(PeeledCount, InducedSubgraphsMatchTheirOwnEigenvalues) {
     // Reference: renumber the kept nodes and take every eigenvalue.
     std::vector<int> row(static_cast<std::size_t>(n), -1);
     for (std::size_t k = 0; k < nodes.size(); ++k) row[static_cast<std::size_t>(nodes[k])] = static_cast<int>(k);
-    std::vector<IndexEdge> kept;
+    std::vector<core::WeightedEdge> kept;
     for (std::size_t id = 1; id < edges.size(); ++id) {
       const int u = row[static_cast<std::size_t>(edges[id].u)];
       const int v = row[static_cast<std::size_t>(edges[id].v)];
@@ -87,21 +87,21 @@ TEST(PeeledCount, InducedSubgraphsMatchTheirOwnEigenvalues) {
 }
 
 TEST(PeeledCount, AppliesOnlyWhereExactInertiaMatchesTheToleranceCount) {
-  const std::vector<IndexEdge> plain{{0, 1, 0.9}, {1, 2, 1.0}};
+  const std::vector<core::WeightedEdge> plain{{0, 1, 0.9}, {1, 2, 1.0}};
   EXPECT_TRUE(peeling_applies(IndexGraph(3, plain), 1e-9));
   EXPECT_FALSE(peeling_applies(IndexGraph(3, plain), 0.0));
   EXPECT_FALSE(peeling_applies(IndexGraph(3, plain), -1e-9));
   EXPECT_FALSE(peeling_applies(IndexGraph(3, plain), 1e-3));
-  EXPECT_FALSE(peeling_applies(IndexGraph(2, std::vector<IndexEdge>{{0, 1, 1e-12}}), 1e-9));
-  EXPECT_FALSE(peeling_applies(IndexGraph(2, std::vector<IndexEdge>{{0, 1, 1e7}}), 1e-9));
-  const std::vector<IndexEdge> looped{{0, 1, 1.0}, {1, 1, 0.5}};
+  EXPECT_FALSE(peeling_applies(IndexGraph(2, std::vector<core::WeightedEdge>{{0, 1, 1e-12}}), 1e-9));
+  EXPECT_FALSE(peeling_applies(IndexGraph(2, std::vector<core::WeightedEdge>{{0, 1, 1e7}}), 1e-9));
+  const std::vector<core::WeightedEdge> looped{{0, 1, 1.0}, {1, 1, 0.5}};
   const IndexGraph with_loop(2, looped);
   EXPECT_FALSE(peeling_applies(with_loop, 1e-9));
 
   // Where peeling does not apply, the automatic count is the dense one.
   InertiaCounter counter;
   EXPECT_EQ(counter.count(with_loop, {}, 1e-9), reference_counts(2, looped, {}, 1e-9));
-  const std::vector<IndexEdge> tiny{{0, 1, 1e-12}};
+  const std::vector<core::WeightedEdge> tiny{{0, 1, 1e-12}};
   EXPECT_EQ(counter.count(IndexGraph(2, tiny), {}, 1e-9), (LpiCounts{0, 2, 0}));
   EXPECT_THROW(counter.count(with_loop, {}, 1e-9, CountMethod::peeled), InvalidInput);
 }
@@ -124,7 +124,7 @@ class RecordingCounter : public CoreCounter {
 
 TEST(PeeledCount, HandsEachCoreBlockToTheCoreCounterInCanonicalForm) {
   // Two triangles (nodes 5,3,1 and 0,2,4) and a pendant pair 6-7 hanging on node 1.
-  const std::vector<IndexEdge> edges{{5, 3, 1.0}, {3, 1, 0.9}, {1, 5, 1.0}, {4, 2, 1.0},
+  const std::vector<core::WeightedEdge> edges{{5, 3, 1.0}, {3, 1, 0.9}, {1, 5, 1.0}, {4, 2, 1.0},
                                      {2, 0, 1.0}, {0, 4, 0.5}, {6, 7, 1.0}, {7, 1, 0.9}};
   RecordingCounter recorder;
   InertiaCounter counter(&recorder);
@@ -144,11 +144,11 @@ TEST(PeeledCount, HandsEachCoreBlockToTheCoreCounterInCanonicalForm) {
 
 TEST(IndexGraphInput, RejectsWhatIsNotASimpleFiniteGraph) {
   EXPECT_THROW(IndexGraph(-1, {}), InvalidInput);
-  EXPECT_THROW(IndexGraph(2, std::vector<IndexEdge>{{0, 2, 1.0}}), IndexOutOfRange);
-  EXPECT_THROW(IndexGraph(2, std::vector<IndexEdge>{{-1, 0, 1.0}}), IndexOutOfRange);
-  EXPECT_THROW(IndexGraph(2, std::vector<IndexEdge>{{0, 1, std::nan("")}}), InvalidInput);
-  EXPECT_THROW(IndexGraph(2, std::vector<IndexEdge>{{0, 1, 1.0}, {1, 0, 2.0}}), InvalidInput);
-  const IndexGraph g(3, std::vector<IndexEdge>{{2, 0, 1.0}, {0, 1, 1.0}});
+  EXPECT_THROW(IndexGraph(2, std::vector<core::WeightedEdge>{{0, 2, 1.0}}), IndexOutOfRange);
+  EXPECT_THROW(IndexGraph(2, std::vector<core::WeightedEdge>{{-1, 0, 1.0}}), IndexOutOfRange);
+  EXPECT_THROW(IndexGraph(2, std::vector<core::WeightedEdge>{{0, 1, std::nan("")}}), InvalidInput);
+  EXPECT_THROW(IndexGraph(2, std::vector<core::WeightedEdge>{{0, 1, 1.0}, {1, 0, 2.0}}), InvalidInput);
+  const IndexGraph g(3, std::vector<core::WeightedEdge>{{2, 0, 1.0}, {0, 1, 1.0}});
   EXPECT_EQ(g.find_edge(0, 2), std::optional<std::size_t>(0));
   EXPECT_EQ(g.find_edge(2, 0), std::optional<std::size_t>(0));
   EXPECT_EQ(g.find_edge(1, 2), std::nullopt);
@@ -172,7 +172,7 @@ vif::BondRecord record(int u, int v) {
 TEST(DetectSoftBonds, ReportsRecordsWhoseEdgeLeavesTheCountsUnchanged) {
   // Path 0-1-2-3: cutting the middle leaves two pairs (soft); cutting an end
   // leaves a node and a 3-path (not soft).
-  vif::WeightedGraph path{4, {{0, 1, 1.0}, {1, 2, 1.0}, {2, 3, 1.0}}};
+  core::WeightedGraph path{4, {{0, 1, 1.0}, {1, 2, 1.0}, {2, 3, 1.0}}};
   const LpiCounts baseline{2, 0, 2};
   const std::vector<vif::BondRecord> bonds{record(0, 1), record(2, 1), record(0, 3), record(1, 2)};
   for (CountMethod method : {CountMethod::automatic, CountMethod::dense, CountMethod::peeled}) {
@@ -185,12 +185,12 @@ TEST(DetectSoftBonds, ReportsRecordsWhoseEdgeLeavesTheCountsUnchanged) {
 }
 
 TEST(DetectSoftBonds, RejectsRecordsOutsideTheGraphAndNanTolerance) {
-  vif::WeightedGraph g{2, {{0, 1, 1.0}}};
+  core::WeightedGraph g{2, {{0, 1, 1.0}}};
   const std::vector<vif::BondRecord> outside{record(0, 2)};
   EXPECT_THROW(ms::detect_soft_bonds(g, outside, {1, 0, 1}, 1e-9), IndexOutOfRange);
   const std::vector<vif::BondRecord> ok{record(0, 1)};
   EXPECT_THROW(ms::detect_soft_bonds(g, ok, {1, 0, 1}, std::nan("")), InvalidInput);
-  vif::WeightedGraph looped{2, {{0, 1, 1.0}, {0, 0, 1.0}}};
+  core::WeightedGraph looped{2, {{0, 1, 1.0}, {0, 0, 1.0}}};
   EXPECT_THROW(ms::detect_soft_bonds(looped, ok, {1, 0, 1}, 1e-9, CountMethod::peeled), InvalidInput);
 }
 

@@ -36,7 +36,7 @@ std::vector<int> all_atoms(const RDKit::ROMol& mol) {
 
 // One orbital node per atom (node id = atom id) and one bond edge per pair.
 MoleculeOrbitals one_node_per_atom(int atoms, const std::vector<std::pair<int, int>>& bonds) {
-  std::vector<counts::IndexEdge> edges;
+  std::vector<core::WeightedEdge> edges;
   for (const auto& [a, b] : bonds) edges.push_back({a, b, 1.0});
   MoleculeOrbitals out{counts::IndexGraph(atoms, edges), {}, {}};
   for (int a = 0; a < atoms; ++a) out.atom_nodes.emplace_back(std::vector<int>{a});
@@ -52,7 +52,7 @@ MoleculeOrbitals one_node_per_atom(int atoms, const std::vector<std::pair<int, i
 // and the fragmentation is left to the cutting rules alone.
 MoleculeOrbitals all_soft_orbitals(const RDKit::ROMol& mol) {
   const int n = static_cast<int>(mol.getNumAtoms());
-  std::vector<counts::IndexEdge> edges;
+  std::vector<core::WeightedEdge> edges;
   for (int a = 0; a < n; ++a) edges.push_back({2 * a, 2 * a + 1, 1.0});
   for (const RDKit::Bond* b : mol.bonds()) {
     edges.push_back({2 * static_cast<int>(b->getBeginAtomIdx()), 2 * static_cast<int>(b->getEndAtomIdx()), 0.9});
@@ -130,7 +130,7 @@ TEST(AtomSetSoftBonds, FastAndPlainPathsAgreeOnRandomAtomSets) {
   long long peeled = 0, hits = 0, checked = 0;
   for (int trial = 0; trial < 150; ++trial) {
     const int atoms = std::uniform_int_distribution<int>(2, 16)(rng);
-    std::vector<counts::IndexEdge> edges;
+    std::vector<core::WeightedEdge> edges;
     std::vector<std::optional<std::vector<int>>> atom_nodes;
     int n = 0;
     for (int a = 0; a < atoms; ++a) {
@@ -150,7 +150,7 @@ TEST(AtomSetSoftBonds, FastAndPlainPathsAgreeOnRandomAtomSets) {
       const auto& nb = *atom_nodes[static_cast<std::size_t>(b)];
       const int u = na[std::uniform_int_distribution<std::size_t>(0, na.size() - 1)(rng)];
       const int v = nb[std::uniform_int_distribution<std::size_t>(0, nb.size() - 1)(rng)];
-      for (const counts::IndexEdge& e : edges)
+      for (const core::WeightedEdge& e : edges)
         if ((e.u == u && e.v == v) || (e.u == v && e.v == u)) return;
       bonds.push_back({a, b, u, v, edges.size(), 1});
       edges.push_back({u, v, trial % 2 ? weight(rng) : 0.9});

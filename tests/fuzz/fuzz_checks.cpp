@@ -185,7 +185,7 @@ constexpr std::size_t kMaxEdges = 320;
 struct GraphCase {
   int n = 1;
   double tol = 1e-9;
-  std::vector<counts::IndexEdge> edges;  // as decoded: may hold non-finite weights and repeated pairs
+  std::vector<core::WeightedEdge> edges;  // as decoded: may hold non-finite weights and repeated pairs
   std::vector<int> atom_of;          // node -> atom, atoms of consecutive nodes
   std::vector<char> picked;          // node -> in the tested subset
   bool reversed = false;             // subset listed in descending order
@@ -233,11 +233,11 @@ GraphCase decode(std::span<const std::uint8_t> bytes) {
 }
 
 // The edges the constructor accepts: finite weights, each node pair once.
-std::vector<counts::IndexEdge> acceptable_edges(const GraphCase& c, bool& rejected_any) {
-  std::vector<counts::IndexEdge> out;
+std::vector<core::WeightedEdge> acceptable_edges(const GraphCase& c, bool& rejected_any) {
+  std::vector<core::WeightedEdge> out;
   std::set<std::pair<int, int>> pairs;
   rejected_any = false;
-  for (const counts::IndexEdge& e : c.edges) {
+  for (const core::WeightedEdge& e : c.edges) {
     if (!std::isfinite(e.weight) || !pairs.insert({std::min(e.u, e.v), std::max(e.u, e.v)}).second) {
       rejected_any = true;
       continue;
@@ -366,7 +366,7 @@ class GraphCounts {
     for (std::size_t k = 0; k < nodes.size(); ++k) local[static_cast<std::size_t>(nodes[k])] = static_cast<int>(k);
     std::vector<counts::MatrixEntry> entries;
     for (std::size_t id = 0; id < g_.edge_count(); ++id) {
-      const counts::IndexEdge& e = g_.edge(id);
+      const core::WeightedEdge& e = g_.edge(id);
       const int u = local[static_cast<std::size_t>(e.u)];
       const int v = local[static_cast<std::size_t>(e.v)];
       if (u < 0 || v < 0 || e.weight == 0.0) continue;
@@ -491,7 +491,7 @@ void check_atom_set_engine(GraphCounts& check, const GraphCase& c, const counts:
     orbitals.atom_nodes[static_cast<std::size_t>(c.atom_of[static_cast<std::size_t>(v)])]->push_back(v);
   }
   for (std::size_t id = 0; id < g.edge_count(); ++id) {
-    const counts::IndexEdge& e = g.edge(id);
+    const core::WeightedEdge& e = g.edge(id);
     const int au = c.atom_of[static_cast<std::size_t>(e.u)];
     const int av = c.atom_of[static_cast<std::size_t>(e.v)];
     if (au != av) orbitals.bonds.push_back({au, av, e.u, e.v, id, 1});
@@ -551,7 +551,7 @@ std::string check_smiles_analysis(std::span<const std::uint8_t> bytes) {
 std::string check_graph_counts(std::span<const std::uint8_t> bytes) {
   const GraphCase c = decode(bytes);
   bool rejected_any = false;
-  const std::vector<counts::IndexEdge> edges = acceptable_edges(c, rejected_any);
+  const std::vector<core::WeightedEdge> edges = acceptable_edges(c, rejected_any);
   if (rejected_any) {
     bool refused = false;
     try {
