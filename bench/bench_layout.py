@@ -97,11 +97,11 @@ def main():
             copy = Chem.Mol(mol)
             rdDepictor.SetPreferCoordGen(True)
             t_depict = per_call_ms(lambda: rdDepictor.Compute2DCoords(copy), min_time)
-            t_layout = per_call_ms(lambda: _native.refine_layout(start, bonds, ranks), min_time)
+            t_layout = per_call_ms(lambda: _native._testing.refine_layout(start, bonds, ranks), min_time)
             t_total = per_call_ms(lambda: tessarin.compute_atom_layout(mol), min_time)
             t_numpy = per_call_ms(lambda: layout_numpy.refine(start, bonds, ranks), 0.0, min_reps=1)
 
-            native = _native.refine_layout(start, bonds, ranks)
+            native = _native._testing.refine_layout(start, bonds, ranks)
             diff = float(np.abs(native - layout_numpy.refine(start, bonds, ranks)).max())
             label = smiles if len(smiles) <= 34 else smiles[:31] + "..."
             print(f"{n:>5} {label:<34} {t_depict:>9.3f} {t_layout:>8.3f} {t_total:>8.3f} {t_numpy:>9.1f}"

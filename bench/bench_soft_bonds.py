@@ -39,13 +39,13 @@ def main():
         base = compute_lpi(g)
         cases.append((g, chem_bonds, base))
         nodes.append(g.number_of_nodes())
-        cores.append(_native.peeled_core(g, 1e-9)["core_nodes"])
+        cores.append(_native._testing.peeled_core(g, 1e-9)["core_nodes"])
     tests = sum(len(c[1]) for c in cases)
-    not_applicable = sum(not _native.peeling_applies(g, 1e-9) for g, _, _ in cases)
+    not_applicable = sum(not _native._testing.peeling_applies(g, 1e-9) for g, _, _ in cases)
 
-    t_convert, _ = timed(lambda g, b, base: _native.soft_bond_positions(g, [], base, 1e-9, "dense"), cases)
-    t_dense, dense = timed(lambda g, b, base: _native.soft_bond_positions(g, b, base, 1e-9, "dense"), cases)
-    t_peeled, peeled = timed(lambda g, b, base: _native.soft_bond_positions(g, b, base, 1e-9, "peeled"), cases)
+    t_convert, _ = timed(lambda g, b, base: _native._testing.soft_bond_positions(g, [], base, 1e-9, "dense"), cases)
+    t_dense, dense = timed(lambda g, b, base: _native._testing.soft_bond_positions(g, b, base, 1e-9, "dense"), cases)
+    t_peeled, peeled = timed(lambda g, b, base: _native._testing.soft_bond_positions(g, b, base, 1e-9, "peeled"), cases)
     differ = sum(d != p for d, p in zip(dense, peeled))
     soft = sum(len(p) for p in peeled)
 
