@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <climits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -132,9 +133,44 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
   return spectra;
 }
 
+// Fragment entries as plot_mass_spectrum receives them: "split" by truth
+// value, and for a split entry its (formula, average mass, m/z) triples.
+std::vector<ms::FragmentEntry> fragment_entries_of(py::handle entries) {
+  std::vector<ms::FragmentEntry> out;
+  for (py::handle entry : py::iter(entries)) {
+    ms::FragmentEntry& e = out.emplace_back();
+    e.split = py::bool_(record_item(entry, "split"));
+    if (!e.split) continue;
+    std::vector<ms::FragmentTuple>& pieces = e.fragments.emplace();
+    for (py::handle piece : py::iter(record_item(entry, "fragments"))) {
+      const py::tuple t = py::reinterpret_steal<py::tuple>(PySequence_Tuple(piece.ptr()));
+      if (!t) throw py::error_already_set();
+      if (t.size() != 3) {
+        throw py::value_error("a fragment must be a (formula, average mass, m/z) triple, not " +
+                              std::string(py::repr(piece)));
+      }
+      pieces.push_back({py::str(t[0]), 0.0, static_cast<int>(integer_argument(t[2], "a fragment's m/z", INT_MIN, INT_MAX))});
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 void register_batch(py::module_& m) {
+  m.def(
+      "spectrum_peaks",
+      [](py::handle mol_ion, const std::string& mol_ion_label, py::handle fragments) {
+        const int mz = static_cast<int>(integer_argument(mol_ion, "the molecular ion's m/z", INT_MIN, INT_MAX));
+        py::list out;
+        for (const batch::Peak& p : batch::spectrum_peaks(mz, mol_ion_label, fragment_entries_of(fragments), std::nullopt)) {
+          out.append(py::make_tuple(p.mz, p.intensity, p.formula));
+        }
+        return out;
+      },
+      py::arg("mol_ion"), py::arg("mol_ion_label"), py::arg("fragments"),
+      "The stick spectrum of a prediction, m/z ascending: (m/z, intensity, label), the molecular ion "
+      "labelled mol_ion_label, each fragment m/z with the first formula met.");
   m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
         py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"),
         "Predicted EI spectra of many molecules on native threads, in input order.");

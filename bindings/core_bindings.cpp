@@ -57,12 +57,17 @@ void register_core(py::module_& m) {
   m.def("most_common_isotope", &most_common_isotope, py::arg("atomic_num"),
         "Mass number of the element's most common isotope.");
   m.def(
-      "atomic_numbers",
-      [](py::object mol, py::handle indices) {
+      "nominal_mass",
+      [](py::object mol, py::handle indices, py::object element_mass) {
         const RDKit::ROMol& m_ = borrow_mol(mol);
-        return core::atomic_numbers(m_, atom_indices(m_, indices));
+        const std::vector<int> atoms = atom_indices(m_, indices);
+        return core::nominal_mass(m_, atoms, [&element_mass](int z) {
+          py::object mass = element_mass(z);
+          return static_cast<int>(integer_argument(mass, "the nominal mass of an element", INT_MIN, INT_MAX));
+        });
       },
-      py::arg("mol"), py::arg("indices"));
+      py::arg("mol"), py::arg("indices"), py::arg("element_mass"),
+      "Nominal mass of the atoms at `indices`, each element's mass from element_mass(atomic number).");
   m.def(
       "fragment_formula",
       [](py::object mol, py::handle indices) {
