@@ -1,0 +1,411 @@
+#include "spectra/search.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <thread>
+
+#include "core/errors.h"
+
+namespace tessarin::spectra {
+namespace {
+
+// Bounds are raised by this much before they are compared with scores, to
+// cover the different order of the sums (the bound of an entry whose pairs
+// are all matched equals its score up to rounding).
+constexpr double kBoundSlack = 1e-9;
+
+// Keys the library keeps of each entry's metadata.
+constexpr std::string_view kKeptKeys[] = {keys::name,         keys::smiles,       keys::formula,
+                                          keys::mol_mass,     keys::exact_mass,   keys::precursor_mz,
+                                          keys::accession,    keys::instrument};
+
+// The k best hits seen so far, the worst on top.
+class TopHits {
+ public:
+  explicit TopHits(std::size_t k) : k_(k) {}
+  bool full() const { return heap_.size() >= k_; }
+  const Hit& worst() const { return heap_.front(); }
+  void offer(const Hit& h) {
+    if (k_ == 0) return;
+    if (!full()) {
+      heap_.push_back(h);
+      std::push_heap(heap_.begin(), heap_.end(), hit_before);
+    } else if (hit_before(h, heap_.front())) {
+      std::pop_heap(heap_.begin(), heap_.end(), hit_before);
+      heap_.back() = h;
+      std::push_heap(heap_.begin(), heap_.end(), hit_before);
+    }
+  }
+  std::vector<Hit> sorted() && {
+    std::sort(heap_.begin(), heap_.end(), hit_before);
+    return std::move(heap_);
+  }
+
+ private:
+  std::size_t k_;
+  std::vector<Hit> heap_;
+};
+
+}  // namespace
+
+void SearchOptions::check() const {
+  similarity.check();
+  if (!std::isfinite(min_score)) throw InvalidInput("the minimum score must be a number");
+  if (mass_tolerance && (!std::isfinite(*mass_tolerance) || *mass_tolerance < 0)) {
+    throw InvalidInput("the mass tolerance must be a number >= 0");
+  }
+}
+
+bool hit_before(const Hit& x, const Hit& y) {
+  if (x.score != y.score) return x.score > y.score;
+  return x.index < y.index;
+}
+
+std::vector<Hit> merge_hits(std::span<const std::vector<Hit>> shard_hits, std::size_t top) {
+  std::vector<Hit> all;
+  for (const std::vector<Hit>& hits : shard_hits) all.insert(all.end(), hits.begin(), hits.end());
+  std::sort(all.begin(), all.end(), hit_before);
+  if (all.size() > top) all.resize(top);
+  return all;
+}
+
+// Weighted peaks of every entry for one pair of powers, and the inverted
+// index: every peak of every entry sorted by m/z, with its weight divided by
+// the entry's norm.
+struct SpectralLibrary::Index {
+  double mz_power = 0;
+  double intensity_power = 0;
+  std::vector<double> mz;
+  std::vector<double> weight;
+  std::vector<std::size_t> offsets;  // entry e: [offsets[e], offsets[e + 1])
+  std::vector<double> norm2;
+  struct Posting {
+    double mz;
+    double weight;  // weight / sqrt(norm2) of the entry
+    std::uint32_t entry;
+  };
+  std::vector<Posting> postings;
+  std::vector<std::uint32_t> by_mass;  // entries with a known mass, by mass
+
+  detail::PeakView view(std::size_t e) const {
+    return {mz.data() + offsets[e], weight.data() + offsets[e], offsets[e + 1] - offsets[e], norm2[e]};
+  }
+};
+
+// Per-thread buffers sized to the library.
+struct SpectralLibrary::Workspace {
+  std::vector<double> bound;
+  std::vector<double> query_norm2;
+  std::vector<std::uint32_t> stamp;
+  std::vector<std::uint32_t> shared;
+  std::vector<char> touched_mark;
+  std::vector<std::uint32_t> touched;
+  std::vector<std::pair<double, std::uint32_t>> candidates;
+  detail::WeightedPeaks query;
+  detail::ScoreWorkspace score;
+
+  explicit Workspace(std::size_t n) : bound(n, 0), query_norm2(n, 0), stamp(n, 0), shared(n, 0), touched_mark(n, 0) {}
+};
+
+SpectralLibrary::SpectralLibrary(std::size_t first_index)
+    : first_index_(first_index), index_mutex_(std::make_unique<std::mutex>()) {}
+SpectralLibrary::~SpectralLibrary() = default;
+SpectralLibrary::SpectralLibrary(SpectralLibrary&&) noexcept = default;
+SpectralLibrary& SpectralLibrary::operator=(SpectralLibrary&&) noexcept = default;
+
+SpectralLibrary SpectralLibrary::read(const std::string& path, std::optional<Format> format,
+                                      std::vector<RecordError>* errors, std::size_t first_index) {
+  SpectralLibrary library(first_index);
+  SpectrumReader reader(path, format);
+  Spectrum s;
+  for (;;) {
+    try {
+      if (!reader.next(s)) break;
+    } catch (const RecordError& e) {
+      if (!errors) throw;
+      errors->push_back(e);
+      continue;
+    }
+    library.add(s);
+  }
+  return library;
+}
+
+void SpectralLibrary::add(const Spectrum& spectrum) {
+  spectrum.check();
+  if (size() >= std::numeric_limits<std::uint32_t>::max() - 1) throw InvalidInput("a library holds at most 2^32 - 2 spectra");
+  mz_.insert(mz_.end(), spectrum.mz.begin(), spectrum.mz.end());
+  intensity_.insert(intensity_.end(), spectrum.intensities.begin(), spectrum.intensities.end());
+  offsets_.push_back(mz_.size());
+  Metadata kept;
+  for (std::string_view key : kKeptKeys) {
+    if (const std::string* value = spectrum.metadata.find(key)) kept.set(key, *value);
+  }
+  metadata_.push_back(std::move(kept));
+  const std::optional<double> mass = spectrum.molecular_mass();
+  mass_.push_back(mass ? *mass : std::numeric_limits<double>::quiet_NaN());
+  const std::lock_guard lock(*index_mutex_);
+  indexes_.clear();
+}
+
+Spectrum SpectralLibrary::entry(std::size_t i) const {
+  if (i >= size()) throw IndexOutOfRange("library entry " + std::to_string(i) + " of " + std::to_string(size()));
+  Spectrum s;
+  s.mz.assign(mz_.begin() + static_cast<std::ptrdiff_t>(offsets_[i]), mz_.begin() + static_cast<std::ptrdiff_t>(offsets_[i + 1]));
+  s.intensities.assign(intensity_.begin() + static_cast<std::ptrdiff_t>(offsets_[i]),
+                       intensity_.begin() + static_cast<std::ptrdiff_t>(offsets_[i + 1]));
+  s.annotations.resize(s.mz.size());
+  s.metadata = metadata_[i];
+  return s;
+}
+
+const Metadata& SpectralLibrary::metadata(std::size_t i) const {
+  if (i >= size()) throw IndexOutOfRange("library entry " + std::to_string(i) + " of " + std::to_string(size()));
+  return metadata_[i];
+}
+
+std::shared_ptr<const SpectralLibrary::Index> SpectralLibrary::index_for(double mz_power, double intensity_power) const {
+  const std::lock_guard lock(*index_mutex_);
+  for (const auto& index : indexes_) {
+    if (index->mz_power == mz_power && index->intensity_power == intensity_power) return index;
+  }
+  auto index = std::make_shared<Index>();
+  index->mz_power = mz_power;
+  index->intensity_power = intensity_power;
+  const std::size_t n = size();
+  index->offsets.reserve(n + 1);
+  index->offsets.push_back(0);
+  index->norm2.reserve(n);
+  detail::WeightedPeaks w;
+  for (std::size_t e = 0; e < n; ++e) {
+    detail::weigh(mz_.data() + offsets_[e], intensity_.data() + offsets_[e], offsets_[e + 1] - offsets_[e], mz_power,
+                  intensity_power, w);
+    index->mz.insert(index->mz.end(), w.mz.begin(), w.mz.end());
+    index->weight.insert(index->weight.end(), w.weight.begin(), w.weight.end());
+    index->offsets.push_back(index->mz.size());
+    index->norm2.push_back(w.norm2);
+  }
+  index->postings.reserve(index->mz.size());
+  for (std::size_t e = 0; e < n; ++e) {
+    const double scale = 1.0 / std::sqrt(index->norm2[e]);
+    for (std::size_t k = index->offsets[e]; k < index->offsets[e + 1]; ++k) {
+      index->postings.push_back({index->mz[k], index->weight[k] * scale, static_cast<std::uint32_t>(e)});
+    }
+  }
+  std::sort(index->postings.begin(), index->postings.end(), [](const Index::Posting& x, const Index::Posting& y) {
+    if (x.mz != y.mz) return x.mz < y.mz;
+    return x.entry < y.entry;
+  });
+  for (std::size_t e = 0; e < n; ++e) {
+    if (!std::isnan(mass_[e])) index->by_mass.push_back(static_cast<std::uint32_t>(e));
+  }
+  std::sort(index->by_mass.begin(), index->by_mass.end(), [this](std::uint32_t x, std::uint32_t y) {
+    if (mass_[x] != mass_[y]) return mass_[x] < mass_[y];
+    return x < y;
+  });
+  indexes_.push_back(index);
+  if (indexes_.size() > 4) indexes_.erase(indexes_.begin());
+  return index;
+}
+
+QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions& options, const Index& index,
+                                      Workspace& ws) const {
+  QueryHits result;
+  try {
+    query.check();
+  } catch (const InvalidInput& e) {
+    result.error = e.what();
+    return result;
+  }
+  std::optional<double> query_mass;
+  if (options.mass_tolerance) {
+    query_mass = query.molecular_mass();
+    if (!query_mass) {
+      result.error = "the query has no molecular mass (mol_mass, exact_mass or precursor_mz) for the mass window";
+      return result;
+    }
+  }
+  const auto eligible = [&](std::size_t e) {
+    return !query_mass || std::fabs(mass_[e] - *query_mass) <= *options.mass_tolerance;
+  };
+  detail::weigh(query.mz.data(), query.intensities.data(), query.size(), index.mz_power, index.intensity_power,
+                ws.query);
+  const detail::PeakView q = detail::view(ws.query);
+  TopHits top(options.top);
+  if (q.size == 0 || options.top == 0 || size() == 0) return result;
+
+  const auto score_entry = [&](std::size_t e) {
+    std::size_t matched = 0;
+    const double s = detail::score_weighted(q, index.view(e), options.similarity, ws.score, matched);
+    if (matched > 0 && s >= options.min_score) top.offer({first_index_ + e, s, matched});
+  };
+
+  // A narrow mass window: score the few entries in it directly.
+  if (query_mass) {
+    const auto lo = std::partition_point(index.by_mass.begin(), index.by_mass.end(), [&](std::uint32_t e) {
+      return mass_[e] < *query_mass && !eligible(e);
+    });
+    auto hi = lo;
+    while (hi != index.by_mass.end() && (mass_[*hi] <= *query_mass || eligible(*hi))) ++hi;
+    const auto count = static_cast<std::size_t>(hi - lo);
+    if (count * 16 <= size()) {
+      for (auto it = lo; it != hi; ++it) {
+        if (eligible(*it)) score_entry(*it);
+      }
+      result.hits = std::move(top).sorted();
+      return result;
+    }
+  }
+
+  const SimilarityOptions& so = options.similarity;
+  const bool per_peak = so.reverse || so.method == ScoreMethod::composite;
+  const double tol = so.tolerance;
+  const auto& postings = index.postings;
+  ws.touched.clear();
+  for (std::size_t i = 0; i < q.size; ++i) {
+    const double x = q.mz[i];
+    const double wq = q.weight[i];
+    auto k = static_cast<std::size_t>(
+        std::lower_bound(postings.begin(), postings.end(), x - tol,
+                         [](const Index::Posting& p, double v) { return p.mz < v; }) -
+        postings.begin());
+    while (k > 0 && std::fabs(x - postings[k - 1].mz) <= tol) --k;
+    for (; k < postings.size(); ++k) {
+      const Index::Posting& p = postings[k];
+      if (!(std::fabs(x - p.mz) <= tol)) {
+        if (p.mz > x) break;
+        continue;
+      }
+      const std::uint32_t e = p.entry;
+      if (!ws.touched_mark[e]) {
+        ws.touched_mark[e] = 1;
+        ws.touched.push_back(e);
+      }
+      ws.bound[e] += wq * p.weight;
+      if (per_peak && ws.stamp[e] != i + 1) {
+        ws.stamp[e] = static_cast<std::uint32_t>(i + 1);
+        ws.shared[e] += 1;
+        ws.query_norm2[e] += wq * wq;
+      }
+    }
+  }
+
+  // Upper bounds of the exact scores.
+  ws.candidates.clear();
+  const double query_norm = std::sqrt(q.norm2);
+  for (const std::uint32_t e : ws.touched) {
+    const double sum = ws.bound[e];
+    const double shared = ws.shared[e];
+    const double qn2 = ws.query_norm2[e];
+    ws.bound[e] = 0;
+    ws.query_norm2[e] = 0;
+    ws.shared[e] = 0;
+    ws.stamp[e] = 0;
+    ws.touched_mark[e] = 0;
+    if (!eligible(e)) continue;
+    const double norm = so.reverse ? std::sqrt(qn2) : query_norm;
+    double cosine = norm > 0 ? sum / norm : 0;
+    cosine = std::min(1.0, cosine * (1 + kBoundSlack));
+    double bound = cosine;
+    if (so.method == ScoreMethod::dot_product) bound = cosine * cosine;
+    if (so.method == ScoreMethod::composite) {
+      const double n_u = so.reverse ? shared : static_cast<double>(q.size);
+      const double n_lu = std::min(shared, static_cast<double>(index.offsets[e + 1] - index.offsets[e]));
+      bound = (n_u * cosine * cosine + n_lu - 1) / (n_u + n_lu);
+    }
+    bound = bound * (1 + kBoundSlack) + 1e-12;
+    if (bound < options.min_score) continue;
+    ws.candidates.emplace_back(bound, e);
+  }
+
+  // Exact scores in order of falling bound, until no bound can reach the k-th hit.
+  const auto by_bound = [](const auto& x, const auto& y) {
+    if (x.first != y.first) return x.first > y.first;
+    return x.second < y.second;
+  };
+  auto begin = ws.candidates.begin();
+  const auto end = ws.candidates.end();
+  const std::size_t chunk = std::max<std::size_t>(64, 4 * options.top);
+  while (begin != end) {
+    const auto chunk_end = end - begin > static_cast<std::ptrdiff_t>(chunk) ? begin + static_cast<std::ptrdiff_t>(chunk) : end;
+    std::nth_element(begin, chunk_end - 1, end, by_bound);
+    std::sort(begin, chunk_end, by_bound);
+    for (auto it = begin; it != chunk_end; ++it) {
+      if (top.full() && it->first < top.worst().score) {
+        result.hits = std::move(top).sorted();
+        return result;
+      }
+      score_entry(it->second);
+    }
+    begin = chunk_end;
+  }
+  result.hits = std::move(top).sorted();
+  return result;
+}
+
+std::vector<QueryHits> SpectralLibrary::search(std::span<const Spectrum> queries, const SearchOptions& options) const {
+  options.check();
+  std::vector<QueryHits> results(queries.size());
+  if (queries.empty()) return results;
+  const std::shared_ptr<const Index> index =
+      index_for(options.similarity.mz_power_or_default(), options.similarity.intensity_power_or_default());
+  unsigned threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  threads = static_cast<unsigned>(std::min<std::size_t>(threads, queries.size()));
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  const auto work = [&] {
+    try {
+      Workspace ws(size());
+      for (std::size_t i = next++; i < queries.size(); i = next++) {
+        results[i] = search_one(queries[i], options, *index, ws);
+      }
+    } catch (...) {
+      next = queries.size();  // the others stop too
+      const std::lock_guard lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  if (threads <= 1) {
+    work();
+  } else {
+    std::vector<std::thread> pool;
+    pool.reserve(threads);
+    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(work);
+    for (std::thread& t : pool) t.join();
+  }
+  if (failure) std::rethrow_exception(failure);
+  return results;
+}
+
+QueryHits SpectralLibrary::search_exhaustive(const Spectrum& query, const SearchOptions& options) const {
+  options.check();
+  QueryHits result;
+  try {
+    query.check();
+  } catch (const InvalidInput& e) {
+    result.error = e.what();
+    return result;
+  }
+  std::optional<double> query_mass;
+  if (options.mass_tolerance) {
+    query_mass = query.molecular_mass();
+    if (!query_mass) {
+      result.error = "the query has no molecular mass (mol_mass, exact_mass or precursor_mz) for the mass window";
+      return result;
+    }
+  }
+  TopHits top(options.top);
+  for (std::size_t e = 0; e < size(); ++e) {
+    if (query_mass && !(std::fabs(mass_[e] - *query_mass) <= *options.mass_tolerance)) continue;
+    const Similarity s = similarity(query, entry(e), options.similarity);
+    if (s.matched > 0 && s.score >= options.min_score) top.offer({first_index_ + e, s.score, s.matched});
+  }
+  result.hits = std::move(top).sorted();
+  return result;
+}
+
+}  // namespace tessarin::spectra
