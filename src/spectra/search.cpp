@@ -73,8 +73,8 @@ std::vector<Hit> merge_hits(std::span<const std::vector<Hit>> shard_hits, std::s
 }
 
 // Weighted peaks of every entry for one pair of powers, and the inverted
-// index: every peak of every entry sorted by m/z, with its weight divided by
-// the entry's norm.
+// index: every peak of every entry by m/z, with its weight divided by the
+// entry's norm; peaks of equal m/z form one run.
 struct SpectralLibrary::Index {
   double mz_power = 0;
   double intensity_power = 0;
@@ -82,12 +82,10 @@ struct SpectralLibrary::Index {
   std::vector<double> weight;
   std::vector<std::size_t> offsets;  // entry e: [offsets[e], offsets[e + 1])
   std::vector<double> norm2;
-  struct Posting {
-    double mz;
-    double weight;  // weight / sqrt(norm2) of the entry
-    std::uint32_t entry;
-  };
-  std::vector<Posting> postings;
+  std::vector<double> run_mz;            // distinct m/z, ascending
+  std::vector<std::size_t> run_offsets;  // run r: postings [run_offsets[r], run_offsets[r + 1])
+  std::vector<std::uint32_t> posting_entry;
+  std::vector<double> posting_weight;  // weight / sqrt(norm2) of the entry
   std::vector<std::uint32_t> by_mass;  // entries with a known mass, by mass
 
   detail::PeakView view(std::size_t e) const {
@@ -188,17 +186,32 @@ std::shared_ptr<const SpectralLibrary::Index> SpectralLibrary::index_for(double 
     index->offsets.push_back(index->mz.size());
     index->norm2.push_back(w.norm2);
   }
-  index->postings.reserve(index->mz.size());
+  struct Posting {
+    double mz;
+    double weight;
+    std::uint32_t entry;
+  };
+  std::vector<Posting> postings;
+  postings.reserve(index->mz.size());
   for (std::size_t e = 0; e < n; ++e) {
     const double scale = 1.0 / std::sqrt(index->norm2[e]);
     for (std::size_t k = index->offsets[e]; k < index->offsets[e + 1]; ++k) {
-      index->postings.push_back({index->mz[k], index->weight[k] * scale, static_cast<std::uint32_t>(e)});
+      postings.push_back({index->mz[k], index->weight[k] * scale, static_cast<std::uint32_t>(e)});
     }
   }
-  std::sort(index->postings.begin(), index->postings.end(), [](const Index::Posting& x, const Index::Posting& y) {
-    if (x.mz != y.mz) return x.mz < y.mz;
-    return x.entry < y.entry;
-  });
+  // Entries were added in order, so a stable sort by m/z orders by entry within an m/z.
+  std::stable_sort(postings.begin(), postings.end(), [](const Posting& x, const Posting& y) { return x.mz < y.mz; });
+  index->posting_entry.reserve(postings.size());
+  index->posting_weight.reserve(postings.size());
+  for (std::size_t k = 0; k < postings.size(); ++k) {
+    if (k == 0 || postings[k].mz != postings[k - 1].mz) {
+      index->run_mz.push_back(postings[k].mz);
+      index->run_offsets.push_back(k);
+    }
+    index->posting_entry.push_back(postings[k].entry);
+    index->posting_weight.push_back(postings[k].weight);
+  }
+  index->run_offsets.push_back(postings.size());
   for (std::size_t e = 0; e < n; ++e) {
     if (!std::isnan(mass_[e])) index->by_mass.push_back(static_cast<std::uint32_t>(e));
   }
@@ -263,32 +276,38 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   const SimilarityOptions& so = options.similarity;
   const bool per_peak = so.reverse || so.method == ScoreMethod::composite;
   const double tol = so.tolerance;
-  const auto& postings = index.postings;
+  const std::vector<double>& run_mz = index.run_mz;
+  const std::uint32_t* entries = index.posting_entry.data();
+  const double* weights = index.posting_weight.data();
+  double* sums = ws.bound.data();
   ws.touched.clear();
   for (std::size_t i = 0; i < q.size; ++i) {
     const double x = q.mz[i];
     const double wq = q.weight[i];
-    auto k = static_cast<std::size_t>(
-        std::lower_bound(postings.begin(), postings.end(), x - tol,
-                         [](const Index::Posting& p, double v) { return p.mz < v; }) -
-        postings.begin());
-    while (k > 0 && std::fabs(x - postings[k - 1].mz) <= tol) --k;
-    for (; k < postings.size(); ++k) {
-      const Index::Posting& p = postings[k];
-      if (!(std::fabs(x - p.mz) <= tol)) {
-        if (p.mz > x) break;
+    auto r = static_cast<std::size_t>(std::lower_bound(run_mz.begin(), run_mz.end(), x - tol) - run_mz.begin());
+    while (r > 0 && std::fabs(x - run_mz[r - 1]) <= tol) --r;
+    for (; r < run_mz.size(); ++r) {
+      if (!(std::fabs(x - run_mz[r]) <= tol)) {
+        if (run_mz[r] > x) break;
         continue;
       }
-      const std::uint32_t e = p.entry;
-      if (!ws.touched_mark[e]) {
-        ws.touched_mark[e] = 1;
-        ws.touched.push_back(e);
+      const std::size_t end = index.run_offsets[r + 1];
+      for (std::size_t k = index.run_offsets[r]; k < end; ++k) {
+        const std::uint32_t e = entries[k];
+        // A product that underflows to zero may list an entry twice; the
+        // bounds below take each entry once.
+        if (sums[e] == 0) ws.touched.push_back(e);
+        sums[e] += wq * weights[k];
       }
-      ws.bound[e] += wq * p.weight;
-      if (per_peak && ws.stamp[e] != i + 1) {
-        ws.stamp[e] = static_cast<std::uint32_t>(i + 1);
-        ws.shared[e] += 1;
-        ws.query_norm2[e] += wq * wq;
+      if (per_peak) {
+        for (std::size_t k = index.run_offsets[r]; k < end; ++k) {
+          const std::uint32_t e = entries[k];
+          if (ws.stamp[e] != i + 1) {
+            ws.stamp[e] = static_cast<std::uint32_t>(i + 1);
+            ws.shared[e] += 1;
+            ws.query_norm2[e] += wq * wq;
+          }
+        }
       }
     }
   }
@@ -297,6 +316,8 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   ws.candidates.clear();
   const double query_norm = std::sqrt(q.norm2);
   for (const std::uint32_t e : ws.touched) {
+    if (ws.touched_mark[e]) continue;
+    ws.touched_mark[e] = 1;
     const double sum = ws.bound[e];
     const double shared = ws.shared[e];
     const double qn2 = ws.query_norm2[e];
@@ -304,7 +325,6 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
     ws.query_norm2[e] = 0;
     ws.shared[e] = 0;
     ws.stamp[e] = 0;
-    ws.touched_mark[e] = 0;
     if (!eligible(e)) continue;
     const double norm = so.reverse ? std::sqrt(qn2) : query_norm;
     double cosine = norm > 0 ? sum / norm : 0;
@@ -320,6 +340,8 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
     if (bound < options.min_score) continue;
     ws.candidates.emplace_back(bound, e);
   }
+
+  for (const std::uint32_t e : ws.touched) ws.touched_mark[e] = 0;
 
   // Exact scores in order of falling bound, until no bound can reach the k-th hit.
   const auto by_bound = [](const auto& x, const auto& y) {
