@@ -52,6 +52,9 @@ bool starts_like_number(std::string_view t) {
   return !t.empty() && ((t[0] >= '0' && t[0] <= '9') || t[0] == '.' || t[0] == '-' || t[0] == '+');
 }
 
+// A line of peaks: a number first, or "(" as AMDIS writes "(41 36) (42 17)".
+bool starts_like_peaks(std::string_view t) { return starts_like_number(t) || (!t.empty() && t[0] == '('); }
+
 bool is_name_line(std::string_view t) {
   const std::size_t colon = t.find(':');
   return colon != std::string_view::npos && text::field_key(t.substr(0, colon)) == "name";
@@ -150,7 +153,7 @@ class MspParser final : public detail::RecordParser {
     while (out.mz.size() < declared) {
       l = line();
       const std::string_view t = l ? text::trim(*l) : std::string_view();
-      if (!l || t.empty() || !starts_like_number(t)) {
+      if (!l || t.empty() || !starts_like_peaks(t)) {
         if (l && !t.empty() && t[0] == '#') continue;
         if (l) source_.unread();
         fail("Num Peaks is " + std::to_string(declared) + " but the record has " + std::to_string(out.mz.size()) +
@@ -163,7 +166,7 @@ class MspParser final : public detail::RecordParser {
       const std::string_view t = text::trim(*l);
       if (t.empty()) break;
       if (t[0] == '#') continue;
-      if (starts_like_number(t)) fail("more peaks than Num Peaks (" + std::to_string(declared) + ")");
+      if (starts_like_peaks(t)) fail("more peaks than Num Peaks (" + std::to_string(declared) + ")");
       source_.unread();  // the next record, without a blank line between
       break;
     }

@@ -22,9 +22,9 @@ std::vector<Spectrum> read_fixture(const std::string& name) {
 
 using Annotations = std::vector<std::vector<std::string>>;
 
-TEST(SpectrumFiles, NistExportWithCrlfLatin1PairsSynonymsAndCommentLines) {
+TEST(SpectrumFiles, NistAndAmdisExportsWithCrlfLatin1PairsSynonymsAndCommentLines) {
   const std::vector<Spectrum> s = read_fixture("spectra/nist_export.msp");
-  ASSERT_EQ(s.size(), 2u);
+  ASSERT_EQ(s.size(), 3u);
   EXPECT_EQ(s[0].name(), "2-Chloro\u00e9thanol");  // Latin-1 e-acute read as such
   EXPECT_EQ(s[0].metadata.get(keys::synonyms), "Ethylene chlorohydrin\n$:00in-source");
   EXPECT_EQ(s[0].metadata.get(keys::smiles), "OCCCl");
@@ -35,6 +35,7 @@ TEST(SpectrumFiles, NistExportWithCrlfLatin1PairsSynonymsAndCommentLines) {
   EXPECT_EQ(s[0].intensities, (std::vector<double>{120, 80, 999, 150, 330, 90, 40}));
   EXPECT_EQ(s[1].name(), "Methanol");  // upper-case field names
   EXPECT_EQ(s[1].mz, (std::vector<double>{15, 29, 31, 32}));
+  EXPECT_EQ(s[2].intensities, (std::vector<double>{230, 330, 260}));  // AMDIS "(mz int)" pairs
 }
 
 TEST(SpectrumFiles, MonaAnnotationsAndMsDialTabs) {
@@ -160,7 +161,7 @@ TEST(SpectrumWriters, WhatIsWrittenReadsBackTheSame) {
   std::vector<Spectrum> spectra;
   for (int k = 0; k < 40; ++k) {
     Spectrum s = testing::random_spectrum(rng, 1 + k % 9, k % 2 == 0);
-    for (std::size_t i = 0; i < s.size(); i += 2) s.annotations[i] = {"C" + std::to_string(i) + "H", "Br"};
+    for (std::size_t i = 0; i < s.size(); i += 2) s.annotations[i] = {std::string("C").append(std::to_string(i)), "Br"};
     s.metadata.set(keys::name, "m\u00fcller #" + std::to_string(k) + (k % 3 ? "" : " \"quoted\""));
     if (k % 2) s.metadata.set(keys::smiles, "C(Cl)" + std::to_string(k));
     if (k % 3) s.metadata.set(keys::precursor_mz, "123.25");
