@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <thread>
 
@@ -118,6 +119,16 @@ SpectralLibrary SpectralLibrary::read(const std::string& path, std::optional<For
                                       std::vector<RecordError>* errors, std::size_t first_index) {
   SpectralLibrary library(first_index);
   SpectrumReader reader(path, format);
+  // Room for as many peaks as the file could hold (one per 4 bytes at most),
+  // so that the peak arrays never move while they grow; pages never written
+  // are never mapped.
+  std::error_code ec;
+  const std::uintmax_t bytes = std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
+  if (!ec && bytes > 0) {
+    const std::size_t room = static_cast<std::size_t>(std::min<std::uintmax_t>(bytes / 4, std::uintmax_t{1} << 27));
+    library.mz_.reserve(room);
+    library.intensity_.reserve(room);
+  }
   Spectrum s;
   for (;;) {
     try {
@@ -177,6 +188,8 @@ std::shared_ptr<const SpectralLibrary::Index> SpectralLibrary::index_for(double 
   index->offsets.reserve(n + 1);
   index->offsets.push_back(0);
   index->norm2.reserve(n);
+  index->mz.reserve(mz_.size());
+  index->weight.reserve(mz_.size());
   detail::WeightedPeaks w;
   for (std::size_t e = 0; e < n; ++e) {
     detail::weigh(mz_.data() + offsets_[e], intensity_.data() + offsets_[e], offsets_[e + 1] - offsets_[e], mz_power,
@@ -186,32 +199,32 @@ std::shared_ptr<const SpectralLibrary::Index> SpectralLibrary::index_for(double 
     index->offsets.push_back(index->mz.size());
     index->norm2.push_back(w.norm2);
   }
-  struct Posting {
-    double mz;
-    double weight;
-    std::uint32_t entry;
-  };
-  std::vector<Posting> postings;
-  postings.reserve(index->mz.size());
+
+  // Postings grouped by m/z with a counting sort; entries are visited in
+  // order, so each run lists its entries in order.
+  const std::size_t total = index->mz.size();
+  index->run_mz = index->mz;
+  std::sort(index->run_mz.begin(), index->run_mz.end());
+  index->run_mz.erase(std::unique(index->run_mz.begin(), index->run_mz.end()), index->run_mz.end());
+  std::vector<std::uint32_t> run_of(total);
+  index->run_offsets.assign(index->run_mz.size() + 1, 0);
+  for (std::size_t k = 0; k < total; ++k) {
+    const auto r = std::lower_bound(index->run_mz.begin(), index->run_mz.end(), index->mz[k]) - index->run_mz.begin();
+    run_of[k] = static_cast<std::uint32_t>(r);
+    ++index->run_offsets[static_cast<std::size_t>(r) + 1];
+  }
+  for (std::size_t r = 1; r < index->run_offsets.size(); ++r) index->run_offsets[r] += index->run_offsets[r - 1];
+  std::vector<std::size_t> next(index->run_offsets.begin(), index->run_offsets.end() - 1);
+  index->posting_entry.resize(total);
+  index->posting_weight.resize(total);
   for (std::size_t e = 0; e < n; ++e) {
     const double scale = 1.0 / std::sqrt(index->norm2[e]);
     for (std::size_t k = index->offsets[e]; k < index->offsets[e + 1]; ++k) {
-      postings.push_back({index->mz[k], index->weight[k] * scale, static_cast<std::uint32_t>(e)});
+      const std::size_t p = next[run_of[k]]++;
+      index->posting_entry[p] = static_cast<std::uint32_t>(e);
+      index->posting_weight[p] = index->weight[k] * scale;
     }
   }
-  // Entries were added in order, so a stable sort by m/z orders by entry within an m/z.
-  std::stable_sort(postings.begin(), postings.end(), [](const Posting& x, const Posting& y) { return x.mz < y.mz; });
-  index->posting_entry.reserve(postings.size());
-  index->posting_weight.reserve(postings.size());
-  for (std::size_t k = 0; k < postings.size(); ++k) {
-    if (k == 0 || postings[k].mz != postings[k - 1].mz) {
-      index->run_mz.push_back(postings[k].mz);
-      index->run_offsets.push_back(k);
-    }
-    index->posting_entry.push_back(postings[k].entry);
-    index->posting_weight.push_back(postings[k].weight);
-  }
-  index->run_offsets.push_back(postings.size());
   for (std::size_t e = 0; e < n; ++e) {
     if (!std::isnan(mass_[e])) index->by_mass.push_back(static_cast<std::uint32_t>(e));
   }
