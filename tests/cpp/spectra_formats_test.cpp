@@ -100,6 +100,45 @@ TEST(SpectrumFiles, MassBankDirectoryInNameOrderWithFirstNameAndAbsoluteIntensit
   EXPECT_EQ(uv.intensities[3], 34862862);  // "int.", not the rounded "rel.int."
 }
 
+TEST(SpectrumFiles, BrokenFileInADirectoryIsNamedAndTheOthersAreRead) {
+  TempDir dir;
+  const std::string good = "ACCESSION: A\nCH$NAME: a\nPK$PEAK: m/z int. rel.int.\n  10 5 999\n//\n";
+  dir.write("1.txt", good);
+  const std::string broken = dir.write("2.txt", "ACCESSION: B\nPK$PEAK: m/z int. rel.int.\n  10 x 999\n//\n");
+  dir.write("3.TXT", good);
+  dir.write("notes.md", "not a record");
+  SpectrumReader reader(dir.path(""));
+  Spectrum s;
+  ASSERT_TRUE(reader.next(s));
+  try {
+    reader.next(s);
+    FAIL() << "the broken record was read";
+  } catch (const RecordError& e) {
+    EXPECT_EQ(e.path(), broken);
+    EXPECT_EQ(e.line(), 3u);
+    EXPECT_EQ(reader.record_path(), broken);
+  }
+  ASSERT_TRUE(reader.next(s));
+  EXPECT_EQ(s.name(), "a");
+  EXPECT_FALSE(reader.next(s));
+}
+
+TEST(SpectrumFiles, JcampDataOtherThanMassPeakTablesIsRefused) {
+  TempDir dir;
+  const std::string path = dir.write(
+      "other.jdx",
+      "##TITLE=ir\n##DATA TYPE=INFRARED SPECTRUM\n##PEAK TABLE=(XY..XY)\n1,2\n##END=\n"
+      "##TITLE=compressed\n##XYDATA=(X++(Y..Y))\n1 2 3\n##END=\n"
+      "##TITLE=ok\n##PEAK TABLE=(XY..XY)\n10,20\n##END=\n");
+  std::vector<RecordError> errors;
+  const std::vector<Spectrum> s = read_spectra(path, std::nullopt, &errors);
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].name(), "ok");
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[0].reason().find("not a mass spectrum"), std::string::npos);
+  EXPECT_EQ(errors[1].line(), 7u);
+}
+
 TEST(SpectrumFiles, BatchRecordsAndMeasuredJsonLines) {
   TempDir dir;
   const std::string path = dir.write(

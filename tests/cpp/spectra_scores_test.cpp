@@ -18,6 +18,18 @@ Spectrum peaks(std::vector<double> mz, std::vector<double> intensity) {
   return Spectrum::from_peaks(std::move(mz), std::move(intensity));
 }
 
+TEST(SpectrumData, PeaksSortWithTheirAnnotationsAndNormalize) {
+  const Spectrum s = Spectrum::from_peaks({43, 15, 29, 15}, {999, 100, 500, 40}, {{"C2H3O"}, {"CH3"}, {}, {"NH"}});
+  EXPECT_EQ(s.mz, (std::vector<double>{15, 15, 29, 43}));
+  EXPECT_EQ(s.intensities, (std::vector<double>{100, 40, 500, 999}));
+  EXPECT_EQ(s.annotations, (std::vector<std::vector<std::string>>{{"CH3"}, {"NH"}, {}, {"C2H3O"}}));
+  EXPECT_EQ(s.base_peak(), 3u);
+  EXPECT_EQ(s.normalized().intensities[2], 500.0 / 999);
+  EXPECT_THROW(Spectrum::from_peaks({1, 2}, {1}), InvalidInput);
+  EXPECT_THROW(Spectrum::from_peaks({1}, {-1}), InvalidInput);
+  EXPECT_THROW(Spectrum::from_peaks({INFINITY}, {1}), InvalidInput);
+}
+
 TEST(Similarity, CosineTakesTheLargerProductWhenTwoPeaksCompeteForOne) {
   // a: 100.0 (3), 100.4 (4); b: 100.2 (5), 150 (1). Both peaks of a lie within
   // 0.5 of b's 100.2: 4*5 beats 3*5, so only (100.4, 100.2) matches.

@@ -77,7 +77,7 @@ TEST(LibrarySearch, HitsEqualScoringEveryEntryForEveryMethodAndOption) {
         if (variant % 2) o.similarity.intensity_power = 0.5;
         o.top = variant % 3 == 0 ? 1 : 7;
         o.min_score = variant % 4 == 3 ? 0.6 : 0.0;
-        if (variant % 5 == 2) o.mass_tolerance = 3;
+        if (variant % 5 == 2) o.mass_tolerance = variant % 2 ? 3.0 : 0.0;  // the index, or the entries of one mass
         ++variant;
         for (unsigned threads : {1u, 2u}) {
           o.threads = threads;
