@@ -18,6 +18,12 @@ namespace {
 // are all matched equals its score up to rounding).
 constexpr double kBoundSlack = 1e-9;
 
+// The light peaks left out of a query may add at most this share of the
+// cosine the k-th hit already reaches. Leaving out more saves postings but
+// lets more entries through to exact scoring; a quarter was fastest on
+// measured queries against 100,000 predicted or measured spectra.
+constexpr double kLightShare = 0.25;
+
 // Keys the library keeps of each entry's metadata.
 constexpr std::string_view kKeptKeys[] = {keys::name,         keys::smiles,       keys::formula,
                                           keys::mol_mass,     keys::exact_mass,   keys::precursor_mz,
@@ -101,12 +107,15 @@ struct SpectralLibrary::Workspace {
   std::vector<std::uint32_t> stamp;
   std::vector<std::uint32_t> shared;
   std::vector<char> touched_mark;
+  std::vector<char> scored;
   std::vector<std::uint32_t> touched;
   std::vector<std::pair<double, std::uint32_t>> candidates;
+  std::vector<std::uint32_t> order;
   detail::WeightedPeaks query;
   detail::ScoreWorkspace score;
 
-  explicit Workspace(std::size_t n) : bound(n, 0), query_norm2(n, 0), stamp(n, 0), shared(n, 0), touched_mark(n, 0) {}
+  explicit Workspace(std::size_t n)
+      : bound(n, 0), query_norm2(n, 0), stamp(n, 0), shared(n, 0), touched_mark(n, 0), scored(n, 0) {}
 };
 
 SpectralLibrary::SpectralLibrary(std::size_t first_index)
@@ -294,7 +303,9 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   const double* weights = index.posting_weight.data();
   double* sums = ws.bound.data();
   ws.touched.clear();
-  for (std::size_t i = 0; i < q.size; ++i) {
+  // Adds query peak i's products with every library peak within the
+  // tolerance to the sums of their entries.
+  const auto accumulate = [&](std::size_t i) {
     const double x = q.mz[i];
     const double wq = q.weight[i];
     auto r = static_cast<std::size_t>(std::lower_bound(run_mz.begin(), run_mz.end(), x - tol) - run_mz.begin());
@@ -305,28 +316,91 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
         continue;
       }
       const std::size_t end = index.run_offsets[r + 1];
-      for (std::size_t k = index.run_offsets[r]; k < end; ++k) {
-        const std::uint32_t e = entries[k];
-        // A product that underflows to zero may list an entry twice; the
-        // bounds below take each entry once.
-        if (sums[e] == 0) ws.touched.push_back(e);
-        sums[e] += wq * weights[k];
-      }
-      if (per_peak) {
+      if (!per_peak) {
         for (std::size_t k = index.run_offsets[r]; k < end; ++k) {
           const std::uint32_t e = entries[k];
-          if (ws.stamp[e] != i + 1) {
-            ws.stamp[e] = static_cast<std::uint32_t>(i + 1);
-            ws.shared[e] += 1;
-            ws.query_norm2[e] += wq * wq;
-          }
+          // A product that underflows to zero may list an entry twice; the
+          // bounds below take each entry once.
+          if (sums[e] == 0) ws.touched.push_back(e);
+          sums[e] += wq * weights[k];
+        }
+        continue;
+      }
+      for (std::size_t k = index.run_offsets[r]; k < end; ++k) {
+        const std::uint32_t e = entries[k];
+        if (sums[e] == 0) ws.touched.push_back(e);
+        sums[e] += wq * weights[k];
+        if (ws.stamp[e] != i + 1) {  // first library peak of e within the tolerance of i
+          ws.stamp[e] = static_cast<std::uint32_t>(i + 1);
+          ws.shared[e] += 1;
+          ws.query_norm2[e] += wq * wq;
         }
       }
     }
+  };
+
+  // Query peaks from the heaviest down. For the cosine and the dot product
+  // the lightest peaks need no postings once some hits are known: with W the
+  // set of peaks left out, the matched pairs of W add at most
+  //   sum_W w_q w_L / (|q| |L|) <= sqrt(sum_W w_q^2) / |q| = beta
+  // to any entry's cosine (Cauchy-Schwarz; each library peak matches once),
+  // so an entry met by no other peak cannot reach a hit scoring above beta,
+  // and every other entry's bound is its sum plus beta.
+  ws.order.resize(q.size);
+  for (std::size_t i = 0; i < q.size; ++i) ws.order[i] = static_cast<std::uint32_t>(i);
+  std::sort(ws.order.begin(), ws.order.end(), [&](std::uint32_t x, std::uint32_t y) {
+    if (q.weight[x] != q.weight[y]) return q.weight[x] > q.weight[y];
+    return x < y;
+  });
+  const bool prunable = !so.reverse && so.method != ScoreMethod::composite;
+  const std::size_t seed_peaks = prunable ? std::min<std::size_t>(q.size, 3) : q.size;
+  for (std::size_t t = 0; t < seed_peaks; ++t) accumulate(ws.order[t]);
+  std::size_t strong_end = q.size;
+  double beta = 0;
+  ws.candidates.clear();
+  if (prunable && seed_peaks < q.size) {
+    // Exact scores of the entries that share most with the heaviest peaks
+    // give a score the k-th hit will at least reach.
+    for (const std::uint32_t e : ws.touched) {
+      if (!ws.touched_mark[e]) {
+        ws.touched_mark[e] = 1;
+        ws.candidates.emplace_back(sums[e], e);
+      }
+    }
+    for (const std::uint32_t e : ws.touched) ws.touched_mark[e] = 0;
+    const std::size_t seeds = std::min(ws.candidates.size(), std::max<std::size_t>(16, 2 * options.top));
+    const auto by_sum = [](const auto& x, const auto& y) {
+      if (x.first != y.first) return x.first > y.first;
+      return x.second < y.second;
+    };
+    if (seeds > 0 && seeds < ws.candidates.size()) {
+      std::nth_element(ws.candidates.begin(), ws.candidates.begin() + static_cast<std::ptrdiff_t>(seeds - 1),
+                       ws.candidates.end(), by_sum);
+    }
+    for (std::size_t c = 0; c < seeds; ++c) {
+      const std::uint32_t e = ws.candidates[c].second;
+      ws.scored[e] = 1;
+      if (eligible(e)) score_entry(e);
+    }
+    ws.candidates.clear();
+    // The cosine an entry must beat: the k-th hit's, and the minimum score.
+    double floor_score = std::max(options.min_score, top.full() ? top.worst().score : 0.0);
+    double floor_cosine = so.method == ScoreMethod::dot_product ? std::sqrt(std::max(0.0, floor_score)) : floor_score;
+    floor_cosine = floor_cosine * (1 - kBoundSlack) - 1e-12;
+    double light = 0;
+    const double norm2 = q.norm2;
+    while (strong_end > seed_peaks) {
+      const double w = q.weight[ws.order[strong_end - 1]];
+      const double next = light + w * w;
+      if (!(std::sqrt(next / norm2) < kLightShare * floor_cosine)) break;
+      light = next;
+      --strong_end;
+    }
+    beta = std::sqrt(light / norm2);
   }
+  for (std::size_t t = seed_peaks; t < strong_end; ++t) accumulate(ws.order[t]);
 
   // Upper bounds of the exact scores.
-  ws.candidates.clear();
   const double query_norm = std::sqrt(q.norm2);
   for (const std::uint32_t e : ws.touched) {
     if (ws.touched_mark[e]) continue;
@@ -338,9 +412,13 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
     ws.query_norm2[e] = 0;
     ws.shared[e] = 0;
     ws.stamp[e] = 0;
+    if (ws.scored[e]) {
+      ws.scored[e] = 0;
+      continue;
+    }
     if (!eligible(e)) continue;
     const double norm = so.reverse ? std::sqrt(qn2) : query_norm;
-    double cosine = norm > 0 ? sum / norm : 0;
+    double cosine = norm > 0 ? sum / norm + beta : 0;
     cosine = std::min(1.0, cosine * (1 + kBoundSlack));
     double bound = cosine;
     if (so.method == ScoreMethod::dot_product) bound = cosine * cosine;

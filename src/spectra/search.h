@@ -10,7 +10,11 @@
 // of the library's peaks: for every entry that shares a peak with the query
 // it sums the products of all candidate peak pairs, an upper bound of the
 // greedy matching's sum, and scores an entry exactly only while that bound
-// can still reach the current k-th hit.
+// can still reach the current k-th hit. For the cosine and the dot product
+// (not reverse) the lightest query peaks are left out of that sum once the
+// hits found so far show that, by the Cauchy-Schwarz inequality, they alone
+// cannot lift an entry to a hit; their largest possible share is added to
+// every bound instead.
 //
 // A library split into shards (each given the index of its first entry in
 // the whole library) gives, after merge_hits of the shards' hits, the hits of

@@ -95,6 +95,29 @@ TEST(LibrarySearch, HitsEqualScoringEveryEntryForEveryMethodAndOption) {
   }
 }
 
+TEST(LibrarySearch, EntryMatchingOnlyTheLightPeaksOfAQueryIsFound) {
+  // Query: three heavy peaks (weight 1) and forty light ones (0.2); |q|^2 = 4.6.
+  // Fifty entries share one heavy peak: cosine 1/sqrt(4.6) = 0.466. The last
+  // entry has all the light peaks and none of the heavy ones:
+  // 40 * 0.2 / (sqrt(4.6) * sqrt(40)) = 0.590, the best hit.
+  std::vector<double> mz{200, 201, 202};
+  std::vector<double> in{100, 100, 100};
+  std::vector<double> light_mz;
+  for (int m = 20; m < 60; ++m) light_mz.push_back(m);
+  mz.insert(mz.end(), light_mz.begin(), light_mz.end());
+  in.resize(mz.size(), 20);
+  const Spectrum query = Spectrum::from_peaks(mz, in);
+  SpectralLibrary library;
+  for (int k = 0; k < 50; ++k) library.add(Spectrum::from_peaks({200}, {1}));
+  library.add(Spectrum::from_peaks(light_mz, std::vector<double>(light_mz.size(), 7)));
+  SearchOptions o;
+  o.top = 1;
+  const std::vector<QueryHits> r = library.search(std::vector<Spectrum>{query}, o);
+  ASSERT_EQ(r[0].hits.size(), 1u);
+  EXPECT_EQ(r[0].hits[0].index, 50u);
+  EXPECT_NEAR(r[0].hits[0].score, 8 / std::sqrt(4.6 * 40), 1e-12);
+}
+
 TEST(LibrarySearch, ShardsMergeToTheWholeLibrarysHits) {
   std::mt19937 rng(9);
   const std::vector<Spectrum> spectra = related_spectra(rng, 300, true);
