@@ -102,10 +102,16 @@ struct SpectralLibrary::Index {
 
 // Per-thread buffers sized to the library.
 struct SpectralLibrary::Workspace {
+  // What the composite score and reverse search need per entry besides the
+  // sum: the query peaks met (their number and squared weights), together so
+  // that one posting touches one cache line.
+  struct Shared {
+    double query_norm2 = 0;
+    std::uint32_t peaks = 0;
+    std::uint32_t stamp = 0;  // 1 + the query peak that met the entry last
+  };
   std::vector<double> bound;
-  std::vector<double> query_norm2;
-  std::vector<std::uint32_t> stamp;
-  std::vector<std::uint32_t> shared;
+  std::vector<Shared> shared;
   std::vector<char> touched_mark;
   std::vector<char> scored;
   std::vector<std::uint32_t> touched;
@@ -115,7 +121,7 @@ struct SpectralLibrary::Workspace {
   detail::ScoreWorkspace score;
 
   explicit Workspace(std::size_t n)
-      : bound(n, 0), query_norm2(n, 0), stamp(n, 0), shared(n, 0), touched_mark(n, 0), scored(n, 0) {}
+      : bound(n, 0), shared(n), touched_mark(n, 0), scored(n, 0) {}
 };
 
 SpectralLibrary::SpectralLibrary(std::size_t first_index)
@@ -302,6 +308,7 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   const std::uint32_t* entries = index.posting_entry.data();
   const double* weights = index.posting_weight.data();
   double* sums = ws.bound.data();
+  Workspace::Shared* shared = ws.shared.data();
   ws.touched.clear();
   // Adds query peak i's products with every library peak within the
   // tolerance to the sums of their entries.
@@ -330,10 +337,11 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
         const std::uint32_t e = entries[k];
         if (sums[e] == 0) ws.touched.push_back(e);
         sums[e] += wq * weights[k];
-        if (ws.stamp[e] != i + 1) {  // first library peak of e within the tolerance of i
-          ws.stamp[e] = static_cast<std::uint32_t>(i + 1);
-          ws.shared[e] += 1;
-          ws.query_norm2[e] += wq * wq;
+        Workspace::Shared& met = shared[e];
+        if (met.stamp != i + 1) {  // first library peak of e within the tolerance of i
+          met.stamp = static_cast<std::uint32_t>(i + 1);
+          met.peaks += 1;
+          met.query_norm2 += wq * wq;
         }
       }
     }
@@ -406,12 +414,10 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
     if (ws.touched_mark[e]) continue;
     ws.touched_mark[e] = 1;
     const double sum = ws.bound[e];
-    const double shared = ws.shared[e];
-    const double qn2 = ws.query_norm2[e];
+    const double met = ws.shared[e].peaks;
+    const double qn2 = ws.shared[e].query_norm2;
     ws.bound[e] = 0;
-    ws.query_norm2[e] = 0;
-    ws.shared[e] = 0;
-    ws.stamp[e] = 0;
+    ws.shared[e] = {};
     if (ws.scored[e]) {
       ws.scored[e] = 0;
       continue;
@@ -423,8 +429,8 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
     double bound = cosine;
     if (so.method == ScoreMethod::dot_product) bound = cosine * cosine;
     if (so.method == ScoreMethod::composite) {
-      const double n_u = so.reverse ? shared : static_cast<double>(q.size);
-      const double n_lu = std::min(shared, static_cast<double>(index.offsets[e + 1] - index.offsets[e]));
+      const double n_u = so.reverse ? met : static_cast<double>(q.size);
+      const double n_lu = std::min(met, static_cast<double>(index.offsets[e + 1] - index.offsets[e]));
       bound = (n_u * cosine * cosine + n_lu - 1) / (n_u + n_lu);
     }
     bound = bound * (1 + kBoundSlack) + 1e-12;
@@ -441,8 +447,10 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   };
   auto begin = ws.candidates.begin();
   const auto end = ws.candidates.end();
-  const std::size_t chunk = std::max<std::size_t>(64, 4 * options.top);
-  while (begin != end) {
+  // Chunks of the best bounds, doubling, so that selecting them stays linear
+  // in the number of candidates however many must be scored.
+  std::size_t chunk = std::max<std::size_t>(64, 4 * options.top);
+  for (; begin != end; chunk *= 2) {
     const auto chunk_end = end - begin > static_cast<std::ptrdiff_t>(chunk) ? begin + static_cast<std::ptrdiff_t>(chunk) : end;
     std::nth_element(begin, chunk_end - 1, end, by_bound);
     std::sort(begin, chunk_end, by_bound);
