@@ -119,10 +119,12 @@ class MspParser final : public detail::RecordParser {
     record_line_ = source_.line_number();
 
     std::size_t declared = 0;
-    bool first = true;
-    for (;; first = false) {
+    for (;;) {
       const std::string_view t = text::trim(*l);
-      if (t.empty()) fail("the record ends before its Num Peaks line");
+      if (t.empty()) {
+        source_.unread();  // the blank line ends this record, not the next
+        fail("the record ends before its Num Peaks line");
+      }
       if (t[0] != '#') {
         const std::size_t colon = t.find(':');
         if (colon == std::string_view::npos || colon == 0) {
@@ -139,7 +141,7 @@ class MspParser final : public detail::RecordParser {
           declared = static_cast<std::size_t>(*n);
           break;
         }
-        if (reduced == "name" && !first) {
+        if (reduced == "name" && out.metadata.contains(keys::name)) {
           source_.unread();
           fail("a new record (Name:) starts before the Num Peaks line of this one");
         }

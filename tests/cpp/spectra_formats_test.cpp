@@ -248,6 +248,7 @@ TEST(SpectrumReaders, MalformedRecordIsSkippedWithItsLine) {
       {"nan.msp", "Name: a\nNum Peaks: 2\n10 nan\n11 2\n\nName: b\nNum Peaks: 1\n12 3\n", 1, 3},
       {"negative.msp", "Name: a\nNum Peaks: 1\n10 -1\nName: b\nNum Peaks: 1\n12 3\n", 1, 3},
       {"nopeaks.msp", "Name: a\nFormula: C\nName: b\nNum Peaks: 1\n12 3\n", 1, 3},
+      {"nocount.msp", "Name: a\nFormula: C\n\nDB#: 2\nName: b\nNum Peaks: 1\n12 3\n", 1, 3},
       {"huge.msp", "Name: a\nNum Peaks: 1\n10 1e999\n\nName: b\nNum Peaks: 1\n12 3\n", 1, 3},
       {"noend.mgf", "BEGIN IONS\n10 1\nBEGIN IONS\n12 3\nEND IONS\nBEGIN IONS\n13 1\n", 1, 1},
       {"badkey.mgf", "BEGIN IONS\nno equals sign\n10 1\nEND IONS\nBEGIN IONS\n12 3\nEND IONS\n", 1, 2},
