@@ -163,7 +163,8 @@ void register_batch(py::module_& m) {
       [](py::handle mol_ion, const std::string& mol_ion_label, py::handle fragments) {
         const int mz = static_cast<int>(integer_argument(mol_ion, "the molecular ion's m/z", INT_MIN, INT_MAX));
         py::list out;
-        for (const batch::Peak& p : batch::spectrum_peaks(mz, mol_ion_label, fragment_entries_of(fragments), std::nullopt)) {
+        for (const prediction::Peak& p :
+             prediction::schematic_peaks(mz, mol_ion_label, fragment_entries_of(fragments), std::nullopt)) {
           out.append(py::make_tuple(p.mz, p.intensity, p.formula));
         }
         return out;

@@ -1,28 +1,6 @@
 #include "batch/record.h"
 
-#include <map>
-
 namespace tessarin::batch {
-
-std::vector<Peak> spectrum_peaks(int mol_mass, const std::string& molecular_formula,
-                                 std::span<const ms::FragmentEntry> fragments,
-                                 const std::optional<std::vector<ms::GenerationPeak>>& recursive_peaks) {
-  std::map<int, Peak> by_mz;
-  by_mz.emplace(mol_mass, Peak{mol_mass, kMolecularIonIntensity, molecular_formula});
-  for (const ms::FragmentEntry& entry : fragments) {
-    if (!entry.split || !entry.fragments) continue;
-    for (const ms::FragmentTuple& t : *entry.fragments) by_mz.try_emplace(t.mz, Peak{t.mz, kFragmentIntensity, t.formula});
-  }
-  if (recursive_peaks) {
-    for (const ms::GenerationPeak& p : *recursive_peaks) {
-      by_mz.try_emplace(p.mz, Peak{p.mz, kFragmentIntensity, p.formula});
-    }
-  }
-  std::vector<Peak> out;
-  out.reserve(by_mz.size());
-  for (auto& [mz, peak] : by_mz) out.push_back(std::move(peak));
-  return out;
-}
 
 SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& a) {
   SpectrumRecord r;
@@ -36,7 +14,7 @@ SpectrumRecord make_record(std::size_t line, std::string name, std::string smile
   for (std::size_t i : a.soft_bonds) r.soft_bonds.push_back(a.graph.orbital.bonds[i]);
   r.fragments = std::move(a.fragments);
   r.recursive_peaks = std::move(a.recursive_peaks);
-  r.peaks = spectrum_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
+  r.peaks = prediction::schematic_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
   return r;
 }
 
@@ -65,7 +43,7 @@ nlohmann::ordered_json record_json(const SpectrumRecord& r) {
     }
   }
   json peaks = json::array();
-  for (const Peak& p : r.peaks) peaks.push_back({{"mz", p.mz}, {"intensity", p.intensity}, {"formula", p.formula}});
+  for (const prediction::Peak& p : r.peaks) peaks.push_back({{"mz", p.mz}, {"intensity", p.intensity}, {"formula", p.formula}});
 
   return json{{"line", r.line},
               {"name", r.name},

@@ -11,21 +11,9 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "prediction/schematic.h"
 
 namespace tessarin::batch {
-
-// Stick heights on the usual 0..999 library scale, in the ratio of the
-// spectrum plot (molecular ion 100, fragments 60).
-inline constexpr int kMolecularIonIntensity = 999;
-inline constexpr int kFragmentIntensity = 599;
-
-// One stick of a predicted spectrum.
-struct Peak {
-  int mz = 0;
-  int intensity = 0;
-  std::string formula;
-  bool operator==(const Peak&) const = default;
-};
 
 struct SpectrumRecord {
   std::size_t line = 0;  // where the molecule was read (1-based)
@@ -38,16 +26,8 @@ struct SpectrumRecord {
   std::vector<vif::BondRecord> soft_bonds;
   std::vector<ms::FragmentEntry> fragments;
   std::optional<std::vector<ms::GenerationPeak>> recursive_peaks;
-  std::vector<Peak> peaks;  // ascending m/z
+  std::vector<prediction::Peak> peaks;  // the schematic sticks, ascending m/z
 };
-
-// The stick spectrum: the molecular ion (labelled with the molecular formula)
-// and every distinct m/z of the split entries, then of the multi-generation
-// peaks; the first formula met for an m/z wins and the molecular ion keeps
-// its own. Sorted by m/z ascending.
-std::vector<Peak> spectrum_peaks(int mol_mass, const std::string& molecular_formula,
-                                 std::span<const ms::FragmentEntry> fragments,
-                                 const std::optional<std::vector<ms::GenerationPeak>>& recursive_peaks);
 
 // The record of an analysed molecule (the analysis is consumed).
 SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& result);
