@@ -10,36 +10,40 @@
 #include "core/errors.h"
 
 namespace tessarin::batch {
-namespace {
 
-// What RDKit and the engine set up on first use (depiction settings, element
-// tables), done once on one thread before workers start.
 void warm_up() {
   static std::once_flag once;
   std::call_once(once, [] { (void)analysis::analyse_smiles("OC(=O)c1ccccc1C1CC1", analysis::Options{}); });
 }
 
-}  // namespace
-
-void process_molecule(Outcome& o, const PredictOptions& options, std::optional<OutputFormat> format,
-                      const std::atomic<bool>* cancel) {
+void guarded_step(Outcome& o, double time_limit_seconds, const std::atomic<bool>* cancel,
+                  const std::function<void(const analysis::StopCheck&)>& work) {
   try {
-    const Deadline deadline(options.time_limit_seconds, cancel);
+    const Deadline deadline(time_limit_seconds, cancel);
     if (!o.input.molblock.empty()) resolve_sdf_record(o.input);
-    std::optional<analysis::Result> result = analysis::analyse_smiles(
-        o.input.smiles, options.analysis, [&deadline](std::string_view step) { deadline.check(step); });
-    if (!result) throw InvalidInput("unparsable SMILES");
-    o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result));
-    if (format) o.text = format_record(*o.record, *format);
+    work([&deadline](std::string_view step) { deadline.check(step); });
   } catch (const Cancelled&) {
-    o.record.reset();
     o.cancelled = true;
   } catch (const Invar::Invariant& e) {
     o.error = std::string("RDKit rejected the molecule: ") + e.what();
   } catch (const std::exception& e) {
-    o.error = e.what();
+    o.error = *e.what() != '\0' ? e.what() : "unknown failure";
   }
-  if (!o.error.empty()) o.record.reset();
+  if (o.cancelled || !o.error.empty()) {
+    o.record.reset();
+    o.spectrum.reset();
+    o.text.clear();
+  }
+}
+
+void process_molecule(Outcome& o, const PredictOptions& options, std::optional<OutputFormat> format,
+                      const std::atomic<bool>* cancel) {
+  guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
+    std::optional<analysis::Result> result = analysis::analyse_smiles(o.input.smiles, options.analysis, stop);
+    if (!result) throw InvalidInput("unparsable SMILES");
+    o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result));
+    if (format) o.text = format_record(*o.record, *format);
+  });
 }
 
 std::string errors_path_of(const std::string& output_path) { return output_path + ".errors.tsv"; }
