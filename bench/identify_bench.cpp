@@ -75,6 +75,8 @@ int evaluate(std::vector<std::string> args) {
   std::cout << "evaluate " << args[0] << ": " << ev.spectra.size() << " spectra (" << refused << " refused), "
             << ev.structures << " structures, jobs " << options.run.jobs << ": " << wall << " s (processor "
             << cpu_since(cpu) << " s)\n";
+  std::cout << "  reading " << ev.times.reading << " s, structures " << ev.times.structures << " s, prediction "
+            << ev.times.prediction << " s, scoring " << ev.times.scoring << " s\n";
   std::cout << id::evaluation_summary(ev, options);
   if (!table.empty()) {
     std::ofstream out(table);

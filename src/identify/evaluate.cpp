@@ -17,6 +17,13 @@ struct Structure {
   std::string error;
 };
 
+double seconds_since(std::chrono::steady_clock::time_point& start) {
+  const auto now = std::chrono::steady_clock::now();
+  const double s = std::chrono::duration<double>(now - start).count();
+  start = now;
+  return s;
+}
+
 std::optional<int> integer_text(const std::string& text) {
   int value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -35,6 +42,7 @@ void EvaluateOptions::check() const {
 Evaluation evaluate_spectra(std::span<const spectra::Spectrum> measured, const EvaluateOptions& options) {
   options.check();
   for (const spectra::Spectrum& s : measured) s.check();
+  auto clock = std::chrono::steady_clock::now();
   Evaluation out;
   out.spectra.resize(measured.size());
 
@@ -63,6 +71,8 @@ Evaluation evaluate_spectra(std::span<const spectra::Spectrum> measured, const E
     structure_of[i] = it->second;
   }
 
+  out.times.structures = seconds_since(clock);
+
   // Each structure predicted once.
   std::size_t next = 0;
   std::size_t done = 0;
@@ -86,6 +96,7 @@ Evaluation evaluate_spectra(std::span<const spectra::Spectrum> measured, const E
         if (!s.nominal_mass) s.error = "the prediction gives no nominal mass";
         s.predicted = std::move(*o.spectrum);
       });
+  out.times.prediction = seconds_since(clock);
   out.cancelled = run.cancelled;
   out.structures = structures.size();
   for (std::size_t k = done; k < structures.size(); ++k) structures[k].error = "not predicted (the run was stopped)";
@@ -130,6 +141,7 @@ Evaluation evaluate_spectra(std::span<const spectra::Spectrum> measured, const E
   for (const EvaluatedSpectrum& e : out.spectra) measures.push_back(e.measures);
   out.summary = spectra::summarize(measures);
   out.mean_candidates = ranked ? candidate_sum / static_cast<double>(ranked) : 0.0;
+  out.times.scoring = seconds_since(clock);
   return out;
 }
 
@@ -137,6 +149,7 @@ Evaluation evaluate_files(const std::vector<std::string>& paths, const EvaluateO
                           const std::function<void(const spectra::RecordError&)>& record_error,
                           std::optional<spectra::Format> format) {
   options.check();
+  auto clock = std::chrono::steady_clock::now();
   std::vector<spectra::Spectrum> measured;
   std::vector<std::pair<std::string, std::size_t>> places;
   for (const std::string& path : paths) {
@@ -155,7 +168,9 @@ Evaluation evaluate_files(const std::vector<std::string>& paths, const EvaluateO
       s = spectra::Spectrum{};
     }
   }
+  const double reading = seconds_since(clock);
   Evaluation out = evaluate_spectra(measured, options);
+  out.times.reading = reading;
   for (std::size_t i = 0; i < out.spectra.size(); ++i) {
     out.spectra[i].path = places[i].first;
     out.spectra[i].line = places[i].second;
