@@ -21,49 +21,19 @@ namespace py = pybind11;
 namespace tessarin::bindings {
 namespace {
 
-std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules) {
-  if (py::isinstance<py::str>(molecules) || py::isinstance<py::bytes>(molecules)) {
-    throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not one string");
-  }
-  if (!py::hasattr(molecules, "__iter__")) {
-    throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not " + type_name(molecules));
-  }
-  std::vector<batch::MoleculeInput> out;
-  std::size_t position = 0;
-  for (py::handle item : py::reinterpret_borrow<py::iterable>(molecules)) {
-    ++position;
-    batch::MoleculeInput m;
-    m.line = position;
-    if (py::isinstance<py::str>(item)) {
-      m.smiles = utf8_text(item, "molecule " + std::to_string(position));
-    } else if ((py::isinstance<py::tuple>(item) || py::isinstance<py::list>(item)) && py::len(item) == 2 &&
-               py::isinstance<py::str>(item[py::int_(0)]) && py::isinstance<py::str>(item[py::int_(1)])) {
-      const std::string what = "molecule " + std::to_string(position);
-      m.name = utf8_text(py::object(item[py::int_(0)]), what);
-      m.smiles = utf8_text(py::object(item[py::int_(1)]), what);
-    } else {
-      throw py::type_error("molecule " + std::to_string(position) +
-                           " is neither a SMILES string nor a (name, SMILES) pair of strings: " +
-                           std::string(py::repr(item)));
-    }
-    out.push_back(std::move(m));
-  }
-  return out;
-}
-
 py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
                            const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
                            const py::handle& jobs) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
   if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
-  const unsigned n_jobs = jobs.is_none() ? 0U : static_cast<unsigned>(integer_argument(jobs, "jobs", 1, 1024));
+  const unsigned n_jobs = jobs_argument(jobs);
   if (output && output->empty()) throw py::value_error("output must be a file path or None");
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
   request.options.analysis.recursive = recursive_ms;
   request.jobs = n_jobs;
 
-  std::vector<batch::MoleculeInput> inputs = collect_molecules(molecules);
+  std::vector<batch::MoleculeInput> inputs = molecule_inputs(molecules, "molecules");
   std::optional<batch::LibraryFiles> files;
   if (output) {
     try {
