@@ -47,3 +47,6 @@ from ._demos import validate
 from ._batch import predict_library
 
 from ._smiles_names import *  # noqa: E402,F401,F403  (named SMILES strings and their aliases)
+from .spectra import (Spectrum, SpectrumRecordError, predict_spectrum, read_spectra, write_spectra, similarity,
+                      rank_candidates, search_library, evaluate)
+from .figures.mirror import mirror_plot
