@@ -30,7 +30,7 @@ sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "python"))
 
 import layout_numpy  # noqa: E402
-from vif_like_graphs import prepared as prepare  # noqa: E402
+from support import prepared as prepare  # noqa: E402
 import tessarin  # noqa: E402
 from tessarin import _native  # noqa: E402
 

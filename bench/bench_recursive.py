@@ -23,7 +23,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
 from tessarin import VIF, _native  # noqa: E402
-from vif_like_graphs import NCI_SMILES, prepared  # noqa: E402
+from support import NCI_SMILES, prepared  # noqa: E402
 
 
 def first_smiles(count):

@@ -14,11 +14,12 @@ from pathlib import Path
 
 import pytest
 
+import support
 import tessarin
 
 ROOT = Path(__file__).resolve().parents[2]
-NCI = Path("/usr/share/RDKit/Data/NCI/first_5K.smi")
-NCI_SDF = Path("/usr/share/RDKit/Data/NCI/first_200.props.sdf")
+NCI = Path(support.NCI_SMILES)
+NCI_SDF = Path(support.NCI_SDF)
 
 
 @pytest.fixture(scope="module")
