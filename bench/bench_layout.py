@@ -34,7 +34,7 @@ from support import prepared as prepare  # noqa: E402
 import tessarin  # noqa: E402
 from tessarin import _native  # noqa: E402
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+from support import NCI_SMILES as NCI  # noqa: E402
 TARGET_SIZES = (10, 50, 100, 200)
 
 
