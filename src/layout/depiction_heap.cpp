@@ -146,24 +146,20 @@ void routed_delete(void* p) noexcept {
 void routed_sized_delete(void* p, std::size_t) noexcept { routed_delete(p); }
 void routed_delete_nothrow(void* p, const std::nothrow_t&) noexcept { routed_delete(p); }
 
-struct Route {
-  std::string_view symbol;
-  void* target;
-};
-
-// Scalar and array forms share one heap: a block never remembers which form made it.
-const Route kRoutes[] = {
-    {"_Znwm", reinterpret_cast<void*>(&routed_new)},
-    {"_Znam", reinterpret_cast<void*>(&routed_new)},
-    {"_ZnwmRKSt9nothrow_t", reinterpret_cast<void*>(&routed_new_nothrow)},
-    {"_ZnamRKSt9nothrow_t", reinterpret_cast<void*>(&routed_new_nothrow)},
-    {"_ZdlPv", reinterpret_cast<void*>(&routed_delete)},
-    {"_ZdaPv", reinterpret_cast<void*>(&routed_delete)},
-    {"_ZdlPvm", reinterpret_cast<void*>(&routed_sized_delete)},
-    {"_ZdaPvm", reinterpret_cast<void*>(&routed_sized_delete)},
-    {"_ZdlPvRKSt9nothrow_t", reinterpret_cast<void*>(&routed_delete_nothrow)},
-    {"_ZdaPvRKSt9nothrow_t", reinterpret_cast<void*>(&routed_delete_nothrow)},
-};
+// The routed version of an allocation function, or null. Scalar and array
+// forms share one heap: a block never needs to know which form made it.
+void* route_for(std::string_view symbol) {
+  if (symbol == "_Znwm" || symbol == "_Znam") return reinterpret_cast<void*>(&routed_new);
+  if (symbol == "_ZnwmRKSt9nothrow_t" || symbol == "_ZnamRKSt9nothrow_t") {
+    return reinterpret_cast<void*>(&routed_new_nothrow);
+  }
+  if (symbol == "_ZdlPv" || symbol == "_ZdaPv") return reinterpret_cast<void*>(&routed_delete);
+  if (symbol == "_ZdlPvm" || symbol == "_ZdaPvm") return reinterpret_cast<void*>(&routed_sized_delete);
+  if (symbol == "_ZdlPvRKSt9nothrow_t" || symbol == "_ZdaPvRKSt9nothrow_t") {
+    return reinterpret_cast<void*>(&routed_delete_nothrow);
+  }
+  return nullptr;
+}
 
 // Allocation functions whose blocks this file could not tell from the process
 // heap's: a library importing one of them cannot be routed.
@@ -173,7 +169,7 @@ bool unroutable(std::string_view name) {
     if (name == c) return true;
   }
   for (std::string_view prefix : {"_Znw", "_Zna", "_Zdl", "_Zda"}) {
-    if (name.starts_with(prefix)) return true;  // any form not in kRoutes (aligned, ...)
+    if (name.starts_with(prefix)) return true;  // any form route_for() lacks (aligned, ...)
   }
   return false;
 }
@@ -276,10 +272,8 @@ void route_library_allocations(std::string_view file_name) {
       const ElfW(Sym)& symbol = symtab[sym];
       const std::string_view name(strtab + symbol.st_name);
       void** slot = reinterpret_cast<void**>(bias + r.r_offset);
-      const auto route = std::find_if(std::begin(kRoutes), std::end(kRoutes),
-                                      [name](const Route& candidate) { return candidate.symbol == name; });
-      if (route != std::end(kRoutes)) {
-        writes.emplace_back(slot, route->target);
+      if (void* routed = route_for(name)) {
+        writes.emplace_back(slot, routed);
       } else if (symbol.st_shndx != SHN_UNDEF && ELF64_ST_TYPE(symbol.st_info) == STT_FUNC) {
         // A function the library defines itself, typically a template instance
         // such as std::vector<int>::_M_realloc_insert, may be bound to another
