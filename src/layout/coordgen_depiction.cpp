@@ -12,8 +12,10 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "layout/depiction_heap.h"
 
 namespace tessarin::layout {
@@ -67,7 +69,7 @@ unsigned int coordgen_depiction(RDKit::ROMol& mol) {
   std::vector<sketcherMinimizerAtom*> atoms;
   atoms.reserve(n);
   std::vector<RDGeom::Point3D> positions(n);
-  {
+  try {  // the scope and everything CoordGen made in it end within
     DepictionHeapScope scope;
     sketcherMinimizer minimizer(kPrecision);
     // Owned by the minimizer from initialize() on; in the scope's heap like every other CoordGen object.
@@ -111,6 +113,9 @@ unsigned int coordgen_depiction(RDKit::ROMol& mol) {
     for (unsigned i = 0; i < n; ++i) {
       positions[i] = RDGeom::Point3D(atoms[i]->coordinates.x() / kScale, atoms[i]->coordinates.y() / kScale, 0.0);
     }
+  } catch (const std::bad_alloc&) {
+    throw InsufficientMemory("CoordGen ran out of memory depicting a molecule of " + std::to_string(n) +
+                             " atoms (its heap is limited to an eighth of the address-space limit, if one is set)");
   }
   auto conf = std::make_unique<RDKit::Conformer>(n);
   for (unsigned i = 0; i < n; ++i) conf->setAtomPos(i, positions[i]);

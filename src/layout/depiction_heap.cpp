@@ -4,6 +4,7 @@
 #include <elf.h>
 #include <link.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +25,7 @@ constexpr std::size_t kHeader = 16;               // size class of the block, ke
 constexpr std::size_t kCommitStep = 1u << 20;     // commit address space 1 MiB at a time
 constexpr std::size_t kRetained = 8u << 20;       // committed memory kept between depictions
 constexpr std::size_t kLargestReserve = 1ull << 36;  // 64 GiB of address space, nothing committed
-constexpr std::size_t kSmallestReserve = 1ull << 28;
+constexpr std::size_t kSmallestReserve = 16u << 20;
 
 }  // namespace
 
@@ -291,19 +292,45 @@ void route_library_allocations(std::string_view file_name) {
   for (const auto& [slot, target] : writes) write_slot(slot, target, lib);
 }
 
+namespace {
+
+// The address space to reserve for a thread's heap, and whether to give it back
+// after each depiction: where it is unlimited, 64 GiB kept for the thread's
+// life; under a limit (ulimit -v, a batch system's memory limit), an eighth of
+// the limit, reserved for one depiction at a time.
+struct ReservePolicy {
+  std::size_t bytes;
+  bool per_depiction;
+};
+
+ReservePolicy reserve_policy() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return {kLargestReserve, false};
+  return {std::clamp<std::size_t>(limit.rlim_cur / 8, kSmallestReserve, kLargestReserve), true};
+}
+
+}  // namespace
+
 DepictionHeapScope::DepictionHeapScope() {
   if (t_active != nullptr) throw std::logic_error("depiction heap scopes do not nest");
+  const ReservePolicy policy = reserve_policy();
   if (t_heap == nullptr) {
-    t_heap_owner.heap = std::make_unique<DepictionHeap>(kLargestReserve);
+    t_heap_owner.heap = std::make_unique<DepictionHeap>(policy.bytes);
     t_heap = t_heap_owner.heap.get();
   }
   heap_ = t_heap;
+  give_back_ = policy.per_depiction;
   t_active = heap_;
 }
 
 DepictionHeapScope::~DepictionHeapScope() {
   t_active = nullptr;
-  heap_->reset();
+  if (give_back_) {
+    t_heap_owner.heap.reset();  // fresh zero pages next time
+    t_heap = nullptr;
+  } else {
+    heap_->reset();
+  }
 }
 
 void* DepictionHeapScope::allocate(std::size_t size) { return routed_new(size); }

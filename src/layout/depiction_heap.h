@@ -55,10 +55,12 @@ class DepictionHeap {
 
 // While one is alive on a thread, the allocations of the routed libraries
 // (route_library_allocations) on that thread come from the thread's
-// DepictionHeap; when it ends, the heap is reset. Allocations outside a scope,
-// and on other threads, go to the process heap as before. Throws
-// std::logic_error when scopes are nested on one thread. Everything allocated
-// inside the scope must be freed, or abandoned, before it ends.
+// DepictionHeap; when it ends, the heap is reset (or, where the address space
+// is limited, given back). Allocations outside a scope, and on other threads,
+// go to the process heap as before. Throws std::logic_error when scopes are
+// nested on one thread, std::bad_alloc when no address space can be reserved.
+// Everything allocated inside the scope must be freed, or abandoned, before it
+// ends.
 class DepictionHeapScope {
  public:
   DepictionHeapScope();
@@ -73,6 +75,7 @@ class DepictionHeapScope {
 
  private:
   DepictionHeap* heap_;
+  bool give_back_ = false;
 };
 
 // Routes the operator new/delete calls of the loaded shared object whose file
