@@ -1,6 +1,5 @@
 #include "layout/depiction_heap.h"
 
-#include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
 #include <sys/mman.h>
@@ -12,7 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>

@@ -22,8 +22,9 @@ namespace tessarin::layout {
 // thread has its own (DepictionHeapScope).
 class DepictionHeap {
  public:
-  // Reserves `reserve` bytes of address space (none of it committed yet).
-  // Throws std::bad_alloc when the reservation fails.
+  // Reserves `reserve` bytes of address space, none of it committed yet (or
+  // half, a quarter, ... down to 16 MiB where that much is not available).
+  // Throws std::bad_alloc when no reservation succeeds.
   explicit DepictionHeap(std::size_t reserve);
   ~DepictionHeap();
   DepictionHeap(const DepictionHeap&) = delete;
