@@ -35,49 +35,38 @@ def cli():
     return str(exe)
 
 
-def records_by_name(path, count):
-    records = {}
-    for line in path.read_text().splitlines():
-        record = json.loads(line)
-        del record["line"]  # the only field that names the molecule's place in the input
-        records[record["name"]] = record
-    assert len(records) == count
-    return records
+def records(path):
+    """Records by molecule name, less the line number: the only field that names the place in the input."""
+    by_name = {}
+    for record in map(json.loads, path.read_text().splitlines()):
+        del record["line"]
+        by_name[record["name"]] = record
+    return by_name
 
 
 def predict(cli, path, molecules, jobs):
     path.write_text("".join(f"{smiles}\t{name}\n" for smiles, name in molecules))
-    out = path.with_suffix(".jsonl")
-    done = subprocess.run([cli, "predict", str(path), "-o", str(out), "--format", "jsonl", "--jobs", str(jobs)],
-                          capture_output=True, timeout=300)
+    done = subprocess.run([cli, "predict", path, "-o", path.with_suffix(".jsonl"), "--format", "jsonl", "--jobs",
+                           str(jobs)], capture_output=True, timeout=300)
     assert done.returncode == 0, done.stderr.decode()
-    return records_by_name(out, len(molecules))
+    return records(path.with_suffix(".jsonl"))
 
 
 @pytest.fixture(scope="module")
 def alone(cli, tmp_path_factory):
-    """Each molecule's record from a run of the command on it alone."""
     folder = tmp_path_factory.mktemp("alone")
-    records = {}
-    for i, molecule in enumerate(MIXED):
-        records.update(predict(cli, folder / f"{i}.smi", [molecule], jobs=1))
-    return records
+    return {k: v for i, m in enumerate(MIXED) for k, v in predict(cli, folder / f"{i}.smi", [m], jobs=1).items()}
 
 
-def test_every_record_of_the_command_equals_the_molecule_predicted_alone(cli, alone, tmp_path):
-    for jobs in (1, 2):
-        for order, molecules in (("forwards", MIXED), ("backwards", MIXED[::-1])):
-            records = predict(cli, tmp_path / f"{order}{jobs}.smi", molecules, jobs)
-            for name, record in records.items():
-                assert record == alone[name], f"{name}, {order}, --jobs {jobs}"
+@pytest.mark.parametrize("jobs", [1, 2])
+@pytest.mark.parametrize("order", [1, -1], ids=["forwards", "backwards"])
+def test_every_record_of_the_command_equals_the_molecule_predicted_alone(cli, alone, tmp_path, jobs, order):
+    assert predict(cli, tmp_path / "mixed.smi", MIXED[::order], jobs) == alone
 
 
-def test_library_threads_in_this_process_give_the_records_of_the_command_alone(alone, tmp_path):
-    # Native threads of the extension, after depictions this process has already made.
-    compute_atom_layout(Chem.AddHs(Chem.MolFromSmiles(MIXED[0][0])))
-    for jobs in (2, 4):
-        for order, molecules in (("forwards", MIXED), ("backwards", MIXED[::-1])):
-            out = tmp_path / f"{order}{jobs}.jsonl"
-            predict_library([(name, smiles) for smiles, name in molecules], output=out, fmt="jsonl", jobs=jobs)
-            for name, record in records_by_name(out, len(molecules)).items():
-                assert record == alone[name], f"{name}, {order}, jobs={jobs}"
+@pytest.mark.parametrize("order", [1, -1], ids=["forwards", "backwards"])
+def test_native_threads_of_this_process_give_the_records_of_the_command_alone(alone, tmp_path, order):
+    compute_atom_layout(Chem.AddHs(Chem.MolFromSmiles(MIXED[1][0])))  # a depiction made here before
+    predict_library([(name, smiles) for smiles, name in MIXED[::order]], output=tmp_path / "lib.jsonl", fmt="jsonl",
+                    jobs=4)
+    assert records(tmp_path / "lib.jsonl") == alone
