@@ -273,11 +273,12 @@ void route_library_allocations(std::string_view file_name) {
       void** slot = reinterpret_cast<void**>(bias + r.r_offset);
       if (void* routed = route_for(name)) {
         writes.emplace_back(slot, routed);
-      } else if (symbol.st_shndx != SHN_UNDEF && ELF64_ST_TYPE(symbol.st_info) == STT_FUNC) {
-        // A function the library defines itself, typically a template instance
-        // such as std::vector<int>::_M_realloc_insert, may be bound to another
-        // object's copy, whose operator new/delete are not routed: bind the
-        // library to its own copy (the same code, by the one-definition rule).
+      } else if (type == kJumpSlot && symbol.st_shndx != SHN_UNDEF && ELF64_ST_TYPE(symbol.st_info) == STT_FUNC) {
+        // A call to a function the library defines itself, typically a
+        // template instance such as std::vector<int>::_M_realloc_insert, may be
+        // bound to another object's copy, whose operator new/delete are not
+        // routed: bind the call to the library's own copy (the same code, by
+        // the one-definition rule). Taken addresses are left as they are.
         writes.emplace_back(slot, reinterpret_cast<void*>(bias + symbol.st_value));
       } else if (unroutable(name)) {
         cannot_route(file_name, "it imports " + std::string(name));
