@@ -43,6 +43,8 @@ if (_sys.platform.startswith("linux") and not _os.environ.get("DISPLAY")
         and not _os.environ.get("WAYLAND_DISPLAY") and not _os.environ.get("MPLBACKEND")):
     _matplotlib.use("Agg")
 
+from ._native import __version__  # the command-line program's version too
+
 # Libraries the module exposes under these names.
 import math
 from collections import defaultdict
@@ -87,7 +89,7 @@ from ._smiles_names import *  # noqa: F401,F403
 from ._smiles_names import __all__ as _smiles_names
 
 __all__ = [
-    "VIF", "VIF_from_pubchem", "compute_lpi", "compute_atom_layout", "detect_soft_bonds", "predict_fragments",
+    "__version__", "VIF", "VIF_from_pubchem", "compute_lpi", "compute_atom_layout", "detect_soft_bonds", "predict_fragments",
     "predict_fragments_recursive", "plot_mass_spectrum", "VIF_panel", "VIF_ms_panel", "predict_library",
     "fetch_smiles_from_pubchem", "validate", "halogen_test", "triple_group_demo", "element",
     "LPI_REFERENCES", "MS_REFERENCES", "HALOGEN_TESTS", "BIOMOLECULES", "PUBCHEM_REST",

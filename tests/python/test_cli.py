@@ -326,6 +326,7 @@ def test_version_is_the_project_version(cli):
     version = re.search(r"project\(tessarin VERSION (\d+\.\d+\.\d+)", (ROOT / "CMakeLists.txt").read_text())[1]
     result = run(cli, "--version")
     assert (result.returncode, result.stdout, result.stderr) == (0, f"tessarin {version}\n".encode(), b"")
+    assert tessarin.__version__ == version
 
 
 def test_usage_errors_name_the_option_and_change_no_file(cli, sample, tmp_path):
