@@ -30,11 +30,11 @@ sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "python"))
 
 import layout_numpy  # noqa: E402
-from vif_like_graphs import prepared as prepare  # noqa: E402
+from support import prepared as prepare  # noqa: E402
 import tessarin  # noqa: E402
 from tessarin import _native  # noqa: E402
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+from support import NCI_SMILES as NCI  # noqa: E402
 TARGET_SIZES = (10, 50, 100, 200)
 
 

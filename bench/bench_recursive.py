@@ -23,12 +23,11 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
 from tessarin import VIF, _native  # noqa: E402
-from vif_like_graphs import NCI_SMILES, prepared  # noqa: E402
+from support import NCI_SMILES, nci_smiles, prepared  # noqa: E402
 
 
 def first_smiles(count):
-    with open(NCI_SMILES) as f:
-        return [line.split()[0] for _, line in zip(range(count), f)]
+    return nci_smiles(count)
 
 
 def main():

@@ -18,7 +18,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
 from tessarin import _native, compute_lpi  # noqa: E402
-from vif_like_graphs import nci_molecules, reference_soft_bonds, vif_like_graph  # noqa: E402
+from support import nci_molecules, reference_soft_bonds, vif_like_graph  # noqa: E402
 
 
 def timed(fn, cases):

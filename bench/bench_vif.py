@@ -8,22 +8,23 @@ graph, eigenvalues, soft bonds, fragments) and the conversion of the result
 into Python objects (networkx graph, dicts, NumPy arrays).
 """
 
+import os
 import statistics
 import sys
 import time
-from itertools import islice
 
-import tessarin
-from tessarin import _native
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+import tessarin  # noqa: E402
+from support import nci_smiles  # noqa: E402
+from tessarin import _native  # noqa: E402
+
 STEPS = ["preparation", "depiction", "layout", "graph", "lpi", "soft_bonds", "fragments"]
 
 
 def main():
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 300
-    with open(NCI) as handle:
-        smiles = [line.split()[0] for line in islice(handle, count)]
+    smiles = nci_smiles(count)
     tessarin.VIF("CCO", draw=False, verbose=False)  # load RDKit's depiction templates once
 
     per_molecule, steps = [], {name: 0.0 for name in STEPS + ["conversion"]}

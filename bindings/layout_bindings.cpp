@@ -271,7 +271,7 @@ void register_layout(py::module_& m, py::module_& testing) {
       "The layout steps after the depiction, from given starting coordinates (for benchmarks and checks).");
 
   m.def(
-      "yerlestir_dugumler",
+      "orbital_node_directions",
       [](py::handle n_nodes, py::handle target_angles) {
         const long long n = integer(n_nodes, "n_nodes");
         if (n < 1 || n > kMaxNodes) {
@@ -284,7 +284,7 @@ void register_layout(py::module_& m, py::module_& testing) {
           if (targets.size() == static_cast<std::size_t>(n)) break;  // later targets are never used
           targets.push_back(finite_argument(a, "every target angle"));
         }
-        const std::vector<double> angles = layout::yerlestir_dugumler(static_cast<int>(n), targets);
+        const std::vector<double> angles = layout::orbital_node_directions(static_cast<int>(n), targets);
         py::list out;
         for (double a : angles) out.append(a);
         return out;

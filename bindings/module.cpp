@@ -1,9 +1,11 @@
 #include <pybind11/pybind11.h>
 
 #include "registry.h"
+#include "tessarin/version.h"
 
 PYBIND11_MODULE(_native, m) {
   m.doc() = "Native engine of tessarin: element data, formulas, orbital graphs, their LPI and spectra.";
+  m.attr("__version__") = TESSARIN_VERSION;
   pybind11::module_ testing = m.def_submodule("_testing", "Hooks for tests and benchmarks; not a public interface.");
   tessarin::bindings::register_errors(m);
   tessarin::bindings::register_core(m);

@@ -156,12 +156,4 @@ std::optional<Result> analyse_smiles(const std::string& smiles, const Options& o
   return run(std::move(mol), options, stop, report, smiles, clock);
 }
 
-Result analyse_molecule(const RDKit::ROMol& parsed, const Options& options, const StopCheck& stop) {
-  check_options(options);
-  StepClock clock;
-  std::unique_ptr<RDKit::ROMol> mol = molecule::prepare_copy(parsed);
-  if (!mol) throw InvalidInput("the molecule has no atoms");
-  return run(std::move(mol), options, stop, nullptr, std::string(), clock);
-}
-
 }  // namespace tessarin::analysis

@@ -93,16 +93,13 @@ void check_options(const Options& options);
 // matrix of its LPI; InvalidInput for an atom whose element has no period.
 void check_orbital_graph_fits(const RDKit::ROMol& mol);
 
-// The analysis of a SMILES string, nothing when it does not parse. With a
+// The analysis of a SMILES string, nothing when it does not parse. (A molecule
+// read elsewhere, an SDF record or a caller's RDKit molecule, is analysed as
+// its canonical SMILES, so that its result is the one its SMILES gives.) With a
 // `report` stream, the molecule's lines are written as soon as its LPI is
 // known and the fragment lines at the end, so a later failure still leaves
 // the first ones.
 std::optional<Result> analyse_smiles(const std::string& smiles, const Options& options, const StopCheck& stop = {},
                                      std::ostream* report = nullptr);
-
-// The analysis of an already parsed molecule (such as an SDF record), which is
-// copied and prepared as a parsed SMILES is. Throws InvalidInput for a
-// molecule without atoms.
-Result analyse_molecule(const RDKit::ROMol& parsed, const Options& options, const StopCheck& stop = {});
 
 }  // namespace tessarin::analysis

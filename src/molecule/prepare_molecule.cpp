@@ -35,10 +35,4 @@ std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles) {
   return prepare(std::move(mol));
 }
 
-std::unique_ptr<RDKit::ROMol> prepare_copy(const RDKit::ROMol& parsed) {
-  auto copy = std::make_unique<RDKit::RWMol>(parsed);
-  copy->clearConformers();
-  return prepare(std::move(copy));
-}
-
 }  // namespace tessarin::molecule

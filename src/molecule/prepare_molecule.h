@@ -15,8 +15,4 @@ namespace tessarin::molecule {
 // does not parse (a NUL character included) or gives a molecule without atoms.
 std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
 
-// The same preparation of a copy of a molecule parsed elsewhere (an SDF
-// record, a caller's RDKit molecule). Returns nullptr for a molecule without atoms.
-std::unique_ptr<RDKit::ROMol> prepare_copy(const RDKit::ROMol& parsed);
-
 }  // namespace tessarin::molecule

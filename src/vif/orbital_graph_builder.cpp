@@ -52,7 +52,7 @@ void add_atom_nodes(const RDKit::ROMol& mol, std::span<const Point2> centres, co
 
     const Point2 centre = centres[idx];
     const std::vector<double> targets = layout::target_angles(centre, neighbours, n_nodes);
-    const std::vector<double> node_angles = layout::yerlestir_dugumler(n_nodes, targets);
+    const std::vector<double> node_angles = layout::orbital_node_directions(n_nodes, targets);
     for (double angle : node_angles) {
       out.angles.push_back(angle);
       out.positions.push_back(layout::node_position(centre, radius, angle));

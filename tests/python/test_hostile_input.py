@@ -18,7 +18,7 @@ from rdkit import Chem
 import tessarin
 from tessarin import (VIF, _cut_atom_set, _fragment_atom_softs, compute_atom_layout, compute_lpi,
                       detect_soft_bonds, predict_fragments, predict_fragments_recursive, predict_library)
-from vif_like_graphs import prepared, reference_soft_bonds
+from support import prepared, reference_soft_bonds
 
 UNREADABLE = "SMILES okunamad\u0131!"
 

@@ -4,7 +4,7 @@ import networkx as nx
 import pytest
 
 from tessarin import VIF, _native, predict_fragments_recursive
-from vif_like_graphs import nci_molecules, prepared
+from support import nci_molecules, prepared
 
 
 def analysed(smiles, **kw):

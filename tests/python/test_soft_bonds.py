@@ -6,7 +6,7 @@ import pytest
 
 import tessarin
 from tessarin import _native, compute_lpi, detect_soft_bonds
-from vif_like_graphs import nci_molecules, prepared, reference_soft_bonds, vif_like_graph
+from support import nci_molecules, prepared, reference_soft_bonds, vif_like_graph
 
 
 def path_graph(labels, weight=1.0):

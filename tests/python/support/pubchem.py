@@ -8,7 +8,7 @@ path is recorded.
 
 In a test module::
 
-    from local_pubchem import pubchem_server  # noqa: F401  (pytest fixture)
+    from support.pubchem import pubchem_server  # noqa: F401  (pytest fixture)
 
     def test_something(pubchem_server):
         pubchem_server.add("name", "odd", {"PropertyTable": {}})

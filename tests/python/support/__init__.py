@@ -1,18 +1,19 @@
-"""Orbital graphs shaped like the analysis builds them, for tests and benchmarks.
+"""What the tests and benchmarks share: the NCI sample, the analysis's own
+preparation of a molecule, orbital graphs shaped like the analysis builds
+them, and the plain reference implementations the engine is held against.
 
-Per atom: one node for hydrogen, four for periods 2 and 3, nine beyond; the
-atom's pi nodes carry the extra bonds of its multiple bonds, its sigma nodes
-form a clique of weight 1.0. Every bond slot becomes an edge of weight 0.9
-between one node of each atom, taken in turn from the atom's sigma or pi
-nodes (the real builder chooses them by angle; any fixed choice serves here).
+Submodules: support.layout (the layout written with NumPy) and
+support.pubchem (a PubChem look-alike server on 127.0.0.1).
 """
 
 import itertools
 
 import networkx as nx
+import numpy as np
 from rdkit import Chem
 
 NCI_SMILES = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+NCI_SDF = "/usr/share/RDKit/Data/NCI/first_200.props.sdf"
 
 
 def prepared(smiles):
@@ -42,7 +43,15 @@ def _order(bond):
 
 
 def vif_like_graph(mol, bond_kappa=0.9):
-    """(graph, chem_bonds) for a prepared molecule."""
+    """(graph, chem_bonds) for a prepared molecule.
+
+    Per atom: one node for hydrogen, four for periods 2 and 3, nine beyond;
+    the atom's pi nodes carry the extra bonds of its multiple bonds, its sigma
+    nodes form a clique of weight 1.0. Every bond slot becomes an edge of
+    weight ``bond_kappa`` between one node of each atom, taken in turn from
+    the atom's sigma or pi nodes (the real builder chooses them by angle; any
+    fixed choice serves here).
+    """
     g = nx.Graph()
     sigma, pi, first = {}, {}, {}
     for atom in mol.GetAtoms():
@@ -78,18 +87,41 @@ def vif_like_graph(mol, bond_kappa=0.9):
     return g, chem_bonds
 
 
-def nci_molecules(count):
-    """The first `count` prepared NCI molecules that parse, as (smiles, mol)."""
+def nci_smiles(count=None, step=1):
+    """SMILES of the NCI sample: every ``step``-th line, at most ``count`` of them."""
     out = []
     with open(NCI_SMILES) as f:
-        for line in f:
+        for line in itertools.islice(f, 0, None, step):
+            out.append(line.split()[0])
+            if count is not None and len(out) == count:
+                break
+    return out
+
+
+def nci_molecules(count, step=1, max_atoms=None, min_atoms=1):
+    """The first ``count`` prepared NCI molecules (every ``step``-th line) that parse and have
+    between ``min_atoms`` and ``max_atoms`` atoms, as (smiles, mol)."""
+    out = []
+    with open(NCI_SMILES) as f:
+        for line in itertools.islice(f, 0, None, step):
             smiles = line.split()[0]
             mol = prepared(smiles)
-            if mol is not None and mol.GetNumAtoms():
-                out.append((smiles, mol))
+            if mol is None or mol.GetNumAtoms() < min_atoms:
+                continue
+            if max_atoms is not None and mol.GetNumAtoms() > max_atoms:
+                continue
+            out.append((smiles, mol))
             if len(out) == count:
                 break
     return out
+
+
+def reference_lpi(graph, tol=1e-09, weight="weight"):
+    """((n+, n0, n-), eigenvalues) of a graph's adjacency matrix, taken with NumPy."""
+    if graph.number_of_nodes() == 0:
+        return (0, 0, 0), np.zeros(0)
+    eig = np.linalg.eigvalsh(nx.to_numpy_array(graph, weight=weight))
+    return (int(np.sum(eig > tol)), int(np.sum(np.abs(eig) <= tol)), int(np.sum(eig < -tol))), eig
 
 
 def reference_soft_bonds(graph, chem_bonds, baseline_lpi, tol=1e-09):

@@ -12,7 +12,7 @@ import numpy as np
 from rdkit import Chem
 from rdkit.Chem import rdDepictor
 
-from vif_like_graphs import prepared as prepare  # noqa: F401  (the analysis's own preparation)
+from support import prepared as prepare  # noqa: F401  (the analysis's own preparation)
 
 
 def angle_diff(a, b):
