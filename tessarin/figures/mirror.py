@@ -20,12 +20,13 @@ def _renderer(fig):
     return get() if get is not None else fig._get_renderer()
 
 
-def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz_power=0, intensity_power=0.5):
+def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz_power=0, intensity_power=0.5,
+                reverse=False):
     """Draw ``measured`` upwards and ``predicted`` downwards, each scaled to its base peak (100 %).
 
     Peaks the score matches (``similarity(measured, predicted, method, tolerance,
-    mz_power, intensity_power)``; by default the cosine of square-rooted
-    intensities) are drawn in colour, blue above and red below; the others
+    mz_power, intensity_power, reverse)``; by default the cosine of
+    square-rooted intensities) are drawn in colour, blue above and red below; the others
     grey. Peaks of at least 5 % of their base peak are labelled with their
     annotation (the formula), the most intense first, each label only where
     it overlaps no label already placed and stays inside the axes. The title
@@ -36,7 +37,7 @@ def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz
     from ..spectra import similarity
 
     match = similarity(measured, predicted, method=method, tolerance=tolerance, mz_power=mz_power,
-                       intensity_power=intensity_power)
+                       intensity_power=intensity_power, reverse=reverse)
     matched_up = {i for i, _ in match.pairs}
     matched_down = {j for _, j in match.pairs}
     if ax is None:
@@ -68,11 +69,12 @@ def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz
     ax.yaxis.set_major_formatter(FuncFormatter(lambda y, _pos: f"{abs(y):g}"))
     ax.set_xlabel("m/z")
     ax.set_ylabel("relative intensity (%)   measured \u2191  predicted \u2193")
-    score_name = method.replace("_", " ")
-    if method == "cosine" and intensity_power == 0.5 and not mz_power:
+    score_name = method.replace("_", " ") + (" (reverse)" if reverse else "")
+    if method == "cosine" and intensity_power == 0.5 and not mz_power and not reverse:
         score_name = "cosine of \u221aI"
+    matched = f"{len(match.pairs)} matched peak{'' if len(match.pairs) == 1 else 's'}"
     ax.set_title(f"{_title_name(measured, 'measured')} (measured) vs {_title_name(predicted, 'predicted')} "
-                 f"(predicted)\n{score_name} {match.score:.3f}, {len(match.pairs)} matched peaks")
+                 f"(predicted)\n{score_name} {match.score:.3f}, {matched}")
     ax.spines["top"].set_visible(False)
     ax.spines["right"].set_visible(False)
     # The legend goes to the upper corner over the weaker measured peaks.
