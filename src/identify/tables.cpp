@@ -29,7 +29,12 @@ std::string optional_text(const std::optional<T>& value) {
   }
 }
 
-std::string number_text(double value) { return core::float_repr(value); }
+// Shortest text of a number, whole numbers without ".0" (0.5, 3, 0.25).
+std::string number_text(double value) {
+  std::string text = core::float_repr(value);
+  if (text.size() > 2 && text.ends_with(".0")) text.resize(text.size() - 2);
+  return text;
+}
 
 }  // namespace
 
