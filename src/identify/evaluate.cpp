@@ -124,16 +124,22 @@ Evaluation evaluate_spectra(std::span<const spectra::Spectrum> measured, const E
       continue;
     }
     const spectra::Spectrum& predicted = *s.predicted;
-    e.measures.score = spectra::similarity(measured[i], predicted, options.score).score;
-    e.measures.peaks = spectra::peak_measures(measured[i], predicted, s.nominal_mass, options.peaks);
     const std::vector<std::size_t>& group = isobars.at(*s.nominal_mass);
-    scores.clear();
-    std::size_t own = 0;
-    for (std::size_t k : group) {
-      if (k == *structure_of[i]) own = scores.size();
-      scores.push_back(spectra::similarity(measured[i], *structures[k].predicted, options.identification).score);
+    try {
+      e.measures.score = spectra::similarity(measured[i], predicted, options.score).score;
+      e.measures.peaks = spectra::peak_measures(measured[i], predicted, s.nominal_mass, options.peaks);
+      scores.clear();
+      std::size_t own = 0;
+      for (std::size_t k : group) {
+        if (k == *structure_of[i]) own = scores.size();
+        scores.push_back(spectra::similarity(measured[i], *structures[k].predicted, options.identification).score);
+      }
+      e.measures.rank = spectra::candidate_rank(scores, own);
+    } catch (const InvalidInput& failure) {  // a spectrum the measures cannot take (m/z beyond integers)
+      e.measures = {};
+      e.error = failure.what();
+      continue;
     }
-    e.measures.rank = spectra::candidate_rank(scores, own);
     e.candidates = group.size();
     candidate_sum += static_cast<double>(group.size());
     ++ranked;

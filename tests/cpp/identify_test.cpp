@@ -199,15 +199,20 @@ TEST(Evaluate, MeasuresAndIsobaricRanksEqualTheirDefinitions) {
   Spectrum bad = measured[0];
   bad.metadata.set(spectra::keys::smiles, "C1CC");
   measured.push_back(bad);
+  Spectrum huge = Spectrum::from_peaks({1e300}, {1});  // no integer m/z: this spectrum alone has no measures
+  huge.metadata.set(spectra::keys::smiles, "CCCC(=O)O");
+  measured.push_back(huge);
 
   EvaluateOptions options;
   options.run.jobs = 2;
   const Evaluation ev = evaluate_spectra(measured, options);
   EXPECT_EQ(ev.structures, 4u);  // the 2-butenes are one structure, methyl propanoate is one
   EXPECT_EQ(ev.failed_structures, 0u);
-  ASSERT_EQ(ev.spectra.size(), 8u);
+  ASSERT_EQ(ev.spectra.size(), 9u);
   EXPECT_EQ(ev.spectra[6].error, "no SMILES");
   EXPECT_EQ(ev.spectra[7].error, "unreadable SMILES: C1CC");
+  EXPECT_NE(ev.spectra[8].error.find("too large"), std::string::npos);
+  EXPECT_FALSE(ev.spectra[8].measures.score.has_value());
 
   const std::vector<std::string> isomers = {"CCOC(=O)C", "COC(=O)CC", "OC(=O)CCC"};  // nominal mass 88
   std::vector<Spectrum> candidates;
