@@ -46,6 +46,7 @@ int run_search(SearchArguments& args) {
     throw UsageError(e.what());
   }
   for (const spectra::RecordError& e : refused) out.error(identify::record_error_row(e));
+  if (library->size() == 0) std::cerr << "tessarin: the library " << args.library << " holds no spectra\n";
   if (stop_requested()) std::_Exit(stop_exit_status());
 
   out.write(identify::hits_header());
