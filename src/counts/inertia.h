@@ -28,6 +28,7 @@
 
 #include "core/shifted_inertia.h"
 #include "core/symmetric_eigen.h"
+#include "counts/band_counts.h"
 #include "counts/index_graph.h"
 #include "counts/lpi.h"
 
@@ -46,6 +47,11 @@ enum class CountMethod {
 // tol in the dense computation and non-zero ones, for the usual weights,
 // far above it (see above for the graphs where they do not).
 bool peeling_applies(const IndexGraph& graph, double tol);
+
+// Throws InsufficientMemory when a dense-method count of the whole graph
+// could not fit in memory: band storage for a graph that takes the band
+// path (BandCounter), the dense matrix otherwise.
+void check_whole_graph_count_fits(const IndexGraph& graph);
 
 // One connected block of a peeled core, in canonical form: global node ids
 // ascending, and the block's edges as (row, col, weight) in local indices
@@ -66,12 +72,14 @@ class CoreCounter {
 // The dense count of a block, with reusable buffers. For tol > 0 it takes
 // the counts from two symmetric factorisations (shifted by -tol and +tol)
 // instead of the eigenvalues; the classes are the same up to rounding at
-// exactly +-tol.
+// exactly +-tol. A large block that is narrow once renumbered is counted in
+// band storage instead (BandCounter: the same counts, O(n * bandwidth^2)).
 class DenseCoreCounter final : public CoreCounter {
  public:
   counts::LpiCounts count(const CoreBlock& block, double tol) override;
 
  private:
+  BandCounter band_;
   core::SymmetricEigenSolver solver_;
   core::ShiftedInertia inertia_;
   std::vector<double> matrix_;
@@ -123,6 +131,8 @@ class InertiaCounter {
   DenseCoreCounter own_core_;
   PeelStats stats_;
   core::SymmetricEigenSolver solver_;
+  BandCounter band_;
+  std::vector<counts::MatrixEntry> lower_;
   // Workspaces, sized to the graph on each call.
   std::vector<char> alive_;
   std::vector<char> edge_off_;
