@@ -3,7 +3,9 @@
 //
 // Two ways to the same counts:
 //  - dense: build the matrix, take its eigenvalues (LAPACK dsyevd, as
-//    compute_lpi does) and classify them against `tol`;
+//    compute_lpi does) and classify them against `tol`; a large graph that
+//    is narrow once renumbered is counted in band storage (BandCounter),
+//    with the same counts;
 //  - peeled: exact reduction by Sylvester's law of inertia first. A node u
 //    with zero diagonal and exactly one neighbour v (edge weight w != 0)
 //    forms with v a 2x2 block of determinant -w^2 < 0, and the Schur
@@ -11,7 +13,8 @@
 //    inertia(G) = inertia(G - u - v) + (1, 0, 1). An isolated node adds
 //    (0, 1, 0), and connected components add up. Peeling pendant pairs
 //    (every hydrogen starts one) removes whole acyclic parts; only the ring
-//    cores are left, and each connected core block is counted densely.
+//    cores are left, and each connected core block is counted densely (in
+//    band storage when it is large and narrow).
 //
 // The peeled counts are exact inertia while the dense ones classify computed
 // eigenvalues against `tol`; the two agree when no eigenvalue lies near the

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "core/band_inertia.h"
 #include "core/errors.h"
 #include "core/shifted_inertia.h"
@@ -17,6 +20,7 @@
 #include "counts/index_graph.h"
 #include "counts/inertia.h"
 #include "counts/lpi.h"
+#include "molecule/prepare_molecule.h"
 #include "random_orbital_graphs.h"
 
 namespace tessarin::counts {
@@ -264,3 +268,20 @@ TEST(BandCounts, NarrowGraphsNeverAskForTheDenseMatrix) {
 
 }  // namespace
 }  // namespace tessarin::counts
+
+namespace tessarin::analysis {
+namespace {
+
+TEST(OrbitalGraphFits, ChainsOfAnyLengthPassAndWideMoleculesTooLargeForMemoryAreRefused) {
+  // C100000: 700,002 orbital nodes, whose dense matrix would take 3.9 TB; a
+  // chain's band takes some tens of megabytes.
+  EXPECT_NO_THROW(check_orbital_graph_fits(*molecule::prepare_molecule(std::string(100000, 'C'))));
+  // A complete binary tree of 16,383 carbons: no narrow numbering exists.
+  std::function<std::string(int)> tree = [&tree](int depth) {
+    return depth == 0 ? std::string("C") : "C(" + tree(depth - 1) + ")" + tree(depth - 1);
+  };
+  EXPECT_THROW(check_orbital_graph_fits(*molecule::prepare_molecule(tree(13))), InsufficientMemory);
+}
+
+}  // namespace
+}  // namespace tessarin::analysis
