@@ -142,10 +142,10 @@ def depiction_seconds(carbons, repeat=1):
 def vif_seconds(carbons):
     import tessarin
     from tessarin import _native
-    timings = {}
     start = time.perf_counter()
-    _native.analyse("C" * carbons, 600, 1.5, 0.23, 0.9, False, False, False, 2, timings)
+    out = _native._testing.analyse_timed("C" * carbons)
     engine_wall = time.perf_counter() - start
+    timings = out[1]
     start = time.perf_counter()
     tessarin.VIF("C" * carbons, draw=False, verbose=False)
     return time.perf_counter() - start, engine_wall, timings
