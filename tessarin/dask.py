@@ -456,6 +456,13 @@ def _predict_main(args):
         raise _Usage("standard input cannot be split among workers; give a file")
     if args.output == "-":
         raise _Usage("with --scheduler the output must be a file")
+    if args.chunk_size < 1:
+        raise _Usage(f"--chunk-size: needs a whole number >= 1, got {args.chunk_size}")
+    if args.jobs is not None and not 1 <= args.jobs <= 1024:
+        raise _Usage(f"--jobs: needs a whole number from 1 to 1024, got {args.jobs}")
+    if args.max_generations < 0 or not args.timeout_per_molecule >= 0:
+        raise _Usage("--max-generations and --timeout-per-molecule must be >= 0")
+    _native.library_output_header(args.format)
     work_dir = args.work_dir or args.output + ".shards"
     with distributed.Client(args.scheduler) as client:
         predict_library(args.input, work_dir, client, model=args.model, chunk_size=args.chunk_size,
@@ -472,6 +479,8 @@ def _predict_main(args):
 
 
 def _search_main(args):
+    if args.top < 1 or (args.jobs is not None and not 1 <= args.jobs <= 1024):
+        raise _Usage("--top needs a whole number >= 1 and --jobs one from 1 to 1024")
     with distributed.Client(args.scheduler) as client:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
