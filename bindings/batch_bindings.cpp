@@ -3,16 +3,23 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert.h"
+#include "batch/input.h"
 #include "batch/library.h"
 #include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/writers.h"
+#include "core/errors.h"
+#include "prediction/predict.h"
 #include "registry.h"
 #include "to_python.h"
 
@@ -21,40 +28,11 @@ namespace py = pybind11;
 namespace tessarin::bindings {
 namespace {
 
-py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
-                           const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
-                           const py::handle& jobs) {
-  const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
-  if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
-  const unsigned n_jobs = jobs_argument(jobs);
-  if (output && output->empty()) throw py::value_error("output must be a file path or None");
-  batch::LibraryRequest request;
-  request.options.analysis.ring_fragmentation = ring_fragmentation;
-  request.options.analysis.recursive = recursive_ms;
-  request.jobs = n_jobs;
-
-  std::vector<batch::MoleculeInput> inputs = molecule_inputs(molecules, "molecules");
-  std::optional<batch::LibraryFiles> files;
-  if (output) {
-    try {
-      files.emplace(*output, *format);
-    } catch (const std::runtime_error& e) {
-      PyErr_SetString(PyExc_OSError, e.what());
-      throw py::error_already_set();
-    }
-    request.files = &*files;
-  }
-
+// Runs the request without the GIL; Ctrl-C stops it and raises
+// KeyboardInterrupt, a failure to read or write raises OSError.
+batch::BatchSummary run_interruptible(batch::LibraryRequest& request) {
   std::atomic<bool> cancel{false};
   bool interrupted = false;
-  std::vector<batch::Outcome> results;
-  std::size_t next = 0;
-  request.read = [&inputs, &next](batch::MoleculeInput& m) {
-    if (next >= inputs.size()) return false;
-    m = std::move(inputs[next++]);
-    return true;
-  };
-  request.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
   request.progress = [&cancel, &interrupted](const batch::BatchProgress&) {
     py::gil_scoped_acquire gil;
     if (PyErr_CheckSignals() != 0) {  // Ctrl-C: keep the KeyboardInterrupt for the caller
@@ -79,14 +57,64 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     PyErr_SetString(PyExc_OSError, failure.c_str());
     throw py::error_already_set();
   }
+  return summary;
+}
 
-  if (files) {
-    py::dict out;
-    out["written"] = summary.written - summary.failed;
-    out["failed"] = summary.failed;
-    out["errors"] = files->has_errors() ? py::object(py::str(files->errors_path())) : py::object(py::none());
-    return out;
+void open_library_files(std::optional<batch::LibraryFiles>& files, const std::string& output,
+                        batch::OutputFormat format) {
+  try {
+    files.emplace(output, format);
+  } catch (const std::runtime_error& e) {
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
   }
+}
+
+py::dict files_summary(const batch::BatchSummary& summary, const batch::LibraryFiles& files) {
+  py::dict out;
+  out["written"] = summary.written - summary.failed;
+  out["failed"] = summary.failed;
+  out["errors"] = files.has_errors() ? py::object(py::str(files.errors_path())) : py::object(py::none());
+  return out;
+}
+
+batch::OutputFormat format_argument(const std::string& fmt) {
+  const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
+  if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
+  return *format;
+}
+
+py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
+                           const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
+                           const py::handle& jobs, std::size_t first_line) {
+  if (first_line == 0) throw py::value_error("first_line must be at least 1");
+  const std::optional<batch::OutputFormat> format = format_argument(fmt);
+  const unsigned n_jobs = jobs_argument(jobs);
+  if (output && output->empty()) throw py::value_error("output must be a file path or None");
+  batch::LibraryRequest request;
+  request.options.analysis.ring_fragmentation = ring_fragmentation;
+  request.options.analysis.recursive = recursive_ms;
+  request.jobs = n_jobs;
+
+  std::vector<batch::MoleculeInput> inputs = molecule_inputs(molecules, "molecules");
+  std::optional<batch::LibraryFiles> files;
+  if (output) {
+    open_library_files(files, *output, *format);
+    request.files = &*files;
+  }
+
+  std::vector<batch::Outcome> results;
+  std::size_t next = 0;
+  request.read = [&inputs, &next, first_line](batch::MoleculeInput& m) {
+    if (next >= inputs.size()) return false;
+    m = std::move(inputs[next++]);
+    m.line += first_line - 1;
+    return true;
+  };
+  request.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
+  const batch::BatchSummary summary = run_interruptible(request);
+
+  if (files) return files_summary(summary, *files);
   py::list spectra;
   for (const batch::Outcome& o : results) {
     if (o.record) {
@@ -101,6 +129,79 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     }
   }
   return spectra;
+}
+
+using PositionTuple = std::tuple<std::uint64_t, std::size_t, bool, std::optional<std::size_t>, std::optional<std::size_t>>;
+
+PositionTuple position_tuple(const batch::ReaderPosition& p) {
+  auto column = [](std::size_t c) { return c == std::string::npos ? std::nullopt : std::optional(c); };
+  return {p.offset, p.line, p.seen_content, column(p.smiles_column), column(p.name_column)};
+}
+
+batch::ReaderPosition reader_position(const PositionTuple& t) {
+  batch::ReaderPosition p;
+  p.offset = std::get<0>(t);
+  p.line = std::get<1>(t);
+  p.seen_content = std::get<2>(t);
+  p.smiles_column = std::get<3>(t).value_or(std::string::npos);
+  p.name_column = std::get<4>(t).value_or(std::string::npos);
+  return p;
+}
+
+py::tuple molecule_file_chunks(const std::string& path, std::size_t chunk_size) {
+  std::size_t molecules = 0;
+  std::vector<batch::ReaderPosition> starts;
+  {
+    py::gil_scoped_release release;
+    starts = batch::chunk_starts(path, chunk_size, molecules);
+  }
+  py::list out;
+  for (const batch::ReaderPosition& p : starts) out.append(py::cast(position_tuple(p)));
+  return py::make_tuple(molecules, out);
+}
+
+// Up to `count` molecules of `path` from `start` on, into `output` as
+// predict_library writes them; line numbers are those of the whole file.
+py::dict predict_file_chunk(const std::string& path, const PositionTuple& start, std::size_t count,
+                            const std::string& output, const std::string& fmt, const std::string& model,
+                            bool ring_fragmentation, bool recursive_ms, int max_generations, double time_limit,
+                            const py::handle& jobs) {
+  const batch::OutputFormat format = format_argument(fmt);
+  const std::optional<prediction::Model> known = prediction::model_named(model);
+  if (!known) throw py::value_error("unknown spectrum model " + std::string(py::repr(py::str(model))));
+  if (*known != prediction::Model::schematic) {
+    throw py::value_error("library prediction has no model " + std::string(py::repr(py::str(model))) + " yet");
+  }
+  if (max_generations < 0) throw py::value_error("max_generations must be >= 0");
+  if (!(time_limit >= 0)) throw py::value_error("time_limit must be a number >= 0");
+  if (output.empty()) throw py::value_error("output must be a file path");
+  const batch::ReaderPosition from = reader_position(start);
+
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
+  file.seekg(static_cast<std::streamoff>(from.offset));
+  if (!file) throw InvalidInput("cannot read " + path + " from byte " + std::to_string(from.offset));
+  batch::MoleculeReader reader(file, batch::input_format_of_path(path), from);
+
+  batch::LibraryRequest request;
+  request.options.analysis.ring_fragmentation = ring_fragmentation;
+  request.options.analysis.recursive = recursive_ms;
+  request.options.analysis.max_generations = max_generations;
+  request.options.time_limit_seconds = time_limit;
+  request.jobs = jobs_argument(jobs);
+  std::size_t read = 0;
+  request.read = [&reader, &read, count](batch::MoleculeInput& m) {
+    if (read == count || !reader.next(m)) return false;
+    ++read;
+    return true;
+  };
+  std::optional<batch::LibraryFiles> files;
+  open_library_files(files, output, format);
+  request.files = &*files;
+  const batch::BatchSummary summary = run_interruptible(request);
+  py::dict out = files_summary(summary, *files);
+  out["read"] = read;
+  return out;
 }
 
 // Fragment entries as plot_mass_spectrum receives them: "split" by truth
@@ -143,8 +244,21 @@ void register_batch(py::module_& m) {
       "The stick spectrum of a prediction, m/z ascending: (m/z, intensity, label), the molecular ion "
       "labelled mol_ion_label, each fragment m/z with the first formula met.");
   m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
-        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"),
-        "Predicted EI spectra of many molecules on native threads, in input order.");
+        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"), py::arg("first_line") = 1,
+        "Predicted EI spectra of many molecules on native threads, in input order; the molecules are "
+        "numbered from first_line on.");
+  m.def("molecule_file_chunks", &molecule_file_chunks, py::arg("path"), py::arg("chunk_size"),
+        "(molecules, starts): the number of molecules of a SMILES, SDF or CSV/TSV file and the reader's "
+        "position before every chunk_size-th one.");
+  m.def("predict_file_chunk", &predict_file_chunk, py::arg("path"), py::arg("start"), py::arg("count"),
+        py::arg("output"), py::arg("fmt"), py::arg("model"), py::arg("ring_fragmentation"), py::arg("recursive_ms"),
+        py::arg("max_generations"), py::arg("time_limit"), py::arg("jobs"),
+        "Predicts up to count molecules of a file from a position of molecule_file_chunks on into output "
+        "(and its error file), numbered by their lines in the whole file.");
+  m.def("library_output_header", [](const std::string& fmt) { return batch::output_header(format_argument(fmt)); },
+        py::arg("fmt"), "The text a spectral-library file of this format starts with.");
+  m.def("library_errors_header", [] { return batch::error_header(); },
+        "The header line of a spectral library's error file.");
 }
 
 }  // namespace tessarin::bindings

@@ -19,6 +19,7 @@
 #include "batch/writers.h"
 #include "commands.h"
 #include "common.h"
+#include "scheduler.h"
 #include "progress.h"
 
 namespace tessarin::cli {
@@ -158,6 +159,7 @@ Command add_predict_command(CLI::App& program) {
       ->check(finite_number(0.0))
       ->capture_default_str();
   add_prediction_options(*command, args->predict.analysis);
+  add_scheduler_options(*command, true);
   command->footer(
       "Molecules that fail go to OUTPUT.errors.tsv with their reason, and the run goes on. A progress line is\n"
       "shown when standard error is a terminal. Ctrl-C stops the run, leaving every molecule finished so far\n"

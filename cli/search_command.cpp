@@ -10,6 +10,7 @@
 
 #include "commands.h"
 #include "common.h"
+#include "scheduler.h"
 #include "core/errors.h"
 #include "identify/library_search.h"
 #include "identify/tables.h"
@@ -116,6 +117,7 @@ Command add_search_command(CLI::App& program) {
       ->type_name("N")
       ->check(whole_number(1, 1024))
       ->default_str("all cores");
+  add_scheduler_options(*command, false);
   command->footer(
       "The table has one row per hit: query (1-based), query_name, rank, score, matched (peaks),\n"
       "library_index (1-based), name, smiles, formula. The hits are those of scoring every library entry:\n"

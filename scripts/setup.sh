@@ -15,6 +15,7 @@ packages=(
   python3-dev python3-venv pybind11-dev libboost-python-dev
   liblapack-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev libcli11-dev
   python3-numpy python3-networkx python3-matplotlib python3-pytest
+  python3-dask python3-distributed
 )
 
 missing=()

@@ -68,13 +68,30 @@ InputFormat MoleculeReader::sniff_format(std::istream& in, std::deque<std::strin
   return InputFormat::smiles;
 }
 
+MoleculeReader::MoleculeReader(std::istream& in, InputFormat format, const ReaderPosition& from)
+    : in_(in),
+      format_(format),
+      line_no_(from.line),
+      offset_(from.offset),
+      seen_content_(from.seen_content),
+      smiles_column_(from.smiles_column),
+      name_column_(from.name_column) {}
+
+ReaderPosition MoleculeReader::position() const {
+  if (!offset_known_) throw std::logic_error("the position of a reader given look-ahead lines is not known");
+  return {offset_, line_no_, seen_content_, smiles_column_, name_column_};
+}
+
 bool MoleculeReader::read_line(std::string& line) {
   if (!lookahead_.empty()) {
     line = std::move(lookahead_.front());
     lookahead_.pop_front();
+    offset_known_ = false;
   } else if (!std::getline(in_, line)) {
     if (in_.bad()) throw std::runtime_error("cannot read the input (line " + std::to_string(line_no_ + 1) + ")");
     return false;
+  } else {
+    offset_ += line.size() + (in_.eof() ? 0 : 1);  // the line break, unless the file ends without one
   }
   ++line_no_;
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -247,6 +264,23 @@ MoleculeFile::MoleculeFile(const std::string& path) {
   file_.open(path, std::ios::binary);
   if (!file_) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
   reader_ = std::make_unique<MoleculeReader>(file_, input_format_of_path(path));
+}
+
+std::vector<ReaderPosition> chunk_starts(const std::string& path, std::size_t chunk_size, std::size_t& molecules) {
+  if (chunk_size == 0) throw InvalidInput("the chunk size must be at least 1");
+  if (path == "-") throw InvalidInput("standard input cannot be split into chunks");
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw InvalidInput("cannot read " + path + ": it is a directory");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
+  MoleculeReader reader(file, input_format_of_path(path));
+  std::vector<ReaderPosition> starts;
+  MoleculeInput m;
+  molecules = 0;
+  for (ReaderPosition before = reader.position(); reader.next(m); before = reader.position()) {
+    if (molecules++ % chunk_size == 0) starts.push_back(before);
+  }
+  return starts;
 }
 
 // The canonical SMILES of the sanitised record is what gets analysed: a

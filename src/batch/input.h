@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <fstream>
 #include <memory>
@@ -41,9 +42,22 @@ InputFormat input_format_of_path(std::string_view path);
 // are taken as they are. Blank lines are skipped; a row without a SMILES
 // field gives an empty SMILES, which the analysis refuses. A header without
 // a SMILES column throws InvalidInput.
+// Where a reader stands between two molecules: all it needs to go on reading
+// from there, in another process too (with the file opened at `offset`), as
+// if it had read the file from its start.
+struct ReaderPosition {
+  std::uint64_t offset = 0;  // bytes of the input consumed
+  std::size_t line = 0;      // lines consumed
+  bool seen_content = false;
+  std::size_t smiles_column = std::string::npos;  // tables: columns found in the header
+  std::size_t name_column = std::string::npos;
+};
+
 class MoleculeReader {
  public:
   MoleculeReader(std::istream& in, InputFormat format) : in_(in), format_(format) {}
+  // Goes on from `from`; `in` must stand at from.offset.
+  MoleculeReader(std::istream& in, InputFormat format, const ReaderPosition& from);
 
   // Like the above, guessing the format from the first lines: an SDF has the
   // counts line ("V2000" or "V3000") as its fourth line.
@@ -55,6 +69,10 @@ class MoleculeReader {
   bool next(MoleculeInput& out);
 
   InputFormat format() const { return format_; }
+
+  // Where the reader stands now. Throws std::logic_error for a reader given
+  // look-ahead lines (its offset is not known).
+  ReaderPosition position() const;
 
  private:
   bool read_line(std::string& line);
@@ -69,11 +87,19 @@ class MoleculeReader {
   InputFormat format_;
   std::deque<std::string> lookahead_;
   std::size_t line_no_ = 0;
+  std::uint64_t offset_ = 0;
+  bool offset_known_ = true;
   bool seen_content_ = false;
   // Tables: the columns found in the header (npos: none).
   std::size_t smiles_column_ = std::string::npos;
   std::size_t name_column_ = std::string::npos;
 };
+
+// The position of `path`'s reader before molecule 0, chunk_size,
+// 2 * chunk_size, ...: the starts of chunks of chunk_size molecules (none for
+// a file without molecules). `molecules` gets the number of molecules.
+// Throws InvalidInput as MoleculeFile does, std::runtime_error when reading fails.
+std::vector<ReaderPosition> chunk_starts(const std::string& path, std::size_t chunk_size, std::size_t& molecules);
 
 // A molecule file opened for reading: "-" is standard input (SDF or SMILES,
 // told by its first lines), any other path a file whose extension gives the

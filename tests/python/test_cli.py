@@ -309,7 +309,8 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
     expected = {
         "vif": prediction | {"--bond-kappa": str(vif_defaults["bond_kappa"].default)},
         "predict": prediction | {"-o,--output": "required", "--format": "msp", "-j,--jobs": "all cores",
-                                 "--timeout-per-molecule": "0"},
+                                 "--timeout-per-molecule": "0", "--scheduler": None, "--chunk-size": "1000",
+                                 "--work-dir": "OUTPUT.shards"},
         "validate": {},
     }
     score = {"--method": "cosine", "--tolerance": "0.5", "--reverse": None}
@@ -320,7 +321,7 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "--same-mass": None, "--formula": None, "--plot": None, "--plot-count": "3"}
     expected["search"] = score | {"--mz-power": "the method's", "--intensity-power": "the method's",
                                   "--library": "required", "-o,--output": "-", "--top": "10", "--min-score": "0",
-                                  "--mass-tolerance": None, "-j,--jobs": "all cores"}
+                                  "--mass-tolerance": None, "-j,--jobs": "all cores", "--scheduler": None}
     expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
     for command, options in expected.items():
         shown = run(cli, command, "--help")

@@ -1,0 +1,570 @@
+"""Library-scale prediction and search on a Dask cluster.
+
+``predict_library`` splits molecule files into chunks of ``chunk_size``
+molecules; every chunk is a task that reads its own part of the file on a
+worker (the file must be readable there under the same path), runs the
+native threaded batch and writes one shard with its error file into
+``output_dir``. ``manifest.json`` there records the arguments, which chunk
+covers which molecules and lines, and how each chunk ended. A rerun with the
+same arguments does only the chunks that have not finished (after a lost
+worker or a job cut off by the batch system); ``merge`` joins the shards into
+one library in input order, the file the single-machine ``predict`` writes.
+
+``search_library`` scores query spectra against a library split into shard
+files, one task per shard, and merges the hits as one search over the whole
+library would rank them.
+
+Run as ``python -m tessarin.dask predict|search ... --scheduler ADDRESS``
+(what ``tessarin predict|search --scheduler`` does).
+
+Importing ``tessarin`` does not import this module or Dask.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import sys
+import time
+import uuid
+import warnings
+
+import dask.bag
+import distributed
+
+from . import _native
+from . import spectra as _spectra
+
+MANIFEST = "manifest.json"
+_MANIFEST_KIND = "tessarin predicted library shards, version 1"
+_MANIFEST_INTERVAL = 5.0  # seconds
+_BAG_CHUNK_OPTIONS = {"model": "schematic", "max_generations": 2, "time_limit": None}
+
+# Called with the chunk's manifest entry on the worker before the chunk runs
+# (tests use it to lose a worker in the middle of a run).
+_before_chunk = None
+
+
+class ShardError(RuntimeError):
+    """Chunks of a run that did not finish; running again with the same arguments goes on with them."""
+
+
+def _client(client):
+    if client is not None:
+        return client
+    try:
+        return distributed.default_client()
+    except ValueError:
+        raise ValueError("no Dask client: pass client= or connect one (distributed.Client(address))") from None
+
+
+def _write_json_atomically(path, data):
+    temp = f"{path}.tmp-{uuid.uuid4().hex}"
+    with open(temp, "w", encoding="utf-8") as f:
+        json.dump(data, f, indent=1)
+        f.write("\n")
+    os.replace(temp, path)
+
+
+def _shard_name(chunk, fmt):
+    return f"chunk-{chunk:06d}.{fmt}"
+
+
+def _done_marker(output_dir, chunk):
+    return os.path.join(output_dir, f"chunk-{chunk:06d}.done.json")
+
+
+def _stat_file(path):
+    st = os.stat(path)
+    return {"path": path, "size": st.st_size, "mtime_ns": st.st_mtime_ns}
+
+
+def _scan_file(path, chunk_size):
+    """Worker: the file's identity and the reader's position at every chunk start."""
+    identity = _stat_file(path)
+    molecules, starts = _native.molecule_file_chunks(path, chunk_size)
+    identity["molecules"] = molecules
+    return identity, [list(s) for s in starts]
+
+
+def _finish_shard(output_dir, entry, temp, result):
+    """Moves a chunk's files to their names (error file first: the shard's presence means done)."""
+    shard = os.path.join(output_dir, entry["shard"])
+    errors = shard + ".errors.tsv"
+    if result["errors"] is not None:
+        os.replace(temp + ".errors.tsv", errors)
+    elif os.path.exists(errors):
+        os.remove(errors)
+    os.replace(temp, shard)
+    done = {"written": result["written"], "failed": result["failed"],
+            "errors": os.path.basename(errors) if result["errors"] is not None else None}
+    _write_json_atomically(_done_marker(output_dir, entry["chunk"]), done)
+    return done
+
+
+def _jobs_on_worker(jobs):
+    if jobs is not None:
+        return jobs
+    try:
+        return distributed.get_worker().state.nthreads
+    except ValueError:  # not on a worker
+        return None
+
+
+def _run_file_chunk(output_dir, entry, path, options, jobs):
+    """Worker: predicts one chunk of a file into its shard."""
+    if _before_chunk is not None:
+        _before_chunk(entry)
+    temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
+    try:
+        result = _native.predict_file_chunk(
+            path, tuple(entry["start"]), entry["molecules"], temp, options["fmt"], options["model"],
+            options["ring_fragmentation"], options["recursive_ms"], options["max_generations"],
+            options["time_limit"] or 0.0, _jobs_on_worker(jobs))
+        if result["read"] != entry["molecules"]:
+            raise ValueError(f"{path} changed: chunk {entry['chunk']} found {result['read']} molecules, "
+                             f"not {entry['molecules']}")
+        return _finish_shard(output_dir, entry, temp, result)
+    finally:
+        for leftover in (temp, temp + ".errors.tsv"):
+            if os.path.exists(leftover):
+                os.remove(leftover)
+
+
+def _run_bag_chunk(partition, output_dir, entry, options, jobs):
+    """Worker: predicts one partition of a bag into its shard."""
+    if _before_chunk is not None:
+        _before_chunk(entry)
+    molecules = list(partition)
+    if len(molecules) != entry["molecules"]:
+        raise ValueError(f"the bag changed: partition {entry['chunk']} holds {len(molecules)} molecules, "
+                         f"not {entry['molecules']}")
+    temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
+    try:
+        result = _native.predict_library(molecules, temp, options["fmt"], options["ring_fragmentation"],
+                                         options["recursive_ms"], _jobs_on_worker(jobs),
+                                         first_line=entry["first_line"])
+        return _finish_shard(output_dir, entry, temp, result)
+    finally:
+        for leftover in (temp, temp + ".errors.tsv"):
+            if os.path.exists(leftover):
+                os.remove(leftover)
+
+
+def _read_manifest(output_dir):
+    path = os.path.join(output_dir, MANIFEST)
+    try:
+        with open(path, encoding="utf-8") as f:
+            manifest = json.load(f)
+    except FileNotFoundError:
+        return None
+    except (OSError, ValueError) as e:
+        raise ValueError(f"cannot read {path}: {e}") from None
+    if not isinstance(manifest, dict) or manifest.get("kind") != _MANIFEST_KIND:
+        raise ValueError(f"{path} is not the manifest of predicted library shards")
+    return manifest
+
+
+def _differences(old, new):
+    return [f"{key}: {old.get(key)!r} there, {new.get(key)!r} now" for key in sorted(set(old) | set(new))
+            if old.get(key) != new.get(key)]
+
+
+def _plan_files(client, paths, chunk_size):
+    scans = client.gather(client.map(_scan_file, paths, [chunk_size] * len(paths), pure=False))
+    identities, chunks = [], []
+    for k, (identity, starts) in enumerate(scans):
+        identities.append(identity)
+        n = identity["molecules"]
+        for j, start in enumerate(starts):
+            chunks.append({"input": k, "first_molecule": j * chunk_size,
+                           "molecules": min(chunk_size, n - j * chunk_size), "start": start,
+                           "first_line": start[1] + 1})
+    for i, entry in enumerate(chunks):
+        entry["chunk"] = i
+        nxt = chunks[i + 1] if i + 1 < len(chunks) and chunks[i + 1]["input"] == entry["input"] else None
+        entry["last_line"] = nxt["start"][1] if nxt else None  # None: to the end of the file
+    return identities, chunks
+
+
+def predict_library(inputs, output_dir, client=None, model="schematic", chunk_size=1000, fmt="msp",
+                    ring_fragmentation=False, recursive_ms=False, max_generations=2, time_limit=None, jobs=None):
+    """Predict the spectra of molecule files (or a Dask bag) on a Dask cluster into shards of ``output_dir``.
+
+    ``inputs``: the path of a SMILES, SDF or CSV/TSV file, a list of such
+    paths, or a ``dask.bag.Bag`` of SMILES strings or (name, SMILES) pairs
+    (one chunk per partition; only the default model, generations and no time
+    limit). Files are split into chunks of ``chunk_size`` molecules, read on
+    the workers. Each chunk runs the native batch on ``jobs`` threads (None:
+    the worker's thread count) and writes ``chunk-NNNNNN.FMT`` and, when
+    molecules failed, its ``.errors.tsv``, under temporary names renamed when
+    complete. Molecules keep the line numbers of their whole file.
+
+    ``output_dir`` (created if need be) holds ``manifest.json``; a rerun with
+    the same arguments and unchanged inputs skips the finished chunks, one
+    with other arguments raises ValueError. ``client``: a
+    ``distributed.Client`` (None: the default one).
+
+    Returns {"chunks", "done", "skipped", "written", "failed"}. Chunks that
+    fail (a worker lost too often, a read error) are marked failed in the
+    manifest after the others ended, and ShardError is raised.
+    """
+    if not isinstance(fmt, str) or not isinstance(model, str):
+        raise TypeError("fmt and model must be strings")
+    _native.library_output_header(fmt)  # ValueError for an unknown format
+    if isinstance(chunk_size, bool) or not isinstance(chunk_size, int) or chunk_size < 1:
+        raise ValueError(f"chunk_size must be a whole number >= 1, not {chunk_size!r}")
+    client = _client(client)
+    output_dir = os.path.abspath(os.fspath(output_dir))
+    os.makedirs(output_dir, exist_ok=True)
+    options = {"fmt": fmt, "model": model, "ring_fragmentation": bool(ring_fragmentation),
+               "recursive_ms": bool(recursive_ms), "max_generations": max_generations,
+               "time_limit": None if not time_limit else float(time_limit)}
+
+    bag = inputs if isinstance(inputs, dask.bag.Bag) else None
+    if bag is not None:
+        fixed = {key: options[key] for key in _BAG_CHUNK_OPTIONS}
+        if fixed != _BAG_CHUNK_OPTIONS:
+            raise NotImplementedError(f"a bag is predicted with {_BAG_CHUNK_OPTIONS} only; write it to a file "
+                                      "for other options")
+        arguments = dict(options, chunk_size=None, inputs=[{"bag": bag.name, "partitions": bag.npartitions}])
+    else:
+        paths = [inputs] if isinstance(inputs, (str, bytes, os.PathLike)) else list(inputs)
+        if not paths:
+            raise ValueError("no input files")
+        paths = [os.path.abspath(os.fsdecode(os.fspath(p))) for p in paths]
+        identities = client.gather(client.map(_stat_file, paths, pure=False))
+        arguments = dict(options, chunk_size=chunk_size, inputs=identities)
+
+    manifest = _read_manifest(output_dir)
+    if manifest is not None:
+        old = manifest["arguments"]
+        if old != arguments:
+            raise ValueError(f"{output_dir} holds shards of a run with other arguments or inputs ("
+                             + "; ".join(_differences(old, arguments))
+                             + "); use another directory or empty this one")
+    else:
+        if bag is not None:
+            lengths = client.compute(bag.map_partitions(lambda p: [sum(1 for _ in p)])).result()
+            chunks, line = [], 1
+            for i, n in enumerate(lengths):
+                chunks.append({"chunk": i, "input": 0, "first_molecule": line - 1, "molecules": n,
+                               "first_line": line, "last_line": line + n - 1})
+                line += n
+        else:
+            identities, chunks = _plan_files(client, paths, chunk_size)
+            if [{k: v for k, v in d.items() if k != "molecules"} for d in identities] != arguments["inputs"]:
+                raise ValueError("an input file changed while it was being split")
+        for entry in chunks:
+            entry.update(shard=_shard_name(entry["chunk"], fmt), status="pending")
+        manifest = {"kind": _MANIFEST_KIND, "arguments": arguments, "chunks": chunks}
+        _write_json_atomically(os.path.join(output_dir, MANIFEST), manifest)
+
+    chunks = manifest["chunks"]
+    skipped = 0
+    pending = []
+    for entry in chunks:
+        marker = _done_marker(output_dir, entry["chunk"])
+        if os.path.exists(marker) and os.path.exists(os.path.join(output_dir, entry["shard"])):
+            with open(marker, encoding="utf-8") as f:
+                entry.update(json.load(f), status="done")
+            entry.pop("reason", None)
+            skipped += 1
+        else:
+            pending.append(entry)
+
+    futures = {}
+    if pending:
+        if bag is not None:
+            parts = bag.to_delayed()
+            if len(parts) != len(chunks):
+                raise ValueError("the bag's partitions changed since the manifest was written")
+            for entry in pending:
+                futures[client.compute(dask.delayed(_run_bag_chunk, pure=False)(
+                    parts[entry["chunk"]], output_dir, entry, options, jobs))] = entry
+        else:
+            for entry in pending:
+                futures[client.submit(_run_file_chunk, output_dir, entry, arguments["inputs"][entry["input"]]["path"],
+                                      options, jobs, pure=False)] = entry
+
+    # The done markers are what a rerun trusts; the manifest is brought up to date every few
+    # seconds (rewriting it per chunk would cost the square of the chunk count) and at the end.
+    failures = []
+    written_at = time.monotonic()
+    for future in distributed.as_completed(list(futures)):
+        entry = futures[future]
+        try:
+            entry.update(future.result(), status="done")
+            entry.pop("reason", None)
+        except Exception as e:  # the chunk stays to be done by a rerun
+            entry.update(status="failed", reason=f"{type(e).__name__}: {e}")
+            failures.append(entry)
+        if time.monotonic() - written_at > _MANIFEST_INTERVAL:
+            _write_json_atomically(os.path.join(output_dir, MANIFEST), manifest)
+            written_at = time.monotonic()
+    _write_json_atomically(os.path.join(output_dir, MANIFEST), manifest)
+    if failures:
+        first = failures[0]
+        raise ShardError(f"{len(failures)} of {len(chunks)} chunks did not finish (chunk {first['chunk']}: "
+                         f"{first['reason']}); run again with the same arguments to finish them")
+    return {"chunks": len(chunks), "done": len(futures), "skipped": skipped,
+            "written": sum(e["written"] for e in chunks), "failed": sum(e["failed"] for e in chunks)}
+
+
+def _copy_body(source, target, skip):
+    with open(source, "rb") as f:
+        if skip and f.read(len(skip)) != skip:
+            raise ValueError(f"{source} does not start as a library file of its format does")
+        shutil.copyfileobj(f, target, 1 << 20)
+
+
+def merge(output_dir, path):
+    """Write the shards of ``output_dir`` into one library ``path`` in input order (and its error file).
+
+    The result is byte for byte what the single-machine prediction of the
+    same input writes: the format's header once, the shards in order, and
+    ``path + ".errors.tsv"`` with every failed molecule when any failed (an
+    old error file there is removed otherwise). Raises ValueError while
+    chunks are unfinished. Returns {"written", "failed", "errors"}.
+    """
+    output_dir = os.path.abspath(os.fspath(output_dir))
+    path = os.fspath(path)
+    manifest = _read_manifest(output_dir)
+    if manifest is None:
+        raise ValueError(f"{output_dir} holds no {MANIFEST}")
+    if len(manifest["arguments"]["inputs"]) > 1:
+        warnings.warn("the merged library joins several input files; line numbers restart with each file",
+                      stacklevel=2)
+    chunks = manifest["chunks"]
+    unfinished = [e["chunk"] for e in chunks if not os.path.exists(_done_marker(output_dir, e["chunk"]))]
+    if unfinished:
+        raise ValueError(f"{len(unfinished)} of {len(chunks)} chunks are not finished (first: chunk {unfinished[0]});"
+                         " run predict_library again with the same arguments")
+    header = _native.library_output_header(manifest["arguments"]["fmt"]).encode()
+    errors_header = _native.library_errors_header().encode()
+    done = []
+    for e in chunks:
+        with open(_done_marker(output_dir, e["chunk"]), encoding="utf-8") as f:
+            done.append(json.load(f))
+
+    token = uuid.uuid4().hex
+    temp = f"{path}.tmp-{token}"
+    errors_path = path + ".errors.tsv"
+    errors_temp = f"{errors_path}.tmp-{token}"
+    try:
+        with open(temp, "wb") as out:
+            out.write(header)
+            for e in chunks:
+                _copy_body(os.path.join(output_dir, e["shard"]), out, header)
+        with_errors = [d["errors"] for d in done if d["errors"] is not None]
+        if with_errors:
+            with open(errors_temp, "wb") as out:
+                out.write(errors_header)
+                for name in with_errors:
+                    _copy_body(os.path.join(output_dir, name), out, errors_header)
+            os.replace(errors_temp, errors_path)
+        elif os.path.exists(errors_path):
+            os.remove(errors_path)
+        os.replace(temp, path)
+    finally:
+        for leftover in (temp, errors_temp):
+            if os.path.exists(leftover):
+                os.remove(leftover)
+    return {"written": sum(d["written"] for d in done), "failed": sum(d["failed"] for d in done),
+            "errors": errors_path if with_errors else None}
+
+
+def _search_shard(path, queries, options):
+    """Worker: the shard's size and every query's hits in it (indexes within the shard)."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        library = list(_spectra.read_spectra(path, errors=options["errors"]))
+        results = _spectra.search_library(queries, library, **{k: v for k, v in options.items() if k != "errors"})
+    hits = [([(h.index, h.score, h.matched, h.spectrum) for h in r.hits], r.error) for r in results]
+    return len(library), hits, [str(w.message) for w in caught]
+
+
+def search_library(queries, library_shards, client=None, top=10, method="cosine", tolerance=0.5, mz_power=None,
+                   intensity_power=None, reverse=False, min_score=0.0, mass_tolerance=None, jobs=None,
+                   errors="raise"):
+    """Search query spectra against a library split into shard files, one Dask task per shard.
+
+    ``queries``: a spectrum file's path or an iterable of ``Spectrum`` (read
+    here and sent to every worker). ``library_shards``: a spectrum file's path
+    or a list of them, in library order; each is read by a worker. The
+    options are those of ``tessarin.search_library``. Returns what
+    ``tessarin.search_library`` returns for the shards read as one library:
+    one ``QueryResult`` per query, library indexes counted over all shards,
+    and the same hits in the same order. Warnings about malformed records
+    (``errors="warn"``) are repeated here.
+    """
+    if errors not in ("raise", "warn"):
+        raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    if isinstance(library_shards, (str, bytes, os.PathLike)):
+        library_shards = [library_shards]
+    shards = [os.path.abspath(os.fsdecode(os.fspath(p))) for p in library_shards]
+    if not shards:
+        raise ValueError("no library shards")
+    if isinstance(queries, (str, bytes, os.PathLike)):
+        queries = list(_spectra.read_spectra(queries, errors=errors))
+    else:
+        queries = list(queries)
+    if isinstance(top, bool) or not isinstance(top, int) or top < 0:
+        raise ValueError(f"top must be a whole number >= 0, not {top!r}")
+    client = _client(client)
+    options = {"top": top, "method": method, "tolerance": tolerance, "mz_power": mz_power,
+               "intensity_power": intensity_power, "reverse": reverse, "min_score": min_score,
+               "mass_tolerance": mass_tolerance, "jobs": jobs, "errors": errors}
+    [sent] = client.scatter([queries], broadcast=True)
+    per_shard = client.gather(client.map(_search_shard, shards, [sent] * len(shards), [options] * len(shards),
+                                         pure=False))
+    offset = 0
+    merged = [([], None) for _ in queries]
+    for size, hits, messages in per_shard:
+        for message in messages:
+            warnings.warn(message, stacklevel=2)
+        for q, (shard_hits, error) in enumerate(hits):
+            merged[q][0].extend((offset + i, s, m, e) for i, s, m, e in shard_hits)
+            if error is not None:
+                merged[q] = (merged[q][0], error)
+        offset += size
+    out = []
+    for query, (hits, error) in zip(queries, merged):
+        hits.sort(key=lambda h: (-h[1], h[0]))  # the single search's order: score, then library index
+        out.append(_spectra.QueryResult(query, [_spectra.LibraryHit(*h) for h in hits[:top]], error))
+    return out
+
+
+# ---------------------------------------------------------------------------
+# python -m tessarin.dask: the command line's --scheduler runs.
+
+class _Usage(Exception):
+    pass
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        raise _Usage(message)
+
+
+def _field(text):
+    return "" if text is None else str(text).replace("\t", " ").replace("\n", " ").replace("\r", " ")
+
+
+def _predict_main(args):
+    if args.input == "-":
+        raise _Usage("standard input cannot be split among workers; give a file")
+    if args.output == "-":
+        raise _Usage("with --scheduler the output must be a file")
+    if args.chunk_size < 1:
+        raise _Usage(f"--chunk-size: needs a whole number >= 1, got {args.chunk_size}")
+    if args.jobs is not None and not 1 <= args.jobs <= 1024:
+        raise _Usage(f"--jobs: needs a whole number from 1 to 1024, got {args.jobs}")
+    if args.max_generations < 0 or not args.timeout_per_molecule >= 0:
+        raise _Usage("--max-generations and --timeout-per-molecule must be >= 0")
+    _native.library_output_header(args.format)
+    work_dir = args.work_dir or args.output + ".shards"
+    with distributed.Client(args.scheduler) as client:
+        predict_library(args.input, work_dir, client, model=args.model, chunk_size=args.chunk_size,
+                        fmt=args.format, ring_fragmentation=args.ring, recursive_ms=args.recursive,
+                        max_generations=args.max_generations, time_limit=args.timeout_per_molecule,
+                        jobs=args.jobs)
+    summary = merge(work_dir, args.output)
+    if summary["failed"]:
+        total = summary["written"] + summary["failed"]
+        print(f"tessarin: {summary['failed']} of {total} molecules failed (see {summary['errors']})",
+              file=sys.stderr)
+        return 1
+    return 0
+
+
+def _search_main(args):
+    if args.top < 1 or (args.jobs is not None and not 1 <= args.jobs <= 1024):
+        raise _Usage("--top needs a whole number >= 1 and --jobs one from 1 to 1024")
+    with distributed.Client(args.scheduler) as client:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            queries = []
+            for path in args.queries:
+                queries.extend(_spectra.read_spectra(path, errors="warn"))
+            results = search_library(queries, args.library, client, top=args.top, method=args.method,
+                                     tolerance=args.tolerance, mz_power=args.mz_power,
+                                     intensity_power=args.intensity_power, reverse=args.reverse,
+                                     min_score=args.min_score, mass_tolerance=args.mass_tolerance, jobs=args.jobs,
+                                     errors="warn")
+    rows = ["query\tquery_name\trank\tscore\tmatched\tlibrary_index\tname\tsmiles\tformula\n"]
+    problems = [f"\t\t{_field(w.message)}\n" for w in caught]
+    for q, result in enumerate(results, 1):
+        if result.error is not None:
+            problems.append(f"\t\tquery {q}: not searched: {_field(result.error)}\n")
+        for rank, hit in enumerate(result.hits, 1):
+            meta = hit.spectrum.metadata
+            rows.append(f"{q}\t{_field(result.query.name)}\t{rank}\t{hit.score:.4f}\t{hit.matched}\t{hit.index + 1}\t"
+                        f"{_field(meta.get('name'))}\t{_field(meta.get('smiles'))}\t{_field(meta.get('formula'))}\n")
+    text = "".join(rows)
+    if args.output == "-":
+        sys.stdout.write(text)
+        sys.stdout.flush()
+        if problems:
+            sys.stderr.write("file\tline\treason\n" + "".join(problems))
+    else:
+        with open(args.output, "w", encoding="utf-8") as f:
+            f.write(text)
+        errors_path = args.output + ".errors.tsv"
+        if problems:
+            with open(errors_path, "w", encoding="utf-8") as f:
+                f.write("file\tline\treason\n" + "".join(problems))
+        elif os.path.exists(errors_path):
+            os.remove(errors_path)
+    if problems:
+        print(f"tessarin: {len(problems)} records could not be read or searched", file=sys.stderr)
+        return 1
+    return 0
+
+
+def _parser():
+    parser = _Parser(prog="tessarin", description="Prediction and library search on a Dask cluster.")
+    commands = parser.add_subparsers(dest="command", required=True)
+    p = commands.add_parser("predict")
+    p.add_argument("input", metavar="INPUT")
+    p.add_argument("-o", "--output", required=True)
+    p.add_argument("--format", choices=("msp", "jsonl", "csv"), default="msp")
+    p.add_argument("-j", "--jobs", type=int, default=None)
+    p.add_argument("--timeout-per-molecule", type=float, default=0.0)
+    p.add_argument("--ring", action="store_true")
+    p.add_argument("--recursive", action="store_true")
+    p.add_argument("--max-generations", type=int, default=2)
+    p.add_argument("--model", default="schematic")
+    p.add_argument("--scheduler", required=True)
+    p.add_argument("--chunk-size", type=int, default=1000)
+    p.add_argument("--work-dir", default=None)
+    s = commands.add_parser("search")
+    s.add_argument("queries", nargs="+", metavar="QUERIES")
+    s.add_argument("--library", action="append", required=True)
+    s.add_argument("-o", "--output", default="-")
+    s.add_argument("--top", type=int, default=10)
+    s.add_argument("--min-score", type=float, default=0.0)
+    s.add_argument("--mass-tolerance", type=float, default=None)
+    s.add_argument("--method", choices=("cosine", "dot_product", "composite"), default="cosine")
+    s.add_argument("--tolerance", type=float, default=0.5)
+    s.add_argument("--mz-power", type=float, default=None)
+    s.add_argument("--intensity-power", type=float, default=None)
+    s.add_argument("--reverse", action="store_true")
+    s.add_argument("-j", "--jobs", type=int, default=None)
+    s.add_argument("--scheduler", required=True)
+    return parser
+
+
+def main(argv=None):
+    try:
+        args = _parser().parse_args(argv)
+        return _predict_main(args) if args.command == "predict" else _search_main(args)
+    except (_Usage, ValueError, TypeError, OSError, ShardError, NotImplementedError) as e:
+        print(f"tessarin: {e}", file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
