@@ -30,11 +30,11 @@ sys.path.insert(0, os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "python"))
 
 import layout_numpy  # noqa: E402
-from vif_like_graphs import prepared as prepare  # noqa: E402
+from support import prepared as prepare  # noqa: E402
 import tessarin  # noqa: E402
 from tessarin import _native  # noqa: E402
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+from support import NCI_SMILES as NCI  # noqa: E402
 TARGET_SIZES = (10, 50, 100, 200)
 
 
@@ -97,11 +97,11 @@ def main():
             copy = Chem.Mol(mol)
             rdDepictor.SetPreferCoordGen(True)
             t_depict = per_call_ms(lambda: rdDepictor.Compute2DCoords(copy), min_time)
-            t_layout = per_call_ms(lambda: _native.refine_layout(start, bonds, ranks), min_time)
+            t_layout = per_call_ms(lambda: _native._testing.refine_layout(start, bonds, ranks), min_time)
             t_total = per_call_ms(lambda: tessarin.compute_atom_layout(mol), min_time)
             t_numpy = per_call_ms(lambda: layout_numpy.refine(start, bonds, ranks), 0.0, min_reps=1)
 
-            native = _native.refine_layout(start, bonds, ranks)
+            native = _native._testing.refine_layout(start, bonds, ranks)
             diff = float(np.abs(native - layout_numpy.refine(start, bonds, ranks)).max())
             label = smiles if len(smiles) <= 34 else smiles[:31] + "..."
             print(f"{n:>5} {label:<34} {t_depict:>9.3f} {t_layout:>8.3f} {t_total:>8.3f} {t_numpy:>9.1f}"

@@ -13,12 +13,15 @@ growth after it, which is what a leak would show in.
 """
 
 import gc
+import os
 import sys
 import time
 
-import tessarin
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+import tessarin  # noqa: E402
+from support import nci_smiles  # noqa: E402
+
 WARM_UP = 200
 REFUSED = [("C1CC", {}), ("C*", {}), ("CCO", {"radius_ratio": float("nan")}), ("CC\x00O", {})]
 
@@ -29,11 +32,6 @@ def resident_kib():
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     raise RuntimeError("no VmRSS line in /proc/self/status")
-
-
-def nci_smiles():
-    with open(NCI) as handle:
-        return [line.split()[0] for line in handle if line.strip()]
 
 
 def analyse(smiles, **options):

@@ -23,12 +23,11 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
 from tessarin import VIF, _native  # noqa: E402
-from vif_like_graphs import NCI_SMILES, prepared  # noqa: E402
+from support import NCI_SMILES, nci_smiles, prepared  # noqa: E402
 
 
 def first_smiles(count):
-    with open(NCI_SMILES) as f:
-        return [line.split()[0] for _, line in zip(range(count), f)]
+    return nci_smiles(count)
 
 
 def main():
@@ -131,10 +130,10 @@ def single_molecules(sizes, gens):
             VIF(s, draw=False, verbose=False, recursive_ms=True, max_generations=gens)
         t_vif = (time.perf_counter() - start) / reps
         start = time.perf_counter()
-        fast, stats = _native.predict_fragments_recursive(*args, "fast", True)
+        fast, stats = _native._testing.predict_fragments_recursive(*args, "fast", True)
         t_fast = time.perf_counter() - start
         start = time.perf_counter()
-        plain, plain_stats = _native.predict_fragments_recursive(*args, "plain", True)
+        plain, plain_stats = _native._testing.predict_fragments_recursive(*args, "plain", True)
         t_plain = time.perf_counter() - start
         print(f"{size} heavy atoms: VIF(recursive_ms) {t_vif * 1e3:7.1f} ms; fragmentation fast {t_fast * 1e3:7.1f} ms, "
               f"plain {t_plain * 1e3:8.1f} ms ({t_plain / t_fast:.0f}x); {stats['atom_sets']} atom sets, "

@@ -18,7 +18,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
 from tessarin import _native, compute_lpi  # noqa: E402
-from vif_like_graphs import nci_molecules, reference_soft_bonds, vif_like_graph  # noqa: E402
+from support import nci_molecules, reference_soft_bonds, vif_like_graph  # noqa: E402
 
 
 def timed(fn, cases):
@@ -39,13 +39,13 @@ def main():
         base = compute_lpi(g)
         cases.append((g, chem_bonds, base))
         nodes.append(g.number_of_nodes())
-        cores.append(_native.peeled_core(g, 1e-9)["core_nodes"])
+        cores.append(_native._testing.peeled_core(g, 1e-9)["core_nodes"])
     tests = sum(len(c[1]) for c in cases)
-    not_applicable = sum(not _native.peeling_applies(g, 1e-9) for g, _, _ in cases)
+    not_applicable = sum(not _native._testing.peeling_applies(g, 1e-9) for g, _, _ in cases)
 
-    t_convert, _ = timed(lambda g, b, base: _native.soft_bond_positions(g, [], base, 1e-9, "dense"), cases)
-    t_dense, dense = timed(lambda g, b, base: _native.soft_bond_positions(g, b, base, 1e-9, "dense"), cases)
-    t_peeled, peeled = timed(lambda g, b, base: _native.soft_bond_positions(g, b, base, 1e-9, "peeled"), cases)
+    t_convert, _ = timed(lambda g, b, base: _native._testing.soft_bond_positions(g, [], base, 1e-9, "dense"), cases)
+    t_dense, dense = timed(lambda g, b, base: _native._testing.soft_bond_positions(g, b, base, 1e-9, "dense"), cases)
+    t_peeled, peeled = timed(lambda g, b, base: _native._testing.soft_bond_positions(g, b, base, 1e-9, "peeled"), cases)
     differ = sum(d != p for d, p in zip(dense, peeled))
     soft = sum(len(p) for p in peeled)
 

@@ -8,30 +8,31 @@ graph, eigenvalues, soft bonds, fragments) and the conversion of the result
 into Python objects (networkx graph, dicts, NumPy arrays).
 """
 
+import os
 import statistics
 import sys
 import time
-from itertools import islice
 
-import tessarin
-from tessarin import _native
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
+import tessarin  # noqa: E402
+from support import nci_smiles  # noqa: E402
+from tessarin import _native  # noqa: E402
+
 STEPS = ["preparation", "depiction", "layout", "graph", "lpi", "soft_bonds", "fragments"]
 
 
 def main():
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 300
-    with open(NCI) as handle:
-        smiles = [line.split()[0] for line in islice(handle, count)]
+    smiles = nci_smiles(count)
     tessarin.VIF("CCO", draw=False, verbose=False)  # load RDKit's depiction templates once
 
     per_molecule, steps = [], {name: 0.0 for name in STEPS + ["conversion"]}
     for s in smiles:
-        timings = {}
         t0 = time.perf_counter()
-        _native.analyse(s, 600, 1.5, 0.23, 0.9, False, False, False, 2, timings)
+        out = _native._testing.analyse_timed(s)
         wall = time.perf_counter() - t0
+        timings = out[1] if isinstance(out, tuple) else {}
         per_molecule.append((wall, s))
         for name in STEPS:
             steps[name] += timings.get(name, 0.0)

@@ -8,7 +8,7 @@ the last bit.
 
 import numpy as np
 
-from layout_reference import pca_align  # noqa: F401  (the same NumPy steps; tests/python is on the path)
+from support.layout import pca_align  # noqa: F401  (the same NumPy steps; tests/python is on the path)
 
 
 def radial_equalize(coords, groups):

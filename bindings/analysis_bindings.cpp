@@ -1,27 +1,24 @@
 // The VIF analysis: its result becomes the mapping a Python user reads.
-#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <climits>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
+#include "analysis/analysis.h"
+#include "convert.h"
 #include "interrupt.h"
 #include "python_stdout.h"
 #include "registry.h"
-#include "vif/analysis.h"
+#include "to_python.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
 
 namespace tessarin::bindings {
 namespace {
-
-py::array_t<double> numpy_vector(const std::vector<double>& values) {
-  py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
-  std::copy(values.begin(), values.end(), out.mutable_data());
-  return out;
-}
 
 py::object networkx_graph(const vif::OrbitalGraph& g) {
   py::object graph = py::module_::import("networkx").attr("Graph")();
@@ -34,119 +31,57 @@ py::object networkx_graph(const vif::OrbitalGraph& g) {
   }
   graph.attr("add_nodes_from")(nodes);
   py::list edges;
-  for (const vif::OrbitalEdge& e : g.graph.edges) edges.append(py::make_tuple(e.u, e.v, py::dict("weight"_a = e.weight)));
+  for (const core::WeightedEdge& e : g.graph.edges) {
+    edges.append(py::make_tuple(e.u, e.v, py::dict("weight"_a = e.weight)));
+  }
   graph.attr("add_edges_from")(edges);
   return graph;
 }
 
-py::dict bond_record(const vif::BondRecord& r) {
-  return py::dict("u_node"_a = r.u_node, "v_node"_a = r.v_node, "atom_u"_a = r.atom_u, "atom_v"_a = r.atom_v,
-                  "sym_u"_a = r.sym_u, "sym_v"_a = r.sym_v, "order"_a = r.order, "k"_a = r.k);
-}
-
-py::dict fragment_entry(const ms::FragmentEntry& f) {
-  py::object fragments = py::none();
-  if (f.fragments) {
-    py::list tuples;
-    for (const ms::FragmentTuple& t : *f.fragments) tuples.append(py::make_tuple(t.formula, t.average_mass, t.mz));
-    fragments = tuples;
-  }
-  return py::dict("bond"_a = f.bond, "split"_a = f.split, "mode"_a = f.mode, "fragments"_a = fragments);
-}
-
-// The SMILES as UTF-8, or nothing for a str that has no UTF-8 form (lone
-// surrogates): such a string cannot be SMILES.
-std::optional<std::string> utf8_of(const py::str& text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) {
-    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw py::error_already_set();
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
-py::object analyse(const py::str& smiles_text, int n_iter, double target_bond_len, double radius_ratio,
-                   double bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms, int max_generations,
-                   py::object timings) {
-  vif::VifOptions options;
-  options.n_iter = n_iter;
-  options.target_bond_len = target_bond_len;
-  options.radius_ratio = radius_ratio;
-  options.bond_kappa = bond_kappa;
-  options.verbose = verbose;
-  options.ring_fragmentation = ring_fragmentation;
-  options.recursive_ms = recursive_ms;
-  options.max_generations = max_generations;
-  options.interrupt_check = python_signal_check();
-
-  const std::optional<std::string> smiles = utf8_of(smiles_text);
-  if (!smiles) return py::str(vif::kUnreadableSmiles);
-  std::optional<vif::VifAnalysis> result;
-  {
-    PythonStdout report;
-    result = vif::analyse_smiles(*smiles, options, report);
-    report.flush();
-  }
-  if (!result) return py::str(vif::kUnreadableSmiles);
-  const vif::VifAnalysis& a = *result;
-  if (!timings.is_none()) {
-    const vif::StepTimes& t = a.times;
-    timings["preparation"] = t.preparation;
-    timings["depiction"] = t.depiction;
-    timings["layout"] = t.layout;
-    timings["graph"] = t.graph;
-    timings["lpi"] = t.lpi;
-    timings["soft_bonds"] = t.soft_bonds;
-    timings["fragments"] = t.fragments;
-    timings["recursion"] = t.recursion;
-  }
+// The 14-key result map of an analysis.
+py::dict result_to_python(const analysis::Result& a) {
   const vif::OrbitalGraph& og = a.graph.orbital;
-
-  py::dict lpi("n+"_a = a.lpi.counts.n_plus, "n0"_a = a.lpi.counts.n_zero, "n-"_a = a.lpi.counts.n_minus,
-               "eigenvalues"_a = numpy_vector(a.lpi.eigenvalues));
   py::list chem_bonds, soft_bonds;
-  for (const vif::BondRecord& r : og.bonds) chem_bonds.append(bond_record(r));
+  for (const vif::BondRecord& r : og.bonds) chem_bonds.append(bond_record_to_python(r));
   for (std::size_t i : a.soft_bonds) soft_bonds.append(chem_bonds[i]);
 
-  py::list fragments, real, single, ringcut, ring_bonds;
+  // The views hold the very entry dicts of `fragments`.
+  py::list fragments;
+  std::unordered_map<const ms::FragmentEntry*, py::object> entry_of;
   for (const ms::FragmentEntry& f : a.fragments) {
-    py::dict entry = fragment_entry(f);
+    py::dict entry = fragment_entry_to_python(f);
     fragments.append(entry);
-    if (!f.split) {
-      ring_bonds.append(entry);
-    } else if (f.mode == "single") {
-      single.append(entry);
-    } else if (f.mode == "ring") {
-      ringcut.append(entry);
-    }
+    entry_of.emplace(&f, entry);
   }
+  auto view = [&entry_of](const std::vector<const ms::FragmentEntry*>& entries) {
+    py::list out;
+    for (const ms::FragmentEntry* f : entries) out.append(entry_of.at(f));
+    return out;
+  };
+  const py::list single = view(a.single_cuts());
+  const py::list ringcut = view(a.ring_double_cuts());
+  py::list real;
   for (py::handle e : single) real.append(e);
   for (py::handle e : ringcut) real.append(e);
 
   py::dict atom_subgraphs;
-  for (std::size_t atom = 0; atom < og.atom_nodes.size(); ++atom) atom_subgraphs[py::int_(atom)] = py::cast(og.atom_nodes[atom]);
+  for (std::size_t atom = 0; atom < og.atom_nodes.size(); ++atom) {
+    atom_subgraphs[py::int_(atom)] = py::cast(og.atom_nodes[atom]);
+  }
   py::dict pos;
   for (std::size_t node = 0; node < a.graph.positions.size(); ++node) {
     pos[py::int_(node)] = numpy_vector({a.graph.positions[node].x, a.graph.positions[node].y});
   }
 
   py::dict out;
-  out["lpi"] = lpi;
+  out["lpi"] = lpi_to_python(a.lpi);
   out["soft_bonds"] = soft_bonds;
   out["fragments"] = fragments;
   out["real_fragments"] = real;
   out["single_fragments"] = single;
   out["ringcut_fragments"] = ringcut;
-  out["ring_soft_bonds"] = ring_bonds;
-  if (a.recursive_peaks) {
-    py::dict peaks;  // discovery order, the molecular ion first
-    for (const ms::Peak& p : *a.recursive_peaks) peaks[py::int_(p.mz)] = py::dict("formula"_a = p.formula, "generation"_a = p.generation);
-    out["recursive_peaks"] = peaks;
-  } else {
-    out["recursive_peaks"] = py::none();
-  }
+  out["ring_soft_bonds"] = view(a.unsplit_ring_bonds());
+  out["recursive_peaks"] = a.recursive_peaks ? py::object(generation_peaks_to_python(*a.recursive_peaks)) : py::none();
   out["graph"] = networkx_graph(og);
   out["chem_bonds"] = chem_bonds;
   out["atom_subgraphs"] = atom_subgraphs;
@@ -156,13 +91,83 @@ py::object analyse(const py::str& smiles_text, int n_iter, double target_bond_le
   return out;
 }
 
+py::dict times_to_python(const analysis::StepTimes& t) {
+  return py::dict("preparation"_a = t.preparation, "depiction"_a = t.depiction, "layout"_a = t.layout,
+                  "graph"_a = t.graph, "lpi"_a = t.lpi, "soft_bonds"_a = t.soft_bonds, "fragments"_a = t.fragments,
+                  "recursion"_a = t.recursion);
+}
+
+// VIF's arguments, checked; `smiles` nullopt for a str without a UTF-8 form
+// (it cannot be SMILES).
+struct Request {
+  std::optional<std::string> smiles;
+  analysis::Options options;
+  bool verbose = true;
+};
+
+Request request_of(py::handle smiles, py::handle n_iter, py::handle target_bond_len, py::handle radius_ratio,
+                   py::handle bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms,
+                   py::handle max_generations) {
+  if (!py::isinstance<py::str>(smiles)) throw py::type_error("VIF() expects a SMILES string, not " + type_name(smiles));
+  Request r;
+  r.smiles = utf8(smiles, "smiles");
+  r.options.n_iter = static_cast<int>(integer_argument(n_iter, "VIF() argument n_iter", -INT_MAX, INT_MAX));
+  r.options.target_bond_len = real_argument(target_bond_len, "VIF() argument target_bond_len");
+  r.options.radius_ratio = real_argument(radius_ratio, "VIF() argument radius_ratio");
+  r.options.bond_kappa = real_argument(bond_kappa, "VIF() argument bond_kappa");
+  r.options.ring_fragmentation = ring_fragmentation;
+  r.options.recursive = recursive_ms;
+  r.options.max_generations =
+      static_cast<int>(integer_argument(max_generations, "VIF() argument max_generations", -INT_MAX, INT_MAX));
+  r.verbose = verbose;
+  return r;
+}
+
+// The analysis with the report on Python's sys.stdout; nothing when the
+// SMILES does not parse. Ctrl-C stops it.
+std::optional<analysis::Result> run(const Request& r) {
+  if (!r.smiles) return std::nullopt;
+  const core::InterruptCheck signals = python_signal_check();
+  const analysis::StopCheck stop = [&signals](std::string_view) { signals(); };
+  if (!r.verbose) return analysis::analyse_smiles(*r.smiles, r.options, stop);
+  PythonStdout report;
+  std::optional<analysis::Result> result = analysis::analyse_smiles(*r.smiles, r.options, stop, &report);
+  report.flush();
+  return result;
+}
+
 }  // namespace
 
-void register_analysis(py::module_& m) {
-  m.def("analyse", &analyse, "smiles"_a, "n_iter"_a, "target_bond_len"_a, "radius_ratio"_a, "bond_kappa"_a,
-        "verbose"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a, "timings"_a = py::none(),
-        "VIF analysis of a SMILES string: the result mapping, or the failure text when it does not parse. "
-        "A dict given as `timings` receives the seconds of each step.");
+void register_analysis(py::module_& m, py::module_& testing) {
+  m.def(
+      "analyse",
+      [](py::handle smiles, py::handle n_iter, py::handle target_bond_len, py::handle radius_ratio,
+         py::handle bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms,
+         py::handle max_generations) -> py::object {
+        const Request r = request_of(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, verbose,
+                                     ring_fragmentation, recursive_ms, max_generations);
+        const std::optional<analysis::Result> result = run(r);
+        if (!result) return py::str(analysis::kUnreadableSmiles);
+        return result_to_python(*result);
+      },
+      "smiles"_a, "n_iter"_a, "target_bond_len"_a, "radius_ratio"_a, "bond_kappa"_a, "verbose"_a,
+      "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a,
+      "VIF analysis of a SMILES string: the 14-key result map, or the failure text when it does not parse.");
+
+  testing.def(
+      "analyse_timed",
+      [](py::handle smiles, py::handle n_iter, py::handle target_bond_len, py::handle radius_ratio,
+         py::handle bond_kappa, bool verbose, bool ring_fragmentation, bool recursive_ms,
+         py::handle max_generations) -> py::object {
+        const Request r = request_of(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, verbose,
+                                     ring_fragmentation, recursive_ms, max_generations);
+        const std::optional<analysis::Result> result = run(r);
+        if (!result) return py::str(analysis::kUnreadableSmiles);
+        return py::make_tuple(result_to_python(*result), times_to_python(result->times));
+      },
+      "smiles"_a, "n_iter"_a = 600, "target_bond_len"_a = 1.5, "radius_ratio"_a = 0.23, "bond_kappa"_a = 0.9,
+      "verbose"_a = false, "ring_fragmentation"_a = false, "recursive_ms"_a = false, "max_generations"_a = 2,
+      "analyse() and the seconds of each step: (result, {step: seconds}).");
 }
 
 }  // namespace tessarin::bindings

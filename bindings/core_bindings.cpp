@@ -1,4 +1,4 @@
-// Element data, masses, formulas, labels and number formats.
+// Element data, masses, formulas and labels.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -11,7 +11,6 @@
 #include "core/element_data.h"
 #include "core/fragment_formula.h"
 #include "core/nominal_mass.h"
-#include "core/number_format.h"
 #include "mol_bridge.h"
 #include "registry.h"
 
@@ -58,19 +57,17 @@ void register_core(py::module_& m) {
   m.def("most_common_isotope", &most_common_isotope, py::arg("atomic_num"),
         "Mass number of the element's most common isotope.");
   m.def(
-      "atomic_numbers",
-      [](py::object mol, py::handle indices) {
-        const RDKit::ROMol& m_ = borrow_mol(mol);
-        return core::atomic_numbers(m_, atom_indices(m_, indices));
-      },
-      py::arg("mol"), py::arg("indices"));
-  m.def(
       "nominal_mass",
-      [](py::object mol, py::handle indices) {
+      [](py::object mol, py::handle indices, py::object element_mass) {
         const RDKit::ROMol& m_ = borrow_mol(mol);
-        return core::nominal_mass(m_, atom_indices(m_, indices));
+        const std::vector<int> atoms = atom_indices(m_, indices);
+        return core::nominal_mass(m_, atoms, [&element_mass](int z) {
+          py::object mass = element_mass(z);
+          return static_cast<int>(integer_argument(mass, "the nominal mass of an element", INT_MIN, INT_MAX));
+        });
       },
-      py::arg("mol"), py::arg("indices"));
+      py::arg("mol"), py::arg("indices"), py::arg("element_mass"),
+      "Nominal mass of the atoms at `indices`, each element's mass from element_mass(atomic number).");
   m.def(
       "fragment_formula",
       [](py::object mol, py::handle indices) {
@@ -86,10 +83,6 @@ void register_core(py::module_& m) {
       },
       py::arg("mol"), py::arg("i"), py::arg("j"));
 
-  m.def("float_repr", &core::float_repr, py::arg("value"));
-  m.def("numpy_round", &core::numpy_round, py::arg("value"), py::arg("decimals"));
-  m.def("python_round", &core::python_round, py::arg("value"), py::arg("ndigits"));
-  m.def("format_fixed", &core::format_fixed, py::arg("value"), py::arg("decimals"));
 }
 
 }  // namespace tessarin::bindings

@@ -33,35 +33,11 @@ using layout::Point2;
 
 // An integer argument (int or NumPy integer; bool, float and str refused).
 long long integer(py::handle value, const std::string& what) {
-  const std::optional<PythonInteger> v = python_integer(value);
-  if (!v) throw py::type_error(what + " must be an integer, not " + type_name(value));
-  if (v->overflow != 0) throw py::value_error(what + " is out of range: " + std::string(py::str(v->as_int)));
-  return v->value;
+  return integer_argument(value, what, LLONG_MIN, LLONG_MAX);
 }
 
 int small_integer(py::handle value, const std::string& what) {
-  const long long v = integer(value, what);
-  if (v < INT_MIN || v > INT_MAX) throw py::value_error(what + " is out of range: " + std::to_string(v));
-  return static_cast<int>(v);
-}
-
-// A real-number argument (int, float, NumPy scalar).
-double real(py::handle value, const std::string& what) {
-  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) || value.is_none()) {
-    throw py::type_error(what + " must be a real number, not " + type_name(value));
-  }
-  const double result = PyFloat_AsDouble(value.ptr());
-  if (result == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();
-    throw py::type_error(what + " must be a real number, not " + type_name(value));
-  }
-  return result;
-}
-
-double finite_real(py::handle value, const std::string& what) {
-  const double result = real(value, what);
-  if (!std::isfinite(result)) throw py::value_error(what + " must be finite, not " + std::string(py::repr(value)));
-  return result;
+  return static_cast<int>(integer_argument(value, what, INT_MIN, INT_MAX));
 }
 
 py::iterable sequence_argument(py::handle obj, const std::string& what) {
@@ -186,10 +162,10 @@ layout::LayoutParams layout_params(py::handle n_iter, py::handle target_bond_len
   if (iterations < 0) throw py::value_error("n_iter must not be negative, got " + std::to_string(iterations));
   if (iterations > INT_MAX) throw py::value_error("n_iter is too large: " + std::to_string(iterations));
   p.n_iter = static_cast<int>(iterations);
-  p.target_bond_len = finite_real(target_bond_len, "target_bond_len");
-  p.repulsion_factor = finite_real(repulsion_factor, "repulsion_factor");
-  p.k_attr = finite_real(k_attr, "k_attr");
-  p.k_rep = finite_real(k_rep, "k_rep");
+  p.target_bond_len = finite_argument(target_bond_len, "target_bond_len");
+  p.repulsion_factor = finite_argument(repulsion_factor, "repulsion_factor");
+  p.k_attr = finite_argument(k_attr, "k_attr");
+  p.k_rep = finite_argument(k_rep, "k_rep");
   layout::check_layout_params(p);
   return p;
 }
@@ -200,12 +176,12 @@ constexpr long long kMaxNodes = 1'000'000;
 
 }  // namespace
 
-void register_layout(py::module_& m) {
+void register_layout(py::module_& m, py::module_& testing) {
   m.def(
       "angle_diff",
       [](py::handle a, py::handle b) {
-        const double x = finite_real(a, "a");
-        const double y = finite_real(b, "b");
+        const double x = finite_argument(a, "a");
+        const double y = finite_argument(b, "b");
         if (!std::isfinite(x - y)) {
           throw py::value_error("a - b overflows (" + std::string(py::repr(a)) + " and " + std::string(py::repr(b)) +
                                 "); the angles must be closer to each other");
@@ -251,7 +227,7 @@ void register_layout(py::module_& m) {
         if (ax != 0 && ax != 1) {
           throw py::value_error("axis must be 0 (mirror x -> -x) or 1 (mirror y -> -y), not " + std::to_string(ax));
         }
-        const double e = real(eps, "eps");
+        const double e = real_argument(eps, "eps");
         if (std::isnan(e)) throw py::value_error("eps must not be NaN");
         layout::enforce_mirror(rows, ids, static_cast<int>(ax), e, python_signal_check());
         write_rows(arr, rows);
@@ -271,13 +247,10 @@ void register_layout(py::module_& m) {
       py::arg("mol"), py::arg("n_iter"), py::arg("target_bond_len"), py::arg("repulsion_factor"), py::arg("k_attr"),
       py::arg("k_rep"));
 
-  m.def(
+  testing.def(
       "refine_layout",
-      [](py::handle coords, py::handle bonds, py::handle ranks, py::handle n_iter, py::handle target_bond_len,
+      [](DoubleArray arr, py::handle bonds, py::handle ranks, py::handle n_iter, py::handle target_bond_len,
          py::handle repulsion_factor, py::handle k_attr, py::handle k_rep, bool exhaustive) {
-        py::array_t<double, py::array::c_style | py::array::forcecast> arr =
-            py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(coords);
-        if (!arr) throw py::error_already_set();
         if (arr.ndim() != 2 || arr.shape(1) != 2) throw py::value_error("coords must have shape (n, 2)");
         std::vector<Point2> rows = read_rows(arr);
         std::vector<layout::BondPair> pairs;
@@ -298,7 +271,7 @@ void register_layout(py::module_& m) {
       "The layout steps after the depiction, from given starting coordinates (for benchmarks and checks).");
 
   m.def(
-      "yerlestir_dugumler",
+      "orbital_node_directions",
       [](py::handle n_nodes, py::handle target_angles) {
         const long long n = integer(n_nodes, "n_nodes");
         if (n < 1 || n > kMaxNodes) {
@@ -309,9 +282,9 @@ void register_layout(py::module_& m) {
         std::vector<double> targets;
         for (py::handle a : sequence_argument(target_angles, "target_angles")) {
           if (targets.size() == static_cast<std::size_t>(n)) break;  // later targets are never used
-          targets.push_back(finite_real(a, "every target angle"));
+          targets.push_back(finite_argument(a, "every target angle"));
         }
-        const std::vector<double> angles = layout::yerlestir_dugumler(static_cast<int>(n), targets);
+        const std::vector<double> angles = layout::orbital_node_directions(static_cast<int>(n), targets);
         py::list out;
         for (double a : angles) out.append(a);
         return out;

@@ -1,16 +1,20 @@
 #include <pybind11/pybind11.h>
 
 #include "registry.h"
+#include "tessarin/version.h"
 
 PYBIND11_MODULE(_native, m) {
-  m.doc() = "Native engine of tessarin: element data, formulas, orbital graphs and their LPI.";
+  m.doc() = "Native engine of tessarin: element data, formulas, orbital graphs, their LPI and spectra.";
+  m.attr("__version__") = TESSARIN_VERSION;
+  pybind11::module_ testing = m.def_submodule("_testing", "Hooks for tests and benchmarks; not a public interface.");
   tessarin::bindings::register_errors(m);
   tessarin::bindings::register_core(m);
   tessarin::bindings::register_vif(m);
-  tessarin::bindings::register_layout(m);
-  tessarin::bindings::register_ms(m);
+  tessarin::bindings::register_layout(m, testing);
+  tessarin::bindings::register_ms(m, testing);
   tessarin::bindings::register_pubchem(m);
-  tessarin::bindings::register_analysis(m);
+  tessarin::bindings::register_analysis(m, testing);
   tessarin::bindings::register_validation(m);
   tessarin::bindings::register_batch(m);
+  tessarin::bindings::register_spectra(m);
 }

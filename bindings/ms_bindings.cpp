@@ -1,106 +1,64 @@
-// Soft bonds and fragment prediction.
+// Soft bonds and fragment prediction on a caller's graph, records and molecule.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <GraphMol/ROMol.h>
 
 #include <algorithm>
-#include <limits>
 #include <string>
 #include <unordered_map>
 
 #include "convert.h"
+#include "counts/inertia.h"
+#include "graph_convert.h"
 #include "interrupt.h"
 #include "mol_bridge.h"
 #include "ms/atom_set_cuts.h"
 #include "ms/atom_set_softs.h"
 #include "ms/fragments.h"
-#include "ms/inertia.h"
 #include "ms/recursive_fragments.h"
 #include "ms/soft_bonds.h"
-#include "ms_graph.h"
 #include "registry.h"
+#include "to_python.h"
 
 namespace py = pybind11;
+using namespace pybind11::literals;
 
 namespace tessarin::bindings {
 namespace {
 
-ms::CountMethod method_of(const std::string& name) {
-  if (name == "auto") return ms::CountMethod::automatic;
-  if (name == "dense") return ms::CountMethod::dense;
-  if (name == "peeled") return ms::CountMethod::peeled;
+const py::str kWeight("weight");
+
+counts::CountMethod method_of(const std::string& name) {
+  if (name == "auto") return counts::CountMethod::automatic;
+  if (name == "dense") return counts::CountMethod::dense;
+  if (name == "peeled") return counts::CountMethod::peeled;
   throw py::value_error("method must be \"auto\", \"dense\" or \"peeled\", not \"" + name + "\"");
-}
-
-py::object item_or_null(py::handle mapping, const char* key) {
-  py::str k(key);
-  PyObject* value = PyObject_GetItem(mapping.ptr(), k.ptr());
-  if (value == nullptr) {
-    if (PyErr_ExceptionMatches(PyExc_KeyError)) {
-      PyErr_Clear();
-      return py::object();
-    }
-    throw py::error_already_set();
-  }
-  return py::reinterpret_steal<py::object>(value);
-}
-
-py::object item(py::handle mapping, const char* key) {
-  py::str k(key);
-  PyObject* value = PyObject_GetItem(mapping.ptr(), k.ptr());
-  if (value == nullptr) throw py::error_already_set();
-  return py::reinterpret_steal<py::object>(value);
-}
-
-std::string symbol_of(py::handle record, const char* key) {
-  py::object value = item(record, key);
-  if (!py::isinstance<py::str>(value)) {
-    throw py::type_error(std::string("bond record \"") + key + "\" must be an element symbol string, not " + type_name(value));
-  }
-  return value.cast<std::string>();
-}
-
-ms::SoftBondRef soft_ref_of(const RDKit::ROMol& mol, py::handle record) {
-  ms::SoftBondRef s;
-  s.atom_u = atom_index(mol, item(record, "atom_u"));
-  s.atom_v = atom_index(mol, item(record, "atom_v"));
-  s.sym_u = symbol_of(record, "sym_u");
-  s.sym_v = symbol_of(record, "sym_v");
-  py::object order = item_or_null(record, "order");
-  if (order) {
-    const std::optional<PythonInteger> o = python_integer(order);
-    if (!o) throw py::type_error("bond record \"order\" must be an integer, not " + type_name(order));
-    // Only "2 or more" matters, so orders far outside any real bond are clamped.
-    const long long value = o->overflow != 0 ? o->overflow * 1'000'000LL : o->value;
-    s.order = static_cast<int>(std::clamp(value, -1'000'000LL, 1'000'000LL));
-  }
-  return s;
-}
-
-py::list entries_to_python(const std::vector<ms::FragmentEntry>& entries) {
-  py::list out;
-  for (const ms::FragmentEntry& e : entries) {
-    py::dict d;
-    d["bond"] = e.bond;
-    d["split"] = py::bool_(e.split);
-    d["mode"] = e.mode;
-    if (e.fragments) {
-      py::list frags;
-      for (const ms::FragmentTuple& f : *e.fragments) frags.append(py::make_tuple(f.formula, f.average_mass, f.mz));
-      d["fragments"] = frags;
-    } else {
-      d["fragments"] = py::none();
-    }
-    out.append(d);
-  }
-  return out;
 }
 
 ms::SoftTestPath path_of(const std::string& name) {
   if (name == "fast") return ms::SoftTestPath::fast;
   if (name == "plain") return ms::SoftTestPath::plain;
   throw py::value_error("path must be \"fast\" or \"plain\", not \"" + name + "\"");
+}
+
+// A number of generations: any integer, those beyond any real depth clamped.
+int generations(py::handle value) {
+  const std::optional<PythonInteger> g = python_integer(value);
+  if (!g) throw py::type_error("max_generations must be an integer, not " + type_name(value));
+  if (g->overflow != 0) return g->overflow > 0 ? 1 << 30 : -1;
+  return static_cast<int>(std::clamp(g->value, -1LL, static_cast<long long>(1 << 30)));
+}
+
+// What predict_fragments reads of a soft bond record.
+ms::SoftBond soft_bond_of(const RDKit::ROMol& mol, py::handle record) {
+  ms::SoftBond s;
+  s.atom_u = atom_index(mol, record_item(record, "atom_u"));
+  s.atom_v = atom_index(mol, record_item(record, "atom_v"));
+  s.sym_u = record_symbol(record, "sym_u");
+  s.sym_v = record_symbol(record, "sym_v");
+  s.order = record_order(record);
+  return s;
 }
 
 // Atom indices of an atom set: any iterable of integers, no strings.
@@ -133,161 +91,175 @@ std::optional<std::vector<int>> atom_nodes_of(const LabelledGraph& g, py::handle
   return graph_nodes_of(g, py::reinterpret_steal<py::object>(found));
 }
 
-py::dict peaks_to_python(const ms::PeakMap& peaks) {
-  py::dict out;
-  for (const ms::Peak& p : peaks) {
-    py::dict entry;
-    entry["formula"] = p.formula;
-    entry["generation"] = p.generation;
-    out[py::int_(p.mz)] = entry;
-  }
-  return out;
+std::vector<std::size_t> soft_bond_positions(py::handle graph, py::handle records, py::handle baseline, double tol,
+                                             counts::CountMethod method) {
+  const counts::LpiCounts counts = lpi_counts_of(baseline);
+  const LabelledGraph g = read_graph(graph, kWeight);
+  const auto candidates = record_edges(g, records);
+  return ms::soft_edge_positions(g.graph, candidates, counts, tol, method, python_signal_check());
 }
 
-py::dict stats_to_python(const ms::SoftTestStats& s) {
-  py::dict out;
-  out["atom_sets"] = s.atom_sets;
-  out["counts"] = s.counts;
-  out["isolated"] = s.isolated;
-  out["rank_two"] = s.rank_two;
-  out["extended"] = s.extended;
-  out["peeled_away"] = s.peeled_away;
-  out["memo_hits"] = s.memo_hits;
-  out["dense_counts"] = s.dense_counts;
-  out["dense_solves"] = s.dense_blocks;
-  out["dense_nodes"] = s.dense_nodes;
-  out["largest_dense"] = s.largest_dense;
-  return out;
+std::vector<std::size_t> atom_set_soft_positions(py::handle graph, py::handle atom_subgraphs, py::handle records,
+                                                 py::handle atom_set, double tol, ms::SoftTestPath path) {
+  const LabelledGraph g = read_graph(graph, kWeight);
+  // Atoms of the set get ids 0..k-1 in first-met order; atoms outside it -1.
+  std::vector<py::object> labels;
+  const std::vector<long long> atoms = atom_set_of(atom_set, &labels);
+  std::unordered_map<long long, int> id;
+  ms::MoleculeOrbitals orbitals{g.graph, {}, {}};
+  std::vector<int> members;
+  for (std::size_t k = 0; k < atoms.size(); ++k) {
+    const auto [it, added] = id.emplace(atoms[k], static_cast<int>(id.size()));
+    members.push_back(it->second);
+    if (!added) continue;
+    std::optional<std::vector<int>> nodes = atom_nodes_of(g, atom_subgraphs, labels[k]);
+    if (!nodes) throw py::key_error(std::string(py::repr(labels[k])));
+    orbitals.atom_nodes.push_back(std::move(nodes));
+  }
+  auto atom_id = [&id](long long atom) {
+    const auto it = id.find(atom);
+    return it == id.end() ? -1 : it->second;
+  };
+  for (py::handle record : py::iter(records)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
+  ms::AtomSetSoftBonds engine(orbitals, tol, path);
+  return engine.soft_bonds(members, python_signal_check());
+}
+
+std::vector<std::vector<int>> cut_atom_set(py::handle mol, py::handle atom_set, py::handle softs,
+                                           bool ring_fragmentation, double min_mz) {
+  const RDKit::ROMol& m_ = borrow_mol(mol);
+  std::vector<int> atoms;
+  for (long long a : atom_set_of(atom_set)) atoms.push_back(atom_index(m_, py::int_(a)));
+  std::vector<ms::SoftBond> bonds;
+  for (py::handle record : py::iter(softs)) {
+    ms::SoftBond b;
+    b.atom_u = record_integer(record, "atom_u");
+    b.atom_v = record_integer(record, "atom_v");
+    b.order = record_order(record);
+    bonds.push_back(std::move(b));
+  }
+  return ms::cut_atom_set(m_, atoms, bonds, ring_fragmentation, min_mz, python_signal_check());
+}
+
+py::object predict_fragments_recursive(py::handle mol, py::handle graph, py::handle atom_subgraphs,
+                                       py::handle chem_bonds, int max_generations, double min_mz,
+                                       bool ring_fragmentation, ms::SoftTestPath path, bool with_stats) {
+  const RDKit::ROMol& m_ = borrow_mol(mol);
+  ms::RecursiveOptions options;
+  options.max_generations = max_generations;
+  options.min_mz = min_mz;
+  options.ring_fragmentation = ring_fragmentation;
+  options.path = path;
+  ms::MoleculeOrbitals orbitals;
+  if (max_generations > 0) {  // with no generation to cut, the inputs are never read
+    const LabelledGraph g = read_graph(graph, kWeight);
+    orbitals.graph = g.graph;
+    const int n = static_cast<int>(m_.getNumAtoms());
+    orbitals.atom_nodes.reserve(static_cast<std::size_t>(n));
+    for (int a = 0; a < n; ++a) orbitals.atom_nodes.push_back(atom_nodes_of(g, atom_subgraphs, py::int_(a)));
+    auto atom_id = [n](long long atom) { return atom >= 0 && atom < n ? static_cast<int>(atom) : -1; };
+    for (py::handle record : py::iter(chem_bonds)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
+  }
+  ms::SoftTestStats stats;
+  const std::vector<ms::GenerationPeak> peaks =
+      ms::predict_fragments_recursive(m_, orbitals, options, &stats, python_signal_check());
+  if (!with_stats) return generation_peaks_to_python(peaks);
+  py::dict tallies("atom_sets"_a = stats.atom_sets, "counts"_a = stats.counts, "isolated"_a = stats.isolated,
+                   "rank_two"_a = stats.rank_two, "extended"_a = stats.extended, "peeled_away"_a = stats.peeled_away,
+                   "memo_hits"_a = stats.memo_hits, "dense_counts"_a = stats.dense_counts,
+                   "dense_solves"_a = stats.dense_blocks, "dense_nodes"_a = stats.dense_nodes,
+                   "largest_dense"_a = stats.largest_dense);
+  return py::make_tuple(generation_peaks_to_python(peaks), tallies);
 }
 
 }  // namespace
 
-void register_ms(py::module_& m) {
+void register_ms(py::module_& m, py::module_& testing) {
   m.def(
       "soft_bond_positions",
-      [](py::handle graph, py::handle records, py::handle baseline, double tol, const std::string& method) {
-        const ms::CountMethod how = method_of(method);
-        const vif::LpiCounts counts = lpi_counts_of(baseline);
-        const LabelledGraph g = labelled_graph(graph);
-        const auto candidates = record_edges(g, records);
-        return ms::soft_edge_positions(g.graph, candidates, counts, tol, how, python_signal_check());
+      [](py::handle graph, py::handle records, py::handle baseline, py::handle tol) {
+        return soft_bond_positions(graph, records, baseline, real_argument(tol, "tol"),
+                                   counts::CountMethod::automatic);
       },
-      py::arg("graph"), py::arg("records"), py::arg("baseline_lpi"), py::arg("tol"), py::arg("method") = "auto",
-      "Positions of the records whose edge is soft. method: \"auto\" (peeled where valid, else dense), "
-      "\"dense\" or \"peeled\".");
+      "graph"_a, "records"_a, "baseline_lpi"_a, "tol"_a, "Positions of the records whose edge is soft.");
   m.def(
+      "atom_set_soft_positions",
+      [](py::handle graph, py::handle atom_subgraphs, py::handle records, py::handle atom_set, py::handle tol) {
+        return atom_set_soft_positions(graph, atom_subgraphs, records, atom_set, real_argument(tol, "tol"),
+                                       ms::SoftTestPath::fast);
+      },
+      "graph"_a, "atom_subgraphs"_a, "records"_a, "atom_set"_a, "tol"_a,
+      "Positions of the records that are soft inside the atom set.");
+  m.def(
+      "cut_atom_set",
+      [](py::handle mol, py::handle atom_set, py::handle softs, bool ring_fragmentation, py::handle min_mz) {
+        return cut_atom_set(mol, atom_set, softs, ring_fragmentation, real_argument(min_mz, "min_mz"));
+      },
+      "mol"_a, "atom_set"_a, "softs"_a, "ring_fragmentation"_a, "min_mz"_a,
+        "Pieces of the atom set cut at its soft bonds, each as sorted atom indices, in ascending order.");
+  m.def(
+      "predict_fragments_recursive",
+      [](py::handle mol, py::handle graph, py::handle atom_subgraphs, py::handle chem_bonds,
+         py::handle max_generations, py::handle min_mz, bool ring_fragmentation) {
+        return predict_fragments_recursive(mol, graph, atom_subgraphs, chem_bonds, generations(max_generations),
+                                           real_argument(min_mz, "min_mz"), ring_fragmentation,
+                                           ms::SoftTestPath::fast, false);
+      },
+      "mol"_a, "H"_a, "atom_subgraphs"_a, "chem_bonds"_a, "max_generations"_a, "min_mz"_a, "ring_fragmentation"_a,
+      "Peak map {m/z: {\"formula\", \"generation\"}} of the multi-generation fragmentation.");
+  m.def(
+      "predict_fragments",
+      [](py::handle mol, py::handle soft_bonds, bool ring_fragmentation, py::handle min_ring_fragment_mz) {
+        const RDKit::ROMol& m_ = borrow_mol(mol);
+        const double floor = real_argument(min_ring_fragment_mz, "min_ring_fragment_mz");
+        std::vector<ms::SoftBond> softs;
+        for (py::handle record : py::iter(soft_bonds)) softs.push_back(soft_bond_of(m_, record));
+        return fragment_entries_to_python(
+            ms::predict_fragments(m_, softs, ring_fragmentation, floor, python_signal_check()));
+      },
+      "mol"_a, "soft_bonds"_a, "ring_fragmentation"_a, "min_ring_fragment_mz"_a);
+
+  // The count paths side by side, for tests and benchmarks.
+  testing.def(
+      "soft_bond_positions",
+      [](py::handle graph, py::handle records, py::handle baseline, double tol, const std::string& method) {
+        return soft_bond_positions(graph, records, baseline, tol, method_of(method));
+      },
+      "graph"_a, "records"_a, "baseline_lpi"_a, "tol"_a, "method"_a,
+      "soft_bond_positions with method \"auto\" (peeled where valid, else dense), \"dense\" or \"peeled\".");
+  testing.def(
       "peeling_applies",
-      [](py::handle graph, double tol) { return ms::peeling_applies(labelled_graph(graph).graph, tol); },
-      py::arg("graph"), py::arg("tol"), "Whether the peeled count may stand in for the dense one.");
-  m.def(
+      [](py::handle graph, double tol) { return counts::peeling_applies(read_graph(graph, kWeight).graph, tol); },
+      "graph"_a, "tol"_a, "Whether the peeled count may stand in for the dense one.");
+  testing.def(
       "peeled_core",
       [](py::handle graph, double tol) {
-        const LabelledGraph g = labelled_graph(graph);
-        ms::InertiaCounter counter;
-        const vif::LpiCounts c = counter.count(g.graph, {}, tol, ms::CountMethod::peeled);
-        const ms::PeelStats& s = counter.last_peel();
-        py::dict out;
-        out["n+"] = c.n_plus;
-        out["n0"] = c.n_zero;
-        out["n-"] = c.n_minus;
-        out["nodes"] = s.active_nodes;
-        out["core_nodes"] = s.core_nodes;
-        out["core_blocks"] = s.core_blocks;
-        return out;
+        const LabelledGraph g = read_graph(graph, kWeight);
+        counts::InertiaCounter counter;
+        const counts::LpiCounts c = counter.count(g.graph, {}, tol, counts::CountMethod::peeled);
+        const counts::PeelStats& s = counter.last_peel();
+        return py::dict("n+"_a = c.n_plus, "n0"_a = c.n_zero, "n-"_a = c.n_minus, "nodes"_a = s.active_nodes,
+                        "core_nodes"_a = s.core_nodes, "core_blocks"_a = s.core_blocks);
       },
-      py::arg("graph"), py::arg("tol"), "Counts of the intact graph by peeling, with the size of its dense core.");
-  m.def(
+      "graph"_a, "tol"_a, "Counts of the intact graph by peeling, with the size of its dense core.");
+  testing.def(
       "atom_set_soft_positions",
       [](py::handle graph, py::handle atom_subgraphs, py::handle records, py::handle atom_set, double tol,
          const std::string& path) {
-        const ms::SoftTestPath how = path_of(path);
-        const LabelledGraph g = labelled_graph(graph);
-        // Atoms of the set get ids 0..k-1 in first-met order; atoms outside it -1.
-        std::vector<py::object> labels;
-        const std::vector<long long> atoms = atom_set_of(atom_set, &labels);
-        std::unordered_map<long long, int> id;
-        ms::MoleculeOrbitals orbitals{g.graph, {}, {}};
-        std::vector<int> members;
-        for (std::size_t k = 0; k < atoms.size(); ++k) {
-          const auto [it, added] = id.emplace(atoms[k], static_cast<int>(id.size()));
-          members.push_back(it->second);
-          if (!added) continue;
-          std::optional<std::vector<int>> nodes = atom_nodes_of(g, atom_subgraphs, labels[k]);
-          if (!nodes) throw py::key_error(std::string(py::repr(labels[k])));
-          orbitals.atom_nodes.push_back(std::move(nodes));
-        }
-        auto atom_id = [&id](long long atom) {
-          const auto it = id.find(atom);
-          return it == id.end() ? -1 : it->second;
-        };
-        for (py::handle record : py::iter(records)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
-        ms::AtomSetSoftBonds engine(orbitals, tol, how);
-        return engine.soft_bonds(members, python_signal_check());
+        return atom_set_soft_positions(graph, atom_subgraphs, records, atom_set, tol, path_of(path));
       },
-      py::arg("graph"), py::arg("atom_subgraphs"), py::arg("records"), py::arg("atom_set"), py::arg("tol"),
-      py::arg("path") = "fast",
-      "Positions of the records that are soft inside the atom set. path: \"fast\" (peeled, memoised cores) "
-      "or \"plain\" (dense eigenvalues for every count).");
-  m.def(
-      "cut_atom_set",
-      [](py::handle mol, py::handle atom_set, py::handle softs, bool ring_fragmentation, double min_mz) {
-        const RDKit::ROMol& m_ = borrow_mol(mol);
-        const std::vector<long long> given = atom_set_of(atom_set);
-        std::vector<int> atoms;
-        atoms.reserve(given.size());
-        for (long long a : given) atoms.push_back(atom_index(m_, py::int_(a)));
-        std::vector<ms::SoftPair> pairs;
-        for (py::handle record : py::iter(softs)) {
-          ms::SoftPair p;
-          p.atom_u = record_integer(record, "atom_u");
-          p.atom_v = record_integer(record, "atom_v");
-          p.order = record_order(record);
-          pairs.push_back(p);
-        }
-        return ms::cut_atom_set(m_, atoms, pairs, ring_fragmentation, min_mz, python_signal_check());
-      },
-      py::arg("mol"), py::arg("atom_set"), py::arg("softs"), py::arg("ring_fragmentation"), py::arg("min_mz"),
-      "Pieces of the atom set cut at its soft bonds, each as sorted atom indices, in ascending order.");
-  m.def(
+      "graph"_a, "atom_subgraphs"_a, "records"_a, "atom_set"_a, "tol"_a, "path"_a,
+      "atom_set_soft_positions with path \"fast\" (peeled, memoised cores) or \"plain\" (dense every count).");
+  testing.def(
       "predict_fragments_recursive",
       [](py::handle mol, py::handle graph, py::handle atom_subgraphs, py::handle chem_bonds, int max_generations,
-         double min_mz, bool ring_fragmentation, const std::string& path, bool with_stats) -> py::object {
-        const ms::SoftTestPath how = path_of(path);
-        const RDKit::ROMol& m_ = borrow_mol(mol);
-        ms::RecursiveOptions options;
-        options.max_generations = max_generations;
-        options.min_mz = min_mz;
-        options.ring_fragmentation = ring_fragmentation;
-        options.path = how;
-        ms::MoleculeOrbitals orbitals;
-        if (max_generations > 0) {  // with no generation to cut, the inputs are never read
-          const LabelledGraph g = labelled_graph(graph);
-          orbitals.graph = g.graph;
-          const int n = static_cast<int>(m_.getNumAtoms());
-          orbitals.atom_nodes.reserve(static_cast<std::size_t>(n));
-          for (int a = 0; a < n; ++a) orbitals.atom_nodes.push_back(atom_nodes_of(g, atom_subgraphs, py::int_(a)));
-          auto atom_id = [n](long long atom) { return atom >= 0 && atom < n ? static_cast<int>(atom) : -1; };
-          for (py::handle record : py::iter(chem_bonds)) orbitals.bonds.push_back(orbital_bond(g, record, atom_id));
-        }
-        ms::SoftTestStats stats;
-        const ms::PeakMap peaks = ms::predict_fragments_recursive(m_, orbitals, options, &stats, python_signal_check());
-        if (!with_stats) return peaks_to_python(peaks);
-        return py::make_tuple(peaks_to_python(peaks), stats_to_python(stats));
+         double min_mz, bool ring_fragmentation, const std::string& path, bool stats) {
+        return predict_fragments_recursive(mol, graph, atom_subgraphs, chem_bonds, max_generations, min_mz,
+                                           ring_fragmentation, path_of(path), stats);
       },
-      py::arg("mol"), py::arg("H"), py::arg("atom_subgraphs"), py::arg("chem_bonds"), py::arg("max_generations"),
-      py::arg("min_mz"), py::arg("ring_fragmentation"), py::arg("path") = "fast", py::arg("stats") = false,
-      "Peak map {m/z: {\"formula\", \"generation\"}} of the multi-generation fragmentation; with stats, "
-      "also the tallies of the LPI counts.");
-  m.def(
-      "predict_fragments",
-      [](py::handle mol, py::handle soft_bonds, bool ring_fragmentation, double min_ring_fragment_mz) {
-        const RDKit::ROMol& m_ = borrow_mol(mol);
-        std::vector<ms::SoftBondRef> softs;
-        for (py::handle record : py::iter(soft_bonds)) softs.push_back(soft_ref_of(m_, record));
-        return entries_to_python(
-            ms::predict_fragments(m_, softs, ring_fragmentation, min_ring_fragment_mz, python_signal_check()));
-      },
-      py::arg("mol"), py::arg("soft_bonds"), py::arg("ring_fragmentation"), py::arg("min_ring_fragment_mz"));
+      "mol"_a, "H"_a, "atom_subgraphs"_a, "chem_bonds"_a, "max_generations"_a, "min_mz"_a, "ring_fragmentation"_a,
+      "path"_a = "fast", "stats"_a = false,
+      "predict_fragments_recursive on the \"fast\" or \"plain\" path; with stats, (peaks, tallies of the counts).");
 }
 
 }  // namespace tessarin::bindings

@@ -16,11 +16,15 @@ namespace py = pybind11;
 namespace tessarin::bindings {
 namespace {
 
-std::string utf8_of(py::handle text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-  if (data == nullptr) throw py::error_already_set();
-  return std::string(data, static_cast<std::size_t>(size));
+// A str sent on the wire; one without a UTF-8 form raises the
+// UnicodeEncodeError of Python's own str.encode.
+std::string wire_text(py::handle text, const std::string& what) {
+  std::optional<std::string> out = utf8(text, what);
+  if (!out) {
+    text.attr("encode")("utf-8");
+    throw py::value_error(what + " is not valid text");  // not reached: encode raised
+  }
+  return std::move(*out);
 }
 
 // "name" or "cid"; anything else (also a non-string) is the lookup-kind error.
@@ -41,12 +45,12 @@ std::string rest_base(py::handle base) {
   if (!py::isinstance<py::str>(base)) {
     throw py::type_error("tessarin.PUBCHEM_REST must be a str, not " + type_name(base));
   }
-  return utf8_of(base);
+  return wire_text(base, "tessarin.PUBCHEM_REST");
 }
 
 // A name as given; a CID (any integer but bool) in decimal.
 std::string query_text(py::handle query) {
-  if (py::isinstance<py::str>(query)) return utf8_of(query);
+  if (py::isinstance<py::str>(query)) return wire_text(query, "query");
   if (const std::optional<PythonInteger> cid = python_integer(query)) return py::str(cid->as_int);
   throw py::type_error("query must be a compound name (str) or a CID (int), not " + type_name(query));
 }
@@ -74,20 +78,13 @@ bool no_pending_signal() {
   throw py::error_already_set();
 }
 
-// Bytes from the wire as text; bytes that are not UTF-8 become U+FFFD.
-py::str lenient_text(const std::string& bytes, std::size_t size) {
-  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(size), "replace");
-  if (text == nullptr) throw py::error_already_set();
-  return py::reinterpret_steal<py::str>(text);
-}
-
 // json.JSONDecodeError(reason, body as text, character offset of the failure).
 // The reason quotes what was read, so it may hold bytes that are not UTF-8.
 [[noreturn]] void raise_decode_error(const pubchem::MalformedReply& e) {
   const std::string& body = e.body();
-  const py::str doc = lenient_text(body, body.size());
-  const std::size_t pos = py::len(lenient_text(body, std::min(e.offset(), body.size())));
-  const py::str reason = lenient_text(e.reason(), e.reason().size());
+  const py::str doc = lenient_text(body);
+  const std::size_t pos = py::len(lenient_text(body.substr(0, std::min(e.offset(), body.size()))));
+  const py::str reason = lenient_text(e.reason());
   const py::object error_type = py::module_::import("json").attr("JSONDecodeError");
   const py::object error = error_type(reason, doc, pos);
   PyErr_SetObject(error_type.ptr(), error.ptr());

@@ -1,4 +1,6 @@
-// One registration function per subsystem; module.cpp calls them all.
+// One registration function per subsystem; module.cpp calls them all. Hooks
+// for tests and benchmarks (the count paths side by side, step timings) go
+// to the private submodule `testing` (tessarin._native._testing).
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -8,11 +10,12 @@ namespace tessarin::bindings {
 void register_errors(pybind11::module_& m);
 void register_core(pybind11::module_& m);
 void register_vif(pybind11::module_& m);
-void register_layout(pybind11::module_& m);
-void register_ms(pybind11::module_& m);
+void register_layout(pybind11::module_& m, pybind11::module_& testing);
+void register_ms(pybind11::module_& m, pybind11::module_& testing);
 void register_pubchem(pybind11::module_& m);
-void register_analysis(pybind11::module_& m);
+void register_analysis(pybind11::module_& m, pybind11::module_& testing);
 void register_validation(pybind11::module_& m);
 void register_batch(pybind11::module_& m);
+void register_spectra(pybind11::module_& m);
 
 }  // namespace tessarin::bindings

@@ -1,34 +1,21 @@
-// The LPI of networkx graphs and its text forms.
-#include <pybind11/numpy.h>
+// Bond orders, and the LPI of networkx graphs.
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
 
 #include <GraphMol/Bond.h>
 #include <GraphMol/ROMol.h>
 
+#include "convert.h"
+#include "counts/lpi.h"
+#include "counts/lpi_text.h"
 #include "graph_convert.h"
 #include "mol_bridge.h"
-#include "vif/bond_orders.h"
 #include "registry.h"
-#include "vif/lpi.h"
-#include "vif/lpi_text.h"
+#include "to_python.h"
+#include "vif/bond_orders.h"
 
 namespace py = pybind11;
 
 namespace tessarin::bindings {
-namespace {
-
-py::array_t<double> to_numpy(const std::vector<double>& values) {
-  py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
-  std::copy(values.begin(), values.end(), out.mutable_data());
-  return out;
-}
-
-vif::LpiCounts counts_of(py::handle lpi) {
-  return {lpi["n+"].cast<int>(), lpi["n0"].cast<int>(), lpi["n-"].cast<int>()};
-}
-
-}  // namespace
 
 void register_vif(py::module_& m) {
   m.def(
@@ -47,28 +34,19 @@ void register_vif(py::module_& m) {
       py::arg("mol"), "Integer order of every bond, keyed (i, j) and (j, i).");
   m.def(
       "lpi",
-      [](py::handle graph, double tol, py::handle weight) {
-        DenseGraph g = adjacency_of(graph, weight);
-        vif::Lpi lpi = vif::lpi_of_entries(g.n, g.entries, tol);
-        py::dict out;
-        out["n+"] = lpi.counts.n_plus;
-        out["n0"] = lpi.counts.n_zero;
-        out["n-"] = lpi.counts.n_minus;
-        out["eigenvalues"] = to_numpy(lpi.eigenvalues);
-        return out;
+      [](py::handle graph, py::handle tol, py::handle weight) {
+        const double threshold = number_argument(tol, "tol");
+        const LabelledGraph g = read_graph(graph, weight);
+        std::vector<counts::MatrixEntry> edges;
+        edges.reserve(g.graph.edge_count());
+        for (const core::WeightedEdge& e : g.graph.edges()) edges.push_back({e.u, e.v, e.weight});
+        return lpi_to_python(counts::lpi_of_undirected_edges(g.graph.node_count(), edges, threshold));
       },
       py::arg("graph"), py::arg("tol"), py::arg("weight"),
-      "LPI mapping of a networkx graph's weighted adjacency matrix.");
+      "LPI mapping of an undirected networkx graph's weighted adjacency matrix.");
   m.def(
-      "lpi_report_line", [](py::handle lpi) { return vif::lpi_report_line(counts_of(lpi)); }, py::arg("lpi"));
-  m.def(
-      "lpi_title_part", [](py::handle lpi) { return vif::lpi_title_part(counts_of(lpi)); }, py::arg("lpi"));
-  m.def(
-      "eigenvalue_line",
-      [](py::array_t<double, py::array::c_style | py::array::forcecast> values) {
-        return vif::eigenvalue_line(std::span<const double>(values.data(), static_cast<std::size_t>(values.size())));
-      },
-      py::arg("eigenvalues"));
+      "lpi_title_part", [](py::handle lpi) { return counts::lpi_title_part(lpi_counts_of(lpi)); }, py::arg("lpi"),
+      "The LPI as the graph figure's title writes it.");
 }
 
 }  // namespace tessarin::bindings

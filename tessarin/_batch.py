@@ -8,7 +8,8 @@ from . import _native
 def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False, recursive_ms=False, jobs=None):
     """Predict the EI spectrum of every molecule of ``molecules`` on native threads.
 
-    ``molecules`` is any iterable of SMILES strings or (name, SMILES) pairs; it
+    ``molecules`` is any iterable of SMILES strings, (name, SMILES) pairs or
+    RDKit Mols (their canonical SMILES, named by their "_Name" property); it
     is read completely before the work starts. ``jobs`` threads (None: one per
     core) analyse the molecules; results keep the input order.
 

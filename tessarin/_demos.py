@@ -1,10 +1,10 @@
 """Built-in runs: the validation suite, the substituted-halogen test and the demonstration."""
 
-import sys
 
 import matplotlib.pyplot as plt
 
 from . import _native
+from ._package import analysed, package
 from .figures.panels import draw_graph_cell
 from .figures.vif_figure import draw_vif_graph
 
@@ -13,17 +13,6 @@ HALOGENS = ("Cl", "F", "Br")
 # Node colours of the halogen figure: bromine gets its own colour, anything else is gray.
 HALOGEN_COLORS = {"C": "red", "H": "skyblue", "Cl": "lightgreen", "O": "red", "N": "violet", "F": "yellow",
                   "Br": "brown"}
-
-
-def _package():
-    return sys.modules[__package__]
-
-
-def _analyse(label, smiles, **kwargs):
-    result = _package().VIF(smiles, draw=False, verbose=False, **kwargs)
-    if isinstance(result, str):
-        raise ValueError(f"{label}: {result} ({smiles!r})")
-    return result
 
 
 def _fragment_list(fragments, sep):
@@ -70,7 +59,7 @@ def halogen_test(molekuller=None, panel_n=4, save="/tmp/vif_halojen.png"):
     Raises ValueError for an unreadable SMILES or when no row is left to draw.
     """
     if molekuller is None:
-        molekuller = _package().HALOGEN_TESTS
+        molekuller = package().HALOGEN_TESTS
     if isinstance(molekuller, (str, bytes)):
         raise TypeError("halogen_test: molekuller must be a list of (label, SMILES, note) rows, not a string")
     rows = _rows(molekuller)
@@ -80,7 +69,7 @@ def halogen_test(molekuller=None, panel_n=4, save="/tmp/vif_halojen.png"):
     print(RULE)
     results = []
     for label, smiles, note in rows:
-        result = _analyse(label, smiles, show_spectrum=False)
+        result = analysed(smiles, label, show_spectrum=False)
         triple = "({}, {}, {})".format(*_lpi_triple(result["lpi"]))
         print(f"{label!s:<24} LPI={triple:<12} | C-X: {cleavage_text(result['fragments'])}")
         print(f"{'':24} [{note}]")
@@ -97,7 +86,7 @@ def halogen_test(molekuller=None, panel_n=4, save="/tmp/vif_halojen.png"):
         draw_graph_cell(top, result, HALOGEN_COLORS, 90)
         top.set_title("{}\nLPI = {{{}, {}, {}}}".format(label, *_lpi_triple(result["lpi"])), fontsize=11)
         top.set_aspect("equal")
-        _package().plot_mass_spectrum(label, result["mol_mass"], result["fragments"], ax=bottom)
+        package().plot_mass_spectrum(label, result["mol_mass"], result["fragments"], ax=bottom)
         bottom.title.set_fontsize(9)
     fig.suptitle("Substituted-halogen test (K4/square): structure (top) + MS (bottom)", fontsize=14)
     fig.tight_layout()
@@ -128,9 +117,9 @@ def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/v
     result of ``VIF`` itself. Raises ValueError, before writing anything, when
     the SMILES cannot be read.
     """
-    package = _package()
+    vif = package().VIF
     open_before = set(plt.get_fignums())
-    result = package.VIF(smiles, draw=True, verbose=False, show_spectrum=False)
+    result = vif(smiles, draw=True, verbose=False, show_spectrum=False)
     if isinstance(result, str):
         raise ValueError(f"{result} ({smiles!r})")
     if save_prefix:
@@ -145,7 +134,7 @@ def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/v
         if entry["split"]:
             print(f"   {entry['bond']:>10}  ->  {_fragment_list(entry['fragments'], ', ')}")
 
-    ax = package.plot_mass_spectrum(smiles, result["mol_mass"], result["fragments"])
+    ax = package().plot_mass_spectrum(smiles, result["mol_mass"], result["fragments"])
     if save_prefix:
         ax.figure.savefig(f"{save_prefix}_ms.png", dpi=140, bbox_inches="tight")
         print(f"Saved: {save_prefix}_graph.png , {save_prefix}_ms.png")
@@ -161,5 +150,4 @@ def validate(verbose=True):
     be among the split-cut fragment peaks. Prints a PASS/FAIL line per row and
     the verdict when ``verbose``; returns True only when every row passed.
     """
-    package = sys.modules["tessarin"]
-    return _native.validate(package.LPI_REFERENCES, package.MS_REFERENCES, bool(verbose))
+    return _native.validate(package().LPI_REFERENCES, package().MS_REFERENCES, bool(verbose))

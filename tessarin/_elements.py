@@ -33,5 +33,5 @@ def _nominal_atom_mass(atomic_num):
 
 
 def _nominal_mass(mol, indices):
-    """Sum of the nominal masses of the atoms of ``mol`` at ``indices``."""
-    return sum(_nominal_atom_mass(z) for z in _native.atomic_numbers(mol, indices))
+    """Sum of the nominal masses of the atoms of ``mol`` at ``indices``, each element's from ``_NOMINAL_ISOTOPE``."""
+    return _native.nominal_mass(mol, indices, _nominal_atom_mass)

@@ -35,4 +35,4 @@ def compute_atom_layout(mol, n_iter=600, target_bond_len=1.5, repulsion_factor=1
 
 def _yerlestir_dugumler(n_nodes, target_angles):
     """Directions of an atom's orbital nodes: the bond directions, then bisectors of the widest gaps."""
-    return _native.yerlestir_dugumler(n_nodes, target_angles)
+    return _native.orbital_node_directions(n_nodes, target_angles)

@@ -1,14 +1,6 @@
 """EI-MS prediction: soft bonds and the fragments that cutting them gives."""
 
-import numbers
-
 from . import _native
-
-
-def _real(value, name):
-    if not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
-    return float(value)
 
 
 def detect_soft_bonds(graph, chem_bonds, baseline_lpi, tol=1e-09):
@@ -23,7 +15,7 @@ def detect_soft_bonds(graph, chem_bonds, baseline_lpi, tol=1e-09):
     The graph is only read, never modified.
     """
     records = list(chem_bonds)
-    positions = _native.soft_bond_positions(graph, records, baseline_lpi, _real(tol, "tol"))
+    positions = _native.soft_bond_positions(graph, records, baseline_lpi, tol)
     return [records[i] for i in positions]
 
 
@@ -35,8 +27,7 @@ def predict_fragments(mol, soft_bonds, ring_fragmentation=False, min_ring_fragme
     first, or is None for a ring bond whose single cut does not split. A cut
     is judged within the connected part of the molecule that holds the bond.
     """
-    return _native.predict_fragments(mol, list(soft_bonds), bool(ring_fragmentation),
-                                     _real(min_ring_fragment_mz, "min_ring_fragment_mz"))
+    return _native.predict_fragments(mol, list(soft_bonds), bool(ring_fragmentation), min_ring_fragment_mz)
 
 
 def _fragment_atom_softs(H, atom_subgraphs, chem_bonds, atom_set, tol=1e-09):
@@ -51,7 +42,7 @@ def _fragment_atom_softs(H, atom_subgraphs, chem_bonds, atom_set, tol=1e-09):
     modified; an atom without entry in ``atom_subgraphs`` raises KeyError.
     """
     records = list(chem_bonds)
-    positions = _native.atom_set_soft_positions(H, atom_subgraphs, records, atom_set, _real(tol, "tol"))
+    positions = _native.atom_set_soft_positions(H, atom_subgraphs, records, atom_set, tol)
     return [records[i] for i in positions]
 
 
@@ -66,14 +57,8 @@ def _cut_atom_set(mol, atom_set, softs, ring_fragmentation, min_mz):
     the atom set that holds it. Returns a set of frozensets of atom indices;
     the inputs are not modified.
     """
-    pieces = _native.cut_atom_set(mol, atom_set, list(softs), bool(ring_fragmentation), _real(min_mz, "min_mz"))
+    pieces = _native.cut_atom_set(mol, atom_set, list(softs), bool(ring_fragmentation), min_mz)
     return {frozenset(p) for p in pieces}
-
-
-def _generations(value):
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"max_generations must be an integer, not {type(value).__name__}")
-    return max(-1, min(int(value), 1 << 30))
 
 
 def predict_fragments_recursive(mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25,
@@ -87,6 +72,5 @@ def predict_fragments_recursive(mol, H, atom_subgraphs, chem_bonds, max_generati
     order. The children of one cut are visited in ascending order of their
     sorted atom indices, so the result is reproducible.
     """
-    return _native.predict_fragments_recursive(mol, H, atom_subgraphs, list(chem_bonds),
-                                               _generations(max_generations), _real(min_mz, "min_mz"),
+    return _native.predict_fragments_recursive(mol, H, atom_subgraphs, list(chem_bonds), max_generations, min_mz,
                                                bool(ring_fragmentation))

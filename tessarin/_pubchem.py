@@ -1,8 +1,7 @@
 """SMILES by compound name or CID from the PubChem PUG REST service."""
 
-import sys
-
 from . import _native
+from ._package import package
 
 PUBCHEM_REST = "https://pubchem.ncbi.nlm.nih.gov/rest/pug/compound"
 
@@ -20,7 +19,7 @@ def fetch_smiles_from_pubchem(query, by="name", timeout=20):
     when the body is not JSON), ``ConnectionError`` when PubChem cannot be
     reached and ``TimeoutError`` when it does not answer in time.
     """
-    base = sys.modules[__package__].PUBCHEM_REST
+    base = package().PUBCHEM_REST
     return _native.fetch_smiles(base, by, query, timeout)
 
 
@@ -28,4 +27,4 @@ def VIF_from_pubchem(query, by="name", **vif_kwargs):
     """Look a compound up on PubChem and run ``VIF`` on its SMILES."""
     smiles, cid = fetch_smiles_from_pubchem(query, by=by)
     print(f"[PubChem] '{query}' -> CID {cid} -> SMILES: {smiles}")
-    return sys.modules[__package__].VIF(smiles, **vif_kwargs)
+    return package().VIF(smiles, **vif_kwargs)

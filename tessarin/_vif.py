@@ -1,15 +1,10 @@
 """The VIF orbital graph of a molecule and the analysis driver."""
 
-import numbers
-
 import matplotlib.pyplot as plt
 
 from . import _native
 from .figures.spectrum import plot_mass_spectrum
 from .figures.vif_figure import draw_vif_graph
-
-# Largest n_iter and max_generations the engine counts with (a C int).
-_INT_MAX = 2**31 - 1
 
 # Keys of the result when the graph is drawn, in order.
 _DRAWN_KEYS = ("lpi", "soft_bonds", "fragments", "graph", "chem_bonds", "atom_subgraphs", "pos", "mol_mass",
@@ -38,17 +33,6 @@ def VIF(smiles, n_iter=600, target_bond_len=1.5, radius_ratio=0.23, show_spectru
       ``show_spectrum``) and calling ``plt.show()``, 9 keys: lpi, soft_bonds,
       fragments, graph, chem_bonds, atom_subgraphs, pos, mol_mass, mol_mass_avg.
     """
-    if not isinstance(smiles, str):
-        raise TypeError(f"VIF() expects a SMILES string, not {type(smiles).__name__}")
-    for name, value in (("n_iter", n_iter), ("max_generations", max_generations)):
-        if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-            raise TypeError(f"VIF() argument {name} must be an integer, not {type(value).__name__}")
-        if not -_INT_MAX <= value <= _INT_MAX:
-            raise ValueError(f"VIF() argument {name} is out of range: {int(value)} (its magnitude is at most {_INT_MAX})")
-    for name, value in (("target_bond_len", target_bond_len), ("radius_ratio", radius_ratio),
-                        ("bond_kappa", bond_kappa)):
-        if not isinstance(value, numbers.Real):
-            raise TypeError(f"VIF() argument {name} must be a real number, not {type(value).__name__}")
     result = _native.analyse(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, bool(verbose),
                              bool(ring_fragmentation), bool(recursive_ms), max_generations)
     if isinstance(result, str) or not draw:

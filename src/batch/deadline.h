@@ -1,7 +1,7 @@
-// A cooperative stop for one molecule's analysis: the time limit of the
-// molecule and the run-wide cancellation flag (Ctrl-C), checked by the
-// analysis between its steps. A running step is never interrupted, so a limit
-// is noticed at the end of the step that crosses it.
+// The stop check of one molecule's analysis in a batch: the molecule's time
+// limit and the run-wide cancellation flag (Ctrl-C), checked all through the
+// analysis (analysis::StopCheck). RDKit's depiction and an eigenvalue solve
+// run to their end, so a limit is noticed at the first check after it.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace tessarin::batch {
 
@@ -36,11 +37,11 @@ class Deadline {
     }
   }
 
-  // Throws Cancelled or TimeLimitExceeded; `step` names the step just done.
-  void check(const char* step) const {
+  // Throws Cancelled or TimeLimitExceeded; `step` names the step under way.
+  void check(std::string_view step) const {
     if (cancel_ && cancel_->load(std::memory_order_relaxed)) throw Cancelled("cancelled");
     if (end_ && Clock::now() > *end_) {
-      throw TimeLimitExceeded("time limit exceeded (" + seconds_text() + " s, after " + step + ")");
+      throw TimeLimitExceeded("time limit exceeded (" + seconds_text() + " s, in " + std::string(step) + ")");
     }
   }
 

@@ -120,12 +120,15 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
           cb.process(o);
         } catch (const Cancelled&) {
           o.record.reset();
+          o.spectrum.reset();
           o.cancelled = true;
         } catch (const std::exception& e) {
           o.record.reset();
-          o.error = e.what();
+          o.spectrum.reset();
+          o.error = *e.what() != '\0' ? e.what() : "unknown failure";
         } catch (...) {
           o.record.reset();
+          o.spectrum.reset();
           o.error = "unknown failure";
         }
       }
@@ -159,7 +162,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   };
   auto write_one = [&](Outcome& o) {
     if (o.cancelled) return false;
-    if (!o.record) ++summary.failed;
+    if (!o.error.empty()) ++summary.failed;
     ++summary.written;
     cb.write(o);
     return true;

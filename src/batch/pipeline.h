@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 
+#include "batch/deadline.h"
 #include "batch/input.h"
-#include "batch/spectrum.h"
+#include "batch/record.h"
+#include "spectra/spectrum.h"
 
 namespace tessarin::batch {
 
@@ -19,7 +21,10 @@ struct Outcome {
   std::size_t index = 0;  // 0-based position in the input
   MoleculeInput input;
   std::optional<SpectrumRecord> record;
-  std::string error;      // why the molecule failed (record empty)
+  // The predicted spectrum, for the runs that score predictions rather than
+  // write library records (the molecule succeeded when either is set).
+  std::optional<spectra::Spectrum> spectrum;
+  std::string error;      // why the molecule failed (record and spectrum empty)
   bool cancelled = false; // the run stopped before the molecule was done
   std::string text;       // the record as formatted by the worker, if it formats
 };

@@ -62,7 +62,7 @@ std::string format_record(const SpectrumRecord& record, OutputFormat format) {
 }
 
 std::string msp_record(const SpectrumRecord& r) {
-  const vif::LpiCounts& c = r.lpi.counts;
+  const counts::LpiCounts& c = r.lpi.counts;
   std::string out;
   out += "Name: " + one_line(r.name.empty() ? r.smiles : r.name) + "\n";
   out += "Formula: " + r.formula + "\n";
@@ -72,7 +72,7 @@ std::string msp_record(const SpectrumRecord& r) {
                     ", n-=" + std::to_string(c.n_minus) + "}") +
          "\n";
   out += "Num Peaks: " + std::to_string(r.peaks.size()) + "\n";
-  for (const Peak& p : r.peaks) {
+  for (const prediction::Peak& p : r.peaks) {
     out += std::to_string(p.mz) + " " + std::to_string(p.intensity) + " " + msp_quoted(p.formula) + "\n";
   }
   out += "\n";
@@ -87,7 +87,7 @@ std::string jsonl_record(const SpectrumRecord& r) {
 std::string csv_rows(const SpectrumRecord& r) {
   const std::string prefix = std::to_string(r.line) + "," + csv_field(one_line(r.name)) + "," + csv_field(r.smiles) + ",";
   std::string out;
-  for (const Peak& p : r.peaks) {
+  for (const prediction::Peak& p : r.peaks) {
     out += prefix + std::to_string(p.mz) + "," + std::to_string(p.intensity) + "," + csv_field(p.formula) + "\n";
   }
   return out;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/spectrum.h"
+#include "batch/record.h"
 
 namespace tessarin::batch {
 

@@ -2,6 +2,8 @@
 
 #include <GraphMol/Atom.h>
 
+#include <map>
+
 #include "core/atom_index.h"
 #include "core/element_data.h"
 
@@ -11,6 +13,19 @@ int nominal_mass(const RDKit::ROMol& mol, std::span<const int> indices) {
   check_atom_indices(mol, indices);
   int total = 0;
   for (int i : indices) total += nominal_atom_mass(mol.getAtomWithIdx(i)->getAtomicNum());
+  return total;
+}
+
+int nominal_mass(const RDKit::ROMol& mol, std::span<const int> indices, const std::function<int(int)>& element_mass) {
+  check_atom_indices(mol, indices);
+  std::map<int, int> mass_of;
+  int total = 0;
+  for (int i : indices) {
+    const int z = mol.getAtomWithIdx(i)->getAtomicNum();
+    auto it = mass_of.find(z);
+    if (it == mass_of.end()) it = mass_of.emplace(z, element_mass(z)).first;
+    total += it->second;
+  }
   return total;
 }
 

@@ -5,21 +5,19 @@
 #include <GraphMol/Conformer.h>
 #include <GraphMol/Depictor/RDDepictor.h>
 #include <GraphMol/ROMol.h>
-#include <GraphMol/SmilesParse/SmilesParse.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
-#include <mutex>
 #include <numbers>
 #include <random>
 #include <string>
 #include <utility>
 
 #include "core/errors.h"
+#include "layout/coordgen_depiction.h"
 #include "layout/refinement.h"
 
 namespace tessarin::layout {
@@ -268,35 +266,15 @@ void check_layout_params(const LayoutParams& p) {
   if (!(p.target_bond_len > 0.0)) throw InvalidInput("target_bond_len must be positive");
 }
 
-namespace {
-
-// CoordGen keeps its ring-system templates in one process-wide table that it
-// fills, without a lock, the first time it meets a bridged ring system; two
-// threads meeting their first one at the same time fill it together and
-// corrupt the heap. A bridged molecule depicted once, before any other
-// depiction goes ahead, fills it while no one else can.
-void load_depiction_templates() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    const std::unique_ptr<RDKit::ROMol> adamantane(RDKit::SmilesToMol("C1C2CC3CC1CC(C2)C3"));
-    RDDepict::compute2DCoords(*adamantane);
-  });
-}
-
-}  // namespace
-
 std::vector<Point2> depict_2d(RDKit::ROMol& mol) {
-  // Canonical orientation, as rdDepictor.Compute2DCoords asks for by default
-  // (CoordGen ignores it; RDKit's own depictor uses it).
-  constexpr bool canon_orient = true;
-  // Process-wide switch: written only when off, so that threads depicting at
-  // the same time (it is on after the first call) only ever read it.
+  // Process-wide switch, kept on for the caller's own later depictions (ours
+  // call CoordGen directly and do not read it). Written only when off, so that
+  // threads depicting at the same time only ever read it.
   if (!RDDepict::preferCoordGen) RDDepict::preferCoordGen = true;
-  load_depiction_templates();
-  int conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, canon_orient));
+  int conf_id = static_cast<int>(coordgen_depiction(mol));
   std::vector<Point2> coords = read_conformer(mol, conf_id);
   if (!std::all_of(coords.begin(), coords.end(), finite)) {
-    conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, canon_orient, /*clearConfs=*/true,
+    conf_id = static_cast<int>(RDDepict::compute2DCoords(mol, nullptr, /*canonOrient=*/true, /*clearConfs=*/true,
                                                          /*nFlipsPerSample=*/0, /*nSamples=*/0,
                                                          /*sampleSeed=*/0, /*permuteDeg4Nodes=*/false,
                                                          /*forceRDKit=*/true));

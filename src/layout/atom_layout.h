@@ -42,10 +42,12 @@ enum class PairSearch { neighbour_list, all_pairs };
 // and target_bond_len > 0.
 void check_layout_params(const LayoutParams& params);
 
-// RDKit's 2D depiction of `mol`, which keeps the conformer. CoordGen is
-// switched on process-wide first (it stays on, for every later depiction).
-// Where CoordGen gives non-finite positions (molecules made only of hydrogen),
-// the depiction is redone once with RDKit's own depictor.
+// CoordGen's 2D depiction of `mol` (coordgen_depiction), which keeps the
+// conformer: the same for the same molecule whatever was depicted before and
+// whatever other threads do. RDKit's preference for CoordGen is switched on
+// process-wide too (it stays on, for the caller's later depictions). Where
+// CoordGen gives non-finite positions (molecules made only of hydrogen), the
+// depiction is redone once with RDKit's own depictor.
 std::vector<Point2> depict_2d(RDKit::ROMol& mol);
 
 // Everything after the depiction: coincident atoms pushed apart by seeded

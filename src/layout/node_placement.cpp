@@ -50,7 +50,7 @@ std::vector<double> target_angles(Point2 centre, std::span<const NeighbourBond> 
   return angles;
 }
 
-std::vector<double> yerlestir_dugumler(int n_nodes, std::span<const double> targets) {
+std::vector<double> orbital_node_directions(int n_nodes, std::span<const double> targets) {
   if (n_nodes < 1) throw InvalidInput("an atom has at least one orbital node, not " + std::to_string(n_nodes));
   if (n_nodes == 1) return {0.0};
   const std::size_t wanted = static_cast<std::size_t>(n_nodes);
@@ -96,7 +96,7 @@ Point2 node_position(Point2 centre, double radius, double angle) {
 std::vector<NodePlacement> place_atom_nodes(Point2 centre, std::span<const NeighbourBond> neighbours,
                                             std::span<const int> nodes, double radius) {
   const int n_nodes = static_cast<int>(nodes.size());
-  const std::vector<double> angles = yerlestir_dugumler(n_nodes, target_angles(centre, neighbours, n_nodes));
+  const std::vector<double> angles = orbital_node_directions(n_nodes, target_angles(centre, neighbours, n_nodes));
   std::vector<NodePlacement> placed;
   placed.reserve(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) {

@@ -33,7 +33,7 @@ std::vector<double> target_angles(Point2 centre, std::span<const NeighbourBond> 
 // first; no targets give n_nodes evenly spaced directions from 0; a single node
 // always gets 0. Throws InvalidInput for n_nodes < 1 or a used target that is
 // not finite.
-std::vector<double> yerlestir_dugumler(int n_nodes, std::span<const double> target_angles);
+std::vector<double> orbital_node_directions(int n_nodes, std::span<const double> target_angles);
 
 // radius = target_bond_len * radius_ratio: distance of every node from its atom.
 inline double node_radius(double target_bond_len, double radius_ratio) { return target_bond_len * radius_ratio; }

@@ -13,7 +13,7 @@
 namespace tessarin::ms {
 
 std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<const int> atom_set,
-                                           std::span<const SoftPair> softs, bool ring_fragmentation,
+                                           std::span<const SoftBond> softs, bool ring_fragmentation,
                                            double min_mz, const core::InterruptCheck& poll) {
   if (std::isnan(min_mz)) throw InvalidInput("min_mz must be a number, not NaN");
   AtomGraph graph(mol, atom_set);
@@ -23,14 +23,14 @@ std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<co
 
   // Soft pairs in first-met order, each with the highest order of its records.
   std::vector<std::pair<AtomPair, int>> pair_order;
-  for (const SoftPair& s : softs) {
+  for (const SoftBond& s : softs) {
     if (!inside(s.atom_u) || !inside(s.atom_v)) continue;
     const AtomPair pair = AtomPair::sorted(static_cast<int>(s.atom_u), static_cast<int>(s.atom_v));
     auto it = std::find_if(pair_order.begin(), pair_order.end(), [&](const auto& p) { return p.first == pair; });
     if (it == pair_order.end()) {
-      pair_order.emplace_back(pair, std::max(1, s.order));
+      pair_order.emplace_back(pair, std::max(1, s.order.value_or(1)));
     } else {
-      it->second = std::max(it->second, s.order);
+      it->second = std::max(it->second, s.order.value_or(1));
     }
   }
 

@@ -8,16 +8,10 @@
 #include <vector>
 
 #include "core/interrupt.h"
+#include "ms/fragments.h"
 
 namespace tessarin::ms {
 
-// A soft bond as the cutter reads it. Atom ids outside the molecule are
-// allowed: such a record is simply not inside any atom set.
-struct SoftPair {
-  long long atom_u = -1;
-  long long atom_v = -1;
-  int order = 1;
-};
 
 // The pieces left by cutting `atom_set` (atom indices of `mol`, any order,
 // repeats ignored) at the soft bonds of `softs` that lie inside it, each
@@ -35,7 +29,7 @@ struct SoftPair {
 // Throws IndexOutOfRange for an atom of the set outside the molecule and
 // InvalidInput for a NaN `min_mz`. `poll` is called before every cut.
 std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<const int> atom_set,
-                                           std::span<const SoftPair> softs, bool ring_fragmentation,
+                                           std::span<const SoftBond> softs, bool ring_fragmentation,
                                            double min_mz, const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

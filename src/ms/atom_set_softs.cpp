@@ -16,7 +16,7 @@ constexpr double kMaxBlockRuleWeightRatio = 10.0;
 }  // namespace
 
 MoleculeOrbitals molecule_orbitals(const vif::OrbitalGraph& orbital) {
-  MoleculeOrbitals out{IndexGraph(orbital.graph), {}, {}};
+  MoleculeOrbitals out{counts::IndexGraph(orbital.graph), {}, {}};
   const int n = out.graph.node_count();
   auto node = [n](int v) { return v >= 0 && v < n ? v : -1; };
   out.atom_nodes.reserve(orbital.atom_nodes.size());
@@ -42,20 +42,20 @@ MoleculeOrbitals molecule_orbitals(const vif::OrbitalGraph& orbital) {
 AtomSetSoftBonds::AtomSetSoftBonds(const MoleculeOrbitals& orbitals, double tol, SoftTestPath path)
     : orbitals_(orbitals), tol_(tol), counter_(&cores_) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
-  method_ = path == SoftTestPath::fast && peeling_applies(orbitals.graph, tol) ? CountMethod::peeled
-                                                                                : CountMethod::dense;
+  method_ = path == SoftTestPath::fast && counts::peeling_applies(orbitals.graph, tol) ? counts::CountMethod::peeled
+                                                                                : counts::CountMethod::dense;
   // The block rules read inverses; keep them to graphs of well-matched
   // weights (orbital graphs have 0.9 and 1).
   cores_.use_block_rules(orbitals.graph.max_abs_weight() <= kMaxBlockRuleWeightRatio * orbitals.graph.min_abs_weight());
 }
 
-vif::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
-  const CoreMemoStats& memo = cores_.memo_stats();
+counts::LpiCounts AtomSetSoftBonds::count(std::span<const std::size_t> removed) {
+  const counts::CoreMemoStats& memo = cores_.memo_stats();
   const long long solves_before = memo.solves;
   const long long nodes_before = memo.solved_nodes;
-  const vif::LpiCounts counts = counter_.count_induced(orbitals_.graph, nodes_, removed, tol_, method_);
+  const counts::LpiCounts counts = counter_.count_induced(orbitals_.graph, nodes_, removed, tol_, method_);
   ++stats_.counts;
-  if (method_ == CountMethod::dense) {
+  if (method_ == counts::CountMethod::dense) {
     if (nodes_.empty()) {
       ++stats_.peeled_away;  // nothing to count
     } else {
@@ -108,7 +108,7 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
   // The intact subgraph's count; its core blocks are kept for judging the
   // deletions (the peeled path only: the dense one has no blocks).
   cores_.begin_intact(node_in_.size());
-  const vif::LpiCounts baseline = count({});
+  const counts::LpiCounts baseline = count({});
   cores_.end_intact();
   // Edges within the set at node v (every edge of the graph is a candidate
   // for the count, whatever its weight).
@@ -120,7 +120,7 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
   // Without a zero count in the baseline, deleting an edge that leaves a node
   // of the set isolated adds that node's zero eigenvalue: not soft, and no
   // count needed (the peeled count would find exactly that).
-  const bool isolation_rule = method_ == CountMethod::peeled && baseline.n_zero == 0;
+  const bool isolation_rule = method_ == counts::CountMethod::peeled && baseline.n_zero == 0;
   std::vector<std::size_t> soft;
   for (std::size_t i = 0; i < orbitals_.bonds.size(); ++i) {
     const OrbitalBond& b = orbitals_.bonds[i];
@@ -134,9 +134,9 @@ std::vector<std::size_t> AtomSetSoftBonds::soft_bonds(std::span<const int> atom_
     // A deletion inside one core block: judged by the block's inverse where
     // the evidence is clear (a block counted from the memo answers the same).
     const auto verdict = cores_.judge_deletion(b.u_node, b.v_node, orbitals_.graph.edge(*b.edge).weight, tol_);
-    if (verdict != EdgeRemovalScreen::Verdict::undecided) {
+    if (verdict != counts::EdgeRemovalScreen::Verdict::undecided) {
       ++stats_.rank_two;
-      if (verdict == EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
+      if (verdict == counts::EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
       continue;
     }
     const std::size_t removed[] = {*b.edge};

@@ -5,7 +5,7 @@
 // restricted to the atom set's nodes, with the tested edge masked. One engine
 // serves every atom set of a molecule and keeps its workspaces; in its fast
 // mode it peels pendant pairs and remembers the dense counts of the ring
-// cores left over (MemoCoreCounter), which different atom sets and removed
+// cores left over (counts::MemoCoreCounter), which different atom sets and removed
 // bonds mostly share.
 #pragma once
 
@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "core/interrupt.h"
-#include "ms/atom_set_cores.h"
-#include "ms/index_graph.h"
-#include "ms/inertia.h"
-#include "vif/lpi.h"
+#include "counts/atom_set_cores.h"
+#include "counts/index_graph.h"
+#include "counts/inertia.h"
+#include "counts/lpi.h"
 #include "vif/orbital_graph.h"
 
 namespace tessarin::ms {
@@ -35,7 +35,7 @@ struct OrbitalBond {
 
 // A molecule's orbital graph seen atom by atom.
 struct MoleculeOrbitals {
-  IndexGraph graph;
+  counts::IndexGraph graph;
   // Per atom id: its nodes in the graph (ascending, each once), or nullopt
   // when the atom has no entry at all (counting an atom set that holds it
   // then throws MissingKey).
@@ -48,7 +48,7 @@ MoleculeOrbitals molecule_orbitals(const vif::OrbitalGraph& orbital);
 
 // How the counts are taken.
 enum class SoftTestPath {
-  fast,   // peeled where peeling_applies(), with the core memo; dense otherwise
+  fast,   // peeled where counts::peeling_applies(), with the core memo; dense otherwise
   plain,  // dense eigenvalues of the whole atom-set subgraph for every count
 };
 
@@ -86,13 +86,13 @@ class AtomSetSoftBonds {
   const SoftTestStats& stats() const { return stats_; }
 
  private:
-  vif::LpiCounts count(std::span<const std::size_t> removed);
+  counts::LpiCounts count(std::span<const std::size_t> removed);
 
   const MoleculeOrbitals& orbitals_;
   double tol_;
-  CountMethod method_;
-  AtomSetCores cores_;
-  InertiaCounter counter_;
+  counts::CountMethod method_;
+  counts::AtomSetCores cores_;
+  counts::InertiaCounter counter_;
   SoftTestStats stats_;
   std::vector<char> atom_in_;
   std::vector<char> node_in_;

@@ -12,13 +12,13 @@
 
 namespace tessarin::ms {
 
-PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
+std::vector<GenerationPeak> predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
                                     const RecursiveOptions& options, SoftTestStats* stats,
                                     const core::InterruptCheck& poll) {
   std::vector<int> all_atoms(mol.getNumAtoms());
   std::iota(all_atoms.begin(), all_atoms.end(), 0);
 
-  PeakMap peaks{{core::nominal_mass(mol, all_atoms), core::fragment_formula(mol, all_atoms), 0}};
+  std::vector<GenerationPeak> peaks{{core::nominal_mass(mol, all_atoms), core::fragment_formula(mol, all_atoms), 0}};
   std::unordered_set<int> peak_mz{peaks.front().mz};
   if (options.max_generations <= 0) {
     if (stats != nullptr) *stats = {};
@@ -29,7 +29,7 @@ PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbit
   std::set<std::vector<int>> seen{all_atoms};
   std::deque<std::pair<std::vector<int>, int>> queue;
   queue.emplace_back(all_atoms, 0);
-  std::vector<SoftPair> softs;
+  std::vector<SoftBond> softs;
 
   while (!queue.empty()) {
     auto [atom_set, gen] = std::move(queue.front());
@@ -40,7 +40,7 @@ PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbit
     softs.clear();
     for (std::size_t i : softs_of.soft_bonds(atom_set, poll)) {
       const OrbitalBond& b = orbitals.bonds[i];
-      softs.push_back({b.atom_u, b.atom_v, b.order});
+      softs.push_back({b.atom_u, b.atom_v, {}, {}, b.order});
     }
     const std::vector<std::vector<int>> children =
         cut_atom_set(mol, atom_set, softs, options.ring_fragmentation, options.min_mz, poll);

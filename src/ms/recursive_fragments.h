@@ -15,16 +15,15 @@
 
 namespace tessarin::ms {
 
-// One peak: the first piece found with this nominal m/z.
-struct Peak {
+// The first piece found with a nominal m/z. The fragmentation returns one per
+// m/z reached, in discovery order, the molecular ion first.
+struct GenerationPeak {
   int mz = 0;
   std::string formula;  // formula of that piece
   int generation = 0;   // 0 for the molecular ion, n + 1 for a piece cut from generation n
-  bool operator==(const Peak&) const = default;
+  bool operator==(const GenerationPeak&) const = default;
 };
 
-// Peaks in discovery order, the molecular ion first; each m/z once.
-using PeakMap = std::vector<Peak>;
 
 struct RecursiveOptions {
   int max_generations = 3;  // pieces of this generation are recorded but not cut
@@ -44,7 +43,7 @@ struct RecursiveOptions {
 // of one, and may throw to abandon the run. `stats`, when given, receives the tallies of the counts.
 // Errors of the soft-bond test (atoms without orbital entry, ...) and of the
 // cutter propagate; nothing partial is returned.
-PeakMap predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
+std::vector<GenerationPeak> predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
                                     const RecursiveOptions& options, SoftTestStats* stats = nullptr,
                                     const core::InterruptCheck& poll = {});
 

@@ -5,34 +5,34 @@
 #include <string>
 
 #include "core/errors.h"
-#include "ms/edge_removal_screen.h"
+#include "counts/edge_removal_screen.h"
 
 namespace tessarin::ms {
 
-std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
+std::vector<std::size_t> soft_edge_positions(const counts::IndexGraph& graph,
                                              std::span<const std::optional<std::size_t>> candidates,
-                                             vif::LpiCounts baseline, double tol, CountMethod method,
+                                             counts::LpiCounts baseline, double tol, counts::CountMethod method,
                                              const core::InterruptCheck& poll) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
-  const bool screened = method == CountMethod::automatic;
-  if (method == CountMethod::automatic) {
-    method = peeling_applies(graph, tol) ? CountMethod::peeled : CountMethod::dense;
-  } else if (method == CountMethod::peeled && !peeling_applies(graph, tol)) {
+  const bool screened = method == counts::CountMethod::automatic;
+  if (method == counts::CountMethod::automatic) {
+    method = counts::peeling_applies(graph, tol) ? counts::CountMethod::peeled : counts::CountMethod::dense;
+  } else if (method == counts::CountMethod::peeled && !counts::peeling_applies(graph, tol)) {
     throw InvalidInput("the peeled count does not apply to this graph and tol");
   }
   const bool any_count = std::any_of(candidates.begin(), candidates.end(), [](const auto& c) { return c.has_value(); });
-  if (method == CountMethod::dense && any_count) vif::check_dense_matrix_fits(graph.node_count());
-  InertiaCounter counter;
-  std::optional<EdgeRemovalScreen> screen;
+  if (method == counts::CountMethod::dense && any_count) counts::check_whole_graph_count_fits(graph);
+  counts::InertiaCounter counter;
+  std::optional<counts::EdgeRemovalScreen> screen;
   if (screened) screen.emplace(graph, baseline, tol);
   std::vector<std::size_t> soft;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (!candidates[i]) continue;
     core::poll(poll);
     if (screen) {
-      const EdgeRemovalScreen::Verdict verdict = screen->judge(*candidates[i]);
-      if (verdict == EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
-      if (verdict != EdgeRemovalScreen::Verdict::undecided) continue;
+      const counts::EdgeRemovalScreen::Verdict verdict = screen->judge(*candidates[i]);
+      if (verdict == counts::EdgeRemovalScreen::Verdict::soft) soft.push_back(i);
+      if (verdict != counts::EdgeRemovalScreen::Verdict::undecided) continue;
     }
     const std::size_t removed[] = {*candidates[i]};
     if (counter.count(graph, removed, tol, method) == baseline) soft.push_back(i);
@@ -40,10 +40,10 @@ std::vector<std::size_t> soft_edge_positions(const IndexGraph& graph,
   return soft;
 }
 
-std::vector<std::size_t> detect_soft_bonds(const vif::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
-                                           vif::LpiCounts baseline, double tol, CountMethod method,
+std::vector<std::size_t> detect_soft_bonds(const core::WeightedGraph& graph, std::span<const vif::BondRecord> bonds,
+                                           counts::LpiCounts baseline, double tol, counts::CountMethod method,
                                            const core::InterruptCheck& poll) {
-  const IndexGraph index(graph);
+  const counts::IndexGraph index(graph);
   std::vector<std::optional<std::size_t>> candidates;
   candidates.reserve(bonds.size());
   for (std::size_t i = 0; i < bonds.size(); ++i) {

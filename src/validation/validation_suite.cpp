@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <functional>
 #include <set>
-#include <sstream>
 
 #include "core/errors.h"
 #include "core/number_format.h"
-#include "vif/analysis.h"
+#include "analysis/analysis.h"
 
 namespace tessarin::validation {
 namespace {
@@ -31,12 +30,9 @@ std::string triple_text(const std::array<int, 3>& t) {
   return out;
 }
 
-vif::VifAnalysis analyse_row(std::string_view smiles) {
-  vif::VifOptions options;
-  options.verbose = false;
-  std::ostringstream silent;
-  std::optional<vif::VifAnalysis> a = vif::analyse_smiles(std::string(smiles), options, silent);
-  if (!a) throw InvalidInput(std::string(vif::kUnreadableSmiles) + " (" + std::string(smiles) + ")");
+analysis::Result analyse_row(std::string_view smiles) {
+  std::optional<analysis::Result> a = analysis::analyse_smiles(std::string(smiles), analysis::Options{});
+  if (!a) throw InvalidInput(std::string(analysis::kUnreadableSmiles) + " (" + std::string(smiles) + ")");
   return std::move(*a);
 }
 
@@ -51,7 +47,7 @@ bool run_validation(std::span<const LpiReference> lpi_rows, std::span<const MsRe
 
   heading("LPI validation (Varnholt 1985)");
   for (const LpiReference& row : lpi_rows) {
-    const vif::LpiCounts c = analyse_row(row.smiles).lpi.counts;
+    const counts::LpiCounts c = analyse_row(row.smiles).lpi.counts;
     const std::array<int, 3> found{c.n_plus, c.n_zero, c.n_minus};
     const bool ok = found == row.expected;
     verdict = verdict && ok;
@@ -64,7 +60,7 @@ bool run_validation(std::span<const LpiReference> lpi_rows, std::span<const MsRe
 
   heading("MS soft-bond validation (Orlemann 2017)");
   for (const MsReference& row : ms_rows) {
-    const vif::VifAnalysis a = analyse_row(row.smiles);
+    const analysis::Result a = analyse_row(row.smiles);
     std::set<int, std::greater<>> found;
     for (const ms::FragmentEntry& f : a.fragments) {
       if (f.split && f.fragments)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/weighted_graph.h"
+
 namespace tessarin::vif {
 
 enum class NodeKind { sigma, pi };
@@ -14,18 +16,6 @@ struct OrbitalNode {
   std::string symbol;   // element symbol of the owning atom
   bool central = false; // role "Merkez" (C and Li) rather than "Uç"
   NodeKind kind = NodeKind::sigma;
-};
-
-struct OrbitalEdge {
-  int u = 0;
-  int v = 0;
-  double weight = 1.0;
-};
-
-// An undirected simple weighted graph on nodes 0..node_count-1.
-struct WeightedGraph {
-  int node_count = 0;
-  std::vector<OrbitalEdge> edges;  // each undirected edge once, in creation order
 };
 
 // One bond edge: slot k of the bond between atom_u (begin) and atom_v (end).
@@ -42,9 +32,9 @@ struct BondRecord {
 
 struct OrbitalGraph {
   std::vector<OrbitalNode> nodes;
-  WeightedGraph graph;                        // intra-atom edges first, then bond edges
-  std::vector<std::vector<int>> atom_nodes;   // atom -> its nodes, sigma first
-  std::vector<BondRecord> bonds;              // in creation order
+  core::WeightedGraph graph;                 // intra-atom edges first, then bond edges, in creation order
+  std::vector<std::vector<int>> atom_nodes;  // atom -> its nodes, sigma first
+  std::vector<BondRecord> bonds;             // in creation order
 };
 
 }  // namespace tessarin::vif

@@ -52,7 +52,7 @@ void add_atom_nodes(const RDKit::ROMol& mol, std::span<const Point2> centres, co
 
     const Point2 centre = centres[idx];
     const std::vector<double> targets = layout::target_angles(centre, neighbours, n_nodes);
-    const std::vector<double> node_angles = layout::yerlestir_dugumler(n_nodes, targets);
+    const std::vector<double> node_angles = layout::orbital_node_directions(n_nodes, targets);
     for (double angle : node_angles) {
       out.angles.push_back(angle);
       out.positions.push_back(layout::node_position(centre, radius, angle));
@@ -166,7 +166,7 @@ VifGraph build_vif_graph(const RDKit::ROMol& mol, std::span<const Point2> centre
   // One edge per bond slot; a slot whose two nodes are joined already adds nothing.
   std::unordered_set<std::uint64_t> present;
   present.reserve(g.graph.edges.size() * 2 + mol.getNumBonds() * 2);
-  for (const OrbitalEdge& e : g.graph.edges) present.insert(edge_key(e.u, e.v));
+  for (const core::WeightedEdge& e : g.graph.edges) present.insert(edge_key(e.u, e.v));
   for (const RDKit::Bond* bond : mol.bonds()) {
     const int u_idx = static_cast<int>(bond->getBeginAtomIdx());
     const int v_idx = static_cast<int>(bond->getEndAtomIdx());

@@ -2,19 +2,14 @@
 
 import math
 import operator
-import sys
 
 import matplotlib.pyplot as plt
 import networkx as nx
 
+from .._package import analysed, package
 from .vif_figure import ELEMENT_COLORS, split_edges
 
 FAILED_TITLE_COLOR = "gray"
-
-
-def _package():
-    # Looked up at call time, so tables, the lookup and VIF can be replaced on the package.
-    return sys.modules["tessarin"]
 
 
 def molecule_list(molecules, default, caller):
@@ -49,15 +44,8 @@ def _grid(n, cols, cell_w, cell_h):
 def _smiles_of(item, by):
     """The SMILES of a grid item: looked up on PubChem by name or CID, otherwise the item itself."""
     if by in ("name", "cid"):
-        return _package().fetch_smiles_from_pubchem(item, by=by)[0]
+        return package().fetch_smiles_from_pubchem(item, by=by)[0]
     return item
-
-
-def _analyse(smiles, **kwargs):
-    result = _package().VIF(smiles, draw=False, verbose=False, **kwargs)
-    if isinstance(result, str):
-        raise ValueError(f"{result} ({smiles!r})")  # VIF could not read the SMILES
-    return result
 
 
 def _cell_result(ax, label, by, separator, **vif_kwargs):
@@ -68,7 +56,7 @@ def _cell_result(ax, label, by, separator, **vif_kwargs):
         ax.set_title(f"{label}{separator}(not found)", fontsize=9, color=FAILED_TITLE_COLOR)
         return None
     try:
-        return _analyse(smiles, **vif_kwargs)
+        return analysed(smiles, **vif_kwargs)
     except Exception:
         ax.set_title(f"{label}{separator}(error)", fontsize=9, color=FAILED_TITLE_COLOR)
         return None
@@ -113,7 +101,7 @@ def VIF_panel(molecules=None, by="name", cols=5, save=None, node_size=60, bond_k
     cell; the rest of the panel is drawn all the same. ``save`` writes a PNG
     at 110 dpi before the figure is shown.
     """
-    molecules = molecule_list(molecules, _package().BIOMOLECULES, "VIF_panel")
+    molecules = molecule_list(molecules, package().BIOMOLECULES, "VIF_panel")
     cols = grid_columns(cols, "VIF_panel")
     fig, axes = _grid(len(molecules), cols, 3.2, 3.4)
     for ax, label in zip(axes, molecules):
@@ -138,7 +126,7 @@ def VIF_ms_panel(molecules=None, by="name", cols=2, save=None, ring_fragmentatio
     a grey " (not found)" or " (error)" title. ``save`` writes a PNG at 110 dpi
     before the figure is shown.
     """
-    molecules = molecule_list(molecules, _package().BIOMOLECULES, "VIF_ms_panel")
+    molecules = molecule_list(molecules, package().BIOMOLECULES, "VIF_ms_panel")
     cols = grid_columns(cols, "VIF_ms_panel")
     fig, axes = _grid(len(molecules), cols, 5.5, 2.8)
     for ax, label in zip(axes, molecules):
@@ -146,7 +134,7 @@ def VIF_ms_panel(molecules=None, by="name", cols=2, save=None, ring_fragmentatio
                               recursive_ms=recursive_ms)
         if result is None:
             continue
-        _package().plot_mass_spectrum(label, result["mol_mass"], result["fragments"], ax=ax)
+        package().plot_mass_spectrum(label, result["mol_mass"], result["fragments"], ax=ax)
         ax.title.set_fontsize(9)
         fold_y_label(ax)
     return _finish(fig, axes, len(molecules), "VIF-predicted mass spectra \u2014 biomolecules", 1.0, save)

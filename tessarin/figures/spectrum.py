@@ -2,18 +2,9 @@
 
 import matplotlib.pyplot as plt
 
+from .. import _native
+
 MOLECULAR_ION = "M+"
-
-
-def _peak_labels(mol_ion, fragments):
-    """m/z -> label: the molecular ion first, then each fragment m/z the first time it is met."""
-    peaks = {mol_ion: MOLECULAR_ION}
-    for entry in fragments:
-        if not entry["split"]:
-            continue
-        for formula, _mass, mz in entry["fragments"]:
-            peaks.setdefault(mz, formula)
-    return peaks
 
 
 def plot_mass_spectrum(smiles, mol_mass, fragments, ax=None):
@@ -25,7 +16,7 @@ def plot_mass_spectrum(smiles, mol_mass, fragments, ax=None):
     None), neither shows nor saves, and returns the axes.
     """
     mol_ion = int(round(mol_mass))
-    peaks = _peak_labels(mol_ion, fragments)
+    peaks = _native.spectrum_peaks(mol_ion, MOLECULAR_ION, fragments)
     if ax is None:
         plt.figure(figsize=(11, 5.5))
         ax = plt.gca()
@@ -34,8 +25,7 @@ def plot_mass_spectrum(smiles, mol_mass, fragments, ax=None):
     close_thresh = x_max * 0.06
     prev_mz = None
     level = 0
-    for mz in sorted(peaks):
-        label = peaks[mz]
+    for mz, _intensity, label in peaks:
         is_m = label == MOLECULAR_ION
         bar_h = 100 if is_m else 60
         color = "crimson" if is_m else "steelblue"

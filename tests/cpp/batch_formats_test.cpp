@@ -8,31 +8,31 @@
 #include <vector>
 
 #include "batch/input.h"
-#include "batch/spectrum.h"
+#include "batch/record.h"
 #include "batch/writers.h"
 #include "core/errors.h"
 
 namespace tessarin::batch {
 namespace {
 
-ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, std::string mode = "single") {
+ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, ms::CutMode mode = ms::CutMode::single) {
   return {"C1-O2", true, std::move(mode), std::move(pieces)};
 }
 
 TEST(SpectrumPeaks, MolecularIonKeepsItsFormulaAndTheFirstFormulaOfAnMzWins) {
   const std::vector<ms::FragmentEntry> fragments{
       split({{"C2H5", 29.06, 29}, {"HO", 17.01, 17}}),
-      {"C0-C1", false, "single", std::nullopt},
+      {"C0-C1", false, ms::CutMode::single, std::nullopt},
       split({{"C2H6O", 46.07, 46}, {"CH3", 15.03, 15}}),  // m/z of M: M keeps its label
-      split({{"CHO", 29.02, 29}, {"CH5", 17.0, 17}}, "ring"),
+      split({{"CHO", 29.02, 29}, {"CH5", 17.0, 17}}, ms::CutMode::ring),
   };
-  const std::vector<Peak> peaks = spectrum_peaks(46, "C2H6O", fragments, std::nullopt);
-  const std::vector<Peak> expected{{15, 599, "CH3"}, {17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
+  const std::vector<prediction::Peak> peaks = prediction::schematic_peaks(46, "C2H6O", fragments, std::nullopt);
+  const std::vector<prediction::Peak> expected{{15, 599, "CH3"}, {17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
   EXPECT_EQ(peaks, expected);
 
-  const std::vector<GenerationPeak> generations{{46, "C2H6O", 0}, {29, "CHO", 1}, {14, "CH2", 2}};
-  const std::vector<Peak> with_generations = spectrum_peaks(46, "C2H6O", {}, generations);
-  const std::vector<Peak> expected_generations{{14, 599, "CH2"}, {29, 599, "CHO"}, {46, 999, "C2H6O"}};
+  const std::vector<ms::GenerationPeak> generations{{46, "C2H6O", 0}, {29, "CHO", 1}, {14, "CH2", 2}};
+  const std::vector<prediction::Peak> with_generations = prediction::schematic_peaks(46, "C2H6O", {}, generations);
+  const std::vector<prediction::Peak> expected_generations{{14, 599, "CH2"}, {29, 599, "CHO"}, {46, 999, "C2H6O"}};
   EXPECT_EQ(with_generations, expected_generations);
 }
 
@@ -131,6 +131,31 @@ TEST(MoleculeReader, SdfRecordsGiveTheirTitleLineAndCanonicalSmiles) {
   EXPECT_THROW(resolve_sdf_record(mols[1]), InvalidInput);
   EXPECT_EQ(input_format_of_path("lib.SDF"), InputFormat::sdf);
   EXPECT_EQ(input_format_of_path("lib.smi"), InputFormat::smiles);
+}
+
+TEST(MoleculeReader, CsvAndTabSeparatedRowsGiveSmilesNamesAndFirstLines) {
+  const auto csv = read_all(
+      "\nid,Compound Name,Canonical_SMILES\r\n7,\"ethanol, dry\",CCO\n\n8,\"two\nlines \"\"quoted\"\"\", c1ccccc1 \n9\n",
+      InputFormat::csv);
+  ASSERT_EQ(csv.size(), 3u);
+  EXPECT_EQ(csv[0].smiles, "CCO");
+  EXPECT_EQ(csv[0].name, "ethanol, dry");
+  EXPECT_EQ(csv[0].line, 3u);
+  EXPECT_EQ(csv[1].name, "two\nlines \"quoted\"");
+  EXPECT_EQ(csv[1].smiles, "c1ccccc1");
+  EXPECT_EQ(csv[1].line, 5u);
+  EXPECT_EQ(csv[2].smiles, "");  // a short row: refused later as "no SMILES"
+  EXPECT_EQ(csv[2].line, 7u);
+
+  const auto tsv = read_all("name\tsmiles\tnote\nbenzene\tc1ccccc1\t\"as is\"\n", InputFormat::tsv);
+  ASSERT_EQ(tsv.size(), 1u);
+  EXPECT_EQ(tsv[0].name, "benzene");
+  EXPECT_EQ(tsv[0].smiles, "c1ccccc1");
+
+  EXPECT_THROW(read_all("name,structure\nx,CCO\n", InputFormat::csv), InvalidInput);
+  EXPECT_THROW(read_all("smiles\n\"CCO\n", InputFormat::csv), InvalidInput);
+  EXPECT_EQ(input_format_of_path("cands.CSV"), InputFormat::csv);
+  EXPECT_EQ(input_format_of_path("cands.tsv"), InputFormat::tsv);
 }
 
 }  // namespace

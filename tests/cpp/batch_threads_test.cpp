@@ -1,18 +1,17 @@
-// The analysis on many threads at once gives what it gives on one, and the
-// batch driver agrees with the reporting driver.
+// The analysis on many threads at once gives what it gives on one, and a
+// molecule's time limit and the run's cancellation stop it.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "batch/input.h"
-#include "batch/spectrum.h"
+#include "batch/library.h"
 #include "batch/writers.h"
-#include "vif/analysis.h"
+#include "analysis/analysis.h"
 
 namespace tessarin::batch {
 namespace {
@@ -27,13 +26,12 @@ std::vector<MoleculeInput> nci_molecules(std::size_t count) {
 }
 
 std::string analysed(const MoleculeInput& m, bool ring) {
-  SpectrumOptions options;
-  options.ring_fragmentation = ring;
-  try {
-    return jsonl_record(predict_spectrum(m.line, m.name, m.smiles, options, Deadline{}));
-  } catch (const std::exception& e) {
-    return std::string("error: ") + e.what();
-  }
+  Outcome o;
+  o.input = m;
+  PredictOptions options;
+  options.analysis.ring_fragmentation = ring;
+  process_molecule(o, options, OutputFormat::jsonl, nullptr);
+  return o.record ? o.text : "error: " + o.error;
 }
 
 TEST(BatchThreads, ManyThreadsGiveTheSingleThreadedResults) {
@@ -54,46 +52,26 @@ TEST(BatchThreads, ManyThreadsGiveTheSingleThreadedResults) {
   }
 }
 
-TEST(BatchThreads, BatchDriverAgreesWithTheReportingDriver) {
-  const std::vector<MoleculeInput> mols = nci_molecules(40);
-  for (std::size_t k = 0; k < mols.size(); ++k) {
-    const MoleculeInput& m = mols[k];
-    const bool recursive = k % 4 == 0;
-    for (bool ring : {false, true}) {
-      vif::VifOptions vo;
-      vo.verbose = false;
-      vo.ring_fragmentation = ring;
-      vo.recursive_ms = recursive;
-      std::ostringstream silent;
-      const std::optional<vif::VifAnalysis> expected = vif::analyse_smiles(m.smiles, vo, silent);
-      ASSERT_TRUE(expected.has_value()) << m.smiles;
-      SpectrumOptions so;
-      so.ring_fragmentation = ring;
-      so.recursive = recursive;
-      const vif::VifAnalysis got = analyse_with_deadline(m.smiles, so, Deadline{});
-      EXPECT_EQ(got.lpi.counts.n_plus, expected->lpi.counts.n_plus) << m.smiles;
-      EXPECT_EQ(got.lpi.counts.n_minus, expected->lpi.counts.n_minus) << m.smiles;
-      EXPECT_EQ(got.lpi.eigenvalues, expected->lpi.eigenvalues) << m.smiles;
-      EXPECT_EQ(got.mol_mass, expected->mol_mass);
-      EXPECT_EQ(got.soft_bonds, expected->soft_bonds) << m.smiles;
-      ASSERT_EQ(got.fragments.size(), expected->fragments.size()) << m.smiles;
-      for (std::size_t i = 0; i < got.fragments.size(); ++i) {
-        EXPECT_EQ(got.fragments[i].bond, expected->fragments[i].bond);
-        EXPECT_EQ(got.fragments[i].fragments, expected->fragments[i].fragments);
-      }
-      EXPECT_EQ(got.recursive_peaks, expected->recursive_peaks) << m.smiles;
-    }
-  }
-}
-
-TEST(BatchThreads, DeadlineAndCancellationStopTheAnalysisBetweenSteps) {
+TEST(BatchThreads, TimeLimitAndCancellationStopTheAnalysis) {
+  auto outcome = [](const std::string& smiles, double limit, const std::atomic<bool>* cancel) {
+    Outcome o;
+    o.input.smiles = smiles;
+    PredictOptions options;
+    options.time_limit_seconds = limit;
+    process_molecule(o, options, std::nullopt, cancel);
+    return o;
+  };
   const std::string big = "CCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCC(=O)OCC1=CC=CC=C1";
-  EXPECT_THROW(analyse_with_deadline(big, SpectrumOptions{}, Deadline(1e-6, nullptr)), TimeLimitExceeded);
+  const Outcome late = outcome(big, 1e-6, nullptr);
+  EXPECT_FALSE(late.record);
+  EXPECT_NE(late.error.find("time limit exceeded (0.000001 s, in "), std::string::npos) << late.error;
   std::atomic<bool> cancel{true};
-  EXPECT_THROW(analyse_with_deadline(big, SpectrumOptions{}, Deadline(0, &cancel)), Cancelled);
+  const Outcome stopped = outcome(big, 0, &cancel);
+  EXPECT_TRUE(stopped.cancelled);
+  EXPECT_FALSE(stopped.record);
   cancel = false;
-  EXPECT_NO_THROW(analyse_with_deadline("CCO", SpectrumOptions{}, Deadline(60, &cancel)));
-  EXPECT_THROW(analyse_with_deadline("C1CC", SpectrumOptions{}, Deadline{}), UnreadableSmiles);
+  EXPECT_TRUE(outcome("CCO", 60, &cancel).record);
+  EXPECT_EQ(outcome("C1CC", 0, nullptr).error, "unparsable SMILES");
 }
 
 }  // namespace

@@ -18,20 +18,20 @@ constexpr double kPi = std::numbers::pi;
 using Angles = std::vector<double>;
 
 TEST(YerlestirDugumler, KeepsTargetsAndBisectsTheWidestGaps) {
-  EXPECT_EQ(yerlestir_dugumler(1, Angles{2.0}), (Angles{0.0}));
-  EXPECT_EQ(yerlestir_dugumler(4, Angles{}), (Angles{0.0, kPi / 2, kPi, 3 * kPi / 2}));
-  EXPECT_EQ(yerlestir_dugumler(4, Angles{0.0}), (Angles{0.0, kPi, kPi / 2, 3 * kPi / 2}));
-  EXPECT_EQ(yerlestir_dugumler(2, Angles{1.0, 2.0, 3.0}), (Angles{1.0, 2.0}));
-  const Angles three = yerlestir_dugumler(3, Angles{-0.5, 0.5});
+  EXPECT_EQ(orbital_node_directions(1, Angles{2.0}), (Angles{0.0}));
+  EXPECT_EQ(orbital_node_directions(4, Angles{}), (Angles{0.0, kPi / 2, kPi, 3 * kPi / 2}));
+  EXPECT_EQ(orbital_node_directions(4, Angles{0.0}), (Angles{0.0, kPi, kPi / 2, 3 * kPi / 2}));
+  EXPECT_EQ(orbital_node_directions(2, Angles{1.0, 2.0, 3.0}), (Angles{1.0, 2.0}));
+  const Angles three = orbital_node_directions(3, Angles{-0.5, 0.5});
   ASSERT_EQ(three.size(), 3u);
   EXPECT_EQ(three[0], -0.5);  // kept as given, not reduced
   EXPECT_EQ(three[1], 0.5);
   EXPECT_NEAR(three[2], kPi, 1e-15);
-  EXPECT_EQ(yerlestir_dugumler(3, Angles{1.0, 1.0}), (Angles{1.0, 1.0, 1.0}));
-  EXPECT_EQ(yerlestir_dugumler(1, Angles{NAN}), (Angles{0.0}));
-  EXPECT_EQ(yerlestir_dugumler(2, Angles{1.0, 2.0, INFINITY}), (Angles{1.0, 2.0}));  // never used
-  EXPECT_THROW(yerlestir_dugumler(0, Angles{}), InvalidInput);
-  EXPECT_THROW(yerlestir_dugumler(3, Angles{NAN}), InvalidInput);
+  EXPECT_EQ(orbital_node_directions(3, Angles{1.0, 1.0}), (Angles{1.0, 1.0, 1.0}));
+  EXPECT_EQ(orbital_node_directions(1, Angles{NAN}), (Angles{0.0}));
+  EXPECT_EQ(orbital_node_directions(2, Angles{1.0, 2.0, INFINITY}), (Angles{1.0, 2.0}));  // never used
+  EXPECT_THROW(orbital_node_directions(0, Angles{}), InvalidInput);
+  EXPECT_THROW(orbital_node_directions(3, Angles{NAN}), InvalidInput);
 }
 
 // The chooser as first described: rescan every gap for every added direction.
@@ -84,7 +84,7 @@ TEST(YerlestirDugumler, AgreesWithRescanningAllGapsForEveryAddedNode) {
         targets.push_back(angle(rng));
       }
     }
-    ASSERT_EQ(yerlestir_dugumler(n_nodes, targets), rescan_every_time(n_nodes, targets))
+    ASSERT_EQ(orbital_node_directions(n_nodes, targets), rescan_every_time(n_nodes, targets))
         << "trial " << trial << " n_nodes " << n_nodes;
   }
 }
@@ -126,7 +126,7 @@ TEST(PlaceAtomNodes, PutsNodesOnTheCircleAlongTheChosenDirections) {
   const std::vector<NeighbourBond> bonds{{{1.5, 0.0}, 2}, {{-1.0, 1.0}, 1}};
   const std::vector<int> nodes{4, 5, 6, 7};
   const auto carbon = place_atom_nodes(c, bonds, nodes, radius);
-  const Angles expected = yerlestir_dugumler(4, target_angles(c, bonds, 4));
+  const Angles expected = orbital_node_directions(4, target_angles(c, bonds, 4));
   ASSERT_EQ(carbon.size(), 4u);
   for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(carbon[i].node, nodes[i]);

@@ -3,12 +3,16 @@
 #include <GraphMol/SmilesParse/SmilesParse.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "core/errors.h"
+#include "core/nominal_mass.h"
 #include "ms/atom_cuts.h"
 #include "ms/fragments.h"
 
@@ -21,7 +25,7 @@ std::unique_ptr<RDKit::ROMol> with_hydrogens(const std::string& smiles) {
   return std::unique_ptr<RDKit::ROMol>(RDKit::MolOps::addHs(static_cast<const RDKit::ROMol&>(*mol)));
 }
 
-SoftBondRef soft(const RDKit::ROMol& mol, int u, int v, std::optional<int> order = 1) {
+SoftBond soft(const RDKit::ROMol& mol, int u, int v, std::optional<int> order = 1) {
   return {u, v, mol.getAtomWithIdx(u)->getSymbol(), mol.getAtomWithIdx(v)->getSymbol(), order};
 }
 
@@ -73,55 +77,55 @@ TEST(AtomCuts, WorkOnAnAtomSubsetAsItsOwnGraph) {
 
 TEST(PredictFragments, CutsChainBondsIntoTwoPiecesLargestFirst) {
   auto ethanol = with_hydrogens("CCO");
-  const SoftBondRef co[] = {soft(*ethanol, 1, 2)};
+  const SoftBond co[] = {soft(*ethanol, 1, 2)};
   const auto entries = predict_fragments(*ethanol, co, false, 30);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].bond, "C1-O2");
   EXPECT_TRUE(entries[0].split);
-  EXPECT_EQ(entries[0].mode, "single");
+  EXPECT_EQ(entries[0].mode, CutMode::single);
   EXPECT_EQ(*entries[0].fragments, (std::vector<FragmentTuple>{{"C2H5", 29.06, 29}, {"HO", 17.01, 17}}));
 
   // The label keeps the record's own order and symbols.
-  const SoftBondRef oc[] = {{2, 1, "O", "C", 1}};
+  const SoftBond oc[] = {{2, 1, "O", "C", 1}};
   EXPECT_EQ(predict_fragments(*ethanol, oc, false, 30)[0].bond, "O2-C1");
 
   auto nitrobenzene = with_hydrogens("c1ccc(cc1)[N+](=O)[O-]");
-  const SoftBondRef cn[] = {soft(*nitrobenzene, 3, 6)};
+  const SoftBond cn[] = {soft(*nitrobenzene, 3, 6)};
   const auto nb = predict_fragments(*nitrobenzene, cn, false, 30);
   EXPECT_EQ((*nb[0].fragments)[0].formula, "C6H5");
   EXPECT_EQ(mzs(nb[0]), (std::vector<int>{77, 46}));
 
   auto oxime = with_hydrogens("CC(=NO)C");
-  const SoftBondRef no[] = {soft(*oxime, 2, 3)};
+  const SoftBond no[] = {soft(*oxime, 2, 3)};
   const auto ox = predict_fragments(*oxime, no, false, 30);
   EXPECT_EQ((*ox[0].fragments)[0].formula, "C3H6N");
   EXPECT_EQ(mzs(ox[0]), (std::vector<int>{56, 17}));
 
   // A C-H bond has no floor: M-1 and 1.
-  const SoftBondRef ch[] = {soft(*ethanol, 0, 3)};
+  const SoftBond ch[] = {soft(*ethanol, 0, 3)};
   EXPECT_EQ(mzs(predict_fragments(*ethanol, ch, false, 30)[0]), (std::vector<int>{45, 1}));
 }
 
 TEST(PredictFragments, LeavesMultipleBondsOnALoneHeavyAtomAndReadsEachPairOnce) {
   auto acetone = with_hydrogens("CC(=O)C");
   // The carbonyl (order 2) is not cut: no entry at all, and no ring pair.
-  const SoftBondRef carbonyl[] = {soft(*acetone, 1, 2, 2)};
+  const SoftBond carbonyl[] = {soft(*acetone, 1, 2, 2)};
   EXPECT_TRUE(predict_fragments(*acetone, carbonyl, true, 30).empty());
   // The same single bond recorded three ways gives one entry, from the first record.
-  const SoftBondRef repeated[] = {soft(*acetone, 0, 1), soft(*acetone, 1, 0), {0, 1, "X", "Y", 3}};
+  const SoftBond repeated[] = {soft(*acetone, 0, 1), soft(*acetone, 1, 0), {0, 1, "X", "Y", 3}};
   const auto entries = predict_fragments(*acetone, repeated, false, 30);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].bond, "C0-C1");
   // A lone heavy atom on a single bond is cut (methanol's C-O gives HO and CH3).
   auto methanol = with_hydrogens("CO");
-  const SoftBondRef co[] = {soft(*methanol, 0, 1)};
+  const SoftBond co[] = {soft(*methanol, 0, 1)};
   EXPECT_EQ(mzs(predict_fragments(*methanol, co, false, 30)[0]), (std::vector<int>{17, 15}));
   // Pairs that are not bonded are skipped; order is needed only to split.
-  const SoftBondRef unbonded[] = {soft(*acetone, 0, 3, std::nullopt)};
+  const SoftBond unbonded[] = {soft(*acetone, 0, 3, std::nullopt)};
   EXPECT_TRUE(predict_fragments(*acetone, unbonded, false, 30).empty());
-  const SoftBondRef no_order[] = {soft(*acetone, 0, 1, std::nullopt)};
+  const SoftBond no_order[] = {soft(*acetone, 0, 1, std::nullopt)};
   EXPECT_THROW(predict_fragments(*acetone, no_order, false, 30), MissingKey);
-  const SoftBondRef outside[] = {{0, 99, "C", "C", 1}};
+  const SoftBond outside[] = {{0, 99, "C", "C", 1}};
   EXPECT_THROW(predict_fragments(*acetone, outside, false, 30), IndexOutOfRange);
   EXPECT_THROW(predict_fragments(*acetone, repeated, false, std::nan("")), InvalidInput);
 }
@@ -129,7 +133,7 @@ TEST(PredictFragments, LeavesMultipleBondsOnALoneHeavyAtomAndReadsEachPairOnce) 
 TEST(PredictFragments, RingDoubleCutsKeepTheFloorAndReportEachMzPairOnce) {
   // Tetrahydrofuran C1CCOC1: O3 and C4 together are CH2O (30), the rest C3H6 (42).
   auto thf = with_hydrogens("C1CCOC1");
-  const SoftBondRef ring[] = {soft(*thf, 2, 3, std::nullopt), soft(*thf, 3, 4, std::nullopt),
+  const SoftBond ring[] = {soft(*thf, 2, 3, std::nullopt), soft(*thf, 3, 4, std::nullopt),
                               soft(*thf, 4, 0, std::nullopt)};
   auto single_only = predict_fragments(*thf, ring, false, 30);
   ASSERT_EQ(single_only.size(), 3u);
@@ -142,19 +146,19 @@ TEST(PredictFragments, RingDoubleCutsKeepTheFloorAndReportEachMzPairOnce) {
   // 3-4 with 4-0 frees CH2 (14): dropped.
   ASSERT_EQ(with_rings.size(), 4u);
   EXPECT_EQ(with_rings[3].bond, "C2-O3 + C0-C4");
-  EXPECT_EQ(with_rings[3].mode, "ring");
+  EXPECT_EQ(with_rings[3].mode, CutMode::ring);
   EXPECT_EQ(mzs(with_rings[3]), (std::vector<int>{42, 30}));
   EXPECT_EQ((*with_rings[3].fragments)[1].formula, "CH2O");
   EXPECT_EQ(predict_fragments(*thf, ring, true, 31).size(), 3u);
 
   // Cyclohexane: three different cuts give C3H6 + C3H6 (42, 42); reported once.
   auto cyclohexane = with_hydrogens("C1CCCCC1");
-  std::vector<SoftBondRef> bonds;
+  std::vector<SoftBond> bonds;
   for (int i = 0; i < 6; ++i) bonds.push_back(soft(*cyclohexane, i, (i + 1) % 6));
   auto entries = predict_fragments(*cyclohexane, bonds, true, 30);
   std::vector<std::string> ring_labels;
   for (const FragmentEntry& e : entries)
-    if (e.mode == "ring") ring_labels.push_back(e.bond);
+    if (e.mode == CutMode::ring) ring_labels.push_back(e.bond);
   // 0-1 with 3-4 is the first (42, 42) cut; (28, 56) cuts fall below 30.
   EXPECT_EQ(ring_labels, std::vector<std::string>{"C0-C1 + C3-C4"});
 }
@@ -163,7 +167,7 @@ TEST(PredictFragments, KeepsEqualMzPiecesInOrderOfTheirSmallestAtom) {
   // Propanal's C1-C2 cut gives C2H5 and CHO, both m/z 29.
   for (const auto& [smiles, u, v, first] : {std::tuple{"CCC=O", 1, 2, "C2H5"}, std::tuple{"O=CCC", 1, 2, "CHO"}}) {
     auto mol = with_hydrogens(smiles);
-    const SoftBondRef cut[] = {soft(*mol, u, v)};
+    const SoftBond cut[] = {soft(*mol, u, v)};
     const auto frags = *predict_fragments(*mol, cut, false, 30)[0].fragments;
     EXPECT_EQ(mzs(predict_fragments(*mol, cut, false, 30)[0]), (std::vector<int>{29, 29}));
     EXPECT_EQ(frags[0].formula, first) << smiles;
@@ -176,7 +180,7 @@ TEST(PredictFragments, TreatsEachDisconnectedPartOnItsOwn) {
   std::unique_ptr<RDKit::RWMol> parsed(RDKit::SmilesToMol("NN.OB1OB(O1)OB2OB(O)O2"));
   std::unique_ptr<RDKit::ROMol> mol(RDKit::MolOps::addHs(static_cast<const RDKit::ROMol&>(*parsed)));
   ASSERT_EQ(mol->getAtomWithIdx(3)->getSymbol(), "B");
-  const SoftBondRef softs[] = {soft(*mol, 0, 1), soft(*mol, 3, 4)};
+  const SoftBond softs[] = {soft(*mol, 0, 1), soft(*mol, 3, 4)};
   const auto entries = predict_fragments(*mol, softs, false, 30);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_TRUE(entries[0].split);
@@ -184,10 +188,35 @@ TEST(PredictFragments, TreatsEachDisconnectedPartOnItsOwn) {
   EXPECT_FALSE(entries[1].split);
   // Ring bonds of different parts never pair up, though cutting both leaves two parts.
   auto two_rings = with_hydrogens("C1CCCCC1.C1CCCCC1");
-  const SoftBondRef one_each[] = {soft(*two_rings, 0, 1), soft(*two_rings, 6, 7)};
+  const SoftBond one_each[] = {soft(*two_rings, 0, 1), soft(*two_rings, 6, 7)};
   const auto pair = predict_fragments(*two_rings, one_each, true, 30);
   ASSERT_EQ(pair.size(), 2u);
   for (const FragmentEntry& e : pair) EXPECT_FALSE(e.split);
+}
+
+}  // namespace
+}  // namespace tessarin::ms
+
+namespace tessarin::ms {
+namespace {
+
+TEST(PieceTuples, EqualTheOnePieceFunctionsOnEverySubsetTried) {
+  std::mt19937 rng(9);
+  for (const char* smiles : {"CC(=O)Cl", "BrC1=CC=C(C=C1)S(=O)(=O)N", "[Na+].[Cl-]", "OC(F)(F)C(I)CC#N"}) {
+    const std::unique_ptr<RDKit::ROMol> mol = with_hydrogens(smiles);
+    const PieceTuples tuples(*mol);
+    std::vector<int> all(mol->getNumAtoms());
+    std::iota(all.begin(), all.end(), 0);
+    for (int trial = 0; trial < 40; ++trial) {
+      std::shuffle(all.begin(), all.end(), rng);
+      const std::span<const int> piece(all.data(), static_cast<std::size_t>(trial) % all.size() + 1);
+      EXPECT_EQ(tuples.tuple(piece), fragment_tuple(*mol, piece)) << smiles;
+      EXPECT_EQ(tuples.heavy_atoms(piece), heavy_atom_count(*mol, piece));
+      EXPECT_EQ(tuples.average_mass(piece), core::average_mass(*mol, piece));  // same sum, same bits
+    }
+    const std::vector<int> outside{0, static_cast<int>(mol->getNumAtoms())};
+    EXPECT_THROW(tuples.tuple(outside), IndexOutOfRange);
+  }
 }
 
 }  // namespace

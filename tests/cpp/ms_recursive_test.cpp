@@ -14,7 +14,7 @@
 #include "core/nominal_mass.h"
 #include "ms/atom_set_cuts.h"
 #include "ms/atom_set_softs.h"
-#include "ms/core_memo.h"
+#include "counts/core_memo.h"
 #include "ms/recursive_fragments.h"
 
 namespace tessarin::ms {
@@ -36,9 +36,9 @@ std::vector<int> all_atoms(const RDKit::ROMol& mol) {
 
 // One orbital node per atom (node id = atom id) and one bond edge per pair.
 MoleculeOrbitals one_node_per_atom(int atoms, const std::vector<std::pair<int, int>>& bonds) {
-  std::vector<IndexEdge> edges;
+  std::vector<core::WeightedEdge> edges;
   for (const auto& [a, b] : bonds) edges.push_back({a, b, 1.0});
-  MoleculeOrbitals out{IndexGraph(atoms, edges), {}, {}};
+  MoleculeOrbitals out{counts::IndexGraph(atoms, edges), {}, {}};
   for (int a = 0; a < atoms; ++a) out.atom_nodes.emplace_back(std::vector<int>{a});
   for (std::size_t i = 0; i < bonds.size(); ++i) {
     out.bonds.push_back({bonds[i].first, bonds[i].second, bonds[i].first, bonds[i].second, i, 1});
@@ -52,12 +52,12 @@ MoleculeOrbitals one_node_per_atom(int atoms, const std::vector<std::pair<int, i
 // and the fragmentation is left to the cutting rules alone.
 MoleculeOrbitals all_soft_orbitals(const RDKit::ROMol& mol) {
   const int n = static_cast<int>(mol.getNumAtoms());
-  std::vector<IndexEdge> edges;
+  std::vector<core::WeightedEdge> edges;
   for (int a = 0; a < n; ++a) edges.push_back({2 * a, 2 * a + 1, 1.0});
   for (const RDKit::Bond* b : mol.bonds()) {
     edges.push_back({2 * static_cast<int>(b->getBeginAtomIdx()), 2 * static_cast<int>(b->getEndAtomIdx()), 0.9});
   }
-  MoleculeOrbitals out{IndexGraph(2 * n, edges), {}, {}};
+  MoleculeOrbitals out{counts::IndexGraph(2 * n, edges), {}, {}};
   for (int a = 0; a < n; ++a) out.atom_nodes.emplace_back(std::vector<int>{2 * a, 2 * a + 1});
   for (std::size_t i = static_cast<std::size_t>(n); i < edges.size(); ++i) {
     out.bonds.push_back({edges[i].u / 2, edges[i].v / 2, edges[i].u, edges[i].v, i, 1});
@@ -68,19 +68,19 @@ MoleculeOrbitals all_soft_orbitals(const RDKit::ROMol& mol) {
 TEST(CoreMemo, AnswersARepeatedMatrixFromMemoryAndANewOneDensely) {
   const int nodes_a[] = {3, 5, 8};
   const int nodes_b[] = {10, 11, 12};  // other nodes, same matrix
-  const vif::MatrixEntry triangle[] = {{1, 0, 1.0}, {2, 0, 1.0}, {2, 1, 1.0}};
-  const vif::MatrixEntry lighter[] = {{1, 0, 1.0}, {2, 0, 1.0}, {2, 1, 0.9}};
-  MemoCoreCounter memo;
-  DenseCoreCounter dense;
-  const vif::LpiCounts expected = dense.count({nodes_a, triangle}, 1e-9);
-  EXPECT_EQ(expected, (vif::LpiCounts{1, 0, 2}));  // eigenvalues 2, -1, -1
+  const counts::MatrixEntry triangle[] = {{1, 0, 1.0}, {2, 0, 1.0}, {2, 1, 1.0}};
+  const counts::MatrixEntry lighter[] = {{1, 0, 1.0}, {2, 0, 1.0}, {2, 1, 0.9}};
+  counts::MemoCoreCounter memo;
+  counts::DenseCoreCounter dense;
+  const counts::LpiCounts expected = dense.count({nodes_a, triangle}, 1e-9);
+  EXPECT_EQ(expected, (counts::LpiCounts{1, 0, 2}));  // eigenvalues 2, -1, -1
   EXPECT_EQ(memo.count({nodes_a, triangle}, 1e-9), expected);
   EXPECT_EQ(memo.count({nodes_b, triangle}, 1e-9), expected);
   EXPECT_EQ(memo.stats().solves, 1);
   EXPECT_EQ(memo.stats().hits, 1);
   EXPECT_EQ(memo.count({nodes_a, lighter}, 1e-9), dense.count({nodes_a, lighter}, 1e-9));
   // A different threshold is a different question.
-  EXPECT_EQ(memo.count({nodes_a, triangle}, 3.0), (vif::LpiCounts{0, 3, 0}));
+  EXPECT_EQ(memo.count({nodes_a, triangle}, 3.0), (counts::LpiCounts{0, 3, 0}));
   EXPECT_EQ(memo.stats().solves, 3);
   EXPECT_EQ(memo.stats().largest_solved, 3);
 }
@@ -130,7 +130,7 @@ TEST(AtomSetSoftBonds, FastAndPlainPathsAgreeOnRandomAtomSets) {
   long long peeled = 0, hits = 0, checked = 0;
   for (int trial = 0; trial < 150; ++trial) {
     const int atoms = std::uniform_int_distribution<int>(2, 16)(rng);
-    std::vector<IndexEdge> edges;
+    std::vector<core::WeightedEdge> edges;
     std::vector<std::optional<std::vector<int>>> atom_nodes;
     int n = 0;
     for (int a = 0; a < atoms; ++a) {
@@ -150,7 +150,7 @@ TEST(AtomSetSoftBonds, FastAndPlainPathsAgreeOnRandomAtomSets) {
       const auto& nb = *atom_nodes[static_cast<std::size_t>(b)];
       const int u = na[std::uniform_int_distribution<std::size_t>(0, na.size() - 1)(rng)];
       const int v = nb[std::uniform_int_distribution<std::size_t>(0, nb.size() - 1)(rng)];
-      for (const IndexEdge& e : edges)
+      for (const core::WeightedEdge& e : edges)
         if ((e.u == u && e.v == v) || (e.u == v && e.v == u)) return;
       bonds.push_back({a, b, u, v, edges.size(), 1});
       edges.push_back({u, v, trial % 2 ? weight(rng) : 0.9});
@@ -161,7 +161,7 @@ TEST(AtomSetSoftBonds, FastAndPlainPathsAgreeOnRandomAtomSets) {
       const int b = std::uniform_int_distribution<int>(0, atoms - 1)(rng);
       if (a != b) bond(a, b);
     }
-    const MoleculeOrbitals orbitals{IndexGraph(n, edges), atom_nodes, bonds};
+    const MoleculeOrbitals orbitals{counts::IndexGraph(n, edges), atom_nodes, bonds};
     AtomSetSoftBonds fast(orbitals, 1e-9, SoftTestPath::fast);
     AtomSetSoftBonds plain(orbitals, 1e-9, SoftTestPath::plain);
     for (int s = 0; s < 12; ++s) {
@@ -183,33 +183,33 @@ TEST(AtomSetSoftBonds, FastAndPlainPathsAgreeOnRandomAtomSets) {
 TEST(CutAtomSet, SingleCutsFollowTheMultipleBondRule) {
   const auto methanol = with_hydrogens("CO");  // C0 O1, H2-H4 on C, H5 on O
   const std::vector<int> all = all_atoms(*methanol);
-  EXPECT_EQ(cut_atom_set(*methanol, all, std::vector<SoftPair>{{0, 1, 1}}, false, 25.0),
+  EXPECT_EQ(cut_atom_set(*methanol, all, std::vector<SoftBond>{{0, 1, {}, {}, 1}}, false, 25.0),
             (Pieces{{0, 2, 3, 4}, {1, 5}}));
   // A C-H bond gives the lone hydrogen as a piece.
-  EXPECT_EQ(cut_atom_set(*methanol, all, std::vector<SoftPair>{{0, 2, 1}}, false, 25.0),
+  EXPECT_EQ(cut_atom_set(*methanol, all, std::vector<SoftBond>{{0, 2, {}, {}, 1}}, false, 25.0),
             (Pieces{{0, 1, 3, 4, 5}, {2}}));
   EXPECT_TRUE(cut_atom_set(*methanol, all, {}, true, 0.0).empty());
-  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0}, std::vector<SoftPair>{{0, 1, 1}}, true, 0.0).empty());
+  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0}, std::vector<SoftBond>{{0, 1, {}, {}, 1}}, true, 0.0).empty());
   // Records outside the set, or naming atoms the molecule lacks, are not cuts.
-  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0, 2}, std::vector<SoftPair>{{0, 1, 1}, {0, 99, 1}, {-5, 0, 1}},
+  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0, 2}, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {0, 99, {}, {}, 1}, {-5, 0, {}, {}, 1}},
                            false, 0.0)
                   .empty());
 
   const auto acetone = with_hydrogens("CC(C)=O");  // C1=O3
   const std::vector<int> ketone = all_atoms(*acetone);
-  EXPECT_TRUE(cut_atom_set(*acetone, ketone, std::vector<SoftPair>{{1, 3, 2}}, true, 0.0).empty());
+  EXPECT_TRUE(cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{1, 3, {}, {}, 2}}, true, 0.0).empty());
   // Two records of one pair make one cut, and the higher order decides.
-  EXPECT_TRUE(cut_atom_set(*acetone, ketone, std::vector<SoftPair>{{1, 3, 1}, {3, 1, 2}}, true, 0.0).empty());
-  EXPECT_EQ(cut_atom_set(*acetone, ketone, std::vector<SoftPair>{{3, 1, 1}, {1, 3, 1}}, true, 0.0).size(), 2U);
+  EXPECT_TRUE(cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{1, 3, {}, {}, 1}, {3, 1, {}, {}, 2}}, true, 0.0).empty());
+  EXPECT_EQ(cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{3, 1, {}, {}, 1}, {1, 3, {}, {}, 1}}, true, 0.0).size(), 2U);
   // Without hydrogens on the set, the C-C bond still splits off one methyl carbon.
-  EXPECT_EQ(cut_atom_set(*acetone, std::vector<int>{0, 1, 2, 3}, std::vector<SoftPair>{{0, 1, 1}}, true, 0.0),
+  EXPECT_EQ(cut_atom_set(*acetone, std::vector<int>{0, 1, 2, 3}, std::vector<SoftBond>{{0, 1, {}, {}, 1}}, true, 0.0),
             (Pieces{{0}, {1, 2, 3}}));
 }
 
 TEST(CutAtomSet, RingDoubleCutsAreHeldToTheAverageMassFloorInclusively) {
   const auto cyclohexane = with_hydrogens("C1CCCCC1");
   const std::vector<int> all = all_atoms(*cyclohexane);
-  const SoftPair ring[] = {{0, 1, 1}, {3, 4, 1}};  // opens into C1-C3 and C4-C0, three CH2 each
+  const SoftBond ring[] = {{0, 1, {}, {}, 1}, {3, 4, {}, {}, 1}};  // opens into C1-C3 and C4-C0, three CH2 each
   EXPECT_TRUE(cut_atom_set(*cyclohexane, all, std::span(ring, 1), true, 0.0).empty());
   EXPECT_TRUE(cut_atom_set(*cyclohexane, all, ring, false, 0.0).empty());
   const Pieces opened = cut_atom_set(*cyclohexane, all, ring, true, 0.0);
@@ -222,7 +222,7 @@ TEST(CutAtomSet, RingDoubleCutsAreHeldToTheAverageMassFloorInclusively) {
 
   // Bonds of two different rings leave one piece: nothing.
   const auto bicyclohexyl = with_hydrogens("C1CCCCC1C1CCCCC1");
-  const SoftPair two_rings[] = {{0, 1, 1}, {7, 8, 1}};
+  const SoftBond two_rings[] = {{0, 1, {}, {}, 1}, {7, 8, {}, {}, 1}};
   EXPECT_TRUE(cut_atom_set(*bicyclohexyl, all_atoms(*bicyclohexyl), two_rings, true, 0.0).empty());
 }
 
@@ -232,9 +232,9 @@ TEST(CutAtomSet, JudgesACutWithinThePartOfTheAtomSetThatHoldsIt) {
   // double cut.
   std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol("C1CCCCC1.CC"));
   const std::vector<int> all = all_atoms(*mol);
-  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftPair>{{6, 7, 1}, {0, 1, 1}}, false, 0.0), (Pieces{{6}, {7}}));
-  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftPair>{{0, 1, 1}, {6, 7, 1}}, true, 0.0), (Pieces{{6}, {7}}));
-  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftPair>{{0, 1, 1}, {2, 3, 1}}, true, 0.0),
+  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{6, 7, {}, {}, 1}, {0, 1, {}, {}, 1}}, false, 0.0), (Pieces{{6}, {7}}));
+  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {6, 7, {}, {}, 1}}, true, 0.0), (Pieces{{6}, {7}}));
+  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {2, 3, {}, {}, 1}}, true, 0.0),
             (Pieces{{0, 3, 4, 5}, {1, 2}}));
 }
 
@@ -246,27 +246,27 @@ TEST(RecursiveFragments, GoesBreadthFirstAndKeepsTheFirstPieceOfEachMz) {
   one.max_generations = 1;
   // Children of the ion in ascending order of their atoms:
   // {0} O, {0,1} CO, {0,1,2} C2O, {1,2,3} C2N, {2,3} CN, {3} N.
-  const PeakMap first = predict_fragments_recursive(*mol, orbitals, one);
-  EXPECT_EQ(first, (PeakMap{{54, "C2NO", 0}, {16, "O", 1}, {28, "CO", 1}, {40, "C2O", 1}, {38, "C2N", 1},
+  const std::vector<GenerationPeak> first = predict_fragments_recursive(*mol, orbitals, one);
+  EXPECT_EQ(first, (std::vector<GenerationPeak>{{54, "C2NO", 0}, {16, "O", 1}, {28, "CO", 1}, {40, "C2O", 1}, {38, "C2N", 1},
                             {26, "CN", 1}, {14, "N", 1}}));
 
   RecursiveOptions two = one;
   two.max_generations = 2;
   SoftTestStats stats;
-  const PeakMap second = predict_fragments_recursive(*mol, orbitals, two, &stats);
+  const std::vector<GenerationPeak> second = predict_fragments_recursive(*mol, orbitals, two, &stats);
   ASSERT_EQ(second.size(), first.size() + 2);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), second.begin()));
   // Only generation 2 reaches C (from {0,1}) and C2 (from {0,1,2}); CO found
   // again at generation 2 keeps generation 1.
-  EXPECT_EQ(second[7], (Peak{12, "C", 2}));
-  EXPECT_EQ(second[8], (Peak{24, "C2", 2}));
+  EXPECT_EQ(second[7], (GenerationPeak{12, "C", 2}));
+  EXPECT_EQ(second[8], (GenerationPeak{24, "C2", 2}));
   // The ion and its six pieces are expanded, each once; pieces of the last
   // generation are not.
   EXPECT_EQ(stats.atom_sets, 7);
 
   RecursiveOptions none = one;
   none.max_generations = 0;
-  EXPECT_EQ(predict_fragments_recursive(*mol, orbitals, none, &stats), (PeakMap{{54, "C2NO", 0}}));
+  EXPECT_EQ(predict_fragments_recursive(*mol, orbitals, none, &stats), (std::vector<GenerationPeak>{{54, "C2NO", 0}}));
   EXPECT_EQ(stats.counts, 0);
 }
 
@@ -274,7 +274,7 @@ TEST(RecursiveFragments, StopsWhereNoBondIsSoftAndLetsThePollAbandonTheRun) {
   const auto ethanol = with_hydrogens("CCO");
   MoleculeOrbitals orbitals = all_soft_orbitals(*ethanol);
   for (OrbitalBond& b : orbitals.bonds) b.edge.reset();  // no record names an edge
-  EXPECT_EQ(predict_fragments_recursive(*ethanol, orbitals, {}), (PeakMap{{46, "C2H6O", 0}}));
+  EXPECT_EQ(predict_fragments_recursive(*ethanol, orbitals, {}), (std::vector<GenerationPeak>{{46, "C2H6O", 0}}));
 
   int polls = 0;
   auto stop_on_second = [&polls] {

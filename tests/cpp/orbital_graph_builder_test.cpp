@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "vif/prepare_molecule.h"
+#include "molecule/prepare_molecule.h"
 
 namespace tessarin::vif {
 namespace {
@@ -26,7 +26,7 @@ std::vector<Point2> spread_centres(const RDKit::ROMol& mol) {
 }
 
 VifGraph graph_of(const std::string& smiles, const std::vector<Point2>* centres = nullptr) {
-  auto mol = prepare_molecule(smiles);
+  auto mol = molecule::prepare_molecule(smiles);
   const std::vector<Point2> c = centres ? *centres : spread_centres(*mol);
   return build_vif_graph(*mol, c, build_bond_orders(*mol), GraphParams{});
 }
@@ -88,7 +88,7 @@ TEST(OrbitalNodes, EthyleneNumberingAttributesAndSigmaCliques) {
 }
 
 TEST(OrbitalNodes, UnknownElementsStopTheBuild) {
-  auto mol = prepare_molecule("C*");
+  auto mol = molecule::prepare_molecule("C*");
   EXPECT_THROW(build_vif_graph(*mol, spread_centres(*mol), build_bond_orders(*mol), GraphParams{}), InvalidInput);
 }
 
@@ -123,7 +123,7 @@ TEST(BondEdges, MethaneAndHydrogenNodes) {
 }
 
 TEST(BondEdges, CoincidentAtomsFallBackToFirstNodesOnce) {
-  auto mol = prepare_molecule("C=O");
+  auto mol = molecule::prepare_molecule("C=O");
   std::vector<Point2> centres = spread_centres(*mol);
   centres[1] = centres[0];
   VifGraph g = build_vif_graph(*mol, centres, build_bond_orders(*mol), GraphParams{});

@@ -6,32 +6,32 @@
 #include <random>
 #include <vector>
 
-#include "ms/index_graph.h"
-#include "vif/lpi.h"
+#include "counts/index_graph.h"
+#include "counts/lpi.h"
 
-namespace tessarin::ms::test_graphs {
+namespace tessarin::counts::test_graphs {
 
-using vif::LpiCounts;
+using counts::LpiCounts;
 
 // The counts the plain way: every eigenvalue of the matrix.
-inline LpiCounts reference_counts(int n, const std::vector<IndexEdge>& edges, const std::vector<std::size_t>& removed,
+inline LpiCounts reference_counts(int n, const std::vector<core::WeightedEdge>& edges, const std::vector<std::size_t>& removed,
                            double tol) {
-  std::vector<vif::MatrixEntry> entries;
+  std::vector<counts::MatrixEntry> entries;
   for (std::size_t id = 0; id < edges.size(); ++id) {
     if (std::find(removed.begin(), removed.end(), id) == removed.end()) {
       entries.push_back({edges[id].u, edges[id].v, edges[id].weight});
     }
   }
-  return vif::lpi_of_undirected_edges(n, entries, tol).counts;
+  return counts::lpi_of_undirected_edges(n, entries, tol).counts;
 }
 
 // Orbital-graph-like random graphs: clusters of 1, 4 or 9 nodes (cliques of
 // weight 1) joined by bond edges of weight 0.9 or random weights.
-inline std::vector<IndexEdge> random_cluster_graph(std::mt19937& rng, int& n, bool random_weights) {
+inline std::vector<core::WeightedEdge> random_cluster_graph(std::mt19937& rng, int& n, bool random_weights) {
   std::vector<int> first;
   n = 0;
   const int atoms = std::uniform_int_distribution<int>(1, 14)(rng);
-  std::vector<IndexEdge> edges;
+  std::vector<core::WeightedEdge> edges;
   for (int a = 0; a < atoms; ++a) {
     const int pick = std::uniform_int_distribution<int>(0, 9)(rng);
     const int size = pick < 5 ? 1 : pick < 9 ? 4 : 9;
@@ -47,7 +47,7 @@ inline std::vector<IndexEdge> random_cluster_graph(std::mt19937& rng, int& n, bo
   auto bond = [&](int a, int b) {
     const int u = first[a] + std::uniform_int_distribution<int>(0, first[a + 1] - first[a] - 1)(rng);
     const int v = first[b] + std::uniform_int_distribution<int>(0, first[b + 1] - first[b] - 1)(rng);
-    for (const IndexEdge& e : edges)
+    for (const core::WeightedEdge& e : edges)
       if ((e.u == u && e.v == v) || (e.u == v && e.v == u)) return;
     edges.push_back({u, v, random_weights ? weight(rng) : 0.9});
   };
@@ -61,4 +61,4 @@ inline std::vector<IndexEdge> random_cluster_graph(std::mt19937& rng, int& n, bo
   return edges;
 }
 
-}  // namespace tessarin::ms::test_graphs
+}  // namespace tessarin::counts::test_graphs

@@ -22,21 +22,21 @@
 #include "core/element_data.h"
 #include "core/errors.h"
 #include "ms/atom_set_softs.h"
-#include "ms/edge_removal_screen.h"
-#include "ms/index_graph.h"
-#include "ms/inertia.h"
+#include "counts/edge_removal_screen.h"
+#include "counts/index_graph.h"
+#include "counts/inertia.h"
 #include "ms/soft_bonds.h"
-#include "vif/analysis.h"
-#include "vif/lpi.h"
+#include "analysis/analysis.h"
+#include "counts/lpi.h"
 #include "vif/orbital_graph_builder.h"
-#include "vif/prepare_molecule.h"
+#include "molecule/prepare_molecule.h"
 
 namespace tessarin::fuzz {
 namespace {
 
-using vif::LpiCounts;
+using counts::LpiCounts;
 
-std::string text(const LpiCounts& c) {
+std::string text(const counts::LpiCounts& c) {
   std::ostringstream out;
   out << '{' << c.n_plus << ", " << c.n_zero << ", " << c.n_minus << '}';
   return out.str();
@@ -46,7 +46,7 @@ void require(bool ok, const std::string& what) {
   if (!ok) throw CheckFailure(what);
 }
 
-void require_partition(const LpiCounts& c, int nodes, const std::string& where) {
+void require_partition(const counts::LpiCounts& c, int nodes, const std::string& where) {
   require(c.n_plus >= 0 && c.n_zero >= 0 && c.n_minus >= 0 && c.total() == nodes,
           where + ": counts " + text(c) + " do not partition " + std::to_string(nodes) + " nodes");
 }
@@ -84,12 +84,12 @@ std::string describe_clean_error() {
 // ---------------------------------------------------------------- SMILES
 
 // Options of the analysis under test: everything on, kept short.
-vif::VifOptions fuzz_options() {
-  vif::VifOptions options;
+// The report is written too, to a stream without buffer.
+analysis::Options fuzz_options() {
+  analysis::Options options;
   options.n_iter = 20;
-  options.verbose = true;  // the report is written, to a stream without buffer
   options.ring_fragmentation = true;
-  options.recursive_ms = true;
+  options.recursive = true;
   options.max_generations = 1;
   return options;
 }
@@ -105,7 +105,7 @@ constexpr int kMaxAnalysedNodes = 300;
 // Orbital nodes the molecule of `smiles` would get; 0 when it does not
 // parse, -1 when an atom has no period (the analysis reports that itself).
 int orbital_nodes_of(const std::string& smiles) {
-  const std::unique_ptr<RDKit::ROMol> mol = vif::prepare_molecule(smiles);
+  const std::unique_ptr<RDKit::ROMol> mol = molecule::prepare_molecule(smiles);
   if (!mol) return 0;
   int nodes = 0;
   for (const RDKit::Atom* atom : mol->atoms()) {
@@ -115,7 +115,7 @@ int orbital_nodes_of(const std::string& smiles) {
   return nodes;
 }
 
-void check_analysis_result(const vif::VifAnalysis& a) {
+void check_analysis_result(const analysis::Result& a) {
   const RDKit::ROMol& mol = *a.mol;
   const auto atoms = static_cast<std::size_t>(mol.getNumAtoms());
   require(a.coords.size() == atoms, "layout has " + std::to_string(a.coords.size()) + " points for " +
@@ -137,10 +137,10 @@ void check_analysis_result(const vif::VifAnalysis& a) {
   require(a.soft_bonds.empty() || a.soft_bonds.back() < orbital.bonds.size(), "soft bond outside the records");
 
   require(a.recursive_peaks.has_value() && !a.recursive_peaks->empty(), "no multi-generation peaks");
-  const ms::PeakMap& peaks = *a.recursive_peaks;
+  const std::vector<ms::GenerationPeak>& peaks = *a.recursive_peaks;
   require(peaks.front().generation == 0 && peaks.front().mz == a.mol_mass, "the molecular ion is not the first peak");
   std::set<int> mz;
-  for (const ms::Peak& p : peaks) {
+  for (const ms::GenerationPeak& p : peaks) {
     require(p.generation >= 0 && p.generation <= 1, "peak generation beyond max_generations");
     require(mz.insert(p.mz).second, "m/z " + std::to_string(p.mz) + " listed twice");
   }
@@ -155,7 +155,7 @@ void check_analysis_result(const vif::VifAnalysis& a) {
           "the fragment engine finds other soft bonds in the whole molecule");
   if (nodes <= kMaxDenseRecheckNodes) {
     const std::vector<std::size_t> dense =
-        ms::detect_soft_bonds(orbital.graph, orbital.bonds, a.lpi.counts, 1e-9, ms::CountMethod::dense);
+        ms::detect_soft_bonds(orbital.graph, orbital.bonds, a.lpi.counts, 1e-9, counts::CountMethod::dense);
     require(dense == a.soft_bonds, "dense counts find other soft bonds than the analysis");
   }
 }
@@ -185,7 +185,7 @@ constexpr std::size_t kMaxEdges = 320;
 struct GraphCase {
   int n = 1;
   double tol = 1e-9;
-  std::vector<ms::IndexEdge> edges;  // as decoded: may hold non-finite weights and repeated pairs
+  std::vector<core::WeightedEdge> edges;  // as decoded: may hold non-finite weights and repeated pairs
   std::vector<int> atom_of;          // node -> atom, atoms of consecutive nodes
   std::vector<char> picked;          // node -> in the tested subset
   bool reversed = false;             // subset listed in descending order
@@ -233,11 +233,11 @@ GraphCase decode(std::span<const std::uint8_t> bytes) {
 }
 
 // The edges the constructor accepts: finite weights, each node pair once.
-std::vector<ms::IndexEdge> acceptable_edges(const GraphCase& c, bool& rejected_any) {
-  std::vector<ms::IndexEdge> out;
+std::vector<core::WeightedEdge> acceptable_edges(const GraphCase& c, bool& rejected_any) {
+  std::vector<core::WeightedEdge> out;
   std::set<std::pair<int, int>> pairs;
   rejected_any = false;
-  for (const ms::IndexEdge& e : c.edges) {
+  for (const core::WeightedEdge& e : c.edges) {
     if (!std::isfinite(e.weight) || !pairs.insert({std::min(e.u, e.v), std::max(e.u, e.v)}).second) {
       rejected_any = true;
       continue;
@@ -254,7 +254,7 @@ std::vector<ms::IndexEdge> acceptable_edges(const GraphCase& c, bool& rejected_a
 // ranks is taken.
 class ExactRank {
  public:
-  static int of(int n, std::span<const vif::MatrixEntry> entries) {
+  static int of(int n, std::span<const counts::MatrixEntry> entries) {
     return std::max(modulo(n, entries, (std::uint64_t{1} << 61) - 1), modulo(n, entries, 4294967291u));
   }
 
@@ -277,10 +277,10 @@ class ExactRank {
     return w < 0.0 && r != 0 ? p - r : r;
   }
 
-  static int modulo(int n, std::span<const vif::MatrixEntry> entries, std::uint64_t p) {
+  static int modulo(int n, std::span<const counts::MatrixEntry> entries, std::uint64_t p) {
     const auto un = static_cast<std::size_t>(n);
     std::vector<std::uint64_t> a(un * un, 0);
-    for (const vif::MatrixEntry& e : entries) {
+    for (const counts::MatrixEntry& e : entries) {
       const std::uint64_t r = residue(e.weight, p);
       const auto u = static_cast<std::size_t>(e.row), v = static_cast<std::size_t>(e.col);
       a[u * un + v] = (a[u * un + v] + r) % p;
@@ -310,7 +310,7 @@ class ExactRank {
 
 // The peeled count is exact inertia (its core blocks classified against
 // tol); the dense count classifies the computed eigenvalues of the whole
-// matrix. peeling_applies() keeps exact zeros far below tol, but no weight
+// matrix. counts::peeling_applies() keeps exact zeros far below tol, but no weight
 // range rules out a non-zero eigenvalue smaller than tol (a nearly singular
 // graph): there the peeled count keeps it and the dense one calls it zero,
 // and below the rounding level of the matrix even its computed sign means
@@ -323,7 +323,7 @@ class ExactRank {
 // Any other parting is a fault.
 class GraphCounts {
  public:
-  GraphCounts(const ms::IndexGraph& g, double tol) : g_(g), tol_(tol), peels_(ms::peeling_applies(g, tol)) {
+  GraphCounts(const counts::IndexGraph& g, double tol) : g_(g), tol_(tol), peels_(counts::peeling_applies(g, tol)) {
     all_.resize(static_cast<std::size_t>(g.node_count()));
     std::iota(all_.begin(), all_.end(), 0);
   }
@@ -334,8 +334,8 @@ class GraphCounts {
 
   // Dense counts of the subgraph induced by `nodes` without the edges
   // `removed`, after checking the peeled count against them.
-  LpiCounts dense(std::span<const int> nodes, std::span<const std::size_t> removed, const std::string& where) {
-    const LpiCounts dense = counter_.count_induced(g_, nodes, removed, tol_, ms::CountMethod::dense);
+  counts::LpiCounts dense(std::span<const int> nodes, std::span<const std::size_t> removed, const std::string& where) {
+    const counts::LpiCounts dense = counter_.count_induced(g_, nodes, removed, tol_, counts::CountMethod::dense);
     require_partition(dense, static_cast<int>(nodes.size()), where);
     parted(nodes, removed, where);
     return dense;
@@ -345,12 +345,12 @@ class GraphCounts {
   // parting; an unexplained one fails here).
   bool parted(std::span<const int> nodes, std::span<const std::size_t> removed, const std::string& where) {
     if (!peels_) return false;
-    const LpiCounts dense = counter_.count_induced(g_, nodes, removed, tol_, ms::CountMethod::dense);
-    const LpiCounts peeled = counter_.count_induced(g_, nodes, removed, tol_, ms::CountMethod::peeled);
+    const counts::LpiCounts dense = counter_.count_induced(g_, nodes, removed, tol_, counts::CountMethod::dense);
+    const counts::LpiCounts peeled = counter_.count_induced(g_, nodes, removed, tol_, counts::CountMethod::peeled);
     if (peeled == dense) return false;
     require_partition(peeled, static_cast<int>(nodes.size()), where + ", peeled");
     const std::string what = where + ", peeled: " + text(peeled) + " against the dense " + text(dense);
-    const std::vector<vif::MatrixEntry> entries = matrix(nodes, removed);
+    const std::vector<counts::MatrixEntry> entries = matrix(nodes, removed);
     const int n = static_cast<int>(nodes.size());
     const int zeros = n - ExactRank::of(n, entries);
     require(peeled.n_zero >= zeros && dense.n_zero >= zeros,
@@ -361,12 +361,12 @@ class GraphCounts {
   }
 
  private:
-  std::vector<vif::MatrixEntry> matrix(std::span<const int> nodes, std::span<const std::size_t> removed) const {
+  std::vector<counts::MatrixEntry> matrix(std::span<const int> nodes, std::span<const std::size_t> removed) const {
     std::vector<int> local(static_cast<std::size_t>(g_.node_count()), -1);
     for (std::size_t k = 0; k < nodes.size(); ++k) local[static_cast<std::size_t>(nodes[k])] = static_cast<int>(k);
-    std::vector<vif::MatrixEntry> entries;
+    std::vector<counts::MatrixEntry> entries;
     for (std::size_t id = 0; id < g_.edge_count(); ++id) {
-      const ms::IndexEdge& e = g_.edge(id);
+      const core::WeightedEdge& e = g_.edge(id);
       const int u = local[static_cast<std::size_t>(e.u)];
       const int v = local[static_cast<std::size_t>(e.v)];
       if (u < 0 || v < 0 || e.weight == 0.0) continue;
@@ -376,9 +376,9 @@ class GraphCounts {
     return entries;
   }
 
-  bool spectrum_explains(const LpiCounts& counts, int n, std::span<const vif::MatrixEntry> entries) const {
+  bool spectrum_explains(const counts::LpiCounts& counts, int n, std::span<const counts::MatrixEntry> entries) const {
     std::vector<double> row_sum(static_cast<std::size_t>(n), 0.0);
-    for (const vif::MatrixEntry& e : entries) {
+    for (const counts::MatrixEntry& e : entries) {
       row_sum[static_cast<std::size_t>(e.row)] += std::abs(e.weight);
       if (e.row != e.col) row_sum[static_cast<std::size_t>(e.col)] += std::abs(e.weight);
     }
@@ -386,7 +386,7 @@ class GraphCounts {
     const double rounding = 4.0 * n * 0x1.0p-52 * norm;
     const double near = 1e3 * std::max(tol_, rounding);
     int firm_plus = 0, firm_minus = 0, near_plus = 0, near_minus = 0, any_sign = 0;
-    for (double x : vif::lpi_of_undirected_edges(n, entries, tol_).eigenvalues) {
+    for (double x : counts::lpi_of_undirected_edges(n, entries, tol_).eigenvalues) {
       if (std::abs(x) <= rounding) {
         ++any_sign;
       } else if (std::abs(x) <= near) {
@@ -401,17 +401,17 @@ class GraphCounts {
     return std::max(0, plus - near_plus) + std::max(0, minus - near_minus) <= any_sign;
   }
 
-  const ms::IndexGraph& g_;
+  const counts::IndexGraph& g_;
   double tol_;
   bool peels_;
   std::vector<int> all_;
-  ms::InertiaCounter counter_;
+  counts::InertiaCounter counter_;
   int near_threshold_ = 0;
 };
 
 // Dense counts with each edge removed in turn, the peeled ones checked against them.
-std::vector<LpiCounts> check_single_removals(GraphCounts& check, const ms::IndexGraph& g) {
-  std::vector<LpiCounts> without;
+std::vector<counts::LpiCounts> check_single_removals(GraphCounts& check, const counts::IndexGraph& g) {
+  std::vector<counts::LpiCounts> without;
   for (std::size_t id = 0; id < g.edge_count(); ++id) {
     const std::size_t removed[] = {id};
     without.push_back(check.dense(check.all_nodes(), removed, "edge " + std::to_string(id) + " removed"));
@@ -428,13 +428,13 @@ bool near_threshold_deletion(GraphCounts& check, std::span<const int> nodes, std
   return intact || edited;
 }
 
-void check_screen(GraphCounts& check, const ms::IndexGraph& g, double tol, const LpiCounts& baseline,
-                  const std::vector<LpiCounts>& without, const std::string& which) {
-  const ms::EdgeRemovalScreen screen(g, baseline, tol);
+void check_screen(GraphCounts& check, const counts::IndexGraph& g, double tol, const counts::LpiCounts& baseline,
+                  const std::vector<counts::LpiCounts>& without, const std::string& which) {
+  const counts::EdgeRemovalScreen screen(g, baseline, tol);
   for (std::size_t id = 0; id < g.edge_count(); ++id) {
-    const ms::EdgeRemovalScreen::Verdict verdict = screen.judge(id);
-    if (verdict == ms::EdgeRemovalScreen::Verdict::undecided) continue;
-    const bool soft = verdict == ms::EdgeRemovalScreen::Verdict::soft;
+    const counts::EdgeRemovalScreen::Verdict verdict = screen.judge(id);
+    if (verdict == counts::EdgeRemovalScreen::Verdict::undecided) continue;
+    const bool soft = verdict == counts::EdgeRemovalScreen::Verdict::soft;
     if (soft == (without[id] == baseline)) continue;
     require(near_threshold_deletion(check, check.all_nodes(), id),
             "screen against the " + which + " baseline " + text(baseline) + " calls edge " + std::to_string(id) +
@@ -443,12 +443,12 @@ void check_screen(GraphCounts& check, const ms::IndexGraph& g, double tol, const
 }
 
 // The automatic soft-edge search (screen, then peeled counts) against the dense one.
-void check_soft_edges(GraphCounts& check, const ms::IndexGraph& g, double tol, const LpiCounts& baseline) {
+void check_soft_edges(GraphCounts& check, const counts::IndexGraph& g, double tol, const counts::LpiCounts& baseline) {
   std::vector<std::optional<std::size_t>> candidates;
   for (std::size_t id = 0; id < g.edge_count(); ++id) candidates.emplace_back(id);
   const std::vector<std::size_t> fast =
-      ms::soft_edge_positions(g, candidates, baseline, tol, ms::CountMethod::automatic);
-  const std::vector<std::size_t> dense = ms::soft_edge_positions(g, candidates, baseline, tol, ms::CountMethod::dense);
+      ms::soft_edge_positions(g, candidates, baseline, tol, counts::CountMethod::automatic);
+  const std::vector<std::size_t> dense = ms::soft_edge_positions(g, candidates, baseline, tol, counts::CountMethod::dense);
   std::vector<std::size_t> differ;
   std::set_symmetric_difference(fast.begin(), fast.end(), dense.begin(), dense.end(), std::back_inserter(differ));
   for (std::size_t id : differ) {
@@ -457,7 +457,7 @@ void check_soft_edges(GraphCounts& check, const ms::IndexGraph& g, double tol, c
   }
 }
 
-void check_induced(GraphCounts& check, const GraphCase& c, const ms::IndexGraph& g) {
+void check_induced(GraphCounts& check, const GraphCase& c, const counts::IndexGraph& g) {
   std::vector<int> nodes;
   for (int v = 0; v < c.n; ++v)
     if (c.picked[static_cast<std::size_t>(v)] != 0) nodes.push_back(v);
@@ -472,8 +472,8 @@ void check_induced(GraphCounts& check, const GraphCase& c, const ms::IndexGraph&
     twice.push_back(nodes.front());
     bool refused = false;
     try {
-      ms::InertiaCounter counter;
-      counter.count_induced(g, twice, {}, c.tol, ms::CountMethod::dense);
+      counts::InertiaCounter counter;
+      counter.count_induced(g, twice, {}, c.tol, counts::CountMethod::dense);
     } catch (const InvalidInput&) {
       refused = true;
     }
@@ -483,7 +483,7 @@ void check_induced(GraphCounts& check, const GraphCase& c, const ms::IndexGraph&
 
 // Atoms are runs of consecutive nodes; every edge between two atoms is a bond
 // record. The fast engine (peeling and memo) must find what the dense one finds.
-void check_atom_set_engine(GraphCounts& check, const GraphCase& c, const ms::IndexGraph& g) {
+void check_atom_set_engine(GraphCounts& check, const GraphCase& c, const counts::IndexGraph& g) {
   ms::MoleculeOrbitals orbitals{g, {}, {}};
   const int atoms = c.atom_of.back() + 1;
   orbitals.atom_nodes.assign(static_cast<std::size_t>(atoms), std::vector<int>{});
@@ -491,7 +491,7 @@ void check_atom_set_engine(GraphCounts& check, const GraphCase& c, const ms::Ind
     orbitals.atom_nodes[static_cast<std::size_t>(c.atom_of[static_cast<std::size_t>(v)])]->push_back(v);
   }
   for (std::size_t id = 0; id < g.edge_count(); ++id) {
-    const ms::IndexEdge& e = g.edge(id);
+    const core::WeightedEdge& e = g.edge(id);
     const int au = c.atom_of[static_cast<std::size_t>(e.u)];
     const int av = c.atom_of[static_cast<std::size_t>(e.v)];
     if (au != av) orbitals.bonds.push_back({au, av, e.u, e.v, id, 1});
@@ -528,10 +528,10 @@ void quiet_rdkit_logs() { boost::logging::disable_logs("rdApp.*"); }
 std::string check_smiles_analysis(std::span<const std::uint8_t> bytes) {
   const std::string smiles(bytes.begin(), bytes.end());
   std::ostream sink(nullptr);
-  std::optional<vif::VifAnalysis> analysis;
+  std::optional<analysis::Result> analysis;
   try {
     if (orbital_nodes_of(smiles) > kMaxAnalysedNodes) return "skipped: too many orbital nodes";
-    analysis = vif::analyse_smiles(smiles, fuzz_options(), sink);
+    analysis = analysis::analyse_smiles(smiles, fuzz_options(), {}, &sink);
   } catch (...) {
     return describe_clean_error();
   }
@@ -551,40 +551,40 @@ std::string check_smiles_analysis(std::span<const std::uint8_t> bytes) {
 std::string check_graph_counts(std::span<const std::uint8_t> bytes) {
   const GraphCase c = decode(bytes);
   bool rejected_any = false;
-  const std::vector<ms::IndexEdge> edges = acceptable_edges(c, rejected_any);
+  const std::vector<core::WeightedEdge> edges = acceptable_edges(c, rejected_any);
   if (rejected_any) {
     bool refused = false;
     try {
-      const ms::IndexGraph raw(c.n, c.edges);
+      const counts::IndexGraph raw(c.n, c.edges);
     } catch (const InvalidInput&) {
       refused = true;
     }
     require(refused, "a graph with a non-finite weight or a repeated node pair was accepted");
   }
 
-  const ms::IndexGraph g(c.n, edges);
+  const counts::IndexGraph g(c.n, edges);
   GraphCounts check(g, c.tol);
-  const LpiCounts dense = check.dense(check.all_nodes(), {}, "whole graph");
-  ms::InertiaCounter counter;
+  const counts::LpiCounts dense = check.dense(check.all_nodes(), {}, "whole graph");
+  counts::InertiaCounter counter;
   if (check.peels()) {
-    require(counter.count(g, {}, c.tol, ms::CountMethod::automatic) ==
-                counter.count(g, {}, c.tol, ms::CountMethod::peeled),
+    require(counter.count(g, {}, c.tol, counts::CountMethod::automatic) ==
+                counter.count(g, {}, c.tol, counts::CountMethod::peeled),
             "whole graph: the automatic count is not the peeled one");
   } else {
     bool refused = false;
     try {
-      counter.count(g, {}, c.tol, ms::CountMethod::peeled);
+      counter.count(g, {}, c.tol, counts::CountMethod::peeled);
     } catch (const InvalidInput&) {
       refused = true;
     }
     require(refused, "the peeled count ran where peeling does not apply");
-    require(counter.count(g, {}, c.tol, ms::CountMethod::automatic) == dense,
+    require(counter.count(g, {}, c.tol, counts::CountMethod::automatic) == dense,
             "whole graph: the automatic count is not the dense one");
   }
 
-  const std::vector<LpiCounts> without = check_single_removals(check, g);
+  const std::vector<counts::LpiCounts> without = check_single_removals(check, g);
   check_screen(check, g, c.tol, dense, without, "graph's own");
-  check_screen(check, g, c.tol, LpiCounts{dense.n_plus + 1, dense.n_zero, dense.n_minus - 1}, without, "shifted");
+  check_screen(check, g, c.tol, counts::LpiCounts{dense.n_plus + 1, dense.n_zero, dense.n_minus - 1}, without, "shifted");
   check_soft_edges(check, g, c.tol, dense);
   check_induced(check, c, g);
   check_atom_set_engine(check, c, g);

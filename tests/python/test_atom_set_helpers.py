@@ -6,7 +6,7 @@ from rdkit import Chem
 
 import tessarin
 from tessarin import VIF, _cut_atom_set, _fragment_atom_softs, detect_soft_bonds
-from vif_like_graphs import prepared
+from support import prepared
 
 
 def soft(u, v, order=1):

@@ -6,7 +6,7 @@ from rdkit import Chem
 
 import tessarin
 from tessarin import predict_fragments
-from vif_like_graphs import nci_molecules, prepared, vif_like_graph
+from support import nci_molecules, prepared, vif_like_graph
 
 
 def mol_h(smiles):

@@ -19,6 +19,11 @@ def close_figures():
     plt.close("all")
 
 
+FULL_KEYS = ("lpi", "soft_bonds", "fragments", "real_fragments", "single_fragments", "ringcut_fragments",
+             "ring_soft_bonds", "recursive_peaks", "graph", "chem_bonds", "atom_subgraphs", "pos", "mol_mass",
+             "mol_mass_avg")
+
+
 def vif(smiles):
     return tessarin.VIF(smiles, draw=False, verbose=False)
 
@@ -43,7 +48,11 @@ def test_default_run_prints_27_lines_and_draws_four_molecules(tmp_path, capsys):
     assert [(label, smiles) for label, smiles, _ in results] == [row[:2] for row in tessarin.HALOGEN_TESTS]
     for (label, smiles, note), (_, _, result), first, second in zip(
             tessarin.HALOGEN_TESTS, results, lines[3:27:2], lines[4:27:2]):
-        assert list(result) == list(vif(smiles))  # the full, undrawn result map
+        # The full, undrawn result map of that molecule, analysed with the defaults.
+        fresh = vif(smiles)
+        assert list(result) == list(FULL_KEYS)
+        assert triple(result) == triple(fresh) and result["fragments"] == fresh["fragments"]
+        assert result["mol_mass"] == fresh["mol_mass"] and result["recursive_peaks"] is None
         assert first.startswith(label.ljust(24) + " LPI=" + f"({', '.join(map(str, triple(result)))})".ljust(12)
                                 + " | C-X: ")
         assert second == " " * 24 + f" [{note}]"

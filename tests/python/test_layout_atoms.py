@@ -1,36 +1,21 @@
 """compute_atom_layout and _symmetry_classes on real molecules, held against the NumPy reference."""
 
 import inspect
-import itertools
-import os
 
 import numpy as np
 import pytest
 from rdkit import Chem, RDLogger
 from rdkit.Chem import rdDepictor
 
-import layout_reference as ref
+import support
+from support import layout as ref
 import tessarin
 from tessarin import _symmetry_classes, compute_atom_layout
 
-NCI = "/usr/share/RDKit/Data/NCI/first_5K.smi"
-
-
 def nci_molecules(count, max_atoms):
-    """Every 7th molecule of RDKit's NCI sample with at most ``max_atoms`` atoms once prepared."""
-    if not os.path.exists(NCI):
-        pytest.skip("RDKit's NCI sample is not installed")
+    """Every 7th molecule of RDKit's NCI sample with 2 to ``max_atoms`` atoms once prepared."""
     RDLogger.DisableLog("rdApp.*")
-    found = []
-    with open(NCI) as handle:
-        for line in itertools.islice(handle, 0, None, 7):
-            smiles = line.split()[0]
-            mol = ref.prepare(smiles)
-            if mol is not None and 2 <= mol.GetNumAtoms() <= max_atoms:
-                found.append((smiles, mol))
-            if len(found) == count:
-                break
-    return found
+    return support.nci_molecules(count, step=7, max_atoms=max_atoms, min_atoms=2)
 
 
 # Symmetric molecules, and hydrogen-only ones (redepicted without CoordGen).

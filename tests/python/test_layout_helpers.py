@@ -5,7 +5,7 @@ import math
 import numpy as np
 import pytest
 
-import layout_reference as ref
+from support import layout as ref
 from tessarin import _angle_diff, _enforce_mirror, _pca_align, _radial_equalize, _yerlestir_dugumler
 
 

@@ -7,7 +7,7 @@ from matplotlib.collections import LineCollection, PathCollection
 from PIL import Image
 
 import tessarin
-from local_pubchem import COMPOUNDS, pubchem_server  # noqa: F401  (pytest fixture)
+from support.pubchem import COMPOUNDS, pubchem_server  # noqa: F401  (pytest fixture)
 
 GREY = matplotlib.colors.to_hex("gray")
 PATH = "/rest/pug/compound/{}/{}/property/SMILES/JSON"

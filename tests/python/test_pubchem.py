@@ -14,7 +14,7 @@ import numpy as np
 import pytest
 
 import tessarin
-from local_pubchem import COMPOUNDS, NOT_FOUND, LocalPubChem, property_table, pubchem_server  # noqa: F401
+from support.pubchem import COMPOUNDS, NOT_FOUND, LocalPubChem, property_table, pubchem_server  # noqa: F401
 
 fetch = tessarin.fetch_smiles_from_pubchem
 PATH = "/rest/pug/compound/{}/{}/property/SMILES/JSON"

@@ -4,7 +4,7 @@ import networkx as nx
 import pytest
 
 from tessarin import VIF, _native, predict_fragments_recursive
-from vif_like_graphs import nci_molecules, prepared
+from support import nci_molecules, prepared
 
 
 def analysed(smiles, **kw):
@@ -88,7 +88,7 @@ class TestPredictFragmentsRecursive:
         with pytest.raises(ValueError):
             predict_fragments_recursive(mol, H, subgraphs, bonds, min_mz=float("nan"))
         with pytest.raises(ValueError):
-            _native.predict_fragments_recursive(mol, H, subgraphs, bonds, 2, 25, True, "quick")
+            _native._testing.predict_fragments_recursive(mol, H, subgraphs, bonds, 2, 25, True, "quick")
         # With nothing to cut, the orbital inputs are never read.
         assert len(predict_fragments_recursive(mol, None, None, [], max_generations=0)) == 1
         # A graph of another molecule is no crash: atoms it lacks are missing keys.
@@ -104,8 +104,8 @@ def test_fast_and_plain_counts_give_identical_peak_maps_on_nci_molecules():
     for smiles, mol in cases:
         r = VIF(smiles, draw=False, verbose=False, n_iter=100)
         args = (mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], 2, 25, True)
-        fast, fast_stats = _native.predict_fragments_recursive(*args, "fast", True)
-        plain, plain_stats = _native.predict_fragments_recursive(*args, "plain", True)
+        fast, fast_stats = _native._testing.predict_fragments_recursive(*args, "fast", True)
+        plain, plain_stats = _native._testing.predict_fragments_recursive(*args, "plain", True)
         assert list(fast.items()) == list(plain.items()), smiles
         assert fast_stats["counts"] + fast_stats["isolated"] + fast_stats["rank_two"] == plain_stats["counts"]
         assert plain_stats["isolated"] == 0

@@ -1,0 +1,55 @@
+// The argument parser of the tessarin program (CLI11): how a subcommand is
+// declared, the checks on option values, and the options several
+// subcommands share.
+#pragma once
+
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "analysis/analysis.h"
+#include "prediction/predict.h"
+#include "spectra/similarity.h"
+
+namespace tessarin::cli {
+
+// One subcommand: its parser and what runs it once its arguments have parsed
+// (returning the exit status).
+struct Command {
+  CLI::App* app = nullptr;
+  std::function<int()> run;
+};
+
+// The top-level parser: --help, --version, the exit statuses in its help, and
+// one subcommand required.
+std::unique_ptr<CLI::App> make_program();
+
+// A new subcommand of `program`, with the layout every subcommand shares.
+CLI::App* add_command(CLI::App& program, const std::string& name, const std::string& description);
+
+// Checks of an option's text, run before it is converted. A failure reads
+// "--jobs: needs a whole number from 1 to 1024, got '0'".
+CLI::Validator whole_number(long lowest, long highest);
+CLI::Validator finite_number(double lowest = std::numeric_limits<double>::lowest());
+CLI::Validator not_empty();
+
+// --ring, --recursive and --max-generations, into `options`: the choices of
+// every subcommand that predicts spectra.
+void add_prediction_options(CLI::App& command, analysis::Options& options);
+
+// --model, and the options above, into `options`: the choices of the
+// subcommands that predict spectra to score them.
+void add_model_options(CLI::App& command, prediction::PredictionOptions& options);
+
+// --method, --tolerance, --mz-power, --intensity-power and --reverse into
+// `options`, whose values at the call are the defaults shown.
+void add_score_options(CLI::App& command, spectra::SimilarityOptions& options);
+
+// "usage: tessarin predict [OPTIONS] INPUT" for the subcommand (or the
+// program) `app`.
+std::string usage_line(const CLI::App& app);
+
+}  // namespace tessarin::cli

@@ -1,0 +1,38 @@
+// What the subcommands of the tessarin program share outside the argument
+// parser: exit statuses, the signals that stop a batch run, file checks.
+#pragma once
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+namespace tessarin::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // molecules failed, analysis error, validation failed
+inline constexpr int kExitUsage = 2;   // bad arguments, unreadable input, unwritable output
+inline constexpr int kExitInterrupted = 130;  // 128 + SIGINT
+
+// A problem with the arguments found after parsing (an output that would
+// overwrite the input, a file that cannot be opened): reported as
+// "tessarin: <message>" with exit status kExitUsage.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Stopping a batch run from outside. After install_stop_handler() the first
+// Ctrl-C (SIGINT) sets stop_requested(), so the run can finish its file
+// cleanly; a second one ends the process at once. The exit status of a
+// stopped run is stop_exit_status(): 128 + the number of the signal.
+void install_stop_handler();
+std::atomic<bool>& stop_requested();
+int stop_exit_status();
+
+// True for an existing regular file (not a pipe, a device or a directory).
+bool is_regular_file(const std::string& path);
+
+// True when `a` and `b` name one existing file (so writing one would destroy the other).
+bool same_file(const std::string& a, const std::string& b);
+
+}  // namespace tessarin::cli

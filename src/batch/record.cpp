@@ -1,0 +1,65 @@
+#include "batch/record.h"
+
+namespace tessarin::batch {
+
+SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& a) {
+  SpectrumRecord r;
+  r.line = line;
+  r.name = std::move(name);
+  r.smiles = std::move(smiles);
+  r.formula = std::move(a.formula);
+  r.mol_mass = a.mol_mass;
+  r.mol_mass_avg = a.mol_mass_avg;
+  r.lpi = std::move(a.lpi);
+  for (std::size_t i : a.soft_bonds) r.soft_bonds.push_back(a.graph.orbital.bonds[i]);
+  r.fragments = std::move(a.fragments);
+  r.recursive_peaks = std::move(a.recursive_peaks);
+  r.peaks = prediction::schematic_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
+  return r;
+}
+
+nlohmann::ordered_json record_json(const SpectrumRecord& r) {
+  using json = nlohmann::ordered_json;
+  json soft = json::array();
+  for (const vif::BondRecord& b : r.soft_bonds) {
+    soft.push_back({{"u_node", b.u_node}, {"v_node", b.v_node}, {"atom_u", b.atom_u}, {"atom_v", b.atom_v},
+                    {"sym_u", b.sym_u}, {"sym_v", b.sym_v}, {"order", b.order}, {"k", b.k}});
+  }
+  json fragments = json::array();
+  for (const ms::FragmentEntry& f : r.fragments) {
+    json pieces = nullptr;
+    if (f.fragments) {
+      pieces = json::array();
+      for (const ms::FragmentTuple& t : *f.fragments) pieces.push_back(json::array({t.formula, t.average_mass, t.mz}));
+    }
+    fragments.push_back(
+        {{"bond", f.bond}, {"split", f.split}, {"mode", ms::cut_mode_name(f.mode)}, {"fragments", pieces}});
+  }
+  json recursive = nullptr;
+  if (r.recursive_peaks) {
+    recursive = json::array();
+    for (const ms::GenerationPeak& p : *r.recursive_peaks) {
+      recursive.push_back({{"mz", p.mz}, {"formula", p.formula}, {"generation", p.generation}});
+    }
+  }
+  json peaks = json::array();
+  for (const prediction::Peak& p : r.peaks) peaks.push_back({{"mz", p.mz}, {"intensity", p.intensity}, {"formula", p.formula}});
+
+  return json{{"line", r.line},
+              {"name", r.name},
+              {"smiles", r.smiles},
+              {"formula", r.formula},
+              {"mol_mass", r.mol_mass},
+              {"mol_mass_avg", r.mol_mass_avg},
+              {"lpi",
+               {{"n+", r.lpi.counts.n_plus},
+                {"n0", r.lpi.counts.n_zero},
+                {"n-", r.lpi.counts.n_minus},
+                {"eigenvalues", r.lpi.eigenvalues}}},
+              {"soft_bonds", soft},
+              {"fragments", fragments},
+              {"recursive_peaks", recursive},
+              {"peaks", peaks}};
+}
+
+}  // namespace tessarin::batch

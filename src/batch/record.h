@@ -1,0 +1,38 @@
+// One molecule's entry in a spectral library: what the file writers format,
+// taken from the molecule's analysis. No RDKit molecule or graph is kept, so
+// records waiting to be written in input order stay small.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "prediction/schematic.h"
+
+namespace tessarin::batch {
+
+struct SpectrumRecord {
+  std::size_t line = 0;  // where the molecule was read (1-based)
+  std::string name;
+  std::string smiles;
+  std::string formula;  // of the whole molecule, hydrogens included
+  int mol_mass = 0;     // nominal
+  double mol_mass_avg = 0;
+  counts::Lpi lpi;
+  std::vector<vif::BondRecord> soft_bonds;
+  std::vector<ms::FragmentEntry> fragments;
+  std::optional<std::vector<ms::GenerationPeak>> recursive_peaks;
+  std::vector<prediction::Peak> peaks;  // the schematic sticks, ascending m/z
+};
+
+// The record of an analysed molecule (the analysis is consumed).
+SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& result);
+
+// The full record as one JSON object (the JSON Lines row and the Python dict).
+nlohmann::ordered_json record_json(const SpectrumRecord& record);
+
+}  // namespace tessarin::batch

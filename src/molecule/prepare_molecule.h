@@ -1,0 +1,18 @@
+// Reading a SMILES string into the molecule every analysis works on.
+#pragma once
+
+#include <GraphMol/ROMol.h>
+
+#include <memory>
+#include <string>
+
+namespace tessarin::molecule {
+
+// Parse without sanitising (unusual valences and charges are kept as
+// written), refresh the property cache, perceive aromaticity and kekulize
+// (failures there are ignored: bonds that stay aromatic count as order 2),
+// then make every hydrogen an explicit atom. Returns nullptr when the string
+// does not parse (a NUL character included) or gives a molecule without atoms.
+std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
+
+}  // namespace tessarin::molecule
