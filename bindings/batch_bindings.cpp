@@ -23,7 +23,7 @@ namespace {
 
 py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
                            const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
-                           const py::handle& jobs) {
+                           const py::handle& jobs, const py::handle& model) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
   if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
   const unsigned n_jobs = jobs_argument(jobs);
@@ -31,6 +31,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
   request.options.analysis.recursive = recursive_ms;
+  request.options.model = prediction_options(model, ring_fragmentation, recursive_ms, py::int_(2)).model;
   request.jobs = n_jobs;
 
   std::vector<batch::MoleculeInput> inputs = molecule_inputs(molecules, "molecules");
@@ -143,7 +144,7 @@ void register_batch(py::module_& m) {
       "The stick spectrum of a prediction, m/z ascending: (m/z, intensity, label), the molecular ion "
       "labelled mol_ion_label, each fragment m/z with the first formula met.");
   m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
-        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"),
+        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"), py::arg("model"),
         "Predicted EI spectra of many molecules on native threads, in input order.");
 }
 
