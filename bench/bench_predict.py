@@ -1,6 +1,6 @@
 """Throughput of `tessarin predict` (molecules per second) over the NCI set, to MSP.
 
-Run: /usr/bin/python3 bench/bench_predict.py [--limit N] [--jobs 1,2] [--recursive]
+Run: /usr/bin/python3 bench/bench_predict.py [--limit N] [--jobs 1,2] [--recursive] [--models schematic,ei]
 
 --limit N takes the first N molecules only (for quick runs while developing);
 the default is all 4,999. Each configuration runs once; the machine's other
@@ -24,6 +24,7 @@ def main():
     parser.add_argument("--limit", type=int, default=0)
     parser.add_argument("--jobs", default="1,2")
     parser.add_argument("--recursive", action="store_true", help="also time --recursive")
+    parser.add_argument("--models", default="schematic", help="comma-separated spectrum models to time")
     parser.add_argument("--exe", default=str(ROOT / "build" / "tessarin"))
     args = parser.parse_args()
 
@@ -34,6 +35,8 @@ def main():
             source.write_text("".join(NCI.read_text().splitlines(keepends=True)[:args.limit]))
         count = sum(1 for line in source.read_text().splitlines() if line.strip())
         modes = [[]] + ([["--recursive"]] if args.recursive else [])
+        modes = [["--model", m, *mode] if m != "schematic" else mode
+                 for m in args.models.split(",") for mode in modes]
         print(f"{count} molecules from {NCI.name}, {os.cpu_count()} cores")
         for mode in modes:
             for jobs in args.jobs.split(","):

@@ -86,7 +86,7 @@ batch::OutputFormat format_argument(const std::string& fmt) {
 
 py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
                            const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
-                           const py::handle& jobs, std::size_t first_line) {
+                           const py::handle& jobs, const py::handle& model, std::size_t first_line) {
   if (first_line == 0) throw py::value_error("first_line must be at least 1");
   const std::optional<batch::OutputFormat> format = format_argument(fmt);
   const unsigned n_jobs = jobs_argument(jobs);
@@ -94,6 +94,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
   request.options.analysis.recursive = recursive_ms;
+  request.options.model = prediction_options(model, ring_fragmentation, recursive_ms, py::int_(2)).model;
   request.jobs = n_jobs;
 
   std::vector<batch::MoleculeInput> inputs = molecule_inputs(molecules, "molecules");
@@ -169,9 +170,6 @@ py::dict predict_file_chunk(const std::string& path, const PositionTuple& start,
   const batch::OutputFormat format = format_argument(fmt);
   const std::optional<prediction::Model> known = prediction::model_named(model);
   if (!known) throw py::value_error("unknown spectrum model " + std::string(py::repr(py::str(model))));
-  if (*known != prediction::Model::schematic) {
-    throw py::value_error("library prediction has no model " + std::string(py::repr(py::str(model))) + " yet");
-  }
   if (max_generations < 0) throw py::value_error("max_generations must be >= 0");
   if (!(time_limit >= 0)) throw py::value_error("time_limit must be a number >= 0");
   if (output.empty()) throw py::value_error("output must be a file path");
@@ -188,6 +186,7 @@ py::dict predict_file_chunk(const std::string& path, const PositionTuple& start,
   request.options.analysis.recursive = recursive_ms;
   request.options.analysis.max_generations = max_generations;
   request.options.time_limit_seconds = time_limit;
+  request.options.model = *known;
   request.jobs = jobs_argument(jobs);
   std::size_t read = 0;
   request.read = [&reader, &read, count](batch::MoleculeInput& m) {
@@ -244,7 +243,7 @@ void register_batch(py::module_& m) {
       "The stick spectrum of a prediction, m/z ascending: (m/z, intensity, label), the molecular ion "
       "labelled mol_ion_label, each fragment m/z with the first formula met.");
   m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
-        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"), py::arg("first_line") = 1,
+        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"), py::arg("model"), py::arg("first_line") = 1,
         "Predicted EI spectra of many molecules on native threads, in input order; the molecules are "
         "numbered from first_line on.");
   m.def("molecule_file_chunks", &molecule_file_chunks, py::arg("path"), py::arg("chunk_size"),

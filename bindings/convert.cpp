@@ -420,7 +420,7 @@ prediction::PredictionOptions prediction_options(py::handle model, bool ring_fra
   prediction::PredictionOptions o;
   const std::string name = utf8_text(model, "model");
   const std::optional<prediction::Model> m = prediction::model_named(name);
-  if (!m) throw py::value_error("model must name a spectrum model (\"schematic\"), not " + std::string(py::repr(model)));
+  if (!m) throw py::value_error("model must name a spectrum model (\"schematic\" or \"ei\"), not " + std::string(py::repr(model)));
   o.model = *m;
   o.analysis.ring_fragmentation = ring_fragmentation;
   o.analysis.recursive = recursive_ms;

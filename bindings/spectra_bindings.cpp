@@ -3,6 +3,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <GraphMol/SmilesParse/SmilesParse.h>
+
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -15,6 +17,8 @@
 #include "identify/rank.h"
 #include "identify/tables.h"
 #include "interrupt.h"
+#include "prediction/ei_model.h"
+#include "prediction/ei_weights.h"
 #include "registry.h"
 #include "spectra/reader.h"
 #include "spectra/search.h"
@@ -189,7 +193,41 @@ py::object reader_next(spectra::SpectrumReader& reader) {
 
 }  // namespace
 
-void register_spectra(py::module_& m) {
+void register_spectra(py::module_& m, py::module_& testing) {
+  // The EI model's candidate ions and weight table, which the fitting script
+  // (scripts/fit_ei_model.py) reads.
+  testing.def(
+      "ei_candidate_ions",
+      [](const std::string& smiles) {
+        std::unique_ptr<RDKit::ROMol> mol;
+        try {
+          mol.reset(RDKit::SmilesToMol(smiles));
+        } catch (const std::exception&) {
+          mol.reset();
+        }
+        if (!mol) throw py::value_error("cannot read the SMILES " + std::string(py::repr(py::str(smiles))));
+        py::list out;
+        for (const prediction::EiIon& ion : prediction::ei_candidate_ions(*mol)) {
+          py::list features;
+          for (const auto& [name, value] : ion.features) features.append(py::make_tuple(name, value));
+          py::list cluster;
+          for (const spectra::IsotopePeak& p : ion.cluster) cluster.append(py::make_tuple(p.mz, p.abundance));
+          out.append(py::make_tuple(ion.mz, ion.formula, ion.neutral, features, cluster));
+        }
+        return out;
+      },
+      "smiles"_a,
+      "Candidate ions of the EI model: (m/z, formula, neutral formula, [(feature, value)], [(m/z, abundance)]).");
+  testing.def(
+      "ei_weights",
+      [] {
+        py::list weights;
+        for (const prediction::EiWeight& w : prediction::ei_weights()) weights.append(py::make_tuple(w.name, w.weight));
+        return py::dict("weights"_a = weights, "gamma"_a = prediction::kEiGamma,
+                        "floor"_a = prediction::kEiIntensityFloor);
+      },
+      "The EI model's weight table, gamma and intensity floor.");
+
   static py::exception<spectra::RecordError> record_error(m, "SpectrumRecordError", PyExc_ValueError);
   g_record_error_type = record_error.ptr();
   py::register_exception_translator([](std::exception_ptr p) {

@@ -123,18 +123,22 @@ void add_prediction_options(CLI::App& command, analysis::Options& options) {
       ->capture_default_str();
 }
 
-void add_model_options(CLI::App& command, prediction::PredictionOptions& options) {
+void add_model_option(CLI::App& command, prediction::Model& model) {
   command
       .add_option_function<std::string>(
-          "--model", [&options](const std::string& name) { options.model = *prediction::model_named(name); },
-          "spectrum model")
+          "--model", [&model](const std::string& name) { model = *prediction::model_named(name); },
+          "spectrum model: schematic (fixed sticks) or ei (predicted EI intensities with isotope clusters)")
       ->type_name("NAME")
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {
-            return prediction::model_named(text) ? std::string() : "must name a spectrum model (schematic), got '" + text + "'";
+            return prediction::model_named(text) ? std::string() : "must name a spectrum model (schematic or ei), got '" + text + "'";
           },
           "", "model name"))
-      ->default_str(prediction::model_name(options.model));
+      ->default_str(prediction::model_name(model));
+}
+
+void add_model_options(CLI::App& command, prediction::PredictionOptions& options) {
+  add_model_option(command, options.model);
   add_prediction_options(command, options.analysis);
 }
 

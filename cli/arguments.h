@@ -40,6 +40,9 @@ CLI::Validator not_empty();
 // every subcommand that predicts spectra.
 void add_prediction_options(CLI::App& command, analysis::Options& options);
 
+// --model into `model`.
+void add_model_option(CLI::App& command, prediction::Model& model);
+
 // --model, and the options above, into `options`: the choices of the
 // subcommands that predict spectra to score them.
 void add_model_options(CLI::App& command, prediction::PredictionOptions& options);

@@ -158,6 +158,7 @@ Command add_predict_command(CLI::App& program) {
       ->type_name("S")
       ->check(finite_number(0.0))
       ->capture_default_str();
+  add_model_option(*command, args->predict.model);
   add_prediction_options(*command, args->predict.analysis);
   add_scheduler_options(*command, true);
   command->footer(

@@ -5,7 +5,8 @@ import os
 from . import _native
 
 
-def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False, recursive_ms=False, jobs=None):
+def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False, recursive_ms=False, jobs=None,
+                    model="schematic"):
     """Predict the EI spectrum of every molecule of ``molecules`` on native threads.
 
     ``molecules`` is any iterable of SMILES strings, (name, SMILES) pairs or
@@ -22,6 +23,11 @@ def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False,
     recursive_peaks lists them (dicts mz, formula, generation); otherwise it
     is None.
 
+    ``model="ei"`` predicts intensities instead (competing ions with their
+    isotope clusters): peaks on 0..999, each peak's formula a list of every
+    ion at that m/z, and the records say so ("comments" in dicts and JSON
+    Lines, the MSP Comments line; CSV rows name every formula).
+
     With an ``output`` path, writes the spectra in ``fmt`` ("msp", "jsonl" or
     "csv") and the failed molecules to ``output + ".errors.tsv"``, and returns
     {"written": spectra written, "failed": molecules failed, "errors": the
@@ -34,4 +40,4 @@ def predict_library(molecules, output=None, fmt="msp", ring_fragmentation=False,
             raise ValueError("output path holds a NUL character")
     if not isinstance(fmt, str):
         raise TypeError(f"fmt must be a string, not {type(fmt).__name__}")
-    return _native.predict_library(molecules, output, fmt, bool(ring_fragmentation), bool(recursive_ms), jobs)
+    return _native.predict_library(molecules, output, fmt, bool(ring_fragmentation), bool(recursive_ms), jobs, model)

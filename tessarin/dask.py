@@ -38,7 +38,7 @@ from . import spectra as _spectra
 MANIFEST = "manifest.json"
 _MANIFEST_KIND = "tessarin predicted library shards, version 1"
 _MANIFEST_INTERVAL = 5.0  # seconds
-_BAG_CHUNK_OPTIONS = {"model": "schematic", "max_generations": 2, "time_limit": None}
+_BAG_CHUNK_OPTIONS = {"max_generations": 2, "time_limit": None}
 
 # Called with the chunk's manifest entry on the worker before the chunk runs
 # (tests use it to lose a worker in the middle of a run).
@@ -142,7 +142,7 @@ def _run_bag_chunk(partition, output_dir, entry, options, jobs):
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
         result = _native.predict_library(molecules, temp, options["fmt"], options["ring_fragmentation"],
-                                         options["recursive_ms"], _jobs_on_worker(jobs),
+                                         options["recursive_ms"], _jobs_on_worker(jobs), options["model"],
                                          first_line=entry["first_line"])
         return _finish_shard(output_dir, entry, temp, result)
     finally:
@@ -193,7 +193,7 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
 
     ``inputs``: the path of a SMILES, SDF or CSV/TSV file, a list of such
     paths, or a ``dask.bag.Bag`` of SMILES strings or (name, SMILES) pairs
-    (one chunk per partition; only the default model, generations and no time
+    (one chunk per partition; only the default generations and no time
     limit). Files are split into chunks of ``chunk_size`` molecules, read on
     the workers. Each chunk runs the native batch on ``jobs`` threads (None:
     the worker's thread count) and writes ``chunk-NNNNNN.FMT`` and, when

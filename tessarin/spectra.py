@@ -106,9 +106,13 @@ def predict_spectrum(smiles_or_mol, ring_fragmentation=False, recursive_ms=False
     canonical SMILES). The schematic model gives the molecular ion at 999 and
     every fragment m/z of the split cuts at 599, each annotated with its
     formula; ``ring_fragmentation`` adds ring double cuts, ``recursive_ms``
-    the peaks of ``max_generations`` generations of further cuts. Metadata:
-    name (when given), smiles, formula, mol_mass (nominal). ValueError when
-    the SMILES cannot be read.
+    the peaks of ``max_generations`` generations of further cuts. The "ei"
+    model predicts intensities: ions compete for the ion current by named
+    chemical features with fitted weights, each with its isotope cluster, and
+    a peak lists the formula of every ion at its m/z (the ring and recursive
+    options do not change it). Metadata: name (when given), smiles, formula,
+    mol_mass (nominal), and for "ei" comments naming the model. ValueError
+    when the SMILES cannot be read or the model is unknown.
     """
     return Spectrum._from_parts(_native.predict_spectrum(smiles_or_mol, bool(ring_fragmentation),
                                                          bool(recursive_ms), max_generations, model))

@@ -41,7 +41,7 @@ void process_molecule(Outcome& o, const PredictOptions& options, std::optional<O
   guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
     std::optional<analysis::Result> result = analysis::analyse_smiles(o.input.smiles, options.analysis, stop);
     if (!result) throw InvalidInput("unparsable SMILES");
-    o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result));
+    o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result), options.model);
     if (format) o.text = format_record(*o.record, *format);
   });
 }

@@ -1,8 +1,11 @@
 #include "batch/record.h"
 
+#include "prediction/ei_model.h"
+
 namespace tessarin::batch {
 
-SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& a) {
+SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& a,
+                           prediction::Model model) {
   SpectrumRecord r;
   r.line = line;
   r.name = std::move(name);
@@ -14,7 +17,18 @@ SpectrumRecord make_record(std::size_t line, std::string name, std::string smile
   for (std::size_t i : a.soft_bonds) r.soft_bonds.push_back(a.graph.orbital.bonds[i]);
   r.fragments = std::move(a.fragments);
   r.recursive_peaks = std::move(a.recursive_peaks);
-  r.peaks = prediction::schematic_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
+  r.model = model;
+  switch (model) {
+    case prediction::Model::schematic:
+      r.peaks = prediction::schematic_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
+      break;
+    case prediction::Model::ei:
+      for (prediction::EiPeak& p : prediction::ei_peaks_of_smiles(r.smiles)) {
+        std::string first = p.formulas.empty() ? std::string() : p.formulas.front();
+        r.peaks.push_back(prediction::Peak{p.mz, p.intensity, std::move(first), std::move(p.formulas)});
+      }
+      break;
+  }
   return r;
 }
 
@@ -43,9 +57,15 @@ nlohmann::ordered_json record_json(const SpectrumRecord& r) {
     }
   }
   json peaks = json::array();
-  for (const prediction::Peak& p : r.peaks) peaks.push_back({{"mz", p.mz}, {"intensity", p.intensity}, {"formula", p.formula}});
+  for (const prediction::Peak& p : r.peaks) {
+    if (r.model == prediction::Model::schematic) {
+      peaks.push_back({{"mz", p.mz}, {"intensity", p.intensity}, {"formula", p.formula}});
+    } else {
+      peaks.push_back({{"mz", p.mz}, {"intensity", p.intensity}, {"formula", p.formulas}});
+    }
+  }
 
-  return json{{"line", r.line},
+  json out{{"line", r.line},
               {"name", r.name},
               {"smiles", r.smiles},
               {"formula", r.formula},
@@ -60,6 +80,8 @@ nlohmann::ordered_json record_json(const SpectrumRecord& r) {
               {"fragments", fragments},
               {"recursive_peaks", recursive},
               {"peaks", peaks}};
+  if (r.model != prediction::Model::schematic) out["comments"] = prediction::kEiModelComment;
+  return out;
 }
 
 }  // namespace tessarin::batch

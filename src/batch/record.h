@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "prediction/predict.h"
 #include "prediction/schematic.h"
 
 namespace tessarin::batch {
@@ -26,11 +27,14 @@ struct SpectrumRecord {
   std::vector<vif::BondRecord> soft_bonds;
   std::vector<ms::FragmentEntry> fragments;
   std::optional<std::vector<ms::GenerationPeak>> recursive_peaks;
-  std::vector<prediction::Peak> peaks;  // the schematic sticks, ascending m/z
+  prediction::Model model = prediction::Model::schematic;
+  std::vector<prediction::Peak> peaks;  // the model's sticks, ascending m/z
 };
 
-// The record of an analysed molecule (the analysis is consumed).
-SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& result);
+// The record of an analysed molecule (the analysis is consumed), its peaks
+// from `model`.
+SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& result,
+                           prediction::Model model = prediction::Model::schematic);
 
 // The full record as one JSON object (the JSON Lines row and the Python dict).
 nlohmann::ordered_json record_json(const SpectrumRecord& record);

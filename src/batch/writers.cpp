@@ -1,5 +1,7 @@
 #include "batch/writers.h"
 
+#include "prediction/ei_model.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -61,6 +63,21 @@ std::string format_record(const SpectrumRecord& record, OutputFormat format) {
   return {};
 }
 
+namespace {
+
+// The formula of a peak, or every formula of a peak that lists several.
+std::string peak_label(const prediction::Peak& p, std::string_view separator) {
+  if (p.formulas.empty()) return p.formula;
+  std::string out;
+  for (const std::string& f : p.formulas) {
+    if (!out.empty()) out += separator;
+    out += f;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string msp_record(const SpectrumRecord& r) {
   const counts::LpiCounts& c = r.lpi.counts;
   std::string out;
@@ -70,10 +87,11 @@ std::string msp_record(const SpectrumRecord& r) {
   out += "Comments: " + msp_quoted("SMILES=" + r.smiles) + " " +
          msp_quoted("LPI={n+=" + std::to_string(c.n_plus) + ", n0=" + std::to_string(c.n_zero) +
                     ", n-=" + std::to_string(c.n_minus) + "}") +
+         (r.model == prediction::Model::schematic ? std::string() : " " + msp_quoted(prediction::kEiModelComment)) +
          "\n";
   out += "Num Peaks: " + std::to_string(r.peaks.size()) + "\n";
   for (const prediction::Peak& p : r.peaks) {
-    out += std::to_string(p.mz) + " " + std::to_string(p.intensity) + " " + msp_quoted(p.formula) + "\n";
+    out += std::to_string(p.mz) + " " + std::to_string(p.intensity) + " " + msp_quoted(peak_label(p, ", ")) + "\n";
   }
   out += "\n";
   return out;
@@ -88,7 +106,7 @@ std::string csv_rows(const SpectrumRecord& r) {
   const std::string prefix = std::to_string(r.line) + "," + csv_field(one_line(r.name)) + "," + csv_field(r.smiles) + ",";
   std::string out;
   for (const prediction::Peak& p : r.peaks) {
-    out += prefix + std::to_string(p.mz) + "," + std::to_string(p.intensity) + "," + csv_field(p.formula) + "\n";
+    out += prefix + std::to_string(p.mz) + "," + std::to_string(p.intensity) + "," + csv_field(peak_label(p, "; ")) + "\n";
   }
   return out;
 }

@@ -1,11 +1,13 @@
 #include "prediction/predict.h"
 
+#include "prediction/ei_model.h"
 #include "prediction/schematic.h"
 
 namespace tessarin::prediction {
 
 std::optional<Model> model_named(std::string_view name) {
   if (name == "schematic") return Model::schematic;
+  if (name == "ei") return Model::ei;
   return std::nullopt;
 }
 
@@ -13,6 +15,8 @@ const char* model_name(Model model) {
   switch (model) {
     case Model::schematic:
       return "schematic";
+    case Model::ei:
+      return "ei";
   }
   return "schematic";
 }
@@ -22,6 +26,8 @@ spectra::Spectrum predicted_spectrum(const analysis::Result& result, const std::
   switch (options.model) {
     case Model::schematic:
       break;
+    case Model::ei:
+      return ei_spectrum(smiles, result.formula, result.mol_mass, name);
   }
   return schematic_spectrum(result, smiles, name);
 }

@@ -13,9 +13,10 @@ namespace tessarin::prediction {
 
 enum class Model {
   schematic,  // every fragment at 599, the molecular ion at 999, one m/z per cut
+  ei,         // intensities from competing ions with isotope clusters (ei_model.h)
 };
 
-// "schematic"; nothing for another name.
+// "schematic" or "ei"; nothing for another name.
 std::optional<Model> model_named(std::string_view name);
 const char* model_name(Model model);
 

@@ -23,6 +23,9 @@ struct Peak {
   int mz = 0;
   int intensity = 0;
   std::string formula;
+  // Models that keep every ion of an m/z (ei) list them all here, `formula`
+  // being the first; empty for the schematic sticks.
+  std::vector<std::string> formulas;
   bool operator==(const Peak&) const = default;
 };
 

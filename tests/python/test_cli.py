@@ -309,8 +309,8 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
     expected = {
         "vif": prediction | {"--bond-kappa": str(vif_defaults["bond_kappa"].default)},
         "predict": prediction | {"-o,--output": "required", "--format": "msp", "-j,--jobs": "all cores",
-                                 "--timeout-per-molecule": "0", "--scheduler": None, "--chunk-size": "1000",
-                                 "--work-dir": "OUTPUT.shards"},
+                                 "--model": "schematic", "--timeout-per-molecule": "0", "--scheduler": None,
+                                 "--chunk-size": "1000", "--work-dir": "OUTPUT.shards"},
         "validate": {},
     }
     score = {"--method": "cosine", "--tolerance": "0.5", "--reverse": None}

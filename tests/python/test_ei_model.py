@@ -1,0 +1,90 @@
+"""The EI model: the engine's spectra equal a reference computation from the features the fitting script reads;
+batch, threads and file formats give the same spectra; the schematic default is untouched."""
+import json
+import math
+from collections import defaultdict
+
+import pytest
+
+import tessarin
+from tessarin import _native
+
+MOLECULES = ["CCCCC(=O)OC", "c1ccccc1CCN", "ClC(Cl)(Cl)Cl", "CC(C)(C)O", "O=C1CCCCC1", "CCOC(=O)C1CCC(I)CC1",
+             "Brc1ccccc1", "CC(=O)Nc1ccc(O)cc1", "[2H]C([2H])([2H])O"]
+
+
+def formulas(annotation):
+    return [] if annotation is None else annotation.split(", ")
+
+
+def reference_spectrum(smiles):
+    """The model as scripts/fit_ei_model.py computes it, from the extractor's rows and the weight table."""
+    table = _native._testing.ei_weights()
+    w = dict(table["weights"])
+    ions = _native._testing.ei_candidate_ions(smiles)
+    scores = [sum(w.get(name, 0.0) * v for name, v in feats) for _mz, _f, _n, feats, _c in ions]
+    top = max(scores)
+    cells = defaultdict(float)
+    for (_mz, _f, _n, _feats, cluster), s in zip(ions, scores):
+        for mz, a in cluster:
+            cells[mz] += math.sqrt(a) * math.exp(s - top)
+    vmax = max(cells.values())
+    out = {}
+    for mz, v in cells.items():
+        x = round(999 * (v / vmax) ** table["gamma"])
+        if x > 0 and x >= table["floor"] * 999:
+            out[mz] = x
+    return out
+
+
+@pytest.mark.parametrize("smiles", MOLECULES)
+def test_engine_spectrum_is_the_fitted_model_on_the_extracted_features(smiles):
+    s = tessarin.predict_spectrum(smiles, model="ei")
+    got = {int(m): int(i) for m, i in zip(s.mz, s.intensities)}
+    want = reference_spectrum(smiles)
+    # Sums in another order may move a value sitting on .5 by one unit; nothing else may differ.
+    assert got.keys() == want.keys()
+    assert all(abs(got[m] - want[m]) <= 1 for m in got)
+    assert max(got.values()) == 999
+    assert "EI model" in s.metadata["comments"]
+
+
+def test_formulas_names_and_labelled_masses_of_extracted_ions():
+    ions = _native._testing.ei_candidate_ions("[2H]C([2H])([2H])O")
+    mol = [row for row in ions if any(name == "molecular ion, H kept" for name, _v in row[3])]
+    assert [(mz, f) for mz, f, *_ in mol] == [(35, "CH4O")]
+    names = {name for row in _native._testing.ei_candidate_ions("c1ccccc1CC") for name, _v in row[3]}
+    assert {"benzylic site", "benzylic site, +1 H", "one cut, -1 H", "neutral's methyl C site"} <= names
+    # every weight of the table names a feature the extractor can give
+    weights = [name for name, _w in _native._testing.ei_weights()["weights"]]
+    assert len(weights) == len(set(weights)) > 50
+
+
+def test_batch_threads_and_single_spectra_agree_and_records_say_the_model(tmp_path):
+    alone = []
+    for smi in MOLECULES:
+        s = tessarin.predict_spectrum(smi, model="ei")
+        alone.append([(int(m), int(i), formulas(a)) for m, i, a in zip(s.mz, s.intensities, s.annotations)])
+    for jobs in (1, 2):
+        records = tessarin.predict_library(list(reversed(MOLECULES)), jobs=jobs, model="ei")[::-1]
+        assert [[(p["mz"], p["intensity"], p["formula"]) for p in r["peaks"]] for r in records] == alone
+        assert all("EI model" in r["comments"] for r in records)
+    at127 = dict((mz, f) for mz, _i, f in alone[MOLECULES.index("CCOC(=O)C1CCC(I)CC1")])[127]
+    assert {"I", "C7H11O2"} <= set(at127)
+    out = tmp_path / "ei.msp"
+    tessarin.predict_library(["CCOC(=O)C1CCC(I)CC1"], output=str(out), model="ei")
+    text = out.read_text()
+    assert "EI model" in text.split("Num Peaks")[0]
+    line127 = next(l for l in text.splitlines() if l.startswith("127 "))
+    assert "I" in line127.split('"')[1].split(", ") and "C7H11O2" in line127
+    back = next(tessarin.read_spectra(str(out)))
+    assert {"I", "C7H11O2"} <= set(formulas(back.annotations[list(back.mz).index(127)]))
+
+
+def test_schematic_stays_the_default():
+    default = tessarin.predict_library(MOLECULES[:4], jobs=2)
+    assert default == tessarin.predict_library(MOLECULES[:4], jobs=2, model="schematic")
+    assert all("comments" not in r and all(isinstance(p["formula"], str) for p in r["peaks"]) for r in default)
+    assert "comments" not in tessarin.predict_spectrum("CCO").metadata
+    with pytest.raises(ValueError, match="ei"):
+        tessarin.predict_library(["C"], model="quantum")
