@@ -67,7 +67,8 @@ void register_core(py::module_& m) {
         });
       },
       py::arg("mol"), py::arg("indices"), py::arg("element_mass"),
-      "Nominal mass of the atoms at `indices`, each element's mass from element_mass(atomic number).");
+      "Nominal mass of the atoms at `indices`: a labelled atom weighs its mass number, every other atom "
+      "element_mass(its atomic number).");
   m.def(
       "fragment_formula",
       [](py::object mol, py::handle indices) {

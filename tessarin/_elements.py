@@ -33,5 +33,11 @@ def _nominal_atom_mass(atomic_num):
 
 
 def _nominal_mass(mol, indices):
-    """Sum of the nominal masses of the atoms of ``mol`` at ``indices``, each element's from ``_NOMINAL_ISOTOPE``."""
+    """Sum of the nominal masses of the atoms of ``mol`` at ``indices``.
+
+    An ordinary atom weighs its element's entry of ``_NOMINAL_ISOTOPE``; an
+    atom labelled with a mass number (``[2H]``, ``[13C]``, ``[37Cl]``) weighs
+    that number, as in every mass the engine computes. ``[1H]`` and the
+    hydrogens a labelled atom carries implicitly are ordinary hydrogen.
+    """
     return _native.nominal_mass(mol, indices, _nominal_atom_mass)

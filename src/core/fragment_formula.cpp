@@ -1,37 +1,39 @@
 #include "core/fragment_formula.h"
 
-#include <GraphMol/Atom.h>
-
 #include <map>
 
 #include "core/atom_index.h"
+#include "core/nominal_mass.h"
 
 namespace tessarin::core {
 namespace {
 
-void append_term(std::string& out, const std::string& symbol, int count) {
+void append_term(std::string& out, const std::string& text, int count) {
   if (count <= 0) return;
-  out += symbol;
+  out += text;
   if (count > 1) out += std::to_string(count);
 }
 
 }  // namespace
 
+std::string FormulaTerm::text() const {
+  if (label == 0) return symbol;
+  if (symbol == "H" && label == 2) return "D";
+  if (symbol == "H" && label == 3) return "T";
+  return "[" + std::to_string(label) + symbol + "]";
+}
+
+FormulaTerm formula_term(const RDKit::Atom& atom) {
+  const int z = atom.getAtomicNum();
+  return {z == 6 ? 0 : z == 1 ? 1 : 2, atom.getSymbol(), mass_label(atom)};
+}
+
 std::string fragment_formula(const RDKit::ROMol& mol, std::span<const int> indices) {
   check_atom_indices(mol, indices);
-  // std::string compares bytes, i.e. code points for the ASCII element symbols.
-  std::map<std::string, int> counts;
-  for (int i : indices) ++counts[mol.getAtomWithIdx(i)->getSymbol()];
-
+  std::map<FormulaTerm, int> counts;
+  for (int i : indices) ++counts[formula_term(*mol.getAtomWithIdx(i))];
   std::string out;
-  for (const char* first : {"C", "H"}) {
-    auto it = counts.find(first);
-    if (it != counts.end()) {
-      append_term(out, it->first, it->second);
-      counts.erase(it);
-    }
-  }
-  for (const auto& [symbol, count] : counts) append_term(out, symbol, count);
+  for (const auto& [term, count] : counts) append_term(out, term.text(), count);
   return out;
 }
 

@@ -1,7 +1,5 @@
 #include "core/nominal_mass.h"
 
-#include <GraphMol/Atom.h>
-
 #include <map>
 
 #include "core/atom_index.h"
@@ -9,10 +7,22 @@
 
 namespace tessarin::core {
 
+int mass_label(const RDKit::Atom& atom) {
+  const int z = atom.getAtomicNum();
+  const int label = static_cast<int>(atom.getIsotope());
+  if (z == 0 || (z == 1 && label == 1)) return 0;
+  return label;
+}
+
+int atom_nominal_mass(const RDKit::Atom& atom) {
+  const int label = mass_label(atom);
+  return label != 0 ? label : nominal_atom_mass(atom.getAtomicNum());
+}
+
 int nominal_mass(const RDKit::ROMol& mol, std::span<const int> indices) {
   check_atom_indices(mol, indices);
   int total = 0;
-  for (int i : indices) total += nominal_atom_mass(mol.getAtomWithIdx(i)->getAtomicNum());
+  for (int i : indices) total += atom_nominal_mass(*mol.getAtomWithIdx(i));
   return total;
 }
 
@@ -21,7 +31,12 @@ int nominal_mass(const RDKit::ROMol& mol, std::span<const int> indices, const st
   std::map<int, int> mass_of;
   int total = 0;
   for (int i : indices) {
-    const int z = mol.getAtomWithIdx(i)->getAtomicNum();
+    const RDKit::Atom& atom = *mol.getAtomWithIdx(i);
+    if (const int label = mass_label(atom); label != 0) {
+      total += label;
+      continue;
+    }
+    const int z = atom.getAtomicNum();
     auto it = mass_of.find(z);
     if (it == mass_of.end()) it = mass_of.emplace(z, element_mass(z)).first;
     total += it->second;
@@ -31,7 +46,7 @@ int nominal_mass(const RDKit::ROMol& mol, std::span<const int> indices, const st
 
 int nominal_mass(const RDKit::ROMol& mol) {
   int total = 0;
-  for (const RDKit::Atom* atom : mol.atoms()) total += nominal_atom_mass(atom->getAtomicNum());
+  for (const RDKit::Atom* atom : mol.atoms()) total += atom_nominal_mass(*atom);
   return total;
 }
 

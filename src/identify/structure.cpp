@@ -65,9 +65,36 @@ std::map<std::string, long long> formula_counts(std::string_view formula) {
       ++i;
       continue;
     }
-    if (!std::isupper(c)) refuse();
-    std::string symbol(1, formula[i++]);
-    while (i < formula.size() && std::islower(static_cast<unsigned char>(formula[i]))) symbol += formula[i++];
+    std::string symbol;
+    if (c == '[') {
+      // A labelled element: "[13C]"; [1H], [2H] and [3H] are H, D and T.
+      std::string label;
+      ++i;
+      while (i < formula.size() && std::isdigit(static_cast<unsigned char>(formula[i])) && label.size() < 4) {
+        label += formula[i++];
+      }
+      if (label.empty() || label[0] == '0' || i >= formula.size() ||
+          !std::isupper(static_cast<unsigned char>(formula[i]))) {
+        refuse();
+      }
+      std::string element(1, formula[i++]);
+      while (i < formula.size() && std::islower(static_cast<unsigned char>(formula[i]))) element += formula[i++];
+      if (i >= formula.size() || formula[i] != ']') refuse();
+      ++i;
+      if (element == "H" && label == "1") {
+        symbol = "H";
+      } else if (element == "H" && label == "2") {
+        symbol = "D";
+      } else if (element == "H" && label == "3") {
+        symbol = "T";
+      } else {
+        symbol = "[" + label + element + "]";
+      }
+    } else {
+      if (!std::isupper(c)) refuse();
+      symbol.assign(1, formula[i++]);
+      while (i < formula.size() && std::islower(static_cast<unsigned char>(formula[i]))) symbol += formula[i++];
+    }
     long long n = 1;
     if (i < formula.size() && std::isdigit(static_cast<unsigned char>(formula[i]))) {
       n = 0;

@@ -28,8 +28,10 @@ std::optional<Composition> composition_of(const std::string& smiles);
 
 // Element counts of a formula written as element symbols each followed by
 // an optional count ("C6H6", "H2O", "C2H3Cl"; blanks between the parts are
-// allowed, a count of 0 drops the element). Throws InvalidInput for text
-// that is not such a formula (charges, brackets, lower-case starts).
+// allowed, a count of 0 drops the element). A labelled element is its own
+// entry, written as core::fragment_formula writes it: "[13C]", D and T (also
+// read as [2H] and [3H]; [1H] is H). Throws InvalidInput for text that is not
+// such a formula (charges, other brackets, lower-case starts).
 std::map<std::string, long long> formula_counts(std::string_view formula);
 
 // True when the two formulas have the same element counts.

@@ -11,7 +11,6 @@
 #include "core/atom_index.h"
 #include "core/errors.h"
 #include "core/fragment_formula.h"
-#include "core/element_data.h"
 #include "core/nominal_mass.h"
 #include "core/number_format.h"
 #include "ms/atom_cuts.h"
@@ -41,28 +40,25 @@ int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece) {
 
 PieceTuples::PieceTuples(const RDKit::ROMol& mol) {
   const unsigned n = mol.getNumAtoms();
-  std::vector<std::string> atom_symbols(n);
-  atomic_.resize(n);
+  std::vector<core::FormulaTerm> atom_terms(n);
+  nominal_.resize(n);
   mass_.resize(n);
   heavy_.resize(n);
   for (const RDKit::Atom* atom : mol.atoms()) {
     const unsigned i = atom->getIdx();
-    atom_symbols[i] = atom->getSymbol();
-    atomic_[i] = atom->getAtomicNum();
+    atom_terms[i] = core::formula_term(*atom);
+    nominal_[i] = core::atom_nominal_mass(*atom);
     mass_[i] = atom->getMass();
     heavy_[i] = atom->getAtomicNum() > 1 ? 1 : 0;
   }
-  symbols_ = atom_symbols;
-  std::sort(symbols_.begin(), symbols_.end());
-  symbols_.erase(std::unique(symbols_.begin(), symbols_.end()), symbols_.end());
-  // The formula's order: carbon, hydrogen, then the rest by code point.
-  for (const char* first : {"H", "C"}) {
-    const auto it = std::find(symbols_.begin(), symbols_.end(), first);
-    if (it != symbols_.end()) std::rotate(symbols_.begin(), it, it + 1);
-  }
-  symbol_of_.resize(n);
+  std::vector<core::FormulaTerm> terms = atom_terms;
+  std::sort(terms.begin(), terms.end());
+  terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+  terms_.reserve(terms.size());
+  for (const core::FormulaTerm& t : terms) terms_.push_back(t.text());
+  term_of_.resize(n);
   for (unsigned i = 0; i < n; ++i) {
-    symbol_of_[i] = static_cast<int>(std::find(symbols_.begin(), symbols_.end(), atom_symbols[i]) - symbols_.begin());
+    term_of_[i] = static_cast<int>(std::lower_bound(terms.begin(), terms.end(), atom_terms[i]) - terms.begin());
   }
 }
 
@@ -92,19 +88,19 @@ int PieceTuples::heavy_atoms(std::span<const int> piece) const {
 
 FragmentTuple PieceTuples::tuple(std::span<const int> piece) const {
   check(piece);
-  counts_.assign(symbols_.size(), 0);
+  counts_.assign(terms_.size(), 0);
   double mass = 0.0;
   int nominal = 0;
   for (int i : piece) {
     const auto u = static_cast<std::size_t>(i);
-    ++counts_[static_cast<std::size_t>(symbol_of_[u])];
+    ++counts_[static_cast<std::size_t>(term_of_[u])];
     mass += mass_[u];
-    nominal += core::nominal_atom_mass(atomic_[u]);
+    nominal += nominal_[u];
   }
   std::string formula;
-  for (std::size_t s = 0; s < symbols_.size(); ++s) {
+  for (std::size_t s = 0; s < terms_.size(); ++s) {
     if (counts_[s] <= 0) continue;
-    formula += symbols_[s];
+    formula += terms_[s];
     if (counts_[s] > 1) formula += std::to_string(counts_[s]);
   }
   return {std::move(formula), core::python_round(mass, 2), nominal};

@@ -15,9 +15,9 @@ namespace tessarin::ms {
 
 // One piece of one cut.
 struct FragmentTuple {
-  std::string formula;  // C, H, then the other symbols in code-point order
+  std::string formula;  // core::fragment_formula of the piece
   double average_mass;  // sum of average atomic masses, correctly rounded to 2 decimals (ties to even)
-  int mz;               // nominal mass of the piece as a singly charged ion
+  int mz;               // nominal mass of the piece as a singly charged ion (labelled atoms at their label)
   bool operator==(const FragmentTuple&) const = default;
 };
 
@@ -58,7 +58,7 @@ std::vector<FragmentTuple> fragment_list(const RDKit::ROMol& mol, std::span<cons
 int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece);
 
 // The same three for many pieces of one molecule: what they read of each
-// atom (symbol, masses, heavy or not) is taken from RDKit once, so a piece
+// atom (formula term, masses, heavy or not) is taken from RDKit once, so a piece
 // costs a pass over plain arrays. Results equal the functions above, bit for
 // bit (masses are summed in the piece's order), and so do the exceptions.
 class PieceTuples {
@@ -72,12 +72,12 @@ class PieceTuples {
  private:
   void check(std::span<const int> piece) const;
 
-  std::vector<std::string> symbols_;  // "C" and "H" first when present, then the others ascending
-  std::vector<int> symbol_of_;        // per atom: its place in symbols_
-  std::vector<int> atomic_;           // per atom: atomic number
+  std::vector<std::string> terms_;    // text of the formula terms present, in formula order
+  std::vector<int> term_of_;          // per atom: its place in terms_
+  std::vector<int> nominal_;          // per atom: core::atom_nominal_mass
   std::vector<double> mass_;          // per atom: average mass, as RDKit gives it
   std::vector<char> heavy_;           // per atom: atomic number above 1
-  mutable std::vector<int> counts_;   // per symbol, for one piece
+  mutable std::vector<int> counts_;   // per term, for one piece
 };
 
 // Fragment entries of the soft bonds of `mol` (explicit hydrogens expected).

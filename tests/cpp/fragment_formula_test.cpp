@@ -79,5 +79,37 @@ TEST(NominalMass, SumsMostCommonIsotopesOfTheGivenAtoms) {
   EXPECT_THROW(nominal_mass(*methane, std::vector<int>{7}), IndexOutOfRange);
 }
 
+TEST(LabelledAtoms, WeighTheirMassNumberAndFollowTheirElementInTheFormula) {
+  // CD3OH: 12 + 3 * 2 + 16 + 1; the hydroxyl hydrogen is ordinary.
+  auto methanol = with_hydrogens("[2H]C([2H])([2H])O");
+  EXPECT_EQ(nominal_mass(*methanol), 35);
+  EXPECT_EQ(fragment_formula(*methanol, all_atoms(*methanol)), "CHD3O");
+  auto benzene = with_hydrogens("[13cH]1ccccc1");
+  EXPECT_EQ(nominal_mass(*benzene), 79);
+  EXPECT_EQ(fragment_formula(*benzene, all_atoms(*benzene)), "C5[13C]H6");
+  // Hydrogens a labelled carbon carries implicitly, and [1H], are ordinary H.
+  auto methane = with_hydrogens("[13CH3][1H]");
+  EXPECT_EQ(nominal_mass(*methane), 17);
+  EXPECT_EQ(fragment_formula(*methane, all_atoms(*methane)), "[13C]H4");
+  // T, Cl, 37Cl, C, 18O, 15N, 2 H: 24 + 2 + 3 + 35 + 37 + 15 + 18.
+  auto mixed = with_hydrogens("[3H]C(Cl)([37Cl])C(=[18O])[15NH2]");
+  EXPECT_EQ(nominal_mass(*mixed), 134);
+  EXPECT_EQ(fragment_formula(*mixed, all_atoms(*mixed)), "C2H2TCl[37Cl][15N][18O]");
+  EXPECT_EQ(fragment_formula(*mixed, std::vector<int>{0, 3}), "T[37Cl]");
+  EXPECT_EQ(nominal_mass(*mixed, std::vector<int>{0, 3}), 40);
+  // A caller's element table weighs only the ordinary atoms (C, C, Cl, H, H).
+  std::vector<int> asked;
+  const int with_table = nominal_mass(*mixed, all_atoms(*mixed), [&asked](int z) {
+    asked.push_back(z);
+    return 100;
+  });
+  EXPECT_EQ(with_table, 5 * 100 + 3 + 37 + 15 + 18);
+  EXPECT_EQ(asked.size(), 3u);
+  // The label of a dummy atom only tags it.
+  auto tagged = with_hydrogens("[13*]C");
+  EXPECT_EQ(nominal_mass(*tagged), 15);
+  EXPECT_EQ(fragment_formula(*tagged, all_atoms(*tagged)), "CH3*");
+}
+
 }  // namespace
 }  // namespace tessarin::core

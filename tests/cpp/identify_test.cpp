@@ -63,6 +63,18 @@ TEST(Structures, CanonicalSmilesDropsStereoAndFormulasCompareByCounts) {
   EXPECT_THROW(formula_counts("C6H6+"), InvalidInput);
   EXPECT_THROW(formula_counts("c6h6"), InvalidInput);
   EXPECT_THROW(formula_counts(" "), InvalidInput);
+
+  const std::optional<Composition> labelled = composition_of("[2H]C([2H])([2H])O");
+  ASSERT_TRUE(labelled);
+  EXPECT_EQ(labelled->formula, "CHD3O");
+  EXPECT_EQ(labelled->nominal_mass, 35);
+  EXPECT_TRUE(same_formula("CHD3O", "CH[2H]3O"));
+  EXPECT_TRUE(same_formula("C5[13C]H6", "[13C]C5H5[1H]"));
+  EXPECT_FALSE(same_formula("C5[13C]H6", "C6H6"));
+  EXPECT_FALSE(same_formula("CH4O", "CHD3O"));
+  for (const char* bad : {"C[13]H4", "[C]H4", "[013C]H4", "[13CH4]", "[13c]"}) {
+    EXPECT_THROW(formula_counts(bad), InvalidInput) << bad;
+  }
 }
 
 TEST(RankCandidates, EqualsPredictingAndScoringEachCandidateAndSorting) {

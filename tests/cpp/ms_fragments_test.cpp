@@ -202,7 +202,8 @@ namespace {
 
 TEST(PieceTuples, EqualTheOnePieceFunctionsOnEverySubsetTried) {
   std::mt19937 rng(9);
-  for (const char* smiles : {"CC(=O)Cl", "BrC1=CC=C(C=C1)S(=O)(=O)N", "[Na+].[Cl-]", "OC(F)(F)C(I)CC#N"}) {
+  for (const char* smiles : {"CC(=O)Cl", "BrC1=CC=C(C=C1)S(=O)(=O)N", "[Na+].[Cl-]", "OC(F)(F)C(I)CC#N",
+                             "[2H]C([2H])(Cl)[13C](=[18O])[37Cl]", "[13cH]1cc([1H])ccc1"}) {
     const std::unique_ptr<RDKit::ROMol> mol = with_hydrogens(smiles);
     const PieceTuples tuples(*mol);
     std::vector<int> all(mol->getNumAtoms());
