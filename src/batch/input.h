@@ -1,62 +1,135 @@
 // Reading molecules for batch prediction: SMILES files (one molecule a line,
-// the SMILES then an optional name, as RDKit writes .smi files) and SDF files.
+// the SMILES then an optional name, as RDKit writes .smi files), SDF files,
+// and CSV or TSV tables with a header that names a SMILES column; any of them
+// plain or gzip-compressed.
 #pragma once
 
 #include <cstddef>
 #include <deque>
 #include <istream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessarin::batch {
 
-enum class InputFormat { smiles, sdf };
+enum class InputFormat { smiles, sdf, csv, tsv };
 
 struct MoleculeInput {
   std::size_t line = 0;  // first line of the molecule in its source, 1-based
   std::string name;      // may be empty
   std::string smiles;    // for an SDF record: empty until resolve_sdf_record
   std::string molblock;  // the SDF record, when read from an SDF file
+  std::string cas;       // CAS registry number, when the input gives one
+  std::string id;        // the input's identifier of the molecule, when it gives one
+};
+
+// The molecules whose first line lies in [first, last] (1-based, inclusive):
+// a piece of a large input, for splitting a run into chunks.
+struct LineRange {
+  std::size_t first = 1;
+  std::size_t last = static_cast<std::size_t>(-1);
+  bool contains(std::size_t line) const { return line >= first && line <= last; }
 };
 
 // "sdf" for .sdf, .sd and .mol files (any case), "smiles" otherwise.
 InputFormat input_format_of_path(std::string_view path);
 
-// Reads one molecule at a time. SMILES files: blank lines and lines starting
-// with '#' are skipped, and so is a first line whose first column is "SMILES"
-// (any case), the header RDKit's writer puts there; the name is the second
-// whitespace-separated column. SDF files: records end at a "$$$$" line; a
-// last record without one still counts when it holds anything.
+// The format a file name declares, a trailing ".gz" aside: .sdf/.sd/.mol,
+// .csv, .tsv/.tab, .smi/.smiles/.ism/.can; nothing for any other name.
+std::optional<InputFormat> declared_input_format(std::string_view path);
+
+// Reads one molecule at a time.
+//  - SMILES files: blank lines and lines starting with '#' are skipped, and
+//    so is a first line whose first column is "SMILES" (any case), the header
+//    RDKit's writer puts there. The name is the rest of the line after the
+//    SMILES, spaces included; after a tab, the text up to the next tab.
+//  - CSV and TSV tables: the first non-blank line is the header; the SMILES
+//    column is the one headed "SMILES" (or "canonical_smiles", ...), the name
+//    one headed "name" (or "title", ...), with an "id" column (or "cid", ...)
+//    as the identifier and, without a name column, the name; a "CAS" column
+//    gives the CAS number. CSV fields may be quoted, across lines too.
+//  - SDF files: records end at a "$$$$" line; a last record without one
+//    still counts when it holds anything.
 class MoleculeReader {
  public:
   MoleculeReader(std::istream& in, InputFormat format) : in_(in), format_(format) {}
 
-  // Like the above, guessing the format from the first lines: an SDF has the
-  // counts line ("V2000" or "V3000") as its fourth line.
+  // The format of an input without a telling name, from its first lines: an
+  // SDF has the counts line ("V2000" or "V3000") as its fourth line; a table's
+  // header has a SMILES column between commas or tabs.
   static InputFormat sniff_format(std::istream& in, std::deque<std::string>& lookahead);
   MoleculeReader(std::istream& in, InputFormat format, std::deque<std::string> lookahead)
       : in_(in), format_(format), lookahead_(std::move(lookahead)) {}
 
-  // False at the end of the input. Throws std::runtime_error when reading fails.
+  // Only the molecules that start within `range` are returned.
+  void set_line_range(LineRange range) { range_ = range; }
+
+  // False at the end of the input. Throws std::runtime_error when reading
+  // fails or a table has no SMILES column.
   bool next(MoleculeInput& out);
 
   InputFormat format() const { return format_; }
 
  private:
   bool read_line(std::string& line);
+  bool next_any(MoleculeInput& out);
   bool next_smiles(MoleculeInput& out);
+  bool next_table(MoleculeInput& out);
   bool next_sdf(MoleculeInput& out);
+  bool table_row(std::vector<std::string>& fields, std::size_t& first_line);
 
   std::istream& in_;
   InputFormat format_;
   std::deque<std::string> lookahead_;
   std::size_t line_no_ = 0;
   bool seen_content_ = false;
+  LineRange range_;
+  // Table columns, once the header is read.
+  bool header_read_ = false;
+  std::optional<std::size_t> smiles_column_, name_column_, id_column_, cas_column_;
 };
 
-// Fills `smiles` (RDKit's canonical SMILES of the sanitised record) and, when
-// empty, `name` (the record's title line). Throws InvalidInput when the
-// record does not parse.
+// A file the run cannot read as molecules: missing, a directory, binary data,
+// another compression than gzip. The message names the file and the reason.
+class UnusableInput : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An input of molecules opened for reading: a file or standard input ("-"),
+// plain text or gzip-compressed (read as what it compresses). Opening reads
+// the first block and refuses what is not text. The format is the one the
+// name declares (a .gz suffix aside) or, failing that, the one the first
+// lines show.
+class InputFile {
+ public:
+  // Throws UnusableInput.
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  InputFormat format() const { return format_; }
+  // The reader of the whole input (once).
+  MoleculeReader& reader() { return *reader_; }
+
+ private:
+  class Buffer;
+  std::unique_ptr<Buffer> buffer_;
+  std::unique_ptr<std::istream> stream_;
+  InputFormat format_ = InputFormat::smiles;
+  std::unique_ptr<MoleculeReader> reader_;
+};
+
+// Fills `smiles` (RDKit's canonical SMILES of the sanitised record), when
+// empty `name` (the record's title line), and `cas` and `id` from the
+// record's data items ("> <CAS>", "> <ID>" and their usual variants). Throws
+// InvalidInput when the record does not parse, naming the line of the file
+// (the record's first line is `line`) where the message names one.
 void resolve_sdf_record(MoleculeInput& input);
 
 }  // namespace tessarin::batch
