@@ -1,4 +1,4 @@
-// predict_library: batch spectrum prediction on native threads.
+// predict_library: batch spectrum prediction in worker processes.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -8,13 +8,19 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
 #include "convert.h"
+#include "batch/input.h"
 #include "batch/library.h"
+#include "batch/resume.h"
 #include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/writers.h"
 #include "registry.h"
+#include "tessarin/version.h"
 #include "to_python.h"
+#include "worker_command.h"
 
 namespace py = pybind11;
 
@@ -23,10 +29,14 @@ namespace {
 
 std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules) {
   if (py::isinstance<py::str>(molecules) || py::isinstance<py::bytes>(molecules)) {
-    throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not one string");
+    throw py::type_error(
+        "molecules must be an iterable of SMILES strings, RDKit molecules or (name, SMILES or molecule) pairs, or "
+        "the path of a file, not one string");
   }
   if (!py::hasattr(molecules, "__iter__")) {
-    throw py::type_error("molecules must be an iterable of SMILES strings or (name, SMILES) pairs, not " + type_name(molecules));
+    throw py::type_error(
+        "molecules must be an iterable of SMILES strings, RDKit molecules or (name, SMILES or molecule) pairs, or "
+        "the path of a file, not " + type_name(molecules));
   }
   std::vector<batch::MoleculeInput> out;
   std::size_t position = 0;
@@ -43,7 +53,7 @@ std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules)
       m.smiles = utf8_text(py::object(item[py::int_(1)]), what);
     } else {
       throw py::type_error("molecule " + std::to_string(position) +
-                           " is neither a SMILES string nor a (name, SMILES) pair of strings: " +
+                           " is neither a SMILES string, an RDKit molecule nor a (name, SMILES or molecule) pair: " +
                            std::string(py::repr(item)));
     }
     out.push_back(std::move(m));
@@ -51,64 +61,145 @@ std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules)
   return out;
 }
 
-py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
-                           const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
-                           const py::handle& jobs) {
+// The run's line range from None or a (first, last) pair of lines, last None for the end.
+std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
+  if (lines.is_none()) return std::nullopt;
+  if (!(py::isinstance<py::tuple>(lines) || py::isinstance<py::list>(lines)) || py::len(lines) != 2) {
+    throw py::type_error("lines must be None or a (first, last) pair of line numbers, not " +
+                         std::string(py::repr(lines)));
+  }
+  batch::LineRange range;
+  range.first = static_cast<std::size_t>(integer_argument(lines[py::int_(0)], "lines' first line", 1, LLONG_MAX));
+  const py::object last = lines[py::int_(1)];
+  if (!last.is_none()) {
+    range.last = static_cast<std::size_t>(integer_argument(last, "lines' last line", 1, LLONG_MAX));
+    if (range.last < range.first) throw py::value_error("lines must have first <= last, got " + std::string(py::repr(lines)));
+  }
+  return range;
+}
+
+[[noreturn]] void raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  throw py::error_already_set();
+}
+
+py::object predict_library(const py::handle& molecules, const std::optional<std::string>& input_path,
+                           const std::optional<std::string>& output, const std::string& fmt, bool ring_fragmentation,
+                           bool recursive_ms, const py::handle& jobs, const py::handle& timeout_per_molecule,
+                           const py::handle& max_generations, const py::handle& progress, bool resume,
+                           const py::handle& lines) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
   if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
   const unsigned n_jobs = jobs.is_none() ? 0U : static_cast<unsigned>(integer_argument(jobs, "jobs", 1, 1024));
   if (output && output->empty()) throw py::value_error("output must be a file path or None");
+  if (resume && !output) throw py::value_error("resume needs an output file");
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress must be callable or None, not " + type_name(progress));
+  }
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
   request.options.analysis.recursive = recursive_ms;
+  request.options.analysis.max_generations =
+      static_cast<int>(integer_argument(max_generations, "max_generations", 0, 1000));
+  if (!timeout_per_molecule.is_none()) {
+    request.options.time_limit_seconds = finite_argument(timeout_per_molecule, "timeout_per_molecule");
+    if (request.options.time_limit_seconds < 0) throw py::value_error("timeout_per_molecule must not be negative");
+  }
   request.jobs = n_jobs;
+  request.workers = worker_command();
+  const std::optional<batch::LineRange> range = line_range_argument(lines);
 
-  std::vector<batch::MoleculeInput> inputs = collect_molecules(molecules);
+  // The molecules: a file read by the native readers, or the caller's, read now.
+  std::optional<batch::InputFile> input;
+  std::vector<batch::MoleculeInput> inputs;
+  batch::RunDescription run;
+  run.program = std::string("tessarin ") + kVersion;
+  if (input_path) {
+    try {
+      input.emplace(*input_path);
+    } catch (const batch::UnusableInput& e) {
+      raise(PyExc_OSError, e.what());
+    }
+    if (range) input->reader().set_line_range(*range);
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(*input_path, error);
+    run.input = error ? *input_path : absolute.lexically_normal().string();
+    const std::uintmax_t bytes = std::filesystem::file_size(*input_path, error);
+    if (!error) run.input_bytes = bytes;
+  } else {
+    inputs = collect_molecules(molecules);
+    if (range) {
+      std::erase_if(inputs, [&range](const batch::MoleculeInput& m) { return !range->contains(m.line); });
+    }
+    run.input = "molecules given in Python";
+  }
+  run.lines = range;
+  run.format = *format;
+  run.options = request.options.analysis;
+
   std::optional<batch::LibraryFiles> files;
   if (output) {
     try {
-      files.emplace(*output, *format);
+      files.emplace(*output, *format, &run, resume);
+    } catch (const batch::ResumeRefused& e) {
+      raise(PyExc_ValueError, e.what());
     } catch (const std::runtime_error& e) {
-      PyErr_SetString(PyExc_OSError, e.what());
-      throw py::error_already_set();
+      raise(PyExc_OSError, e.what());
     }
     request.files = &*files;
   }
 
   std::atomic<bool> cancel{false};
-  bool interrupted = false;
+  bool python_error = false;  // Ctrl-C, or the progress callable raised
   std::vector<batch::Outcome> results;
   std::size_t next = 0;
-  request.read = [&inputs, &next](batch::MoleculeInput& m) {
-    if (next >= inputs.size()) return false;
-    m = std::move(inputs[next++]);
-    return true;
-  };
+  if (input) {
+    batch::MoleculeReader& reader = input->reader();
+    request.read = [&reader](batch::MoleculeInput& m) { return reader.next(m); };
+  } else {
+    request.read = [&inputs, &next](batch::MoleculeInput& m) {
+      if (next >= inputs.size()) return false;
+      m = std::move(inputs[next++]);
+      return true;
+    };
+  }
   request.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
-  request.progress = [&cancel, &interrupted](const batch::BatchProgress&) {
+  request.progress = [&cancel, &python_error, &progress](const batch::BatchProgress& p) {
     py::gil_scoped_acquire gil;
+    if (python_error) return;
     if (PyErr_CheckSignals() != 0) {  // Ctrl-C: keep the KeyboardInterrupt for the caller
-      interrupted = true;
+      python_error = true;
       cancel = true;
+      return;
     }
+    if (progress.is_none()) return;
+    PyObject* r = PyObject_CallFunction(progress.ptr(), "nn", static_cast<Py_ssize_t>(p.written),
+                                        static_cast<Py_ssize_t>(p.failed));
+    if (r == nullptr) {
+      python_error = true;
+      cancel = true;
+      return;
+    }
+    Py_DECREF(r);
   };
   request.cancel = &cancel;
 
   batch::BatchSummary summary;
   std::string failure;
+  bool refused = false;
   {
     py::gil_scoped_release release;
     try {
       summary = batch::predict_library(request);
+    } catch (const batch::ResumeRefused& e) {
+      failure = e.what();
+      refused = true;
     } catch (const std::exception& e) {
       failure = e.what();
     }
   }
-  if (interrupted) throw py::error_already_set();
-  if (!failure.empty()) {
-    PyErr_SetString(PyExc_OSError, failure.c_str());
-    throw py::error_already_set();
-  }
+  if (python_error) throw py::error_already_set();
+  if (!failure.empty()) raise(refused ? PyExc_ValueError : PyExc_OSError, failure);
 
   if (files) {
     py::dict out;
@@ -119,18 +210,41 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
   }
   py::list spectra;
   for (const batch::Outcome& o : results) {
-    if (o.record) {
-      spectra.append(json_to_python(batch::record_json(*o.record)));
+    if (o.succeeded()) {
+      spectra.append(json_to_python(nlohmann::ordered_json::parse(o.text)));
     } else {
       py::dict failed;
       failed["line"] = o.input.line;
-      failed["name"] = o.input.name;
-      failed["smiles"] = o.input.smiles;
-      failed["error"] = o.error;
+      failed["name"] = lenient_text(o.input.name);
+      failed["smiles"] = lenient_text(o.input.smiles);
+      failed["error"] = lenient_text(o.error);
       spectra.append(failed);
     }
   }
   return spectra;
+}
+
+// The number of molecules the native readers find in a file (up to a read failure).
+std::size_t count_input(const std::string& path, const py::handle& lines) {
+  const std::optional<batch::LineRange> range = line_range_argument(lines);
+  std::optional<batch::InputFile> input;
+  try {
+    input.emplace(path);
+  } catch (const batch::UnusableInput& e) {
+    raise(PyExc_OSError, e.what());
+  }
+  if (range) input->reader().set_line_range(*range);
+  std::size_t n = 0;
+  {
+    py::gil_scoped_release release;
+    batch::MoleculeInput m;
+    try {
+      while (input->reader().next(m)) ++n;
+    } catch (const std::exception&) {
+      // Counted up to the failure; the run itself reports it.
+    }
+  }
+  return n;
 }
 
 // Fragment entries as plot_mass_spectrum receives them: "split" by truth
@@ -172,9 +286,14 @@ void register_batch(py::module_& m) {
       py::arg("mol_ion"), py::arg("mol_ion_label"), py::arg("fragments"),
       "The stick spectrum of a prediction, m/z ascending: (m/z, intensity, label), the molecular ion "
       "labelled mol_ion_label, each fragment m/z with the first formula met.");
-  m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
-        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"),
-        "Predicted EI spectra of many molecules on native threads, in input order.");
+  m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("input_path"), py::arg("output"),
+        py::arg("fmt"), py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"),
+        py::arg("timeout_per_molecule"), py::arg("max_generations"), py::arg("progress"), py::arg("resume"),
+        py::arg("lines"), "Predicted EI spectra of many molecules in worker processes, in input order.");
+  m.def(
+      "count_molecules",
+      [](const std::string& path, const py::handle& lines) { return count_input(path, lines); },
+      py::arg("path"), py::arg("lines"), "The number of molecules the native readers find in a file.");
 }
 
 }  // namespace tessarin::bindings

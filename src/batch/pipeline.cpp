@@ -102,7 +102,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
     }
   };
 
-  auto worker_body = [shared, &cb, &cancel] {
+  auto worker_body = [shared, &cb, &cancel](unsigned worker) {
     Shared& s = *shared;
     for (;;) {
       Outcome o;
@@ -117,7 +117,12 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
         o.cancelled = true;
       } else {
         try {
-          cb.process(o);
+          if (cb.process_by) {
+            cb.process_by(o, worker);
+          } else {
+            cb.process(o);
+          }
+          if (!o.cancelled && !o.succeeded() && o.error.empty()) o.error = "no result";
         } catch (const Cancelled&) {
           o.record.reset();
           o.cancelled = true;
@@ -141,7 +146,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
     SignalsBlocked blocked;
     reader = std::thread(reader_body);
     workers.reserve(jobs);
-    for (unsigned i = 0; i < jobs; ++i) workers.emplace_back(worker_body);
+    for (unsigned i = 0; i < jobs; ++i) workers.emplace_back(worker_body, i);
   }
 
   BatchSummary summary;
@@ -159,7 +164,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   };
   auto write_one = [&](Outcome& o) {
     if (o.cancelled) return false;
-    if (!o.record) ++summary.failed;
+    if (!o.succeeded()) ++summary.failed;
     ++summary.written;
     cb.write(o);
     return true;

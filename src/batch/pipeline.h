@@ -23,6 +23,9 @@ struct Outcome {
   std::string error;      // why the molecule failed (record empty)
   bool cancelled = false; // the run stopped before the molecule was done
   std::string text;       // the record as formatted by the worker, if it formats
+
+  // A record (or its formatted text) and no error.
+  bool succeeded() const { return !cancelled && error.empty() && (record.has_value() || !text.empty()); }
 };
 
 struct BatchProgress {
@@ -41,8 +44,12 @@ struct BatchCallbacks {
   std::function<bool(MoleculeInput&)> read;
   // Worker threads: fill record/error/text of the outcome. An escaping
   // exception becomes the molecule's error, except Cancelled, which marks
-  // the outcome cancelled.
+  // the outcome cancelled; an outcome left without a result or an error
+  // fails with "no result".
   std::function<void(Outcome&)> process;
+  // Used instead of `process` when set: also told which worker thread calls,
+  // 0 to jobs - 1, for a caller that keeps something per worker.
+  std::function<void(Outcome&, unsigned worker)> process_by;
   // Calling thread, in input order; cancelled outcomes are never passed.
   std::function<void(Outcome&)> write;
   // Calling thread, about ten times a second and once at the end. May set
