@@ -51,14 +51,18 @@ def best_time(fn, repeat):
 
 
 def main():
-    print(f"{'nodes':>6} {'edges':>6} {'tessarin ms':>12} {'numpy ms':>10} {'numpy/tessarin':>15}")
-    for n, repeat in [(100, 200), (300, 30), (1000, 5)]:
+    # Below 500 nodes compute_lpi takes NumPy's dense path and its digits; the larger chains go to
+    # band storage and agree to rounding.
+    print(f"{'nodes':>6} {'edges':>6} {'tessarin ms':>12} {'numpy ms':>10} {'numpy/tessarin':>15} {'max diff':>9}")
+    for n, repeat in [(100, 200), (300, 30), (1000, 5), (3000, 1)]:
         g = vif_like_graph(n)
         ours = best_time(lambda: tessarin.compute_lpi(g), repeat)
         ref = best_time(lambda: np.linalg.eigvalsh(nx.to_numpy_array(g, weight="weight")), repeat)
-        assert np.array_equal(tessarin.compute_lpi(g)["eigenvalues"],
-                              np.linalg.eigvalsh(nx.to_numpy_array(g, weight="weight")))
-        print(f"{n:>6} {g.number_of_edges():>6} {ours * 1e3:>12.3f} {ref * 1e3:>10.3f} {ref / ours:>15.2f}")
+        mine = tessarin.compute_lpi(g)["eigenvalues"]
+        theirs = np.linalg.eigvalsh(nx.to_numpy_array(g, weight="weight"))
+        assert np.array_equal(mine, theirs) if n < 500 else np.allclose(mine, theirs, rtol=0, atol=1e-9)
+        diff = float(np.max(np.abs(mine - theirs)))
+        print(f"{n:>6} {g.number_of_edges():>6} {ours * 1e3:>12.3f} {ref * 1e3:>10.3f} {ref / ours:>15.2f} {diff:>9.1e}")
 
 
 if __name__ == "__main__":

@@ -27,40 +27,6 @@ namespace py = pybind11;
 namespace tessarin::bindings {
 namespace {
 
-std::vector<batch::MoleculeInput> collect_molecules(const py::handle& molecules) {
-  if (py::isinstance<py::str>(molecules) || py::isinstance<py::bytes>(molecules)) {
-    throw py::type_error(
-        "molecules must be an iterable of SMILES strings, RDKit molecules or (name, SMILES or molecule) pairs, or "
-        "the path of a file, not one string");
-  }
-  if (!py::hasattr(molecules, "__iter__")) {
-    throw py::type_error(
-        "molecules must be an iterable of SMILES strings, RDKit molecules or (name, SMILES or molecule) pairs, or "
-        "the path of a file, not " + type_name(molecules));
-  }
-  std::vector<batch::MoleculeInput> out;
-  std::size_t position = 0;
-  for (py::handle item : py::reinterpret_borrow<py::iterable>(molecules)) {
-    ++position;
-    batch::MoleculeInput m;
-    m.line = position;
-    if (py::isinstance<py::str>(item)) {
-      m.smiles = utf8_text(item, "molecule " + std::to_string(position));
-    } else if ((py::isinstance<py::tuple>(item) || py::isinstance<py::list>(item)) && py::len(item) == 2 &&
-               py::isinstance<py::str>(item[py::int_(0)]) && py::isinstance<py::str>(item[py::int_(1)])) {
-      const std::string what = "molecule " + std::to_string(position);
-      m.name = utf8_text(py::object(item[py::int_(0)]), what);
-      m.smiles = utf8_text(py::object(item[py::int_(1)]), what);
-    } else {
-      throw py::type_error("molecule " + std::to_string(position) +
-                           " is neither a SMILES string, an RDKit molecule nor a (name, SMILES or molecule) pair: " +
-                           std::string(py::repr(item)));
-    }
-    out.push_back(std::move(m));
-  }
-  return out;
-}
-
 // The run's line range from None or a (first, last) pair of lines, last None for the end.
 std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
   if (lines.is_none()) return std::nullopt;
@@ -90,7 +56,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
                            const py::handle& lines) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
   if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
-  const unsigned n_jobs = jobs.is_none() ? 0U : static_cast<unsigned>(integer_argument(jobs, "jobs", 1, 1024));
+  const unsigned n_jobs = jobs_argument(jobs);
   if (output && output->empty()) throw py::value_error("output must be a file path or None");
   if (resume && !output) throw py::value_error("resume needs an output file");
   if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
@@ -110,7 +76,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
   const std::optional<batch::LineRange> range = line_range_argument(lines);
 
   // The molecules: a file read by the native readers, or the caller's, read now.
-  std::optional<batch::InputFile> input;
+  std::optional<batch::MoleculeFile> input;
   std::vector<batch::MoleculeInput> inputs;
   batch::RunDescription run;
   run.program = std::string("tessarin ") + kVersion;
@@ -127,7 +93,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     const std::uintmax_t bytes = std::filesystem::file_size(*input_path, error);
     if (!error) run.input_bytes = bytes;
   } else {
-    inputs = collect_molecules(molecules);
+    inputs = molecule_inputs(molecules, "molecules");
     if (range) {
       std::erase_if(inputs, [&range](const batch::MoleculeInput& m) { return !range->contains(m.line); });
     }
@@ -227,7 +193,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
 // The number of molecules the native readers find in a file (up to a read failure).
 std::size_t count_input(const std::string& path, const py::handle& lines) {
   const std::optional<batch::LineRange> range = line_range_argument(lines);
-  std::optional<batch::InputFile> input;
+  std::optional<batch::MoleculeFile> input;
   try {
     input.emplace(path);
   } catch (const batch::UnusableInput& e) {

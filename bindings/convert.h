@@ -12,7 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "batch/input.h"
 #include "counts/lpi.h"
+#include "prediction/predict.h"
+#include "spectra/reader.h"
+#include "spectra/similarity.h"
+#include "spectra/spectrum.h"
 
 namespace RDKit {
 class ROMol;
@@ -80,5 +85,60 @@ std::string record_symbol(pybind11::handle record, const char* key);
 // The "n+", "n0" and "n-" integers of an LPI mapping: KeyError when one is
 // missing, TypeError when one is not an integer, ValueError when negative.
 counts::LpiCounts lpi_counts_of(pybind11::handle lpi);
+
+// A file path: str, bytes or os.PathLike (TypeError otherwise; ValueError
+// for a NUL character).
+std::string path_argument(pybind11::handle path, const std::string& what);
+
+// A SMILES string, or an RDKit Mol standing for its canonical SMILES.
+std::string smiles_argument(pybind11::handle value, const std::string& what);
+
+// Molecules from any iterable (not a string) of SMILES strings, RDKit Mols
+// (named by their "_Name" property) and (name, SMILES or Mol) pairs; `line` is
+// the 1-based position. TypeError naming the position for anything else.
+std::vector<batch::MoleculeInput> molecule_inputs(pybind11::handle molecules, const std::string& what);
+
+// Worker threads: None (0: one per core) or an integer from 1 to 1024.
+unsigned jobs_argument(pybind11::handle jobs);
+
+// Peaks given apart, as Spectrum's constructor takes them: m/z and
+// intensities as 1-D array-likes of one length; annotations None or one
+// entry per peak, each None, a str (several ions separated by commas) or a
+// list of str; metadata None or a mapping of str keys to str, int or float
+// values (numbers are kept as their text). The peaks come back sorted by
+// m/z. TypeError / ValueError naming the part at fault.
+spectra::Spectrum spectrum_from_parts(pybind11::handle mz, pybind11::handle intensities,
+                                      pybind11::handle annotations, pybind11::handle metadata);
+
+// A spectrum argument: any object with the attributes mz, intensities,
+// annotations and metadata read as above (a tessarin.Spectrum). TypeError
+// naming `what` for an object without them.
+spectra::Spectrum spectrum_argument(pybind11::handle value, const std::string& what);
+
+// Spectra from an iterable of spectrum arguments (not a string).
+std::vector<spectra::Spectrum> spectrum_list(pybind11::handle values, const std::string& what);
+
+// A spectrum file format by name ("msp", "massbank", "jcamp", "mgf",
+// "jsonl"), or None for "by extension or content".
+std::optional<spectra::Format> spectrum_format_argument(pybind11::handle format);
+
+// The options of a score: method "cosine", "dot_product" or "composite";
+// tolerance >= 0; powers None (the method's) or >= 0.
+spectra::SimilarityOptions similarity_options(pybind11::handle method, pybind11::handle tolerance,
+                                              pybind11::handle mz_power, pybind11::handle intensity_power,
+                                              bool reverse);
+
+// The model and the analysis options of a prediction; max_generations from
+// 0 to 1000, model by name ("schematic").
+prediction::PredictionOptions prediction_options(pybind11::handle model, bool ring_fragmentation, bool recursive_ms,
+                                                 pybind11::handle max_generations);
+
+// The nominal mass candidates must have: None (any), an integer, or
+// "molecular_ion" for the molecular mass the measured spectrum's metadata
+// gives (ValueError when it gives none).
+std::optional<int> mass_filter_argument(pybind11::handle mass, const spectra::Spectrum& measured);
+
+// None or a finite number.
+std::optional<double> optional_number_argument(pybind11::handle value, const std::string& what);
 
 }  // namespace tessarin::bindings

@@ -16,4 +16,5 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_analysis(m, testing);
   tessarin::bindings::register_validation(m);
   tessarin::bindings::register_batch(m);
+  tessarin::bindings::register_spectra(m);
 }

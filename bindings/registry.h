@@ -16,5 +16,6 @@ void register_pubchem(pybind11::module_& m);
 void register_analysis(pybind11::module_& m, pybind11::module_& testing);
 void register_validation(pybind11::module_& m);
 void register_batch(pybind11::module_& m);
+void register_spectra(pybind11::module_& m);
 
 }  // namespace tessarin::bindings

@@ -82,3 +82,27 @@ py::object json_to_python(const nlohmann::ordered_json& j) {
 }
 
 }  // namespace tessarin::bindings
+
+namespace tessarin::bindings {
+
+py::tuple spectrum_to_python(const spectra::Spectrum& s) {
+  py::array_t<double> mz = numpy_vector(s.mz);
+  py::array_t<double> intensities = numpy_vector(s.intensities);
+  mz.attr("flags").attr("writeable") = false;
+  intensities.attr("flags").attr("writeable") = false;
+  py::list annotations;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (i >= s.annotations.size() || s.annotations[i].empty()) {
+      annotations.append(py::none());
+      continue;
+    }
+    std::string text;
+    for (const std::string& part : s.annotations[i]) text += (text.empty() ? "" : ", ") + part;
+    annotations.append(lenient_text(text));
+  }
+  py::dict metadata;
+  for (const auto& [key, value] : s.metadata.entries()) metadata[lenient_text(key)] = lenient_text(value);
+  return py::make_tuple(mz, intensities, annotations, metadata);
+}
+
+}  // namespace tessarin::bindings

@@ -12,6 +12,7 @@
 #include "counts/lpi.h"
 #include "ms/fragments.h"
 #include "ms/recursive_fragments.h"
+#include "spectra/spectrum.h"
 #include "vif/orbital_graph.h"
 
 namespace tessarin::bindings {
@@ -34,5 +35,10 @@ pybind11::dict generation_peaks_to_python(const std::vector<ms::GenerationPeak>&
 // A JSON value (a library record) as plain Python values; strings that are
 // not UTF-8 (names read from files in other encodings) get U+FFFD.
 pybind11::object json_to_python(const nlohmann::ordered_json& value);
+
+// A spectrum's parts, which tessarin.Spectrum wraps: (m/z, intensities) as
+// read-only NumPy arrays, annotations (one entry per peak: None, or the
+// formulas joined by ", "), metadata as a dict of str.
+pybind11::tuple spectrum_to_python(const spectra::Spectrum& spectrum);
 
 }  // namespace tessarin::bindings

@@ -124,6 +124,49 @@ void add_prediction_options(CLI::App& command, analysis::Options& options) {
       ->capture_default_str();
 }
 
+void add_model_options(CLI::App& command, prediction::PredictionOptions& options) {
+  command
+      .add_option_function<std::string>(
+          "--model", [&options](const std::string& name) { options.model = *prediction::model_named(name); },
+          "spectrum model")
+      ->type_name("NAME")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return prediction::model_named(text) ? std::string() : "must name a spectrum model (schematic), got '" + text + "'";
+          },
+          "", "model name"))
+      ->default_str(prediction::model_name(options.model));
+  add_prediction_options(command, options.analysis);
+}
+
+void add_score_options(CLI::App& command, spectra::SimilarityOptions& options) {
+  command
+      .add_option_function<std::string>(
+          "--method", [&options](const std::string& name) { options.method = *spectra::method_named(name); },
+          "score: cosine, dot_product or composite")
+      ->type_name("NAME")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return spectra::method_named(text) ? std::string()
+                                               : "must be cosine, dot_product or composite, got '" + text + "'";
+          },
+          "", "score name"))
+      ->default_str(std::string(spectra::method_name(options.method)));
+  command.add_option("--tolerance", options.tolerance, "m/z distance within which peaks match")
+      ->type_name("MZ")
+      ->check(finite_number(0.0))
+      ->default_str(number_text(options.tolerance));
+  const auto power = [&command](const std::string& name, std::optional<double>& value, const std::string& what) {
+    command.add_option_function<double>(name, [&value](double v) { value = v; }, what)
+        ->type_name("P")
+        ->check(finite_number(0.0))
+        ->default_str(value ? number_text(*value) : "the method's");
+  };
+  power("--mz-power", options.mz_power, "weight of each peak's m/z (cosine 0, the others 3)");
+  power("--intensity-power", options.intensity_power, "weight of each peak's intensity (cosine 1, the others 0.6)");
+  command.add_flag("--reverse", options.reverse, "leave out the query's peaks that the reference lacks");
+}
+
 std::string usage_line(const CLI::App& app) {
   std::string name = app.get_name();
   for (const CLI::App* parent = app.get_parent(); parent != nullptr; parent = parent->get_parent()) {

@@ -11,6 +11,8 @@
 #include <CLI/CLI.hpp>
 
 #include "analysis/analysis.h"
+#include "prediction/predict.h"
+#include "spectra/similarity.h"
 
 namespace tessarin::cli {
 
@@ -37,6 +39,14 @@ CLI::Validator not_empty();
 // --ring, --recursive and --max-generations, into `options`: the choices of
 // every subcommand that predicts spectra.
 void add_prediction_options(CLI::App& command, analysis::Options& options);
+
+// --model, and the options above, into `options`: the choices of the
+// subcommands that predict spectra to score them.
+void add_model_options(CLI::App& command, prediction::PredictionOptions& options);
+
+// --method, --tolerance, --mz-power, --intensity-power and --reverse into
+// `options`, whose values at the call are the defaults shown.
+void add_score_options(CLI::App& command, spectra::SimilarityOptions& options);
 
 // "usage: tessarin predict [OPTIONS] INPUT" for the subcommand (or the
 // program) `app`.

@@ -9,5 +9,8 @@ namespace tessarin::cli {
 Command add_vif_command(CLI::App& program);       // vif_command.cpp
 Command add_predict_command(CLI::App& program);   // predict_command.cpp
 Command add_validate_command(CLI::App& program);  // validate_command.cpp
+Command add_identify_command(CLI::App& program);  // identify_command.cpp
+Command add_search_command(CLI::App& program);    // search_command.cpp
+Command add_evaluate_command(CLI::App& program);  // evaluate_command.cpp
 
 }  // namespace tessarin::cli

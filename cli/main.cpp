@@ -1,5 +1,6 @@
 // tessarin: the command-line program. VIF reports, batch prediction of EI
-// spectra into spectral-library files, and the validation run; one source
+// spectra into spectral-library files, the validation run, and predictions
+// compared with measured spectra (identify, search, evaluate); one source
 // file per subcommand (commands.h).
 #include <algorithm>
 #include <iostream>
@@ -85,6 +86,9 @@ int main(int argc, char** argv) {
       add_vif_command(*program),
       add_predict_command(*program),
       add_validate_command(*program),
+      add_identify_command(*program),
+      add_search_command(*program),
+      add_evaluate_command(*program),
   };
   if (argc < 2) {
     std::cerr << program->help();

@@ -73,7 +73,7 @@ CLI::Validator line_range() {
 
 std::optional<std::size_t> count_molecules(const std::string& path, const std::optional<batch::LineRange>& lines) {
   try {
-    batch::InputFile input(path);
+    batch::MoleculeFile input(path);
     batch::MoleculeReader& reader = input.reader();
     if (lines) reader.set_line_range(*lines);
     batch::MoleculeInput m;
@@ -115,7 +115,7 @@ int run_predict(const PredictArguments& args) {
   }
   if (args.resume && output_path == "-") throw UsageError("--resume needs an output file, not standard output");
 
-  std::optional<batch::InputFile> input;
+  std::optional<batch::MoleculeFile> input;
   try {
     input.emplace(input_path);
   } catch (const batch::UnusableInput& e) {

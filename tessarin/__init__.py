@@ -19,6 +19,16 @@ Figures
 Libraries of molecules
     predict_library              predicted spectra of many molecules on native threads, to a file or a list
 
+Spectra (measured and predicted)
+    Spectrum                     m/z and intensity arrays, per-peak annotations, a metadata dict
+    predict_spectrum             the predicted spectrum of a SMILES or RDKit Mol as a Spectrum
+    read_spectra, write_spectra  MSP, MassBank, JCAMP-DX, MGF and JSON Lines files, streamed
+    similarity                   cosine, EI dot product or composite score and the matched peaks
+    rank_candidates              candidate structures predicted and ranked against a measured spectrum
+    search_library               query spectra against a spectral library, the best hits of each
+    evaluate                     predictions against measured spectra of known structure
+    mirror_plot                  measured above, predicted below, matched peaks highlighted
+
 PubChem
     fetch_smiles_from_pubchem    (SMILES, CID) of a compound by name or CID
 
@@ -88,10 +98,17 @@ from ._batch import predict_library
 from ._smiles_names import *  # noqa: F401,F403
 from ._smiles_names import __all__ as _smiles_names
 
+# Measured and predicted spectra: files, scores, identification.
+from .spectra import (Spectrum, SpectrumRecordError, predict_spectrum, read_spectra, write_spectra, similarity,
+                      rank_candidates, search_library, evaluate)
+from .figures.mirror import mirror_plot
+
 __all__ = [
     "__version__", "VIF", "VIF_from_pubchem", "compute_lpi", "compute_atom_layout", "detect_soft_bonds", "predict_fragments",
     "predict_fragments_recursive", "plot_mass_spectrum", "VIF_panel", "VIF_ms_panel", "predict_library",
     "fetch_smiles_from_pubchem", "validate", "halogen_test", "triple_group_demo", "element",
     "LPI_REFERENCES", "MS_REFERENCES", "HALOGEN_TESTS", "BIOMOLECULES", "PUBCHEM_REST",
     *_smiles_names,
+    "Spectrum", "SpectrumRecordError", "predict_spectrum", "read_spectra", "write_spectra", "similarity",
+    "rank_candidates", "search_library", "evaluate", "mirror_plot",
 ]

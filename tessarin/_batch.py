@@ -13,31 +13,6 @@ def _format_of(output):
     return _FORMAT_OF_EXTENSION.get(os.path.splitext(output)[1].lower(), "msp")
 
 
-def _is_molecule(item):
-    module = type(item).__module__ or ""
-    if not module.startswith("rdkit"):
-        return False
-    from rdkit import Chem
-    return isinstance(item, Chem.Mol)
-
-
-def _smiles_items(molecules):
-    """The items of ``molecules`` with every RDKit molecule as its canonical SMILES.
-
-    A molecule alone takes its "_Name" property as its name.
-    """
-    for item in molecules:
-        if _is_molecule(item):
-            from rdkit import Chem
-            name = item.GetProp("_Name") if item.HasProp("_Name") else ""
-            yield (name, Chem.MolToSmiles(item))
-        elif isinstance(item, (tuple, list)) and len(item) == 2 and _is_molecule(item[1]):
-            from rdkit import Chem
-            yield (item[0], Chem.MolToSmiles(item[1]))
-        else:
-            yield item
-
-
 def _interactive():
     if "ipykernel" in sys.modules:
         return True
@@ -117,7 +92,6 @@ def predict_library(molecules, output=None, fmt=None, ring_fragmentation=False, 
     elif not isinstance(molecules, (str, bytes)) and hasattr(molecules, "__iter__"):
         if hasattr(molecules, "__len__"):
             total = len(molecules)
-        molecules = _smiles_items(molecules)
     if output is not None:
         output = os.fsdecode(os.fspath(output))
         if "\0" in output:

@@ -12,5 +12,11 @@ def compute_lpi(graph, tol=1e-09, weight="weight"):
     None). ``graph`` is an undirected networkx graph: a directed graph or a
     multigraph raises TypeError. A ``tol`` that is not a real number raises
     TypeError, a NaN ``tol`` ValueError.
+
+    Below 500 nodes, and for graphs that no numbering makes narrow, the
+    eigenvalues are NumPy's ``eigvalsh`` digits. A larger graph whose nodes can
+    be numbered so that every edge joins nearby numbers (a chain, a polymer) is
+    solved in band storage: O(n * bandwidth) memory, eigenvalues equal to
+    NumPy's to rounding. MemoryError when the matrix would not fit in memory.
     """
     return _native.lpi(graph, tol, weight)

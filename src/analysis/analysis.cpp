@@ -1,9 +1,13 @@
 #include "analysis/analysis.h"
 
 #include <GraphMol/Atom.h>
+#include <GraphMol/Bond.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 #include <numeric>
 
 #include "analysis/report.h"
@@ -11,6 +15,7 @@
 #include "core/errors.h"
 #include "core/fragment_formula.h"
 #include "core/nominal_mass.h"
+#include "counts/band_ordering.h"
 #include "layout/atom_layout.h"
 #include "molecule/prepare_molecule.h"
 #include "ms/soft_bonds.h"
@@ -142,8 +147,38 @@ void check_options(const Options& options) {
 }
 
 void check_orbital_graph_fits(const RDKit::ROMol& mol) {
+  const unsigned n_atoms = mol.getNumAtoms();
+  std::vector<int> node_count(n_atoms);
   long long nodes = 0;
-  for (const RDKit::Atom* atom : mol.atoms()) nodes += vif::orbital_node_count(core::period_of(atom->getSymbol()));
+  for (const RDKit::Atom* atom : mol.atoms()) {
+    node_count[atom->getIdx()] = vif::orbital_node_count(core::period_of(atom->getSymbol()));
+    nodes += node_count[atom->getIdx()];
+  }
+  if (nodes >= counts::kMinBandNodes && nodes <= std::numeric_limits<int>::max()) {
+    // An orbital graph's edges join nodes of one atom or of bonded atoms. With
+    // the atoms renumbered to a narrow band and each atom's nodes numbered
+    // together, an edge spans at most the nodes of the atoms from one end's
+    // atom to the other's: a bound on the bandwidth the LPI will find.
+    std::vector<std::pair<int, int>> bonds;
+    bonds.reserve(mol.getNumBonds());
+    for (const RDKit::Bond* bond : mol.bonds()) {
+      bonds.emplace_back(static_cast<int>(bond->getBeginAtomIdx()), static_cast<int>(bond->getEndAtomIdx()));
+    }
+    const counts::BandOrdering atoms =
+        counts::band_ordering(counts::SparsePattern::from_pairs(static_cast<int>(n_atoms), bonds));
+    std::vector<long long> first(n_atoms + 1, 0);  // first node of the atom in each place
+    for (unsigned k = 0; k < n_atoms; ++k) first[k + 1] = first[k] + node_count[static_cast<std::size_t>(atoms.order[k])];
+    long long width = 0;
+    for (unsigned k = 0; k < n_atoms; ++k) width = std::max(width, first[k + 1] - first[k] - 1);
+    for (const auto& [u, v] : bonds) {
+      const auto [lo, hi] = std::minmax(atoms.position[static_cast<std::size_t>(u)], atoms.position[static_cast<std::size_t>(v)]);
+      width = std::max(width, first[static_cast<std::size_t>(hi) + 1] - first[static_cast<std::size_t>(lo)] - 1);
+    }
+    if (counts::eigen_path(nodes, width) == counts::EigenPath::band) {
+      counts::check_band_matrix_fits(nodes, width);
+      return;
+    }
+  }
   counts::check_dense_matrix_fits(nodes);
 }
 

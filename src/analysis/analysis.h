@@ -90,8 +90,10 @@ inline constexpr const char* kUnreadableSmiles = "SMILES okunamad\u0131!";
 void check_options(const Options& options);
 
 // Throws InsufficientMemory, before any work on the molecule, when the
-// orbital graph of the prepared `mol` would have too many nodes for the dense
-// matrix of its LPI; InvalidInput for an atom whose element has no period.
+// matrix of the LPI of the prepared `mol`'s orbital graph would not fit in
+// memory: band storage when a bound on the graph's bandwidth (from the atoms
+// renumbered by counts::band_ordering) sends it to the band path, the dense
+// matrix otherwise; InvalidInput for an atom whose element has no period.
 void check_orbital_graph_fits(const RDKit::ROMol& mol);
 
 // The analysis of a SMILES string, nothing when it does not parse. (A molecule

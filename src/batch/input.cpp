@@ -45,7 +45,7 @@ std::string reduced_name(std::string_view s) {
 }
 
 // The names that mark a column or data item, most telling first.
-constexpr std::array kSmilesNames{"smiles", "canonicalsmiles", "isomericsmiles", "smi", "smilesstring", "structure"};
+constexpr std::array kSmilesNames{"smiles", "canonicalsmiles", "isomericsmiles", "smi", "smilesstring"};
 constexpr std::array kNameNames{"name", "title", "compoundname", "moleculename", "molname", "compound",
                                 "molecule", "chemicalname", "commonname", "iupacname"};
 constexpr std::array kIdNames{"id", "compoundid", "moleculeid", "molid", "identifier", "cid",
@@ -77,61 +77,39 @@ std::optional<std::size_t> best_column(const std::vector<std::string>& header, c
   return best;
 }
 
-// The fields of one table line; `open_quote` carries a quoted CSV field on to
-// the next line (its text so far is the last field).
-void split_fields(std::string_view line, char delimiter, std::vector<std::string>& fields, bool& open_quote) {
-  std::size_t i = 0;
-  if (!open_quote) fields.emplace_back();
-  for (;;) {
-    std::string& field = fields.back();
-    if (open_quote) {
-      while (i < line.size()) {
-        const char c = line[i++];
-        if (c == '"') {
-          if (i < line.size() && line[i] == '"') {
-            field.push_back('"');
-            ++i;
-          } else {
-            open_quote = false;
-            break;
-          }
-        } else {
-          field.push_back(c);
-        }
-      }
-      if (open_quote) {
-        field.push_back('\n');
-        return;
-      }
-    }
-    while (i < line.size() && line[i] != delimiter) {
-      if (line[i] == '"' && trimmed(field).empty()) {
-        field.clear();
-        open_quote = true;
-        ++i;
-        break;
-      }
-      field.push_back(line[i++]);
-    }
-    if (open_quote) continue;
-    if (i >= line.size()) return;
-    ++i;  // the delimiter
-    fields.emplace_back();
+// The column whose reduced heading passes `test`, the first one.
+template <typename Test>
+std::optional<std::size_t> first_column(const std::vector<std::string>& header, Test test) {
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    if (test(reduced_name(header[c]))) return c;
   }
+  return std::nullopt;
 }
 
-std::vector<std::string> fields_of(std::string_view line, char delimiter) {
+std::optional<std::size_t> smiles_column_of(const std::vector<std::string>& header) {
+  if (std::optional<std::size_t> c = best_column(header, kSmilesNames)) return c;
+  return first_column(header, [](const std::string& h) { return h.ends_with("smiles"); });
+}
+
+// A header line split at its delimiters, each heading without its quotes.
+std::vector<std::string> headings_of(std::string_view line, char delimiter) {
   std::vector<std::string> fields;
-  bool open_quote = false;
-  split_fields(line, delimiter, fields, open_quote);
-  return fields;
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = line.find(delimiter, start);
+    std::string_view f = trimmed(line.substr(start, end == std::string_view::npos ? end : end - start));
+    if (f.size() >= 2 && f.front() == '"' && f.back() == '"') f = f.substr(1, f.size() - 2);
+    fields.emplace_back(f);
+    if (end == std::string_view::npos) return fields;
+    start = end + 1;
+  }
 }
 
 // The header of a table: more than one field, one of them a SMILES column.
 bool looks_like_header(std::string_view line, char delimiter) {
   if (line.find(delimiter) == std::string_view::npos) return false;
-  const std::vector<std::string> fields = fields_of(line, delimiter);
-  return fields.size() > 1 && best_column(fields, kSmilesNames).has_value();
+  const std::vector<std::string> fields = headings_of(line, delimiter);
+  return fields.size() > 1 && smiles_column_of(fields).has_value();
 }
 
 std::string field_at(const std::vector<std::string>& fields, const std::optional<std::size_t>& column) {
@@ -223,7 +201,7 @@ std::string with_file_lines(const std::string& message, std::size_t first_line) 
 }  // namespace
 
 InputFormat input_format_of_path(std::string_view path) {
-  return declared_input_format(path) == InputFormat::sdf ? InputFormat::sdf : InputFormat::smiles;
+  return declared_input_format(path).value_or(InputFormat::smiles);
 }
 
 std::optional<InputFormat> declared_input_format(std::string_view path) {
@@ -317,44 +295,28 @@ bool MoleculeReader::next_smiles(MoleculeInput& out) {
   return false;
 }
 
-bool MoleculeReader::table_row(std::vector<std::string>& fields, std::size_t& first_line) {
-  const char delimiter = format_ == InputFormat::tsv ? '\t' : ',';
-  std::string line;
-  for (;;) {
-    if (!read_line(line)) return false;
-    if (trimmed(line).empty()) continue;
-    first_line = line_no_;
-    fields.clear();
-    bool open_quote = false;
-    split_fields(line, delimiter, fields, open_quote);
-    while (open_quote) {
-      if (!read_line(line)) {
-        throw std::runtime_error("a quoted field opened on line " + std::to_string(first_line) + " is never closed");
-      }
-      split_fields(line, delimiter, fields, open_quote);
-    }
-    return true;
-  }
-}
-
 bool MoleculeReader::next_table(MoleculeInput& out) {
   std::vector<std::string> fields;
   std::size_t first_line = 0;
   if (!header_read_) {
-    if (!table_row(fields, first_line)) return false;
+    if (!read_row(fields, first_line)) return false;
     header_read_ = true;
-    smiles_column_ = best_column(fields, kSmilesNames);
+    smiles_column_ = smiles_column_of(fields);
     if (!smiles_column_) {
       std::string names;
       for (const std::string& f : fields) names += (names.empty() ? "" : ", ") + std::string(trimmed(f));
-      throw std::runtime_error("the table has no SMILES column (its header, line " + std::to_string(first_line) +
-                               ", reads: " + names + ")");
+      throw InvalidInput("line " + std::to_string(first_line) +
+                         ": the table's header names no SMILES column (a column headed \"smiles\"); it reads: " +
+                         names);
     }
     name_column_ = best_column(fields, kNameNames);
+    if (!name_column_) {
+      name_column_ = first_column(fields, [](const std::string& h) { return h.find("name") != std::string::npos; });
+    }
     id_column_ = best_column(fields, kIdNames);
     cas_column_ = best_column(fields, kCasNames);
   }
-  if (!table_row(fields, first_line)) return false;
+  if (!read_row(fields, first_line)) return false;
   out.line = first_line;
   out.smiles = field_at(fields, smiles_column_);
   out.id = field_at(fields, id_column_);
@@ -390,10 +352,65 @@ bool MoleculeReader::next_sdf(MoleculeInput& out) {
   return true;
 }
 
+bool MoleculeReader::read_row(std::vector<std::string>& fields, std::size_t& first_line) {
+  fields.clear();
+  std::string line;
+  do {
+    if (!read_line(line)) return false;
+  } while (trimmed(line).empty());
+  first_line = line_no_;
+  if (format_ == InputFormat::tsv) {
+    std::size_t start = 0;
+    for (;;) {
+      const auto tab = line.find('\t', start);
+      fields.emplace_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+      if (tab == std::string::npos) return true;
+      start = tab + 1;
+    }
+  }
+  // CSV: a quoted field runs to its closing quote, over line breaks if need be.
+  std::string field;
+  std::size_t i = 0;
+  bool quoted = false;
+  for (;;) {
+    if (i == line.size()) {
+      if (!quoted) {
+        fields.push_back(std::move(field));
+        return true;
+      }
+      if (!read_line(line)) {
+        throw InvalidInput("line " + std::to_string(first_line) + ": a quoted field is not closed");
+      }
+      field += '\n';
+      i = 0;
+      continue;
+    }
+    const char c = line[i++];
+    if (quoted) {
+      if (c != '"') {
+        field += c;
+      } else if (i < line.size() && line[i] == '"') {
+        field += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == ',') {
+      fields.push_back(std::move(field));
+      field.clear();
+    } else if (c == '"' && trimmed(field).empty()) {
+      field.clear();
+      quoted = true;
+    } else {
+      field += c;
+    }
+  }
+}
+
 // Reads a file or standard input through zlib, which passes plain files
 // through as they are. Read failures throw, and reach the reader's caller
 // (the stream rethrows them).
-class InputFile::Buffer : public std::streambuf {
+class MoleculeFile::Buffer : public std::streambuf {
  public:
   Buffer(gzFile file, std::string path) : file_(file), path_(std::move(path)) {}
   ~Buffer() override { gzclose(file_); }
@@ -463,7 +480,7 @@ std::optional<std::string> not_text(std::string_view block, bool compressed) {
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) {
+MoleculeFile::MoleculeFile(const std::string& path) {
   const std::string shown = path == "-" ? std::string("standard input") : path;
   int fd = -1;
   if (path == "-") {
@@ -508,7 +525,7 @@ InputFile::InputFile(const std::string& path) {
   reader_ = std::make_unique<MoleculeReader>(*stream_, format_, std::move(lookahead));
 }
 
-InputFile::~InputFile() = default;
+MoleculeFile::~MoleculeFile() = default;
 
 // The canonical SMILES of the sanitised record is what gets analysed: a
 // structure read from an SDF file then gives the record it gives from a

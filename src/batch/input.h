@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/errors.h"
+
 namespace tessarin::batch {
 
 enum class InputFormat { smiles, sdf, csv, tsv };
@@ -35,7 +37,8 @@ struct LineRange {
   bool contains(std::size_t line) const { return line >= first && line <= last; }
 };
 
-// "sdf" for .sdf, .sd and .mol files (any case), "smiles" otherwise.
+// "sdf" for .sdf, .sd and .mol files, "csv" for .csv, "tsv" for .tsv and
+// .tab (any case, a trailing ".gz" aside), "smiles" otherwise.
 InputFormat input_format_of_path(std::string_view path);
 
 // The format a file name declares, a trailing ".gz" aside: .sdf/.sd/.mol,
@@ -47,11 +50,18 @@ std::optional<InputFormat> declared_input_format(std::string_view path);
 //    so is a first line whose first column is "SMILES" (any case), the header
 //    RDKit's writer puts there. The name is the rest of the line after the
 //    SMILES, spaces included; after a tab, the text up to the next tab.
-//  - CSV and TSV tables: the first non-blank line is the header; the SMILES
-//    column is the one headed "SMILES" (or "canonical_smiles", ...), the name
-//    one headed "name" (or "title", ...), with an "id" column (or "cid", ...)
-//    as the identifier and, without a name column, the name; a "CAS" column
-//    gives the CAS number. CSV fields may be quoted, across lines too.
+//  - CSV and TSV tables: the first line that is not blank is the header.
+//    Headings are compared by their letters and digits, any case: the SMILES
+//    column is the one headed "smiles" (or "canonical_smiles", "Isomeric
+//    SMILES", ...), else the first whose heading ends in "smiles"; the name
+//    column is headed "name" (or "title", "Compound Name", ...), else the
+//    first whose heading holds "name"; an "id" column (or "cid", "chembl_id",
+//    ...) gives the identifier and, without a name column, the name; a "CAS"
+//    column the CAS number. CSV fields may be quoted ("a ""quoted"" field",
+//    line breaks included); tab-separated fields are taken as they are. Blank
+//    lines are skipped; a row without a SMILES field gives an empty SMILES,
+//    which the analysis refuses. A header without a SMILES column, or a quote
+//    that is never closed, throws InvalidInput naming the line.
 //  - SDF files: records end at a "$$$$" line; a last record without one
 //    still counts when it holds anything.
 class MoleculeReader {
@@ -80,7 +90,9 @@ class MoleculeReader {
   bool next_smiles(MoleculeInput& out);
   bool next_table(MoleculeInput& out);
   bool next_sdf(MoleculeInput& out);
-  bool table_row(std::vector<std::string>& fields, std::size_t& first_line);
+  // The fields of the next row that is not blank, and the line it starts
+  // on; false at the end.
+  bool read_row(std::vector<std::string>& fields, std::size_t& first_line);
 
   std::istream& in_;
   InputFormat format_;
@@ -95,27 +107,29 @@ class MoleculeReader {
 
 // A file the run cannot read as molecules: missing, a directory, binary data,
 // another compression than gzip. The message names the file and the reason.
-class UnusableInput : public std::runtime_error {
+class UnusableInput : public InvalidInput {
  public:
-  using std::runtime_error::runtime_error;
+  using InvalidInput::InvalidInput;
 };
 
-// An input of molecules opened for reading: a file or standard input ("-"),
-// plain text or gzip-compressed (read as what it compresses). Opening reads
-// the first block and refuses what is not text. The format is the one the
-// name declares (a .gz suffix aside) or, failing that, the one the first
-// lines show.
-class InputFile {
+// A molecule file opened for reading: a file or standard input ("-"), plain
+// text or gzip-compressed (read as what it compresses). Opening reads the
+// first block and refuses what is not text. The format is the one the name
+// declares (a .gz suffix aside) or, failing that, the one the first lines
+// show.
+class MoleculeFile {
  public:
-  // Throws UnusableInput.
-  explicit InputFile(const std::string& path);
-  ~InputFile();
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
+  // Throws UnusableInput naming the path and the reason.
+  explicit MoleculeFile(const std::string& path);
+  ~MoleculeFile();
+  MoleculeFile(const MoleculeFile&) = delete;
+  MoleculeFile& operator=(const MoleculeFile&) = delete;
 
   InputFormat format() const { return format_; }
   // The reader of the whole input (once).
   MoleculeReader& reader() { return *reader_; }
+  // See MoleculeReader::next.
+  bool next(MoleculeInput& out) { return reader_->next(out); }
 
  private:
   class Buffer;

@@ -12,14 +12,13 @@
 #include "core/errors.h"
 
 namespace tessarin::batch {
-namespace {
 
-// What RDKit and the engine set up on first use (depiction settings, element
-// tables), done once on one thread before workers start.
 void warm_up() {
   static std::once_flag once;
   std::call_once(once, [] { (void)analysis::analyse_smiles("OC(=O)c1ccccc1C1CC1", analysis::Options{}); });
 }
+
+namespace {
 
 // How long past its limit a worker may take before it is stopped: time for
 // the analysis to notice the limit itself, and name the step, at a check.
@@ -130,20 +129,38 @@ void skip_resumed(const LibraryRequest& request) {
 
 }  // namespace
 
+void guarded_step(Outcome& o, double time_limit_seconds, const std::atomic<bool>* cancel,
+                  const std::function<void(const analysis::StopCheck&)>& work) {
+  try {
+    const Deadline deadline(time_limit_seconds, cancel);
+    if (!o.input.molblock.empty()) resolve_sdf_record(o.input);
+    work([&deadline](std::string_view step) { deadline.check(step); });
+  } catch (const Cancelled&) {
+    o.cancelled = true;
+  } catch (const Invar::Invariant& e) {
+    o.error = std::string("RDKit rejected the molecule: ") + e.what();
+  } catch (const std::exception& e) {
+    o.error = *e.what() != '\0' ? e.what() : "unknown failure";
+  }
+  if (o.cancelled || !o.error.empty()) {
+    o.record.reset();
+    o.spectrum.reset();
+    o.text.clear();
+  }
+}
+
 void process_molecule(Outcome& o, const PredictOptions& options, std::optional<OutputFormat> format,
                       const std::atomic<bool>* cancel, const StepListener& on_step) {
-  try {
-    const Deadline deadline(options.time_limit_seconds, cancel);
-    if (!o.input.molblock.empty()) resolve_sdf_record(o.input);
+  guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
     if (o.input.smiles.empty()) throw InvalidInput("no SMILES");
     const char* last_step = nullptr;
-    std::optional<analysis::Result> result = analysis::analyse_smiles(
-        o.input.smiles, options.analysis, [&](std::string_view step) {
+    std::optional<analysis::Result> result =
+        analysis::analyse_smiles(o.input.smiles, options.analysis, [&](std::string_view step) {
           if (on_step && step.data() != last_step) {
             last_step = step.data();
             on_step(step);
           }
-          deadline.check(step);
+          stop(step);
         });
     if (!result) throw InvalidInput("unparsable SMILES");
     o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result));
@@ -151,19 +168,7 @@ void process_molecule(Outcome& o, const PredictOptions& options, std::optional<O
     o.record->id = o.input.id;
     note_options(*o.record, options.analysis);
     if (format) o.text = format_record(*o.record, *format);
-  } catch (const Cancelled&) {
-    o.record.reset();
-    o.cancelled = true;
-  } catch (const Invar::Invariant& e) {
-    o.error = std::string("RDKit rejected the molecule: ") + e.what();
-  } catch (const std::exception& e) {
-    o.error = e.what();
-    if (o.error.empty()) o.error = "unknown failure";
-  }
-  if (!o.error.empty()) {
-    o.record.reset();
-    o.text.clear();
-  }
+  });
 }
 
 std::string errors_path_of(const std::string& output_path) { return output_path + ".errors.tsv"; }

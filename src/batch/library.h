@@ -26,6 +26,18 @@ struct PredictOptions {
   double time_limit_seconds = 0;  // per molecule; <= 0: no limit
 };
 
+// What RDKit and the engine set up on first use (depiction settings, element
+// tables), done once, on the calling thread, before workers start.
+void warm_up();
+
+// The frame of every worker step that analyses a molecule: parses the SDF
+// record if there is one, runs `work` with the stop check of a Deadline of
+// the time limit (also stopping when `cancel` is set), and turns what it
+// throws into the outcome's error (Cancelled: marks the outcome cancelled).
+// A failed or cancelled outcome keeps no record, spectrum or text.
+void guarded_step(Outcome& outcome, double time_limit_seconds, const std::atomic<bool>* cancel,
+                  const std::function<void(const analysis::StopCheck&)>& work);
+
 // Told the step of the analysis under way ("the atom layout") as it starts.
 using StepListener = std::function<void(std::string_view step)>;
 

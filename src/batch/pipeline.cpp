@@ -122,15 +122,17 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
           } else {
             cb.process(o);
           }
-          if (!o.cancelled && !o.succeeded() && o.error.empty()) o.error = "no result";
         } catch (const Cancelled&) {
           o.record.reset();
+          o.spectrum.reset();
           o.cancelled = true;
         } catch (const std::exception& e) {
           o.record.reset();
-          o.error = e.what();
+          o.spectrum.reset();
+          o.error = *e.what() != '\0' ? e.what() : "unknown failure";
         } catch (...) {
           o.record.reset();
+          o.spectrum.reset();
           o.error = "unknown failure";
         }
       }
@@ -164,7 +166,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   };
   auto write_one = [&](Outcome& o) {
     if (o.cancelled) return false;
-    if (!o.succeeded()) ++summary.failed;
+    if (!o.error.empty()) ++summary.failed;
     ++summary.written;
     cb.write(o);
     return true;

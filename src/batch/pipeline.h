@@ -13,6 +13,7 @@
 #include "batch/deadline.h"
 #include "batch/input.h"
 #include "batch/record.h"
+#include "spectra/spectrum.h"
 
 namespace tessarin::batch {
 
@@ -20,12 +21,17 @@ struct Outcome {
   std::size_t index = 0;  // 0-based position in the input
   MoleculeInput input;
   std::optional<SpectrumRecord> record;
-  std::string error;      // why the molecule failed (record empty)
+  // The predicted spectrum, for the runs that score predictions rather than
+  // write library records (the molecule succeeded when either is set).
+  std::optional<spectra::Spectrum> spectrum;
+  std::string error;      // why the molecule failed (record and spectrum empty)
   bool cancelled = false; // the run stopped before the molecule was done
   std::string text;       // the record as formatted by the worker, if it formats
 
-  // A record (or its formatted text) and no error.
-  bool succeeded() const { return !cancelled && error.empty() && (record.has_value() || !text.empty()); }
+  // A record, its formatted text or a spectrum, and no error.
+  bool succeeded() const {
+    return !cancelled && error.empty() && (record.has_value() || spectrum.has_value() || !text.empty());
+  }
 };
 
 struct BatchProgress {
@@ -44,8 +50,7 @@ struct BatchCallbacks {
   std::function<bool(MoleculeInput&)> read;
   // Worker threads: fill record/error/text of the outcome. An escaping
   // exception becomes the molecule's error, except Cancelled, which marks
-  // the outcome cancelled; an outcome left without a result or an error
-  // fails with "no result".
+  // the outcome cancelled.
   std::function<void(Outcome&)> process;
   // Used instead of `process` when set: also told which worker thread calls,
   // 0 to jobs - 1, for a caller that keeps something per worker.

@@ -1,6 +1,7 @@
 #include "counts/inertia.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "core/errors.h"
@@ -32,9 +33,26 @@ bool peeling_applies(const IndexGraph& graph, double tol) {
   return graph.min_abs_weight() >= kMinPeelWeight && graph.max_abs_weight() <= kMaxPeelWeight;
 }
 
+void check_whole_graph_count_fits(const IndexGraph& graph) {
+  const int n = graph.node_count();
+  if (n >= kMinBandNodes) {
+    std::vector<std::pair<int, int>> pairs;
+    pairs.reserve(graph.edge_count());
+    for (const core::WeightedEdge& e : graph.edges()) pairs.emplace_back(e.u, e.v);
+    const int width = band_ordering(SparsePattern::from_pairs(n, pairs)).bandwidth;
+    if (eigen_path(n, width) == EigenPath::band) {
+      check_band_matrix_fits(n, width);
+      return;
+    }
+  }
+  check_dense_matrix_fits(n);
+}
+
 counts::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
   const std::size_t n = block.nodes.size();
   if (n == 0) return {};
+  if (const std::optional<counts::LpiCounts> narrow = band_.count(static_cast<int>(n), block.entries, tol)) return *narrow;
+  check_dense_matrix_fits(static_cast<long long>(n));
   matrix_.assign(n * n, 0.0);
   for (const counts::MatrixEntry& e : block.entries) {
     // Lower triangle, column-major: the part the solver reads.
@@ -110,7 +128,9 @@ counts::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes,
 
 counts::LpiCounts InertiaCounter::dense(const IndexGraph& graph, const int* nodes, std::size_t m, double tol) {
   if (m == 0) return {};
-  matrix_.assign(m * m, 0.0);
+  stats_ = {static_cast<int>(m), static_cast<int>(m), 1};
+  // The lower triangle: each edge once, from its end with the lower row.
+  lower_.clear();
   for (std::size_t k = 0; k < m; ++k) {
     const int u = nodes == nullptr ? static_cast<int>(k) : nodes[k];
     const auto nb = graph.neighbours(u);
@@ -118,13 +138,15 @@ counts::LpiCounts InertiaCounter::dense(const IndexGraph& graph, const int* node
     const auto ids = graph.edge_ids(u);
     for (std::size_t s = 0; s < nb.size(); ++s) {
       const int row = local_[static_cast<std::size_t>(nb[s])];
-      // Each edge once, from its end with the lower row: the lower triangle.
       if (row < static_cast<int>(k) || edge_off_[static_cast<std::size_t>(ids[s])] != 0) continue;
-      matrix_[k * m + static_cast<std::size_t>(row)] += wt[s];
+      lower_.push_back({row, static_cast<int>(k), wt[s]});
     }
   }
+  if (const std::optional<counts::LpiCounts> narrow = band_.count(static_cast<int>(m), lower_, tol)) return *narrow;
+  check_dense_matrix_fits(static_cast<long long>(m));
+  matrix_.assign(m * m, 0.0);
+  for (const counts::MatrixEntry& e : lower_) matrix_[static_cast<std::size_t>(e.col) * m + static_cast<std::size_t>(e.row)] += e.weight;
   solver_.eigenvalues(static_cast<int>(m), matrix_, values_);
-  stats_ = {static_cast<int>(m), static_cast<int>(m), 1};
   return counts::count_signs(values_, tol);
 }
 

@@ -3,7 +3,9 @@
 //
 // Two ways to the same counts:
 //  - dense: build the matrix, take its eigenvalues (LAPACK dsyevd, as
-//    compute_lpi does) and classify them against `tol`;
+//    compute_lpi does) and classify them against `tol`; a large graph that
+//    is narrow once renumbered is counted in band storage (BandCounter),
+//    with the same counts;
 //  - peeled: exact reduction by Sylvester's law of inertia first. A node u
 //    with zero diagonal and exactly one neighbour v (edge weight w != 0)
 //    forms with v a 2x2 block of determinant -w^2 < 0, and the Schur
@@ -11,7 +13,8 @@
 //    inertia(G) = inertia(G - u - v) + (1, 0, 1). An isolated node adds
 //    (0, 1, 0), and connected components add up. Peeling pendant pairs
 //    (every hydrogen starts one) removes whole acyclic parts; only the ring
-//    cores are left, and each connected core block is counted densely.
+//    cores are left, and each connected core block is counted densely (in
+//    band storage when it is large and narrow).
 //
 // The peeled counts are exact inertia while the dense ones classify computed
 // eigenvalues against `tol`; the two agree when no eigenvalue lies near the
@@ -28,6 +31,7 @@
 
 #include "core/shifted_inertia.h"
 #include "core/symmetric_eigen.h"
+#include "counts/band_counts.h"
 #include "counts/index_graph.h"
 #include "counts/lpi.h"
 
@@ -46,6 +50,11 @@ enum class CountMethod {
 // tol in the dense computation and non-zero ones, for the usual weights,
 // far above it (see above for the graphs where they do not).
 bool peeling_applies(const IndexGraph& graph, double tol);
+
+// Throws InsufficientMemory when a dense-method count of the whole graph
+// could not fit in memory: band storage for a graph that takes the band
+// path (BandCounter), the dense matrix otherwise.
+void check_whole_graph_count_fits(const IndexGraph& graph);
 
 // One connected block of a peeled core, in canonical form: global node ids
 // ascending, and the block's edges as (row, col, weight) in local indices
@@ -66,12 +75,14 @@ class CoreCounter {
 // The dense count of a block, with reusable buffers. For tol > 0 it takes
 // the counts from two symmetric factorisations (shifted by -tol and +tol)
 // instead of the eigenvalues; the classes are the same up to rounding at
-// exactly +-tol.
+// exactly +-tol. A large block that is narrow once renumbered is counted in
+// band storage instead (BandCounter: the same counts, O(n * bandwidth^2)).
 class DenseCoreCounter final : public CoreCounter {
  public:
   counts::LpiCounts count(const CoreBlock& block, double tol) override;
 
  private:
+  BandCounter band_;
   core::SymmetricEigenSolver solver_;
   core::ShiftedInertia inertia_;
   std::vector<double> matrix_;
@@ -123,6 +134,8 @@ class InertiaCounter {
   DenseCoreCounter own_core_;
   PeelStats stats_;
   core::SymmetricEigenSolver solver_;
+  BandCounter band_;
+  std::vector<counts::MatrixEntry> lower_;
   // Workspaces, sized to the graph on each call.
   std::vector<char> alive_;
   std::vector<char> edge_off_;

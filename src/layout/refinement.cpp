@@ -200,16 +200,23 @@ void enforce_mirror(std::span<Point2> coords, std::span<const int> ranks, int ax
       matched[i] = 1;
     }
   }
+  // Candidates of a row are the rows of its class, ascending: the scan of
+  // every row in order, with the others skipped, sees them in the same order.
+  const std::vector<std::vector<int>> classes = symmetry_groups(ranks);
+  std::vector<std::size_t> class_of(n);
+  for (std::size_t g = 0; g < classes.size(); ++g)
+    for (int member : classes[g]) class_of[static_cast<std::size_t>(member)] = g;
   for (std::size_t i = 0; i < n; ++i) {
     if (matched[i]) continue;
-    core::poll(poll);  // each row scans all others: quadratic in the row count
+    core::poll(poll);
     double best_d = std::numeric_limits<double>::infinity();
     std::size_t best_j = n;
     const double ia = component(coords[i], axis);
     const double io = component(coords[i], other);
     const bool i_side = ia >= 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
-      if (j == i || matched[j] || ranks[j] != ranks[i]) continue;
+    for (const int member : classes[class_of[i]]) {
+      const auto j = static_cast<std::size_t>(member);
+      if (j == i || matched[j]) continue;
       const double ja = component(coords[j], axis);
       if ((ja >= 0.0) == i_side) continue;
       const double d = std::fabs(ja + ia) + std::fabs(component(coords[j], other) - io);

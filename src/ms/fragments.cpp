@@ -11,6 +11,7 @@
 #include "core/atom_index.h"
 #include "core/errors.h"
 #include "core/fragment_formula.h"
+#include "core/element_data.h"
 #include "core/nominal_mass.h"
 #include "core/number_format.h"
 #include "ms/atom_cuts.h"
@@ -38,6 +39,85 @@ int heavy_atom_count(const RDKit::ROMol& mol, std::span<const int> piece) {
       std::count_if(piece.begin(), piece.end(), [&](int i) { return mol.getAtomWithIdx(i)->getAtomicNum() > 1; }));
 }
 
+PieceTuples::PieceTuples(const RDKit::ROMol& mol) {
+  const unsigned n = mol.getNumAtoms();
+  std::vector<std::string> atom_symbols(n);
+  atomic_.resize(n);
+  mass_.resize(n);
+  heavy_.resize(n);
+  for (const RDKit::Atom* atom : mol.atoms()) {
+    const unsigned i = atom->getIdx();
+    atom_symbols[i] = atom->getSymbol();
+    atomic_[i] = atom->getAtomicNum();
+    mass_[i] = atom->getMass();
+    heavy_[i] = atom->getAtomicNum() > 1 ? 1 : 0;
+  }
+  symbols_ = atom_symbols;
+  std::sort(symbols_.begin(), symbols_.end());
+  symbols_.erase(std::unique(symbols_.begin(), symbols_.end()), symbols_.end());
+  // The formula's order: carbon, hydrogen, then the rest by code point.
+  for (const char* first : {"H", "C"}) {
+    const auto it = std::find(symbols_.begin(), symbols_.end(), first);
+    if (it != symbols_.end()) std::rotate(symbols_.begin(), it, it + 1);
+  }
+  symbol_of_.resize(n);
+  for (unsigned i = 0; i < n; ++i) {
+    symbol_of_[i] = static_cast<int>(std::find(symbols_.begin(), symbols_.end(), atom_symbols[i]) - symbols_.begin());
+  }
+}
+
+void PieceTuples::check(std::span<const int> piece) const {
+  for (int i : piece) {
+    if (i < 0 || static_cast<std::size_t>(i) >= mass_.size()) {
+      const std::size_t n = mass_.size();
+      throw IndexOutOfRange("atom index " + std::to_string(i) + " is out of range for a molecule of " +
+                            std::to_string(n) + " atom" + (n == 1 ? "" : "s"));
+    }
+  }
+}
+
+double PieceTuples::average_mass(std::span<const int> piece) const {
+  check(piece);
+  double total = 0.0;
+  for (int i : piece) total += mass_[static_cast<std::size_t>(i)];
+  return total;
+}
+
+int PieceTuples::heavy_atoms(std::span<const int> piece) const {
+  check(piece);
+  int count = 0;
+  for (int i : piece) count += heavy_[static_cast<std::size_t>(i)];
+  return count;
+}
+
+FragmentTuple PieceTuples::tuple(std::span<const int> piece) const {
+  check(piece);
+  counts_.assign(symbols_.size(), 0);
+  double mass = 0.0;
+  int nominal = 0;
+  for (int i : piece) {
+    const auto u = static_cast<std::size_t>(i);
+    ++counts_[static_cast<std::size_t>(symbol_of_[u])];
+    mass += mass_[u];
+    nominal += core::nominal_atom_mass(atomic_[u]);
+  }
+  std::string formula;
+  for (std::size_t s = 0; s < symbols_.size(); ++s) {
+    if (counts_[s] <= 0) continue;
+    formula += symbols_[s];
+    if (counts_[s] > 1) formula += std::to_string(counts_[s]);
+  }
+  return {std::move(formula), core::python_round(mass, 2), nominal};
+}
+
+std::vector<FragmentTuple> PieceTuples::list(std::span<const std::vector<int>> pieces) const {
+  std::vector<FragmentTuple> out;
+  out.reserve(pieces.size());
+  for (const std::vector<int>& piece : pieces) out.push_back(tuple(piece));
+  std::stable_sort(out.begin(), out.end(), [](const FragmentTuple& x, const FragmentTuple& y) { return x.mz > y.mz; });
+  return out;
+}
+
 std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<const SoftBond> softs,
                                              bool ring_fragmentation, double min_ring_fragment_mz,
                                              const core::InterruptCheck& poll) {
@@ -48,6 +128,7 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
   }
 
   AtomGraph graph(mol);
+  const PieceTuples tuples(mol);
   std::vector<FragmentEntry> results;
   std::set<AtomPair> seen_pairs;
   std::vector<AtomPair> ring_pairs;
@@ -62,10 +143,10 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
     Cut cut = graph.cut(std::span<const AtomPair>(&pair, 1));
     if (cut.split()) {
       if (!s.order) throw MissingKey("soft bond record " + std::to_string(i) + " (" + label + ") has no order");
-      const int lighter = std::min(heavy_atom_count(mol, cut.pieces[0]), heavy_atom_count(mol, cut.pieces[1]));
+      const int lighter = std::min(tuples.heavy_atoms(cut.pieces[0]), tuples.heavy_atoms(cut.pieces[1]));
       // A multiple bond does not come off a lone heavy atom with only its hydrogens.
       if (*s.order >= 2 && lighter == 1) continue;
-      results.push_back({std::move(label), true, CutMode::single, fragment_list(mol, cut.pieces)});
+      results.push_back({std::move(label), true, CutMode::single, tuples.list(cut.pieces)});
     } else {
       results.push_back({std::move(label), false, CutMode::single, std::nullopt});
       ring_pairs.push_back(pair);
@@ -80,7 +161,7 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
       core::poll(poll);
       Cut cut = graph.cut(both);
       if (!cut.split()) continue;
-      std::vector<FragmentTuple> frags = fragment_list(mol, cut.pieces);
+      std::vector<FragmentTuple> frags = tuples.list(cut.pieces);
       const int lo = std::min(frags[0].mz, frags[1].mz);
       const int hi = std::max(frags[0].mz, frags[1].mz);
       if (lo < min_ring_fragment_mz) continue;

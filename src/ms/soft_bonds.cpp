@@ -21,7 +21,7 @@ std::vector<std::size_t> soft_edge_positions(const counts::IndexGraph& graph,
     throw InvalidInput("the peeled count does not apply to this graph and tol");
   }
   const bool any_count = std::any_of(candidates.begin(), candidates.end(), [](const auto& c) { return c.has_value(); });
-  if (method == counts::CountMethod::dense && any_count) counts::check_dense_matrix_fits(graph.node_count());
+  if (method == counts::CountMethod::dense && any_count) counts::check_whole_graph_count_fits(graph);
   counts::InertiaCounter counter;
   std::optional<counts::EdgeRemovalScreen> screen;
   if (screened) screen.emplace(graph, baseline, tol);

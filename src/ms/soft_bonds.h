@@ -28,7 +28,7 @@ namespace tessarin::ms {
 // with `baseline` (n+, n0 and n- all equal). Throws InvalidInput for a NaN
 // `tol` or when `method` is peeled where counts::peeling_applies() is false, and
 // InsufficientMemory when dense counts of the graph would not fit in memory
-// (counts::check_dense_matrix_fits). `poll` is called before each candidate.
+// (counts::check_whole_graph_count_fits). `poll` is called before each candidate.
 std::vector<std::size_t> soft_edge_positions(const counts::IndexGraph& graph,
                                              std::span<const std::optional<std::size_t>> candidates,
                                              counts::LpiCounts baseline, double tol,

@@ -97,7 +97,7 @@ TEST(MoleculeReader, SmilesFilesSkipHeaderBlankAndCommentLinesAndKeepLineNumbers
   const auto mols = read_all("SMILES Name\n\nCCO ethanol extra\n# note\r\n  c1ccccc1\tbenzene\r\nC\n", InputFormat::smiles);
   ASSERT_EQ(mols.size(), 3u);
   EXPECT_EQ(mols[0].smiles, "CCO");
-  EXPECT_EQ(mols[0].name, "ethanol");
+  EXPECT_EQ(mols[0].name, "ethanol extra");  // the rest of the line, spaces included
   EXPECT_EQ(mols[0].line, 3u);
   EXPECT_EQ(mols[1].smiles, "c1ccccc1");
   EXPECT_EQ(mols[1].name, "benzene");
@@ -131,6 +131,31 @@ TEST(MoleculeReader, SdfRecordsGiveTheirTitleLineAndCanonicalSmiles) {
   EXPECT_THROW(resolve_sdf_record(mols[1]), InvalidInput);
   EXPECT_EQ(input_format_of_path("lib.SDF"), InputFormat::sdf);
   EXPECT_EQ(input_format_of_path("lib.smi"), InputFormat::smiles);
+}
+
+TEST(MoleculeReader, CsvAndTabSeparatedRowsGiveSmilesNamesAndFirstLines) {
+  const auto csv = read_all(
+      "\nid,Compound Name,Canonical_SMILES\r\n7,\"ethanol, dry\",CCO\n\n8,\"two\nlines \"\"quoted\"\"\", c1ccccc1 \n9\n",
+      InputFormat::csv);
+  ASSERT_EQ(csv.size(), 3u);
+  EXPECT_EQ(csv[0].smiles, "CCO");
+  EXPECT_EQ(csv[0].name, "ethanol, dry");
+  EXPECT_EQ(csv[0].line, 3u);
+  EXPECT_EQ(csv[1].name, "two\nlines \"quoted\"");
+  EXPECT_EQ(csv[1].smiles, "c1ccccc1");
+  EXPECT_EQ(csv[1].line, 5u);
+  EXPECT_EQ(csv[2].smiles, "");  // a short row: refused later as "no SMILES"
+  EXPECT_EQ(csv[2].line, 7u);
+
+  const auto tsv = read_all("name\tsmiles\tnote\nbenzene\tc1ccccc1\t\"as is\"\n", InputFormat::tsv);
+  ASSERT_EQ(tsv.size(), 1u);
+  EXPECT_EQ(tsv[0].name, "benzene");
+  EXPECT_EQ(tsv[0].smiles, "c1ccccc1");
+
+  EXPECT_THROW(read_all("name,structure\nx,CCO\n", InputFormat::csv), InvalidInput);
+  EXPECT_THROW(read_all("smiles\n\"CCO\n", InputFormat::csv), InvalidInput);
+  EXPECT_EQ(input_format_of_path("cands.CSV"), InputFormat::csv);
+  EXPECT_EQ(input_format_of_path("cands.tsv"), InputFormat::tsv);
 }
 
 }  // namespace

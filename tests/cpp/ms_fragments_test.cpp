@@ -3,12 +3,16 @@
 #include <GraphMol/SmilesParse/SmilesParse.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "core/errors.h"
+#include "core/nominal_mass.h"
 #include "ms/atom_cuts.h"
 #include "ms/fragments.h"
 
@@ -188,6 +192,31 @@ TEST(PredictFragments, TreatsEachDisconnectedPartOnItsOwn) {
   const auto pair = predict_fragments(*two_rings, one_each, true, 30);
   ASSERT_EQ(pair.size(), 2u);
   for (const FragmentEntry& e : pair) EXPECT_FALSE(e.split);
+}
+
+}  // namespace
+}  // namespace tessarin::ms
+
+namespace tessarin::ms {
+namespace {
+
+TEST(PieceTuples, EqualTheOnePieceFunctionsOnEverySubsetTried) {
+  std::mt19937 rng(9);
+  for (const char* smiles : {"CC(=O)Cl", "BrC1=CC=C(C=C1)S(=O)(=O)N", "[Na+].[Cl-]", "OC(F)(F)C(I)CC#N"}) {
+    const std::unique_ptr<RDKit::ROMol> mol = with_hydrogens(smiles);
+    const PieceTuples tuples(*mol);
+    std::vector<int> all(mol->getNumAtoms());
+    std::iota(all.begin(), all.end(), 0);
+    for (int trial = 0; trial < 40; ++trial) {
+      std::shuffle(all.begin(), all.end(), rng);
+      const std::span<const int> piece(all.data(), static_cast<std::size_t>(trial) % all.size() + 1);
+      EXPECT_EQ(tuples.tuple(piece), fragment_tuple(*mol, piece)) << smiles;
+      EXPECT_EQ(tuples.heavy_atoms(piece), heavy_atom_count(*mol, piece));
+      EXPECT_EQ(tuples.average_mass(piece), core::average_mass(*mol, piece));  // same sum, same bits
+    }
+    const std::vector<int> outside{0, static_cast<int>(mol->getNumAtoms())};
+    EXPECT_THROW(tuples.tuple(outside), IndexOutOfRange);
+  }
 }
 
 }  // namespace

@@ -300,7 +300,8 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
     top = run(cli, "--help")
     assert top.returncode == 0 and top.stderr == b""
     commands = top.stdout.decode().split("\ncommands:\n", 1)[1].split("\n\n", 1)[0]
-    assert [line.split()[0] for line in commands.splitlines()] == ["vif", "predict", "validate"]
+    assert [line.split()[0] for line in commands.splitlines()] == ["vif", "predict", "validate", "identify", "search",
+                                                                  "evaluate"]
     assert run(cli).returncode == 2  # no command: the same help, on standard error
     vif_defaults = inspect.signature(tessarin.VIF).parameters
     prediction = {"--ring": None, "--recursive": None,
@@ -312,6 +313,16 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
                                  "--resume": None},
         "validate": {},
     }
+    score = {"--method": "cosine", "--tolerance": "0.5", "--reverse": None}
+    sqrt_score = score | {"--mz-power": "0", "--intensity-power": "0.5"}
+    model = prediction | {"--model": "schematic", "-j,--jobs": "all cores", "--timeout-per-molecule": "0"}
+    expected["identify"] = sqrt_score | model | {
+        "--record": "1", "--candidates": "required", "-o,--output": "-", "--top": "0", "--mass": None,
+        "--same-mass": None, "--formula": None, "--plot": None, "--plot-count": "3"}
+    expected["search"] = score | {"--mz-power": "the method's", "--intensity-power": "the method's",
+                                  "--library": "required", "-o,--output": "-", "--top": "10", "--min-score": "0",
+                                  "--mass-tolerance": None, "-j,--jobs": "all cores"}
+    expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
     for command, options in expected.items():
         shown = run(cli, command, "--help")
         assert shown.returncode == 0 and shown.stderr == b"", command

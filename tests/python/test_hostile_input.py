@@ -110,20 +110,34 @@ class TestSize:
         assert list(r["recursive_peaks"])[0] == r["mol_mass"]
 
     def test_what_cannot_fit_in_memory_is_refused_at_once(self):
-        # 300,002 atoms: the dense matrix of the LPI would need terabytes.
+        # A dendrimer of 16,383 carbons (a complete binary tree): about 98,000 orbital nodes, and no
+        # numbering of a tree that large keeps its edges near the diagonal, so the LPI needs the
+        # dense matrix, of 77 GB.
+        def tree(depth):
+            return "C" if depth == 0 else "C(" + tree(depth - 1) + ")" + tree(depth - 1)
+        dendrimer = tree(13)
         started = time.monotonic()
         with pytest.raises(MemoryError, match="too large"):
-            quiet("C" * 100000)
+            quiet(dendrimer)
         assert time.monotonic() - started < 60
         with pytest.raises(MemoryError, match="too large"):
-            compute_lpi(nx.empty_graph(400000))
-        looped = nx.empty_graph(400000)
-        looped.add_edge(0, 0)  # no peeling with a self-loop: every count would be dense
-        looped.add_edge(0, 1)
+            compute_lpi(nx.star_graph(400000))
+        wide = nx.star_graph(400000)
+        wide.add_edge(0, 0)  # no peeling with a self-loop: every count would be dense
         with pytest.raises(MemoryError, match="too large"):
-            detect_soft_bonds(looped, [{"u_node": 0, "v_node": 1}], {"n+": 1, "n0": 399998, "n-": 1})
-        rows = predict_library(["C" * 100000, "CCO"])
+            detect_soft_bonds(wide, [{"u_node": 0, "v_node": 1}], {"n+": 1, "n0": 399999, "n-": 1})
+        rows = predict_library([dendrimer, "CCO"])
         assert "too large" in rows[0]["error"] and "peaks" in rows[1]
+
+    def test_large_narrow_graphs_are_counted_in_band_storage(self):
+        # The same sizes, numbered so that every edge stays near the diagonal: O(n) memory.
+        lpi = compute_lpi(nx.empty_graph(400000))
+        assert triple(lpi) == (0, 400000, 0) and not lpi["eigenvalues"].any()
+        looped = nx.empty_graph(400000)
+        looped.add_edge(0, 0)
+        looped.add_edge(0, 1)  # [[1, 1], [1, 0]]: (1 +- sqrt 5) / 2, and zeros
+        assert triple(compute_lpi(looped)) == (1, 399998, 1)
+        assert detect_soft_bonds(looped, [{"u_node": 0, "v_node": 1}], {"n+": 1, "n0": 399998, "n-": 1}) == []
 
 
 class TestGraphs:

@@ -120,3 +120,23 @@ def test_numeric_weights_of_other_types_are_accepted():
 def test_non_graphs_raise_type_error(not_a_graph):
     with pytest.raises(TypeError):
         tessarin.compute_lpi(not_a_graph)
+
+
+def test_large_narrow_graphs_agree_with_numpy_and_wide_ones_match_it_bit_for_bit():
+    # Polymer-like graphs of 1,500 nodes in random order go to band storage: NumPy's eigenvalues to 1e-9.
+    rng = random.Random(3)
+    order = list(range(1500))
+    rng.shuffle(order)
+    g = nx.Graph()
+    g.add_nodes_from(order)
+    for i in range(1, 1500):
+        g.add_edge(i - 1, i, weight=rng.choice([1.0, 0.9]))
+        if i % 6 == 0:
+            g.add_edge(i - 5, i, weight=0.9)  # a ring every six nodes
+    lpi = tessarin.compute_lpi(g)
+    counts, eig = numpy_lpi(g)
+    assert triple(lpi) == counts
+    np.testing.assert_allclose(lpi["eigenvalues"], eig, rtol=0, atol=1e-9)
+    # A wheel's hub meets every node: no narrow numbering exists, and the dense path gives NumPy's digits.
+    wheel = nx.wheel_graph(600)
+    assert np.array_equal(tessarin.compute_lpi(wheel)["eigenvalues"], numpy_lpi(wheel)[1])

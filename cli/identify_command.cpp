@@ -1,0 +1,210 @@
+// tessarin identify SPECTRUM --candidates FILE: every candidate structure
+// predicted and ranked by its score against a measured spectrum.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "batch/input.h"
+#include "batch/writers.h"
+#include "commands.h"
+#include "core/errors.h"
+#include "common.h"
+#include "identify/rank.h"
+#include "identify/tables.h"
+#include "plot.h"
+#include "progress.h"
+#include "spectra/reader.h"
+#include "table_output.h"
+
+namespace tessarin::cli {
+namespace {
+
+struct IdentifyArguments {
+  std::string spectrum;
+  std::size_t record = 1;
+  std::string candidates;
+  std::string output = "-";
+  std::optional<int> mass;
+  bool same_mass = false;
+  std::optional<std::string> formula;
+  std::size_t top = 0;  // 0: every candidate
+  std::string plot;
+  std::size_t plot_count = 3;
+  identify::RankOptions rank;
+};
+
+// Record `n` (1-based) of a spectrum file.
+spectra::Spectrum read_record(const std::string& path, std::size_t n) {
+  std::optional<spectra::SpectrumReader> reader;
+  try {
+    reader.emplace(path);
+  } catch (const InvalidInput& e) {
+    throw UsageError(e.what());
+  }
+  spectra::Spectrum s;
+  for (std::size_t k = 1;; ++k) {
+    try {
+      if (!reader->next(s)) break;
+    } catch (const spectra::RecordError& e) {
+      if (k == n) throw UsageError(std::string("the spectrum cannot be read: ") + e.what());
+      continue;
+    }
+    if (k == n) return s;
+  }
+  throw UsageError(path + " holds fewer than " + std::to_string(n) + " spectra");
+}
+
+int run_identify(IdentifyArguments& args) {
+  const spectra::Spectrum measured = read_record(args.spectrum, args.record);
+  identify::CandidateFilter& filter = args.rank.filter;
+  filter.nominal_mass = args.mass;
+  if (args.same_mass) {
+    filter.nominal_mass = identify::molecular_ion_mass(measured);
+    if (!filter.nominal_mass) {
+      throw UsageError("--same-mass: the spectrum gives no molecular mass (MW, exact mass or precursor m/z); use --mass");
+    }
+  }
+  filter.formula = args.formula;
+  try {
+    filter.check();
+  } catch (const InvalidInput& e) {
+    throw UsageError(std::string("--formula: ") + e.what());
+  }
+  if (args.candidates != "-" && args.output != "-" && same_file(args.candidates, args.output)) {
+    throw UsageError("the output would overwrite the candidates " + args.candidates);
+  }
+  std::unique_ptr<batch::MoleculeFile> candidates;
+  try {
+    candidates = std::make_unique<batch::MoleculeFile>(args.candidates);
+  } catch (const InvalidInput& e) {
+    throw UsageError(e.what());
+  }
+  TableOutput out(args.output, batch::error_header());
+
+  const bool show_progress = ::isatty(STDERR_FILENO) == 1;
+  ProgressBar bar(stderr, std::nullopt);
+  install_stop_handler();
+  args.rank.run.cancel = &stop_requested();
+  if (show_progress) args.rank.run.progress = [&bar](const batch::BatchProgress& p) { bar.update(p); };
+  identify::Ranking ranking;
+  try {
+    ranking = identify::rank_candidates(measured, [&candidates](batch::MoleculeInput& m) { return candidates->next(m); },
+                                        args.rank);
+  } catch (const InvalidInput& e) {
+    bar.finish();
+    throw UsageError(args.candidates + ": " + e.what());
+  }
+  bar.finish();
+
+  out.write(identify::ranking_header());
+  const std::size_t shown = args.top == 0 ? ranking.rows.size() : std::min(args.top, ranking.rows.size());
+  for (std::size_t k = 0; k < shown; ++k) out.write(identify::ranking_row(ranking.rows[k]));
+  for (const identify::FailedMolecule& f : ranking.failed) out.error(batch::error_row(f.line, f.smiles, f.reason));
+  out.close();
+
+  int status = ranking.failed.empty() ? kExitOk : kExitFailed;
+  if (!args.plot.empty() && !ranking.cancelled) {
+    std::vector<spectra::Spectrum> best;
+    for (std::size_t k = 0; k < ranking.rows.size() && k < args.plot_count; ++k) {
+      spectra::Spectrum p = ranking.rows[k].predicted;
+      const std::string name = ranking.rows[k].name.empty() ? ranking.rows[k].smiles : ranking.rows[k].name;
+      p.metadata.set(spectra::keys::name, "#" + std::to_string(ranking.rows[k].rank) + " " + name);
+      best.push_back(std::move(p));
+    }
+    if (best.empty()) {
+      std::cerr << "tessarin: no candidate to plot\n";
+      status = kExitFailed;
+    } else {
+      try {
+        draw_mirror_plots(measured, best, args.rank.score, args.plot);
+      } catch (const std::exception& e) {
+        std::cerr << "tessarin: " << e.what() << '\n';
+        status = kExitFailed;
+      }
+    }
+  }
+  if (!ranking.failed.empty()) {
+    std::cerr << "tessarin: " << ranking.failed.size() << " candidates could not be predicted (see "
+              << out.errors_place() << ")\n";
+  }
+  if (ranking.cancelled) {
+    std::cerr << "tessarin: interrupted; the table ranks the " << ranking.rows.size() << " candidates predicted\n";
+    std::fflush(stdout);
+    std::cerr.flush();
+    std::_Exit(stop_exit_status());  // the reader may still be blocked reading standard input
+  }
+  return status;
+}
+
+}  // namespace
+
+Command add_identify_command(CLI::App& program) {
+  auto args = std::make_shared<IdentifyArguments>();
+  args->rank.score = spectra::sqrt_cosine();
+  CLI::App* command = add_command(program, "identify",
+                                  "Rank candidate structures by how well their predicted spectra match a measured one.");
+  command->add_option("SPECTRUM", args->spectrum, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
+      ->required();
+  command->add_option("--record", args->record, "which spectrum of the file (1: the first)")
+      ->type_name("N")
+      ->check(whole_number(1, 1'000'000'000))
+      ->capture_default_str();
+  command->add_option("--candidates", args->candidates, "SMILES, SDF, or CSV/TSV file with a SMILES column; - stdin")
+      ->type_name("FILE")
+      ->check(not_empty())
+      ->required();
+  command->add_option("-o,--output", args->output, "table of the ranked candidates; - standard output")
+      ->type_name("OUTPUT")
+      ->check(not_empty())
+      ->capture_default_str();
+  command->add_option("--top", args->top, "rows of the table; 0: every candidate")
+      ->type_name("N")
+      ->check(whole_number(0, 1'000'000'000))
+      ->capture_default_str();
+  auto* mass = command
+                   ->add_option_function<int>(
+                       "--mass", [args](int m) { args->mass = m; }, "keep candidates of this nominal mass")
+                   ->type_name("M")
+                   ->check(whole_number(1, 1'000'000'000));
+  command->add_flag("--same-mass", args->same_mass, "keep candidates of the spectrum's molecular mass")
+      ->excludes(mass);
+  command
+      ->add_option_function<std::string>(
+          "--formula", [args](const std::string& f) { args->formula = f; }, "keep candidates of this molecular formula")
+      ->type_name("FORMULA")
+      ->check(not_empty());
+  command->add_option("--plot", args->plot, "draw mirror plots of the best candidates into this image (needs Python)")
+      ->type_name("FILE")
+      ->check(not_empty());
+  command->add_option("--plot-count", args->plot_count, "candidates in the plot")
+      ->type_name("N")
+      ->check(whole_number(1, 20))
+      ->capture_default_str();
+  add_score_options(*command, args->rank.score);
+  add_model_options(*command, args->rank.run.prediction);
+  command->add_option("-j,--jobs", args->rank.run.jobs, "worker threads")
+      ->type_name("N")
+      ->check(whole_number(1, 1024))
+      ->default_str("all cores");
+  command
+      ->add_option("--timeout-per-molecule", args->rank.run.time_limit_seconds,
+                   "seconds per candidate, checked between analysis steps; 0: no limit")
+      ->type_name("S")
+      ->check(finite_number(0.0))
+      ->capture_default_str();
+  command->footer(
+      "The table has the columns rank, score, matched (peaks), name, smiles and formula, best first; equal\n"
+      "scores share a rank and keep the order of the candidates. Candidates that cannot be predicted go to\n"
+      "OUTPUT.errors.tsv (standard error for standard output) and the run goes on. The default score is the\n"
+      "cosine of square-rooted intensities (--intensity-power 0.5, --mz-power 0).\n"
+      "exit status: 0 every candidate predicted, 1 some failed or the plot failed, 2 usage or file error,\n"
+      "130 interrupted");
+  return {command, [args] { return run_identify(*args); }};
+}
+
+}  // namespace tessarin::cli

@@ -1,0 +1,70 @@
+#include "identify/rank.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/errors.h"
+
+namespace tessarin::identify {
+
+void CandidateFilter::check() const {
+  if (formula) (void)formula_counts(*formula);
+}
+
+bool CandidateFilter::keeps(const Composition& c) const {
+  if (nominal_mass && c.nominal_mass != *nominal_mass) return false;
+  return !formula || formula_counts(c.formula) == formula_counts(*formula);
+}
+
+std::optional<int> molecular_ion_mass(const spectra::Spectrum& spectrum) {
+  const std::optional<double> mass = spectrum.molecular_mass();
+  if (!mass || *mass <= 0 || *mass > 1e9) return std::nullopt;
+  return static_cast<int>(std::lround(*mass));
+}
+
+Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource& read, const RankOptions& options) {
+  measured.check();
+  options.score.check();
+  options.filter.check();
+  options.run.check();
+  const spectra::SimilarityOptions score = options.score;
+  Ranking ranking;
+  CompositionFilter keep;
+  if (options.filter.active()) keep = [&options](const Composition& c) { return options.filter.keeps(c); };
+  std::size_t position = 0;
+  const batch::BatchSummary summary = predict_spectra(
+      read, options.run,
+      [&](batch::Outcome& o) {
+        const std::size_t here = position++;
+        if (!o.error.empty()) {
+          ranking.failed.push_back({here, o.input.line, o.input.name, o.input.smiles, o.error});
+          return;
+        }
+        if (!o.spectrum) {
+          ++ranking.filtered_out;
+          return;
+        }
+        RankedCandidate row;
+        const spectra::Similarity s = spectra::similarity(measured, *o.spectrum, score);
+        row.score = s.score;
+        row.matched = s.matched;
+        row.position = here;
+        row.line = o.input.line;
+        row.name = o.input.name;
+        row.smiles = o.input.smiles;
+        row.formula = o.spectrum->metadata.get(spectra::keys::formula);
+        row.predicted = std::move(*o.spectrum);
+        ranking.rows.push_back(std::move(row));
+      },
+      keep);
+  ranking.cancelled = summary.cancelled;
+  std::stable_sort(ranking.rows.begin(), ranking.rows.end(),
+                   [](const RankedCandidate& a, const RankedCandidate& b) { return a.score > b.score; });
+  for (std::size_t i = 0; i < ranking.rows.size(); ++i) {
+    const bool tied = i > 0 && ranking.rows[i].score == ranking.rows[i - 1].score;
+    ranking.rows[i].rank = tied ? ranking.rows[i - 1].rank : i + 1;
+  }
+  return ranking;
+}
+
+}  // namespace tessarin::identify

@@ -1,0 +1,72 @@
+// Ranking candidate structures for a measured spectrum: every candidate is
+// predicted, optionally only those of the right nominal mass or formula,
+// and scored against the measured spectrum.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "identify/predict_many.h"
+#include "spectra/similarity.h"
+#include "spectra/spectrum.h"
+
+namespace tessarin::identify {
+
+struct CandidateFilter {
+  std::optional<int> nominal_mass;     // keep candidates of this nominal mass
+  std::optional<std::string> formula;  // keep candidates of this formula (element counts compared)
+
+  bool active() const { return nominal_mass.has_value() || formula.has_value(); }
+  // Throws InvalidInput for a formula that formula_counts cannot read.
+  void check() const;
+  bool keeps(const Composition& c) const;
+};
+
+// The nominal mass of the spectrum's molecular ion, as its metadata gives the
+// molecular mass (Spectrum::molecular_mass, rounded); nothing without one.
+std::optional<int> molecular_ion_mass(const spectra::Spectrum& spectrum);
+
+struct RankOptions {
+  PredictionRun run;
+  // The score that ranks (default: the cosine of square-rooted intensities,
+  // the score of the identification measures).
+  spectra::SimilarityOptions score = spectra::sqrt_cosine();
+  CandidateFilter filter;
+};
+
+struct RankedCandidate {
+  std::size_t rank = 0;      // 1-based; equal scores share the best rank
+  double score = 0;
+  std::size_t matched = 0;   // matched peak pairs
+  std::size_t position = 0;  // 0-based place among the candidates read
+  std::size_t line = 0;      // where it was read (1-based)
+  std::string name;
+  std::string smiles;
+  std::string formula;
+  spectra::Spectrum predicted;
+};
+
+struct FailedMolecule {
+  std::size_t position = 0;
+  std::size_t line = 0;
+  std::string name;
+  std::string smiles;
+  std::string reason;
+};
+
+struct Ranking {
+  // Higher score first; equal scores in the order the candidates were read.
+  std::vector<RankedCandidate> rows;
+  std::vector<FailedMolecule> failed;
+  std::size_t filtered_out = 0;  // candidates of another mass or formula
+  bool cancelled = false;        // stopped: the rows rank the candidates done so far
+};
+
+// Throws InvalidInput for a measured spectrum that fails Spectrum::check and
+// options out of range, before any candidate is read; what `read` throws.
+Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource& read, const RankOptions& options);
+
+}  // namespace tessarin::identify

@@ -1,0 +1,89 @@
+#include "identify/structure.h"
+
+#include <GraphMol/MolOps.h>
+#include <GraphMol/RWMol.h>
+#include <GraphMol/SmilesParse/SmilesParse.h>
+#include <GraphMol/SmilesParse/SmilesWrite.h>
+
+#include <cctype>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/fragment_formula.h"
+#include "core/nominal_mass.h"
+#include "molecule/prepare_molecule.h"
+
+namespace tessarin::identify {
+
+std::optional<std::string> canonical_smiles(const std::string& smiles) {
+  if (smiles.find('\0') != std::string::npos) return std::nullopt;
+  std::unique_ptr<RDKit::RWMol> mol;
+  try {
+    mol.reset(RDKit::SmilesToMol(smiles));
+  } catch (const std::exception&) {
+    mol.reset();
+  }
+  if (!mol) {
+    // Unusual valences and charges: the structure as written.
+    try {
+      RDKit::SmilesParserParams params;
+      params.sanitize = false;
+      mol.reset(RDKit::SmilesToMol(smiles, params));
+      if (mol) {
+        mol->updatePropertyCache(false);
+        RDKit::MolOps::fastFindRings(*mol);
+      }
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+  }
+  if (!mol || mol->getNumAtoms() == 0) return std::nullopt;
+  RDKit::MolOps::removeStereochemistry(*mol);
+  return RDKit::MolToSmiles(*mol);
+}
+
+std::optional<Composition> composition_of(const std::string& smiles) {
+  std::unique_ptr<RDKit::ROMol> mol = molecule::prepare_molecule(smiles);
+  if (!mol) return std::nullopt;
+  std::vector<int> atoms(mol->getNumAtoms());
+  std::iota(atoms.begin(), atoms.end(), 0);
+  return Composition{core::fragment_formula(*mol, atoms), core::nominal_mass(*mol)};
+}
+
+std::map<std::string, long long> formula_counts(std::string_view formula) {
+  std::map<std::string, long long> counts;
+  std::size_t i = 0;
+  auto refuse = [&]() -> void {
+    throw InvalidInput("'" + std::string(formula) + "' is not a molecular formula (element symbols with counts, like C6H6)");
+  };
+  bool any = false;
+  while (i < formula.size()) {
+    const auto c = static_cast<unsigned char>(formula[i]);
+    if (std::isspace(c)) {
+      ++i;
+      continue;
+    }
+    if (!std::isupper(c)) refuse();
+    std::string symbol(1, formula[i++]);
+    while (i < formula.size() && std::islower(static_cast<unsigned char>(formula[i]))) symbol += formula[i++];
+    long long n = 1;
+    if (i < formula.size() && std::isdigit(static_cast<unsigned char>(formula[i]))) {
+      n = 0;
+      while (i < formula.size() && std::isdigit(static_cast<unsigned char>(formula[i]))) {
+        if (n > 1'000'000'000) refuse();
+        n = n * 10 + (formula[i++] - '0');
+      }
+    }
+    counts[symbol] += n;
+    any = true;
+  }
+  if (!any) refuse();
+  std::erase_if(counts, [](const auto& entry) { return entry.second == 0; });
+  return counts;
+}
+
+bool same_formula(std::string_view a, std::string_view b) { return formula_counts(a) == formula_counts(b); }
+
+}  // namespace tessarin::identify
