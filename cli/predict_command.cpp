@@ -179,6 +179,10 @@ int run_predict(const PredictArguments& args) {
     std::cerr << '\n';
     return kExitFailed;
   }
+  if (files->has_errors()) {  // a resumed run whose earlier part had failures: the same status as one whole run
+    std::cerr << "tessarin: molecules of the earlier part of the run failed (see " << files->errors_path() << ")\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 

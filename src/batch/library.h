@@ -76,7 +76,8 @@ class LibraryFiles {
 
   OutputFormat format() const { return format_; }
   const std::string& errors_path() const { return errors_path_; }
-  bool has_errors() const { return errors_ != nullptr || errors_on_stderr_ > 0; }
+  // Failures were written, by this run or the one it resumes.
+  bool has_errors() const { return errors_ != nullptr || errors_exist_ || errors_on_stderr_ > 0; }
   // The molecules an earlier run left in the files (0 for a new library).
   std::size_t resumed() const { return state_.molecules; }
   const LibraryState& resumed_state() const { return state_; }
