@@ -8,6 +8,7 @@ import os
 import random
 import signal
 import subprocess
+import sys
 import time
 from pathlib import Path
 
@@ -212,3 +213,25 @@ def test_predict_library_on_a_par_with_the_command(tmp_path):
     (deep,) = tessarin.predict_library(["CC(=O)OCCCl"], recursive_ms=True, max_generations=1)
     assert max(p["generation"] for p in deep["recursive_peaks"]) == 1
     assert deep["options"] == {"recursive": True, "max_generations": 1}
+
+
+def test_ctrl_c_stops_the_depiction_of_a_large_molecule_at_once(tmp_path):
+    script = tmp_path / "interrupt.py"
+    script.write_text(
+        "import os, signal, sys, threading, time\n"
+        "import tessarin\n"
+        "sent = []\n"
+        "def fire():\n"
+        "    sent.append(time.monotonic())\n"
+        "    os.kill(os.getpid(), signal.SIGINT)\n"
+        "threading.Timer(1.5, fire).start()\n"
+        "try:\n"
+        "    tessarin.VIF('C' * 3000, draw=False, verbose=False)\n"  # CoordGen alone takes minutes here
+        "except KeyboardInterrupt:\n"
+        "    print(time.monotonic() - sent[0])\n"
+        "    sys.exit(42)\n")
+    package_root = str(Path(tessarin.__file__).parent.parent)
+    proc = subprocess.run([sys.executable, str(script)], capture_output=True, timeout=120,
+                          env={**os.environ, "PYTHONPATH": package_root})
+    assert proc.returncode == 42, proc.stderr
+    assert float(proc.stdout) < 1.0
