@@ -1,4 +1,4 @@
-// predict_library: batch spectrum prediction on native threads.
+// predict_library: batch spectrum prediction in worker processes.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -12,61 +12,103 @@
 #include <tuple>
 #include <vector>
 
+#include <filesystem>
+
 #include "convert.h"
 #include "batch/input.h"
 #include "batch/library.h"
+#include "batch/resume.h"
 #include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/writers.h"
 #include "core/errors.h"
 #include "prediction/predict.h"
 #include "registry.h"
+#include "tessarin/version.h"
 #include "to_python.h"
+#include "worker_command.h"
 
 namespace py = pybind11;
 
 namespace tessarin::bindings {
 namespace {
 
-// Runs the request without the GIL; Ctrl-C stops it and raises
-// KeyboardInterrupt, a failure to read or write raises OSError.
-batch::BatchSummary run_interruptible(batch::LibraryRequest& request) {
+// The run's line range from None or a (first, last) pair of lines, last None for the end.
+std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
+  if (lines.is_none()) return std::nullopt;
+  if (!(py::isinstance<py::tuple>(lines) || py::isinstance<py::list>(lines)) || py::len(lines) != 2) {
+    throw py::type_error("lines must be None or a (first, last) pair of line numbers, not " +
+                         std::string(py::repr(lines)));
+  }
+  batch::LineRange range;
+  range.first = static_cast<std::size_t>(integer_argument(lines[py::int_(0)], "lines' first line", 1, LLONG_MAX));
+  const py::object last = lines[py::int_(1)];
+  if (!last.is_none()) {
+    range.last = static_cast<std::size_t>(integer_argument(last, "lines' last line", 1, LLONG_MAX));
+    if (range.last < range.first) throw py::value_error("lines must have first <= last, got " + std::string(py::repr(lines)));
+  }
+  return range;
+}
+
+[[noreturn]] void raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  throw py::error_already_set();
+}
+
+// Runs the request without the GIL. Ctrl-C, or an exception raised by
+// `progress` (a callable given the numbers of molecules done and failed, or
+// none), stops it and reaches the caller; a refused resume raises ValueError,
+// a failure to read or write OSError.
+batch::BatchSummary run_interruptible(batch::LibraryRequest& request, py::handle progress = py::handle()) {
   std::atomic<bool> cancel{false};
-  bool interrupted = false;
-  request.progress = [&cancel, &interrupted](const batch::BatchProgress&) {
+  bool python_error = false;
+  request.progress = [&cancel, &python_error, progress](const batch::BatchProgress& p) {
     py::gil_scoped_acquire gil;
+    if (python_error) return;
     if (PyErr_CheckSignals() != 0) {  // Ctrl-C: keep the KeyboardInterrupt for the caller
-      interrupted = true;
+      python_error = true;
       cancel = true;
+      return;
     }
+    if (!progress || progress.is_none()) return;
+    PyObject* r = PyObject_CallFunction(progress.ptr(), "nn", static_cast<Py_ssize_t>(p.written),
+                                        static_cast<Py_ssize_t>(p.failed));
+    if (r == nullptr) {
+      python_error = true;
+      cancel = true;
+      return;
+    }
+    Py_DECREF(r);
   };
   request.cancel = &cancel;
 
   batch::BatchSummary summary;
   std::string failure;
+  bool refused = false;
   {
     py::gil_scoped_release release;
     try {
       summary = batch::predict_library(request);
+    } catch (const batch::ResumeRefused& e) {
+      failure = e.what();
+      refused = true;
     } catch (const std::exception& e) {
       failure = e.what();
     }
   }
-  if (interrupted) throw py::error_already_set();
-  if (!failure.empty()) {
-    PyErr_SetString(PyExc_OSError, failure.c_str());
-    throw py::error_already_set();
-  }
+  if (python_error) throw py::error_already_set();
+  if (!failure.empty()) raise(refused ? PyExc_ValueError : PyExc_OSError, failure);
   return summary;
 }
 
 void open_library_files(std::optional<batch::LibraryFiles>& files, const std::string& output,
-                        batch::OutputFormat format) {
+                        batch::OutputFormat format, const batch::RunDescription* run = nullptr, bool resume = false) {
   try {
-    files.emplace(output, format);
+    files.emplace(output, format, run, resume);
+  } catch (const batch::ResumeRefused& e) {
+    raise(PyExc_ValueError, e.what());
   } catch (const std::runtime_error& e) {
-    PyErr_SetString(PyExc_OSError, e.what());
-    throw py::error_already_set();
+    raise(PyExc_OSError, e.what());
   }
 }
 
@@ -84,68 +126,135 @@ batch::OutputFormat format_argument(const std::string& fmt) {
   return *format;
 }
 
-py::object predict_library(const py::handle& molecules, const std::optional<std::string>& output,
-                           const std::string& fmt, bool ring_fragmentation, bool recursive_ms,
-                           const py::handle& jobs, const py::handle& model, std::size_t first_line) {
+py::object predict_library(const py::handle& molecules, const std::optional<std::string>& input_path,
+                           const std::optional<std::string>& output, const std::string& fmt, bool ring_fragmentation,
+                           bool recursive_ms, const py::handle& jobs, const py::handle& model,
+                           const py::handle& timeout_per_molecule, const py::handle& max_generations,
+                           const py::handle& progress, bool resume, const py::handle& lines, std::size_t first_line) {
   if (first_line == 0) throw py::value_error("first_line must be at least 1");
-  const std::optional<batch::OutputFormat> format = format_argument(fmt);
+  const batch::OutputFormat format = format_argument(fmt);
   const unsigned n_jobs = jobs_argument(jobs);
   if (output && output->empty()) throw py::value_error("output must be a file path or None");
+  if (resume && !output) throw py::value_error("resume needs an output file");
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress must be callable or None, not " + type_name(progress));
+  }
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
   request.options.analysis.recursive = recursive_ms;
+  request.options.analysis.max_generations =
+      static_cast<int>(integer_argument(max_generations, "max_generations", 0, 1000));
   request.options.model = prediction_options(model, ring_fragmentation, recursive_ms, py::int_(2)).model;
+  if (!timeout_per_molecule.is_none()) {
+    request.options.time_limit_seconds = finite_argument(timeout_per_molecule, "timeout_per_molecule");
+    if (request.options.time_limit_seconds < 0) throw py::value_error("timeout_per_molecule must not be negative");
+  }
   request.jobs = n_jobs;
+  request.workers = worker_command();
+  const std::optional<batch::LineRange> range = line_range_argument(lines);
 
-  std::vector<batch::MoleculeInput> inputs = molecule_inputs(molecules, "molecules");
+  // The molecules: a file read by the native readers, or the caller's, read now.
+  std::optional<batch::MoleculeFile> input;
+  std::vector<batch::MoleculeInput> inputs;
+  batch::RunDescription run;
+  run.program = std::string("tessarin ") + kVersion;
+  if (input_path) {
+    try {
+      input.emplace(*input_path);
+    } catch (const batch::UnusableInput& e) {
+      raise(PyExc_OSError, e.what());
+    }
+    if (range) input->reader().set_line_range(*range);
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(*input_path, error);
+    run.input = error ? *input_path : absolute.lexically_normal().string();
+    const std::uintmax_t bytes = std::filesystem::file_size(*input_path, error);
+    if (!error) run.input_bytes = bytes;
+  } else {
+    inputs = molecule_inputs(molecules, "molecules");
+    for (batch::MoleculeInput& m : inputs) m.line += first_line - 1;
+    if (range) {
+      std::erase_if(inputs, [&range](const batch::MoleculeInput& m) { return !range->contains(m.line); });
+    }
+    run.input = "molecules given in Python";
+  }
+  run.lines = range;
+  run.format = format;
+  run.options = request.options.analysis;
+  run.model = request.options.model;
+
   std::optional<batch::LibraryFiles> files;
   if (output) {
-    open_library_files(files, *output, *format);
+    open_library_files(files, *output, format, &run, resume);
     request.files = &*files;
   }
 
   std::vector<batch::Outcome> results;
   std::size_t next = 0;
-  request.read = [&inputs, &next, first_line](batch::MoleculeInput& m) {
-    if (next >= inputs.size()) return false;
-    m = std::move(inputs[next++]);
-    m.line += first_line - 1;
-    return true;
-  };
+  if (input) {
+    batch::MoleculeReader& reader = input->reader();
+    request.read = [&reader](batch::MoleculeInput& m) { return reader.next(m); };
+  } else {
+    request.read = [&inputs, &next](batch::MoleculeInput& m) {
+      if (next >= inputs.size()) return false;
+      m = std::move(inputs[next++]);
+      return true;
+    };
+  }
   request.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
-  const batch::BatchSummary summary = run_interruptible(request);
+  const batch::BatchSummary summary = run_interruptible(request, progress);
 
   if (files) return files_summary(summary, *files);
   py::list spectra;
   for (const batch::Outcome& o : results) {
-    if (o.record) {
-      spectra.append(json_to_python(batch::record_json(*o.record)));
+    if (o.succeeded()) {
+      spectra.append(json_to_python(nlohmann::ordered_json::parse(o.text)));
     } else {
       py::dict failed;
       failed["line"] = o.input.line;
-      failed["name"] = o.input.name;
-      failed["smiles"] = o.input.smiles;
-      failed["error"] = o.error;
+      failed["name"] = lenient_text(o.input.name);
+      failed["smiles"] = lenient_text(o.input.smiles);
+      failed["error"] = lenient_text(o.error);
       spectra.append(failed);
     }
   }
   return spectra;
 }
 
-using PositionTuple = std::tuple<std::uint64_t, std::size_t, bool, std::optional<std::size_t>, std::optional<std::size_t>>;
+// The number of molecules the native readers find in a file (up to a read failure).
+std::size_t count_input(const std::string& path, const py::handle& lines) {
+  const std::optional<batch::LineRange> range = line_range_argument(lines);
+  std::optional<batch::MoleculeFile> input;
+  try {
+    input.emplace(path);
+  } catch (const batch::UnusableInput& e) {
+    raise(PyExc_OSError, e.what());
+  }
+  if (range) input->reader().set_line_range(*range);
+  std::size_t n = 0;
+  {
+    py::gil_scoped_release release;
+    batch::MoleculeInput m;
+    try {
+      while (input->reader().next(m)) ++n;
+    } catch (const std::exception&) {
+      // Counted up to the failure; the run itself reports it.
+    }
+  }
+  return n;
+}
+
+using PositionTuple = std::tuple<std::uint64_t, std::size_t, bool, bool, std::optional<std::size_t>,
+                                 std::optional<std::size_t>, std::optional<std::size_t>, std::optional<std::size_t>>;
 
 PositionTuple position_tuple(const batch::ReaderPosition& p) {
-  auto column = [](std::size_t c) { return c == std::string::npos ? std::nullopt : std::optional(c); };
-  return {p.offset, p.line, p.seen_content, column(p.smiles_column), column(p.name_column)};
+  return {p.offset, p.line, p.seen_content, p.header_read, p.smiles_column, p.name_column, p.id_column, p.cas_column};
 }
 
 batch::ReaderPosition reader_position(const PositionTuple& t) {
   batch::ReaderPosition p;
-  p.offset = std::get<0>(t);
-  p.line = std::get<1>(t);
-  p.seen_content = std::get<2>(t);
-  p.smiles_column = std::get<3>(t).value_or(std::string::npos);
-  p.name_column = std::get<4>(t).value_or(std::string::npos);
+  std::tie(p.offset, p.line, p.seen_content, p.header_read, p.smiles_column, p.name_column, p.id_column,
+           p.cas_column) = t;
   return p;
 }
 
@@ -175,11 +284,12 @@ py::dict predict_file_chunk(const std::string& path, const PositionTuple& start,
   if (output.empty()) throw py::value_error("output must be a file path");
   const batch::ReaderPosition from = reader_position(start);
 
+  const batch::InputFormat input_format = batch::splittable_input_format(path);
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
   file.seekg(static_cast<std::streamoff>(from.offset));
   if (!file) throw InvalidInput("cannot read " + path + " from byte " + std::to_string(from.offset));
-  batch::MoleculeReader reader(file, batch::input_format_of_path(path), from);
+  batch::MoleculeReader reader(file, input_format, from);
 
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
@@ -188,6 +298,7 @@ py::dict predict_file_chunk(const std::string& path, const PositionTuple& start,
   request.options.time_limit_seconds = time_limit;
   request.options.model = *known;
   request.jobs = jobs_argument(jobs);
+  request.workers = worker_command();
   std::size_t read = 0;
   request.read = [&reader, &read, count](batch::MoleculeInput& m) {
     if (read == count || !reader.next(m)) return false;
@@ -242,10 +353,16 @@ void register_batch(py::module_& m) {
       py::arg("mol_ion"), py::arg("mol_ion_label"), py::arg("fragments"),
       "The stick spectrum of a prediction, m/z ascending: (m/z, intensity, label), the molecular ion "
       "labelled mol_ion_label, each fragment m/z with the first formula met.");
-  m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("output"), py::arg("fmt"),
-        py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"), py::arg("model"), py::arg("first_line") = 1,
-        "Predicted EI spectra of many molecules on native threads, in input order; the molecules are "
-        "numbered from first_line on.");
+  m.def("predict_library", &predict_library, py::arg("molecules"), py::arg("input_path"), py::arg("output"),
+        py::arg("fmt"), py::arg("ring_fragmentation"), py::arg("recursive_ms"), py::arg("jobs"), py::arg("model"),
+        py::arg("timeout_per_molecule"), py::arg("max_generations"), py::arg("progress"), py::arg("resume"),
+        py::arg("lines"), py::arg("first_line") = 1,
+        "Predicted EI spectra of many molecules in worker processes, in input order; molecules given in "
+        "Python are numbered from first_line on.");
+  m.def(
+      "count_molecules",
+      [](const std::string& path, const py::handle& lines) { return count_input(path, lines); },
+      py::arg("path"), py::arg("lines"), "The number of molecules the native readers find in a file.");
   m.def("molecule_file_chunks", &molecule_file_chunks, py::arg("path"), py::arg("chunk_size"),
         "(molecules, starts): the number of molecules of a SMILES, SDF or CSV/TSV file and the reader's "
         "position before every chunk_size-th one.");

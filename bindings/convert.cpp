@@ -221,9 +221,9 @@ std::vector<batch::MoleculeInput> molecule_inputs(py::handle molecules, const st
     if (py::isinstance<py::str>(item)) {
       m.smiles = utf8_text(item, where);
     } else if ((py::isinstance<py::tuple>(item) || py::isinstance<py::list>(item)) && py::len(item) == 2 &&
-               py::isinstance<py::str>(item[py::int_(0)]) && py::isinstance<py::str>(item[py::int_(1)])) {
+               py::isinstance<py::str>(item[py::int_(0)])) {
       m.name = utf8_text(py::object(item[py::int_(0)]), where);
-      m.smiles = utf8_text(py::object(item[py::int_(1)]), where);
+      m.smiles = smiles_argument(py::object(item[py::int_(1)]), where);
     } else {
       const RDKit::ROMol* mol = nullptr;
       try {
@@ -232,7 +232,7 @@ std::vector<batch::MoleculeInput> molecule_inputs(py::handle molecules, const st
         mol = nullptr;
       }
       if (mol == nullptr) {
-        throw py::type_error(where + " is neither a SMILES string, a (name, SMILES) pair of strings nor an RDKit Mol: " +
+        throw py::type_error(where + " is neither a SMILES string, an RDKit Mol nor a (name, SMILES or Mol) pair: " +
                              std::string(py::repr(item)));
       }
       m.smiles = RDKit::MolToSmiles(*mol);

@@ -93,8 +93,8 @@ std::string path_argument(pybind11::handle path, const std::string& what);
 // A SMILES string, or an RDKit Mol standing for its canonical SMILES.
 std::string smiles_argument(pybind11::handle value, const std::string& what);
 
-// Molecules from any iterable (not a string) of SMILES strings, (name,
-// SMILES) pairs and RDKit Mols (named by their "_Name" property); `line` is
+// Molecules from any iterable (not a string) of SMILES strings, RDKit Mols
+// (named by their "_Name" property) and (name, SMILES or Mol) pairs; `line` is
 // the 1-based position. TypeError naming the position for anything else.
 std::vector<batch::MoleculeInput> molecule_inputs(pybind11::handle molecules, const std::string& what);
 

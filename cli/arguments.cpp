@@ -56,7 +56,8 @@ std::unique_ptr<CLI::App> make_program() {
   program->require_subcommand(1);
   program->footer(
       "Run 'tessarin COMMAND --help' for the options of a command.\n"
-      "exit status: 0 success, 1 some molecules or checks failed, 2 usage or file error, 130 interrupted");
+      "exit status: 0 success, 1 some molecules or checks failed, 2 usage or file error, 128 + signal stopped\n"
+      "(130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)");
   return program;
 }
 

@@ -28,7 +28,18 @@ void install_stop_handler() {
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+}
+
+std::string stop_signal_name() {
+  switch (g_stop_signal.load()) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "SIGINT";
+  }
 }
 
 std::atomic<bool>& stop_requested() { return g_stop_requested; }

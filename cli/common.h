@@ -22,12 +22,15 @@ class UsageError : public std::runtime_error {
 };
 
 // Stopping a batch run from outside. After install_stop_handler() the first
-// Ctrl-C (SIGINT) sets stop_requested(), so the run can finish its file
+// Ctrl-C (SIGINT), SIGTERM (a batch system's end of the job's time) or SIGHUP
+// (a closed terminal) sets stop_requested(), so the run can finish its file
 // cleanly; a second one ends the process at once. The exit status of a
-// stopped run is stop_exit_status(): 128 + the number of the signal.
+// stopped run is stop_exit_status(): 128 + the number of the first signal
+// (130, 143, 129), which stop_signal_name() names.
 void install_stop_handler();
 std::atomic<bool>& stop_requested();
 int stop_exit_status();
+std::string stop_signal_name();
 
 // True for an existing regular file (not a pipe, a device or a directory).
 bool is_regular_file(const std::string& path);

@@ -13,8 +13,8 @@ packages=(
   build-essential cmake ca-certificates
   librdkit-dev libcoordgen-dev python3-rdkit rdkit-data
   python3-dev python3-venv pybind11-dev libboost-python-dev
-  liblapack-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev libcli11-dev
-  python3-numpy python3-networkx python3-matplotlib python3-pytest
+  liblapack-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev libcli11-dev zlib1g-dev
+  python3-numpy python3-networkx python3-matplotlib python3-pytest python3-tqdm
   python3-dask python3-distributed
 )
 

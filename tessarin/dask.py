@@ -141,9 +141,9 @@ def _run_bag_chunk(partition, output_dir, entry, options, jobs):
                          f"not {entry['molecules']}")
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
-        result = _native.predict_library(molecules, temp, options["fmt"], options["ring_fragmentation"],
-                                         options["recursive_ms"], _jobs_on_worker(jobs), options["model"],
-                                         first_line=entry["first_line"])
+        result = _native.predict_library(molecules, None, temp, options["fmt"], options["ring_fragmentation"],
+                                         options["recursive_ms"], _jobs_on_worker(jobs), options["model"], None,
+                                         2, None, False, None, first_line=entry["first_line"])
         return _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):

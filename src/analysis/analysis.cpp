@@ -49,7 +49,7 @@ std::vector<const ms::FragmentEntry*> entries_where(const std::vector<ms::Fragme
 
 // The steps after preparation; `smiles` is what the report names.
 Result run(std::unique_ptr<RDKit::ROMol> prepared, const Options& options, const StopCheck& stop,
-           std::ostream* report, const std::string& smiles, StepClock& clock) {
+           std::ostream* report, const std::string& smiles, StepClock& clock, const layout::Depicter& depict) {
   Result a;
   a.mol = std::move(prepared);
   RDKit::ROMol& mol = *a.mol;
@@ -71,7 +71,7 @@ Result run(std::unique_ptr<RDKit::ROMol> prepared, const Options& options, const
   layout_params.n_iter = options.n_iter;
   layout_params.target_bond_len = options.target_bond_len;
   layout::LayoutTiming layout_timing;
-  a.coords = layout::compute_atom_layout(mol, layout_params, &layout_timing, poll).coords;
+  a.coords = layout::compute_atom_layout(mol, layout_params, &layout_timing, poll, depict).coords;
   a.times.depiction = layout_timing.depiction;
   a.times.layout = layout_timing.refinement;
   clock.lap();
@@ -183,12 +183,12 @@ void check_orbital_graph_fits(const RDKit::ROMol& mol) {
 }
 
 std::optional<Result> analyse_smiles(const std::string& smiles, const Options& options, const StopCheck& stop,
-                                     std::ostream* report) {
+                                     std::ostream* report, const layout::Depicter& depict) {
   check_options(options);
   StepClock clock;
   std::unique_ptr<RDKit::ROMol> mol = molecule::prepare_molecule(smiles);
   if (!mol) return std::nullopt;
-  return run(std::move(mol), options, stop, report, smiles, clock);
+  return run(std::move(mol), options, stop, report, smiles, clock, depict);
 }
 
 }  // namespace tessarin::analysis

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "counts/lpi.h"
+#include "layout/atom_layout.h"
 #include "layout/point2.h"
 #include "ms/fragments.h"
 #include "ms/recursive_fragments.h"
@@ -100,8 +101,9 @@ void check_orbital_graph_fits(const RDKit::ROMol& mol);
 // its canonical SMILES, so that its result is the one its SMILES gives.) With a
 // `report` stream, the molecule's lines are written as soon as its LPI is
 // known and the fragment lines at the end, so a later failure still leaves
-// the first ones.
+// the first ones. `depict`, when given, makes the 2D depiction in place of
+// layout::depict_2d (and must give what it gives).
 std::optional<Result> analyse_smiles(const std::string& smiles, const Options& options, const StopCheck& stop = {},
-                                     std::ostream* report = nullptr);
+                                     std::ostream* report = nullptr, const layout::Depicter& depict = {});
 
 }  // namespace tessarin::analysis

@@ -2,15 +2,18 @@
 
 #include <GraphMol/FileParsers/FileParsers.h>
 #include <GraphMol/SmilesParse/SmilesWrite.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <iostream>
-#include <memory>
-#include <stdexcept>
+#include <fstream>
+#include <regex>
 
 #include "core/errors.h"
 
@@ -32,29 +35,188 @@ std::string lower(std::string_view s) {
   return out;
 }
 
-// Next whitespace-separated column of `s` from `pos`.
-std::string_view column(std::string_view s, std::size_t& pos) {
-  const auto start = s.find_first_not_of(kBlanks, pos);
-  if (start == std::string_view::npos) {
-    pos = s.size();
-    return {};
+// A column or data-item name reduced to its lowercase letters and digits:
+// "CAS No.", "cas_no" and "CASNO" all read "casno".
+std::string reduced_name(std::string_view s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c)) out.push_back(static_cast<char>(std::tolower(c)));
   }
-  auto end = s.find_first_of(kBlanks, start);
-  if (end == std::string_view::npos) end = s.size();
-  pos = end;
-  return s.substr(start, end - start);
+  return out;
+}
+
+// The names that mark a column or data item, most telling first.
+constexpr std::array kSmilesNames{"smiles", "canonicalsmiles", "isomericsmiles", "smi", "smilesstring"};
+constexpr std::array kNameNames{"name", "title", "compoundname", "moleculename", "molname", "compound",
+                                "molecule", "chemicalname", "commonname", "iupacname"};
+constexpr std::array kIdNames{"id", "compoundid", "moleculeid", "molid", "identifier", "cid",
+                              "pubchemcompoundcid", "pubchemcid", "regno", "registryid", "catalogid",
+                              "chemblid", "zincid", "drugbankid", "nsc", "nscnumber"};
+constexpr std::array kCasNames{"cas", "casno", "casnumber", "casrn", "casregistrynumber", "casregno"};
+
+// The position in `names` of a reduced name (the lower, the more telling).
+template <std::size_t N>
+std::optional<std::size_t> rank_in(const std::array<const char*, N>& names, const std::string& reduced) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (reduced == names[i]) return i;
+  }
+  return std::nullopt;
+}
+
+// The column whose header ranks best in `names`.
+template <std::size_t N>
+std::optional<std::size_t> best_column(const std::vector<std::string>& header, const std::array<const char*, N>& names) {
+  std::optional<std::size_t> best;
+  std::size_t best_rank = N;
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    const std::optional<std::size_t> r = rank_in(names, reduced_name(header[c]));
+    if (r && *r < best_rank) {
+      best = c;
+      best_rank = *r;
+    }
+  }
+  return best;
+}
+
+// The column whose reduced heading passes `test`, the first one.
+template <typename Test>
+std::optional<std::size_t> first_column(const std::vector<std::string>& header, Test test) {
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    if (test(reduced_name(header[c]))) return c;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> smiles_column_of(const std::vector<std::string>& header) {
+  if (std::optional<std::size_t> c = best_column(header, kSmilesNames)) return c;
+  return first_column(header, [](const std::string& h) { return h.ends_with("smiles"); });
+}
+
+// A header line split at its delimiters, each heading without its quotes.
+std::vector<std::string> headings_of(std::string_view line, char delimiter) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = line.find(delimiter, start);
+    std::string_view f = trimmed(line.substr(start, end == std::string_view::npos ? end : end - start));
+    if (f.size() >= 2 && f.front() == '"' && f.back() == '"') f = f.substr(1, f.size() - 2);
+    fields.emplace_back(f);
+    if (end == std::string_view::npos) return fields;
+    start = end + 1;
+  }
+}
+
+// The header of a table: more than one field, one of them a SMILES column.
+bool looks_like_header(std::string_view line, char delimiter) {
+  if (line.find(delimiter) == std::string_view::npos) return false;
+  const std::vector<std::string> fields = headings_of(line, delimiter);
+  return fields.size() > 1 && smiles_column_of(fields).has_value();
+}
+
+std::string field_at(const std::vector<std::string>& fields, const std::optional<std::size_t>& column) {
+  if (!column || *column >= fields.size()) return {};
+  return std::string(trimmed(fields[*column]));
+}
+
+// SDF data items: "> <NAME>" (with anything else on the line) and the value
+// lines up to a blank line, joined by blanks.
+struct DataItem {
+  std::string name;
+  std::string value;
+};
+
+std::vector<DataItem> data_items(std::string_view block) {
+  std::vector<DataItem> items;
+  bool after_end = false;
+  DataItem* current = nullptr;
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    auto eol = block.find('\n', pos);
+    if (eol == std::string_view::npos) eol = block.size();
+    const std::string_view line = block.substr(pos, eol - pos);
+    pos = eol + 1;
+    if (!after_end) {
+      after_end = line.rfind("M  END", 0) == 0;
+      continue;
+    }
+    if (!line.empty() && line[0] == '>') {
+      const auto open = line.find('<');
+      const auto close = open == std::string_view::npos ? open : line.find('>', open);
+      current = nullptr;
+      if (close != std::string_view::npos) {
+        items.push_back({std::string(line.substr(open + 1, close - open - 1)), {}});
+        current = &items.back();
+      }
+      continue;
+    }
+    const std::string_view value = trimmed(line);
+    if (value.empty()) {
+      current = nullptr;
+      continue;
+    }
+    if (current != nullptr) {
+      if (!current->value.empty()) current->value += ' ';
+      current->value += value;
+    }
+  }
+  return items;
+}
+
+template <std::size_t N>
+std::string best_item(const std::vector<DataItem>& items, const std::array<const char*, N>& names) {
+  const std::string* best = nullptr;
+  std::size_t best_rank = N;
+  for (const DataItem& item : items) {
+    const std::optional<std::size_t> r = rank_in(names, reduced_name(item.name));
+    if (r && *r < best_rank && !item.value.empty()) {
+      best = &item.value;
+      best_rank = *r;
+    }
+  }
+  return best != nullptr ? *best : std::string();
+}
+
+// RDKit names lines of the record ("on line 4", "at line 4", "line: 4");
+// the file's line numbers are what a user can look up.
+std::string with_file_lines(const std::string& message, std::size_t first_line) {
+  static const std::regex line_number(R"(\b([Ll]ine):?\s*(\d+))");
+  std::string out;
+  auto begin = std::sregex_iterator(message.begin(), message.end(), line_number);
+  std::size_t copied = 0;
+  for (auto it = begin; it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    out.append(message, copied, static_cast<std::size_t>(m.position(0)) - copied);
+    std::size_t in_record = 0;
+    try {
+      in_record = std::stoul(m[2].str());
+    } catch (const std::exception&) {
+      in_record = 0;
+    }
+    out += m[1].str() + " " + std::to_string(in_record > 0 ? first_line + in_record - 1 : first_line);
+    copied = static_cast<std::size_t>(m.position(0) + m.length(0));
+  }
+  out.append(message, copied, std::string::npos);
+  return out;
 }
 
 }  // namespace
 
 InputFormat input_format_of_path(std::string_view path) {
-  const auto dot = path.rfind('.');
-  if (dot == std::string_view::npos) return InputFormat::smiles;
-  const std::string ext = lower(path.substr(dot + 1));
+  return declared_input_format(path).value_or(InputFormat::smiles);
+}
+
+std::optional<InputFormat> declared_input_format(std::string_view path) {
+  std::string name = lower(path);
+  if (name.size() > 3 && name.ends_with(".gz")) name.resize(name.size() - 3);
+  const auto slash = name.rfind('/');
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
+  const std::string ext = name.substr(dot + 1);
   if (ext == "sdf" || ext == "sd" || ext == "mol") return InputFormat::sdf;
   if (ext == "csv") return InputFormat::csv;
   if (ext == "tsv" || ext == "tab") return InputFormat::tsv;
-  return InputFormat::smiles;
+  if (ext == "smi" || ext == "smiles" || ext == "ism" || ext == "can") return InputFormat::smiles;
+  return std::nullopt;
 }
 
 InputFormat MoleculeReader::sniff_format(std::istream& in, std::deque<std::string>& lookahead) {
@@ -65,6 +227,13 @@ InputFormat MoleculeReader::sniff_format(std::istream& in, std::deque<std::strin
       (lookahead[3].find("V2000") != std::string::npos || lookahead[3].find("V3000") != std::string::npos)) {
     return InputFormat::sdf;
   }
+  for (const std::string& l : lookahead) {
+    const std::string_view t = trimmed(l);
+    if (t.empty() || t.front() == '#') continue;
+    if (looks_like_header(t, '\t')) return InputFormat::tsv;
+    if (looks_like_header(t, ',')) return InputFormat::csv;
+    break;
+  }
   return InputFormat::smiles;
 }
 
@@ -74,12 +243,15 @@ MoleculeReader::MoleculeReader(std::istream& in, InputFormat format, const Reade
       line_no_(from.line),
       offset_(from.offset),
       seen_content_(from.seen_content),
+      header_read_(from.header_read),
       smiles_column_(from.smiles_column),
-      name_column_(from.name_column) {}
+      name_column_(from.name_column),
+      id_column_(from.id_column),
+      cas_column_(from.cas_column) {}
 
 ReaderPosition MoleculeReader::position() const {
   if (!offset_known_) throw std::logic_error("the position of a reader given look-ahead lines is not known");
-  return {offset_, line_no_, seen_content_, smiles_column_, name_column_};
+  return {offset_, line_no_, seen_content_, header_read_, smiles_column_, name_column_, id_column_, cas_column_};
 }
 
 bool MoleculeReader::read_line(std::string& line) {
@@ -99,7 +271,16 @@ bool MoleculeReader::read_line(std::string& line) {
 }
 
 bool MoleculeReader::next(MoleculeInput& out) {
-  out = MoleculeInput{};
+  for (;;) {
+    out = MoleculeInput{};
+    if (line_no_ >= range_.last) return false;
+    if (!next_any(out)) return false;
+    if (range_.contains(out.line)) return true;
+    if (out.line > range_.last) return false;
+  }
+}
+
+bool MoleculeReader::next_any(MoleculeInput& out) {
   switch (format_) {
     case InputFormat::sdf:
       return next_sdf(out);
@@ -117,17 +298,52 @@ bool MoleculeReader::next_smiles(MoleculeInput& out) {
   while (read_line(line)) {
     const std::string_view text = trimmed(line);
     if (text.empty() || text.front() == '#') continue;
-    std::size_t pos = 0;
-    const std::string_view smiles = column(text, pos);
+    const auto end = std::min(text.find_first_of(kBlanks), text.size());
+    const std::string_view smiles = text.substr(0, end);
     const bool first = !seen_content_;
     seen_content_ = true;
     if (first && lower(smiles) == "smiles") continue;  // header row
     out.line = line_no_;
     out.smiles = std::string(smiles);
-    out.name = std::string(column(text, pos));
+    std::string_view rest = text.substr(end);
+    if (!rest.empty() && rest.front() == '\t') {
+      rest.remove_prefix(1);
+      rest = rest.substr(0, rest.find('\t'));
+    }
+    out.name = std::string(trimmed(rest));
     return true;
   }
   return false;
+}
+
+bool MoleculeReader::next_table(MoleculeInput& out) {
+  std::vector<std::string> fields;
+  std::size_t first_line = 0;
+  if (!header_read_) {
+    if (!read_row(fields, first_line)) return false;
+    header_read_ = true;
+    smiles_column_ = smiles_column_of(fields);
+    if (!smiles_column_) {
+      std::string names;
+      for (const std::string& f : fields) names += (names.empty() ? "" : ", ") + std::string(trimmed(f));
+      throw InvalidInput("line " + std::to_string(first_line) +
+                         ": the table's header names no SMILES column (a column headed \"smiles\"); it reads: " +
+                         names);
+    }
+    name_column_ = best_column(fields, kNameNames);
+    if (!name_column_) {
+      name_column_ = first_column(fields, [](const std::string& h) { return h.find("name") != std::string::npos; });
+    }
+    id_column_ = best_column(fields, kIdNames);
+    cas_column_ = best_column(fields, kCasNames);
+  }
+  if (!read_row(fields, first_line)) return false;
+  out.line = first_line;
+  out.smiles = field_at(fields, smiles_column_);
+  out.id = field_at(fields, id_column_);
+  out.cas = field_at(fields, cas_column_);
+  out.name = name_column_ ? field_at(fields, name_column_) : out.id;
+  return true;
 }
 
 bool MoleculeReader::next_sdf(MoleculeInput& out) {
@@ -212,68 +428,144 @@ bool MoleculeReader::read_row(std::vector<std::string>& fields, std::size_t& fir
   }
 }
 
-bool MoleculeReader::next_table(MoleculeInput& out) {
-  std::vector<std::string> fields;
-  std::size_t row_line = 0;
-  if (!seen_content_) {
-    if (!read_row(fields, row_line)) return false;
-    seen_content_ = true;
-    std::vector<std::string> heads;
-    for (const std::string& f : fields) heads.push_back(lower(trimmed(f)));
-    auto find = [&heads](auto&& match) -> std::size_t {
-      for (std::size_t k = 0; k < heads.size(); ++k) {
-        if (match(heads[k])) return k;
-      }
-      return std::string::npos;
-    };
-    auto ends_with = [](const std::string& s, std::string_view tail) {
-      return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    smiles_column_ = find([](const std::string& h) { return h == "smiles"; });
-    if (smiles_column_ == std::string::npos) {
-      smiles_column_ = find([&](const std::string& h) { return ends_with(h, "smiles"); });
+// Reads a file or standard input through zlib, which passes plain files
+// through as they are. Read failures throw, and reach the reader's caller
+// (the stream rethrows them).
+class MoleculeFile::Buffer : public std::streambuf {
+ public:
+  Buffer(gzFile file, std::string path) : file_(file), path_(std::move(path)) {}
+  ~Buffer() override { gzclose(file_); }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+
+  bool compressed() const { return gzdirect(file_) == 0; }
+  // The first block, before any of it is handed out.
+  std::string_view first_block() {
+    if (gptr() == nullptr) underflow();
+    return std::string_view(eback(), static_cast<std::size_t>(egptr() - eback()));
+  }
+  void skip(std::size_t n) { gbump(static_cast<int>(n)); }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    const int n = gzread(file_, data_.data(), static_cast<unsigned>(data_.size()));
+    if (n < 0) fail();
+    if (n == 0) {
+      int code = Z_OK;
+      gzerror(file_, &code);
+      if (code != Z_OK) fail();
+      setg(data_.data(), data_.data(), data_.data());
+      return traits_type::eof();
     }
-    if (smiles_column_ == std::string::npos) {
-      throw InvalidInput("line " + std::to_string(row_line) +
-                         ": the table's header names no SMILES column (a column headed \"smiles\")");
-    }
-    name_column_ = find([](const std::string& h) { return h == "name"; });
-    if (name_column_ == std::string::npos) {
-      name_column_ = find([](const std::string& h) { return h.find("name") != std::string::npos; });
-    }
-    if (name_column_ == std::string::npos) {
-      name_column_ = find([](const std::string& h) { return h == "id" || h == "title" || h == "identifier"; });
+    setg(data_.data(), data_.data(), data_.data() + n);
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  [[noreturn]] void fail() {
+    int code = Z_OK;
+    const char* message = gzerror(file_, &code);
+    if (code == Z_ERRNO) throw std::runtime_error("cannot read " + path_ + ": " + std::strerror(errno));
+    if (code == Z_BUF_ERROR) throw std::runtime_error("the compressed input " + path_ + " ends early (cut short?)");
+    throw std::runtime_error("cannot decompress " + path_ + ": " + (message ? message : "damaged data"));
+  }
+
+  gzFile file_;
+  std::string path_;
+  std::array<char, 1 << 16> data_{};
+};
+
+namespace {
+
+// Why the first block is not text of molecules, or nothing.
+std::optional<std::string> not_text(std::string_view block, bool compressed) {
+  auto starts = [&block](std::string_view magic) { return block.substr(0, magic.size()) == magic; };
+  if (!compressed) {
+    if (starts("BZh")) return "it is bzip2-compressed; only gzip-compressed input is read";
+    if (starts("\xFD" "7zXZ")) return "it is xz-compressed; only gzip-compressed input is read";
+    if (starts("\x28\xB5\x2F\xFD")) return "it is zstd-compressed; only gzip-compressed input is read";
+    if (starts("PK\x03\x04")) return "it is a zip archive; unpack it first";
+  }
+  if (starts("\xFF\xFE") || starts("\xFE\xFF")) return "it is UTF-16 text; save it as UTF-8";
+  std::size_t control = 0;
+  for (unsigned char c : block) {
+    if (c == 0) return "it holds binary data, not text";
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' && c != 0x1b) || c == 0x7f) {
+      ++control;
     }
   }
-  if (!read_row(fields, row_line)) return false;
-  out.line = row_line;
-  if (smiles_column_ < fields.size()) out.smiles = std::string(trimmed(fields[smiles_column_]));
-  if (name_column_ < fields.size()) out.name = std::string(trimmed(fields[name_column_]));
-  return true;
+  if (control * 20 > block.size()) return "it holds binary data, not text";
+  return std::nullopt;
 }
 
+}  // namespace
+
 MoleculeFile::MoleculeFile(const std::string& path) {
+  const std::string shown = path == "-" ? std::string("standard input") : path;
+  int fd = -1;
   if (path == "-") {
-    std::deque<std::string> lookahead;
-    const InputFormat format = MoleculeReader::sniff_format(std::cin, lookahead);
-    reader_ = std::make_unique<MoleculeReader>(std::cin, format, std::move(lookahead));
-    return;
+    fd = ::dup(STDIN_FILENO);
+    if (fd < 0) throw UnusableInput("cannot read standard input: " + std::string(std::strerror(errno)));
+  } else {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw UnusableInput("cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      throw UnusableInput("cannot read " + path + ": it is a directory");
+    }
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw InvalidInput("cannot read " + path + ": it is a directory");
-  file_.open(path, std::ios::binary);
-  if (!file_) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
-  reader_ = std::make_unique<MoleculeReader>(file_, input_format_of_path(path));
+  gzFile file = gzdopen(fd, "rb");
+  if (file == nullptr) {
+    ::close(fd);
+    throw UnusableInput("cannot read " + shown + ": out of memory");
+  }
+  gzbuffer(file, 1 << 17);
+  buffer_ = std::make_unique<Buffer>(file, shown);
+  std::string_view block;
+  try {
+    block = buffer_->first_block();
+  } catch (const std::exception& e) {
+    throw UnusableInput(e.what());
+  }
+  if (const std::optional<std::string> why = not_text(block, buffer_->compressed())) {
+    throw UnusableInput(shown + " is not a file of molecules: " + *why);
+  }
+  if (block.substr(0, 3) == "\xEF\xBB\xBF") buffer_->skip(3);  // UTF-8 byte-order mark
+  stream_ = std::make_unique<std::istream>(buffer_.get());
+  stream_->exceptions(std::ios::badbit);  // a read failure reaches the reader's caller as it is
+
+  std::deque<std::string> lookahead;
+  const std::optional<InputFormat> declared = path == "-" ? std::nullopt : declared_input_format(path);
+  try {
+    format_ = declared ? *declared : MoleculeReader::sniff_format(*stream_, lookahead);
+  } catch (const std::exception& e) {
+    throw UnusableInput(e.what());
+  }
+  reader_ = std::make_unique<MoleculeReader>(*stream_, format_, std::move(lookahead));
+}
+
+MoleculeFile::~MoleculeFile() = default;
+
+InputFormat splittable_input_format(const std::string& path) {
+  if (path == "-") throw InvalidInput("standard input cannot be split into chunks");
+  const InputFormat format = MoleculeFile(path).format();
+  std::ifstream file(path, std::ios::binary);
+  char magic[2] = {0, 0};
+  file.read(magic, 2);
+  if (magic[0] == '\x1f' && magic[1] == '\x8b') {
+    throw InvalidInput(path + " is compressed, and a compressed file cannot be split into chunks: decompress it first");
+  }
+  return format;
 }
 
 std::vector<ReaderPosition> chunk_starts(const std::string& path, std::size_t chunk_size, std::size_t& molecules) {
   if (chunk_size == 0) throw InvalidInput("the chunk size must be at least 1");
-  if (path == "-") throw InvalidInput("standard input cannot be split into chunks");
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw InvalidInput("cannot read " + path + ": it is a directory");
+  const InputFormat format = splittable_input_format(path);
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
-  MoleculeReader reader(file, input_format_of_path(path));
+  MoleculeReader reader(file, format);
   std::vector<ReaderPosition> starts;
   MoleculeInput m;
   molecules = 0;
@@ -291,11 +583,14 @@ void resolve_sdf_record(MoleculeInput& input) {
     const auto eol = input.molblock.find('\n');
     input.name = std::string(trimmed(std::string_view(input.molblock).substr(0, eol)));
   }
+  const std::vector<DataItem> items = data_items(input.molblock);
+  if (input.cas.empty()) input.cas = best_item(items, kCasNames);
+  if (input.id.empty()) input.id = best_item(items, kIdNames);
   std::unique_ptr<RDKit::RWMol> mol;
   try {
     mol.reset(RDKit::MolBlockToMol(input.molblock, /*sanitize=*/true, /*removeHs=*/true));
   } catch (const std::exception& e) {
-    throw InvalidInput(std::string("unreadable SDF record: ") + e.what());
+    throw InvalidInput("unreadable SDF record: " + with_file_lines(e.what(), input.line));
   }
   if (!mol) throw InvalidInput("unreadable SDF record");
   input.smiles = RDKit::MolToSmiles(*mol);

@@ -1,17 +1,21 @@
 // Reading molecules for batch prediction: SMILES files (one molecule a line,
 // the SMILES then an optional name, as RDKit writes .smi files), SDF files,
-// and CSV or tab-separated tables with a SMILES column.
+// and CSV or TSV tables with a header that names a SMILES column; any of them
+// plain or gzip-compressed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <fstream>
-#include <memory>
 #include <istream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/errors.h"
 
 namespace tessarin::batch {
 
@@ -22,26 +26,26 @@ struct MoleculeInput {
   std::string name;      // may be empty
   std::string smiles;    // for an SDF record: empty until resolve_sdf_record
   std::string molblock;  // the SDF record, when read from an SDF file
+  std::string cas;       // CAS registry number, when the input gives one
+  std::string id;        // the input's identifier of the molecule, when it gives one
+};
+
+// The molecules whose first line lies in [first, last] (1-based, inclusive):
+// a piece of a large input, for splitting a run into chunks.
+struct LineRange {
+  std::size_t first = 1;
+  std::size_t last = static_cast<std::size_t>(-1);
+  bool contains(std::size_t line) const { return line >= first && line <= last; }
 };
 
 // "sdf" for .sdf, .sd and .mol files, "csv" for .csv, "tsv" for .tsv and
-// .tab (any case), "smiles" otherwise.
+// .tab (any case, a trailing ".gz" aside), "smiles" otherwise.
 InputFormat input_format_of_path(std::string_view path);
 
-// Reads one molecule at a time. SMILES files: blank lines and lines starting
-// with '#' are skipped, and so is a first line whose first column is "SMILES"
-// (any case), the header RDKit's writer puts there; the name is the second
-// whitespace-separated column. SDF files: records end at a "$$$$" line; a
-// last record without one still counts when it holds anything. Tables: the
-// first line that is not blank is the header; the SMILES column is the one
-// headed "smiles" (any case, surrounding blanks ignored), else the first
-// whose heading ends in "smiles" (canonical_smiles, "Isomeric SMILES"); the
-// name column is the one headed "name", else the first whose heading holds
-// "name", else one headed "id", "title" or "identifier". CSV fields may be
-// quoted ("a ""quoted"" field", line breaks included); tab-separated fields
-// are taken as they are. Blank lines are skipped; a row without a SMILES
-// field gives an empty SMILES, which the analysis refuses. A header without
-// a SMILES column throws InvalidInput.
+// The format a file name declares, a trailing ".gz" aside: .sdf/.sd/.mol,
+// .csv, .tsv/.tab, .smi/.smiles/.ism/.can; nothing for any other name.
+std::optional<InputFormat> declared_input_format(std::string_view path);
+
 // Where a reader stands between two molecules: all it needs to go on reading
 // from there, in another process too (with the file opened at `offset`), as
 // if it had read the file from its start.
@@ -49,23 +53,47 @@ struct ReaderPosition {
   std::uint64_t offset = 0;  // bytes of the input consumed
   std::size_t line = 0;      // lines consumed
   bool seen_content = false;
-  std::size_t smiles_column = std::string::npos;  // tables: columns found in the header
-  std::size_t name_column = std::string::npos;
+  bool header_read = false;  // tables: the header and the columns it names
+  std::optional<std::size_t> smiles_column, name_column, id_column, cas_column;
 };
 
+// Reads one molecule at a time.
+//  - SMILES files: blank lines and lines starting with '#' are skipped, and
+//    so is a first line whose first column is "SMILES" (any case), the header
+//    RDKit's writer puts there. The name is the rest of the line after the
+//    SMILES, spaces included; after a tab, the text up to the next tab.
+//  - CSV and TSV tables: the first line that is not blank is the header.
+//    Headings are compared by their letters and digits, any case: the SMILES
+//    column is the one headed "smiles" (or "canonical_smiles", "Isomeric
+//    SMILES", ...), else the first whose heading ends in "smiles"; the name
+//    column is headed "name" (or "title", "Compound Name", ...), else the
+//    first whose heading holds "name"; an "id" column (or "cid", "chembl_id",
+//    ...) gives the identifier and, without a name column, the name; a "CAS"
+//    column the CAS number. CSV fields may be quoted ("a ""quoted"" field",
+//    line breaks included); tab-separated fields are taken as they are. Blank
+//    lines are skipped; a row without a SMILES field gives an empty SMILES,
+//    which the analysis refuses. A header without a SMILES column, or a quote
+//    that is never closed, throws InvalidInput naming the line.
+//  - SDF files: records end at a "$$$$" line; a last record without one
+//    still counts when it holds anything.
 class MoleculeReader {
  public:
   MoleculeReader(std::istream& in, InputFormat format) : in_(in), format_(format) {}
   // Goes on from `from`; `in` must stand at from.offset.
   MoleculeReader(std::istream& in, InputFormat format, const ReaderPosition& from);
 
-  // Like the above, guessing the format from the first lines: an SDF has the
-  // counts line ("V2000" or "V3000") as its fourth line.
+  // The format of an input without a telling name, from its first lines: an
+  // SDF has the counts line ("V2000" or "V3000") as its fourth line; a table's
+  // header has a SMILES column between commas or tabs.
   static InputFormat sniff_format(std::istream& in, std::deque<std::string>& lookahead);
   MoleculeReader(std::istream& in, InputFormat format, std::deque<std::string> lookahead)
       : in_(in), format_(format), lookahead_(std::move(lookahead)) {}
 
-  // False at the end of the input. Throws std::runtime_error when reading fails.
+  // Only the molecules that start within `range` are returned.
+  void set_line_range(LineRange range) { range_ = range; }
+
+  // False at the end of the input. Throws std::runtime_error when reading
+  // fails or a table has no SMILES column.
   bool next(MoleculeInput& out);
 
   InputFormat format() const { return format_; }
@@ -76,9 +104,10 @@ class MoleculeReader {
 
  private:
   bool read_line(std::string& line);
+  bool next_any(MoleculeInput& out);
   bool next_smiles(MoleculeInput& out);
-  bool next_sdf(MoleculeInput& out);
   bool next_table(MoleculeInput& out);
+  bool next_sdf(MoleculeInput& out);
   // The fields of the next row that is not blank, and the line it starts
   // on; false at the end.
   bool read_row(std::vector<std::string>& fields, std::size_t& first_line);
@@ -90,40 +119,62 @@ class MoleculeReader {
   std::uint64_t offset_ = 0;
   bool offset_known_ = true;
   bool seen_content_ = false;
-  // Tables: the columns found in the header (npos: none).
-  std::size_t smiles_column_ = std::string::npos;
-  std::size_t name_column_ = std::string::npos;
+  LineRange range_;
+  // Table columns, once the header is read.
+  bool header_read_ = false;
+  std::optional<std::size_t> smiles_column_, name_column_, id_column_, cas_column_;
+};
+
+// A file the run cannot read as molecules: missing, a directory, binary data,
+// another compression than gzip. The message names the file and the reason.
+class UnusableInput : public InvalidInput {
+ public:
+  using InvalidInput::InvalidInput;
 };
 
 // The position of `path`'s reader before molecule 0, chunk_size,
 // 2 * chunk_size, ...: the starts of chunks of chunk_size molecules (none for
 // a file without molecules). `molecules` gets the number of molecules.
-// Throws InvalidInput as MoleculeFile does, std::runtime_error when reading fails.
+// Throws InvalidInput as MoleculeFile does (and for a compressed file, which
+// cannot be entered in the middle), std::runtime_error when reading fails.
 std::vector<ReaderPosition> chunk_starts(const std::string& path, std::size_t chunk_size, std::size_t& molecules);
 
-// A molecule file opened for reading: "-" is standard input (SDF or SMILES,
-// told by its first lines), any other path a file whose extension gives the
-// format (input_format_of_path).
+// The format of a file that chunk_starts can split, as MoleculeFile tells it
+// (refusing what it refuses, and compressed files).
+InputFormat splittable_input_format(const std::string& path);
+
+// A molecule file opened for reading: a file or standard input ("-"), plain
+// text or gzip-compressed (read as what it compresses). Opening reads the
+// first block and refuses what is not text. The format is the one the name
+// declares (a .gz suffix aside) or, failing that, the one the first lines
+// show.
 class MoleculeFile {
  public:
-  // Throws InvalidInput naming the path and the system's reason when the
-  // file cannot be opened.
+  // Throws UnusableInput naming the path and the reason.
   explicit MoleculeFile(const std::string& path);
+  ~MoleculeFile();
   MoleculeFile(const MoleculeFile&) = delete;
   MoleculeFile& operator=(const MoleculeFile&) = delete;
 
+  InputFormat format() const { return format_; }
+  // The reader of the whole input (once).
+  MoleculeReader& reader() { return *reader_; }
   // See MoleculeReader::next.
   bool next(MoleculeInput& out) { return reader_->next(out); }
-  InputFormat format() const { return reader_->format(); }
 
  private:
-  std::ifstream file_;
+  class Buffer;
+  std::unique_ptr<Buffer> buffer_;
+  std::unique_ptr<std::istream> stream_;
+  InputFormat format_ = InputFormat::smiles;
   std::unique_ptr<MoleculeReader> reader_;
 };
 
-// Fills `smiles` (RDKit's canonical SMILES of the sanitised record) and, when
-// empty, `name` (the record's title line). Throws InvalidInput when the
-// record does not parse.
+// Fills `smiles` (RDKit's canonical SMILES of the sanitised record), when
+// empty `name` (the record's title line), and `cas` and `id` from the
+// record's data items ("> <CAS>", "> <ID>" and their usual variants). Throws
+// InvalidInput when the record does not parse, naming the line of the file
+// (the record's first line is `line`) where the message names one.
 void resolve_sdf_record(MoleculeInput& input);
 
 }  // namespace tessarin::batch

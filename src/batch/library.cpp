@@ -2,11 +2,13 @@
 
 #include <RDGeneral/Invariant.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
 
 #include "batch/deadline.h"
+#include "batch/worker_messages.h"
 #include "core/errors.h"
 
 namespace tessarin::batch {
@@ -15,6 +17,117 @@ void warm_up() {
   static std::once_flag once;
   std::call_once(once, [] { (void)analysis::analyse_smiles("OC(=O)c1ccccc1C1CC1", analysis::Options{}); });
 }
+
+namespace {
+
+// How long past its limit a worker may take before it is stopped: time for
+// the analysis to notice the limit itself, and name the step, at a check.
+std::chrono::steady_clock::duration hard_limit(double seconds) {
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(seconds * 1.05 + 0.2));
+}
+
+// One job's worker process, started again after it dies or is stopped.
+class WorkerSlot {
+ public:
+  WorkerSlot(const WorkerCommand& command, std::string configuration, double time_limit)
+      : command_(command), configuration_(std::move(configuration)), time_limit_(time_limit) {}
+
+  void start() {
+    process_ = std::make_unique<WorkerProcess>(command_);
+    if (!process_->send(wire::Type::configure, configuration_)) {
+      const std::string how = process_->end_description();
+      process_.reset();
+      throw std::runtime_error("the worker program " + command_.program + " ended at its start (" + how + ")");
+    }
+  }
+
+  void analyse(Outcome& o, const std::atomic<bool>& cancel) {
+    const std::string request = wire::encode_molecule(o.input);
+    bool sent = false;
+    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {  // a worker found dead is replaced once
+      if (!process_) start();
+      sent = process_->send(wire::Type::molecule, request);
+      if (!sent) process_.reset();
+    }
+    if (!sent) {
+      o.error = "the worker process ended before it could take the molecule";
+      return;
+    }
+    std::optional<WorkerProcess::Clock::time_point> until;
+    if (time_limit_ > 0) until = WorkerProcess::Clock::now() + hard_limit(time_limit_);
+    std::string step = "the preparation";
+    wire::Frame frame;
+    for (;;) {
+      switch (process_->receive(frame, until, [&cancel] { return cancel.load(); })) {
+        case WorkerProcess::Wait::frame:
+          if (frame.type == wire::Type::step) {
+            step = wire::PayloadReader(frame.payload).text();
+            continue;
+          }
+          if (frame.type != wire::Type::result) break;
+          wire::decode_result(frame.payload, o);
+          return;
+        case WorkerProcess::Wait::timed_out:
+          process_.reset();  // killed
+          o.error = time_limit_message(time_limit_, step);
+          return;
+        case WorkerProcess::Wait::stopped:
+          process_.reset();
+          o.cancelled = true;
+          return;
+        case WorkerProcess::Wait::ended: {
+          const std::string how = process_->end_description();
+          process_.reset();
+          o.error = "the worker process died analysing the molecule (" + how + ", in " + step + ")";
+          return;
+        }
+      }
+      process_.reset();
+      o.error = "the worker process sent an unexpected message";
+      return;
+    }
+  }
+
+  // Lets an idle worker end by itself.
+  void finish() {
+    if (process_) process_->finish();
+    process_.reset();
+  }
+
+ private:
+  const WorkerCommand& command_;
+  std::string configuration_;
+  double time_limit_;
+  std::unique_ptr<WorkerProcess> process_;
+};
+
+// Reads the molecules an earlier run already wrote, checking that they are
+// the ones its files name.
+void skip_resumed(const LibraryRequest& request) {
+  const LibraryState& state = request.files->resumed_state();
+  std::size_t known = 0;  // position in state.lines
+  MoleculeInput m;
+  for (std::size_t i = 0; i < state.molecules; ++i) {
+    if (!request.read(m)) {
+      throw ResumeRefused("cannot resume: the output holds " + std::to_string(state.molecules) +
+                          " molecules, more than the input");
+    }
+    if (known < state.lines.size() && state.lines[known] == m.line) {
+      ++known;
+    } else if (state.every_line_known || (known < state.lines.size() && state.lines[known] < m.line)) {
+      throw ResumeRefused("cannot resume: the output does not match the input (its molecule from line " +
+                          std::to_string(known < state.lines.size() ? state.lines[known] : m.line) +
+                          " is not where the input has it)");
+    }
+  }
+  if (known != state.lines.size()) {
+    throw ResumeRefused("cannot resume: the output does not match the input (line " +
+                        std::to_string(state.lines[known]) + ")");
+  }
+}
+
+}  // namespace
 
 void guarded_step(Outcome& o, double time_limit_seconds, const std::atomic<bool>* cancel,
                   const std::function<void(const analysis::StopCheck&)>& work) {
@@ -37,30 +150,70 @@ void guarded_step(Outcome& o, double time_limit_seconds, const std::atomic<bool>
 }
 
 void process_molecule(Outcome& o, const PredictOptions& options, std::optional<OutputFormat> format,
-                      const std::atomic<bool>* cancel) {
+                      const std::atomic<bool>* cancel, const StepListener& on_step) {
   guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
-    std::optional<analysis::Result> result = analysis::analyse_smiles(o.input.smiles, options.analysis, stop);
+    if (o.input.smiles.empty()) throw InvalidInput("no SMILES");
+    const char* last_step = nullptr;
+    std::optional<analysis::Result> result =
+        analysis::analyse_smiles(o.input.smiles, options.analysis, [&](std::string_view step) {
+          if (on_step && step.data() != last_step) {
+            last_step = step.data();
+            on_step(step);
+          }
+          stop(step);
+        });
     if (!result) throw InvalidInput("unparsable SMILES");
     o.record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result), options.model);
+    o.record->cas = o.input.cas;
+    o.record->id = o.input.id;
+    note_options(*o.record, options.analysis);
     if (format) o.text = format_record(*o.record, *format);
   });
 }
 
 std::string errors_path_of(const std::string& output_path) { return output_path + ".errors.tsv"; }
 
-LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format)
-    : output_(output_path), format_(format) {
-  if (output_path != "-") {
-    errors_path_ = errors_path_of(output_path);
-    std::error_code ignored;
-    std::filesystem::remove(errors_path_, ignored);
+LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format, const RunDescription* run,
+                           bool resume)
+    : format_(format) {
+  if (output_path == "-") {
+    if (resume) throw ResumeRefused("cannot resume standard output");
+    output_ = std::make_unique<OutputFile>(output_path);
+    output_->write(output_header(format));
+    return;
   }
-  output_.write(output_header(format));
+  errors_path_ = errors_path_of(output_path);
+  std::error_code ignored;
+  const bool continuing = resume && std::filesystem::exists(output_path, ignored);
+  if (continuing) {
+    if (run == nullptr) throw ResumeRefused("cannot resume " + output_path + " without the run's description");
+    check_run_record(output_path, *run);
+    state_ = read_library_state(output_path, format);
+    std::error_code error;
+    std::filesystem::resize_file(output_path, state_.output_bytes, error);
+    if (error) throw std::runtime_error("cannot shorten " + output_path + ": " + error.message());
+    if (state_.errors_bytes > 0) {
+      std::filesystem::resize_file(errors_path_, state_.errors_bytes, error);
+      if (error) throw std::runtime_error("cannot shorten " + errors_path_ + ": " + error.message());
+      errors_exist_ = true;
+    } else {
+      std::filesystem::remove(errors_path_, ignored);
+    }
+    output_ = std::make_unique<OutputFile>(output_path, /*append=*/true);
+    if (state_.output_bytes == 0) output_->write(output_header(format));
+  } else {
+    std::filesystem::remove(errors_path_, ignored);
+    output_ = std::make_unique<OutputFile>(output_path);
+    output_->write(output_header(format));
+  }
+  output_->flush();
+  if (run != nullptr) write_run_record(output_path, *run);
 }
 
 void LibraryFiles::write(const Outcome& o) {
-  if (o.record) {
-    output_.write(o.text);
+  if (o.succeeded()) {
+    output_->write(o.text);
+    output_->flush();
     return;
   }
   const std::string row = error_row(o.input.line, o.input.smiles, o.error);
@@ -70,19 +223,20 @@ void LibraryFiles::write(const Outcome& o) {
     return;
   }
   if (!errors_) {
-    errors_ = std::make_unique<OutputFile>(errors_path_);
-    errors_->write(error_header());
+    errors_ = std::make_unique<OutputFile>(errors_path_, /*append=*/errors_exist_);
+    if (!errors_exist_) errors_->write(error_header());
   }
   errors_->write(row);
+  errors_->flush();
 }
 
 void LibraryFiles::flush() {
-  output_.flush();
+  output_->flush();
   if (errors_) errors_->flush();
 }
 
 void LibraryFiles::close() {
-  output_.close();
+  output_->close();
   if (errors_) errors_->close();
 }
 
@@ -90,11 +244,12 @@ BatchSummary predict_library(const LibraryRequest& request) {
   std::atomic<bool> never{false};
   std::atomic<bool>& cancel = request.cancel != nullptr ? *request.cancel : never;
   LibraryFiles* files = request.files;
-  const std::optional<OutputFormat> format = files != nullptr ? std::optional(files->format()) : std::nullopt;
+  // Records for the caller travel as their JSON text.
+  const OutputFormat format = files != nullptr ? files->format() : OutputFormat::jsonl;
+  const unsigned jobs = effective_jobs(request.jobs);
 
   BatchCallbacks cb;
   cb.read = request.read;
-  cb.process = [&request, format, &cancel](Outcome& o) { process_molecule(o, request.options, format, &cancel); };
   if (files != nullptr) {
     cb.write = [files](Outcome& o) { files->write(o); };
   } else {
@@ -102,12 +257,27 @@ BatchSummary predict_library(const LibraryRequest& request) {
   }
   cb.progress = request.progress;
 
+  std::vector<std::unique_ptr<WorkerSlot>> slots;
   BatchSummary summary;
   try {
-    warm_up();
-    summary = run_batch(cb, request.jobs, cancel);
+    if (files != nullptr && files->resumed() > 0) skip_resumed(request);
+    if (request.workers) {
+      const std::string configuration = wire::encode_configure(request.options, format);
+      for (unsigned i = 0; i < jobs; ++i) {
+        slots.push_back(std::make_unique<WorkerSlot>(*request.workers, configuration, request.options.time_limit_seconds));
+        slots.back()->start();
+      }
+      cb.process_by = [&slots, &cancel](Outcome& o, unsigned worker) { slots[worker]->analyse(o, cancel); };
+    } else {
+      warm_up();
+      cb.process = [&request, format, &cancel](Outcome& o) { process_molecule(o, request.options, format, &cancel); };
+    }
+    summary = run_batch(cb, jobs, cancel);
+    for (auto& slot : slots) slot->finish();
+    slots.clear();
     if (files != nullptr) files->close();
   } catch (...) {
+    slots.clear();  // stops the workers
     if (files != nullptr) {
       try {
         files->close();

@@ -102,7 +102,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
     }
   };
 
-  auto worker_body = [shared, &cb, &cancel] {
+  auto worker_body = [shared, &cb, &cancel](unsigned worker) {
     Shared& s = *shared;
     for (;;) {
       Outcome o;
@@ -117,7 +117,11 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
         o.cancelled = true;
       } else {
         try {
-          cb.process(o);
+          if (cb.process_by) {
+            cb.process_by(o, worker);
+          } else {
+            cb.process(o);
+          }
         } catch (const Cancelled&) {
           o.record.reset();
           o.spectrum.reset();
@@ -144,7 +148,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
     SignalsBlocked blocked;
     reader = std::thread(reader_body);
     workers.reserve(jobs);
-    for (unsigned i = 0; i < jobs; ++i) workers.emplace_back(worker_body);
+    for (unsigned i = 0; i < jobs; ++i) workers.emplace_back(worker_body, i);
   }
 
   BatchSummary summary;

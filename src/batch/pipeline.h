@@ -27,6 +27,11 @@ struct Outcome {
   std::string error;      // why the molecule failed (record and spectrum empty)
   bool cancelled = false; // the run stopped before the molecule was done
   std::string text;       // the record as formatted by the worker, if it formats
+
+  // A record, its formatted text or a spectrum, and no error.
+  bool succeeded() const {
+    return !cancelled && error.empty() && (record.has_value() || spectrum.has_value() || !text.empty());
+  }
 };
 
 struct BatchProgress {
@@ -47,6 +52,9 @@ struct BatchCallbacks {
   // exception becomes the molecule's error, except Cancelled, which marks
   // the outcome cancelled.
   std::function<void(Outcome&)> process;
+  // Used instead of `process` when set: also told which worker thread calls,
+  // 0 to jobs - 1, for a caller that keeps something per worker.
+  std::function<void(Outcome&, unsigned worker)> process_by;
   // Calling thread, in input order; cancelled outcomes are never passed.
   std::function<void(Outcome&)> write;
   // Calling thread, about ten times a second and once at the end. May set

@@ -32,6 +32,21 @@ SpectrumRecord make_record(std::size_t line, std::string name, std::string smile
   return r;
 }
 
+void note_options(SpectrumRecord& r, const analysis::Options& options) {
+  r.ring_cuts = options.ring_fragmentation;
+  r.generations = options.recursive ? std::optional(options.max_generations) : std::nullopt;
+}
+
+std::string options_text(const SpectrumRecord& r) {
+  std::string out;
+  if (r.ring_cuts) out += "--ring";
+  if (r.generations) {
+    if (!out.empty()) out += ' ';
+    out += "--recursive --max-generations " + std::to_string(*r.generations);
+  }
+  return out;
+}
+
 nlohmann::ordered_json record_json(const SpectrumRecord& r) {
   using json = nlohmann::ordered_json;
   json soft = json::array();
@@ -65,21 +80,30 @@ nlohmann::ordered_json record_json(const SpectrumRecord& r) {
     }
   }
 
-  json out{{"line", r.line},
-              {"name", r.name},
-              {"smiles", r.smiles},
-              {"formula", r.formula},
-              {"mol_mass", r.mol_mass},
-              {"mol_mass_avg", r.mol_mass_avg},
-              {"lpi",
-               {{"n+", r.lpi.counts.n_plus},
+  json out{{"line", r.line}, {"name", r.name}};
+  if (!r.cas.empty()) out["casno"] = r.cas;
+  if (!r.id.empty()) out["id"] = r.id;
+  out["smiles"] = r.smiles;
+  out["formula"] = r.formula;
+  out["mol_mass"] = r.mol_mass;
+  out["mol_mass_avg"] = r.mol_mass_avg;
+  out["lpi"] = {{"n+", r.lpi.counts.n_plus},
                 {"n0", r.lpi.counts.n_zero},
                 {"n-", r.lpi.counts.n_minus},
-                {"eigenvalues", r.lpi.eigenvalues}}},
-              {"soft_bonds", soft},
-              {"fragments", fragments},
-              {"recursive_peaks", recursive},
-              {"peaks", peaks}};
+                {"eigenvalues", r.lpi.eigenvalues}};
+  out["soft_bonds"] = soft;
+  out["fragments"] = fragments;
+  out["recursive_peaks"] = recursive;
+  out["peaks"] = peaks;
+  if (r.ring_cuts || r.generations) {
+    json options = json::object();
+    if (r.ring_cuts) options["ring"] = true;
+    if (r.generations) {
+      options["recursive"] = true;
+      options["max_generations"] = *r.generations;
+    }
+    out["options"] = options;
+  }
   if (r.model != prediction::Model::schematic) out["comments"] = prediction::kEiModelComment;
   return out;
 }

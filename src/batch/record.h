@@ -19,6 +19,8 @@ namespace tessarin::batch {
 struct SpectrumRecord {
   std::size_t line = 0;  // where the molecule was read (1-based)
   std::string name;
+  std::string cas;  // CAS registry number and identifier the input gives (SDF data items,
+  std::string id;   // table columns); may be empty
   std::string smiles;
   std::string formula;  // of the whole molecule, hydrogens included
   int mol_mass = 0;     // nominal
@@ -29,6 +31,10 @@ struct SpectrumRecord {
   std::optional<std::vector<ms::GenerationPeak>> recursive_peaks;
   prediction::Model model = prediction::Model::schematic;
   std::vector<prediction::Peak> peaks;  // the model's sticks, ascending m/z
+  // The choices beyond the defaults the record was made with, which its
+  // files name: ring double cuts, and the generations of further cuts.
+  bool ring_cuts = false;
+  std::optional<int> generations;
 };
 
 // The record of an analysed molecule (the analysis is consumed), its peaks
@@ -36,7 +42,15 @@ struct SpectrumRecord {
 SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& result,
                            prediction::Model model = prediction::Model::schematic);
 
-// The full record as one JSON object (the JSON Lines row and the Python dict).
+// Sets the record's choices from the options of its analysis.
+void note_options(SpectrumRecord& record, const analysis::Options& options);
+
+// The record's choices as the command line spells them ("--ring --recursive
+// --max-generations 3"); empty for a record made with the defaults.
+std::string options_text(const SpectrumRecord& record);
+
+// The full record as one JSON object (the JSON Lines row and the Python dict):
+// "casno", "id" and "options" only when the record has them.
 nlohmann::ordered_json record_json(const SpectrumRecord& record);
 
 }  // namespace tessarin::batch

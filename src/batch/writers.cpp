@@ -84,11 +84,20 @@ std::string msp_record(const SpectrumRecord& r) {
   out += "Name: " + one_line(r.name.empty() ? r.smiles : r.name) + "\n";
   out += "Formula: " + r.formula + "\n";
   out += "MW: " + std::to_string(r.mol_mass) + "\n";
+  if (!r.cas.empty()) out += "CASNO: " + one_line(r.cas) + "\n";
+  if (!r.id.empty()) out += "ID: " + one_line(r.id) + "\n";
   out += "Comments: " + msp_quoted("SMILES=" + r.smiles) + " " +
          msp_quoted("LPI={n+=" + std::to_string(c.n_plus) + ", n0=" + std::to_string(c.n_zero) +
-                    ", n-=" + std::to_string(c.n_minus) + "}") +
-         (r.model == prediction::Model::schematic ? std::string() : " " + msp_quoted(prediction::kEiModelComment)) +
-         "\n";
+                    ", n-=" + std::to_string(c.n_minus) + "}");
+  if (r.model != prediction::Model::schematic) {
+    out += ' ';
+    out += msp_quoted(prediction::kEiModelComment);
+  }
+  if (const std::string options = options_text(r); !options.empty()) {
+    out += ' ';
+    out += msp_quoted("options=" + options);
+  }
+  out += "\n";
   out += "Num Peaks: " + std::to_string(r.peaks.size()) + "\n";
   for (const prediction::Peak& p : r.peaks) {
     out += std::to_string(p.mz) + " " + std::to_string(p.intensity) + " " + msp_quoted(peak_label(p, ", ")) + "\n";
@@ -117,12 +126,12 @@ std::string error_row(std::size_t line, std::string_view smiles, std::string_vie
   return std::to_string(line) + "\t" + one_line(smiles) + "\t" + one_line(reason) + "\n";
 }
 
-OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+OutputFile::OutputFile(std::string path, bool append) : path_(std::move(path)) {
   if (path_ == "-") {
     file_ = stdout;
     return;
   }
-  file_ = std::fopen(path_.c_str(), "wb");
+  file_ = std::fopen(path_.c_str(), append ? "abe" : "wbe");
   if (!file_) fail("cannot create");
   owned_ = true;
 }

@@ -37,7 +37,8 @@ std::string error_row(std::size_t line, std::string_view smiles, std::string_vie
 // The path "-" is standard output (never closed).
 class OutputFile {
  public:
-  explicit OutputFile(std::string path);
+  // Creates (or empties) the file, or with `append` writes after its end.
+  explicit OutputFile(std::string path, bool append = false);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

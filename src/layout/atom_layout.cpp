@@ -313,11 +313,11 @@ std::vector<Point2> refine_layout(std::vector<Point2> coords, std::span<const Bo
 }
 
 AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params, LayoutTiming* timing,
-                               const core::InterruptCheck& poll) {
+                               const core::InterruptCheck& poll, const Depicter& depict) {
   check_layout_params(params);
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  std::vector<Point2> coords = depict_2d(mol);
+  std::vector<Point2> coords = depict ? depict(mol) : depict_2d(mol);
   const auto depicted = Clock::now();
   struct Stamp {
     LayoutTiming* timing;

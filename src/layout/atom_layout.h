@@ -3,6 +3,7 @@
 // axes and made mirror-symmetric within symmetry classes.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -69,12 +70,17 @@ struct LayoutTiming {
   double refinement = 0.0;  // symmetry classes and refine_layout
 };
 
+// What makes the depiction of a layout: depict_2d, or a stand-in that gives
+// `mol` the conformer depict_2d would and returns its coordinates (one that
+// depicts in another process, say, so that the caller can stop it).
+using Depicter = std::function<std::vector<Point2>(RDKit::ROMol& mol)>;
+
 // The whole layout: depiction (mol keeps its 2D conformer), symmetry classes,
 // refinement. The same molecule and parameters always give the same result.
 // When `timing` is given, it receives the time of each half. `poll` is called
 // after the depiction (which runs uninterrupted inside RDKit) and throughout
-// the refinement.
+// the refinement. `depict` (default depict_2d) makes the depiction.
 AtomLayout compute_atom_layout(RDKit::ROMol& mol, const LayoutParams& params = {}, LayoutTiming* timing = nullptr,
-                               const core::InterruptCheck& poll = {});
+                               const core::InterruptCheck& poll = {}, const Depicter& depict = {});
 
 }  // namespace tessarin::layout

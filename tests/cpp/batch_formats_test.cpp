@@ -97,7 +97,7 @@ TEST(MoleculeReader, SmilesFilesSkipHeaderBlankAndCommentLinesAndKeepLineNumbers
   const auto mols = read_all("SMILES Name\n\nCCO ethanol extra\n# note\r\n  c1ccccc1\tbenzene\r\nC\n", InputFormat::smiles);
   ASSERT_EQ(mols.size(), 3u);
   EXPECT_EQ(mols[0].smiles, "CCO");
-  EXPECT_EQ(mols[0].name, "ethanol");
+  EXPECT_EQ(mols[0].name, "ethanol extra");  // the rest of the line, spaces included
   EXPECT_EQ(mols[0].line, 3u);
   EXPECT_EQ(mols[1].smiles, "c1ccccc1");
   EXPECT_EQ(mols[1].name, "benzene");

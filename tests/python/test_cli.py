@@ -290,7 +290,7 @@ def help_options(text):
     section = text.split("\noptions:\n", 1)[1].split("\n\n", 1)[0]
     options = {}
     for line in section.splitlines():
-        m = re.fullmatch(r"  (-\S+)(?: [A-Z]+)? {2,}.*?(?: \[default: ([^]]+)\]| \((required)\))?", line)
+        m = re.fullmatch(r"  (-\S+)(?: [A-Z-]+)? {2,}.*?(?: \[default: ([^]]+)\]| \((required)\))?", line)
         assert m, line
         options[m[1]] = m[2] or m[3]
     return options
@@ -309,8 +309,9 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
     expected = {
         "vif": prediction | {"--bond-kappa": str(vif_defaults["bond_kappa"].default)},
         "predict": prediction | {"-o,--output": "required", "--format": "msp", "-j,--jobs": "all cores",
-                                 "--model": "schematic", "--timeout-per-molecule": "0", "--scheduler": None,
-                                 "--chunk-size": "1000", "--work-dir": "OUTPUT.shards"},
+                                 "--model": "schematic", "--timeout-per-molecule": "0", "--lines": "all",
+                                 "--resume": None, "--scheduler": None, "--chunk-size": "1000",
+                                 "--work-dir": "OUTPUT.shards"},
         "validate": {},
     }
     score = {"--method": "cosine", "--tolerance": "0.5", "--reverse": None}

@@ -117,7 +117,8 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
         tdask.predict_library(source, work, client, chunk_size=9, fmt="csv", ring_fragmentation=True)
 
     summary = tdask.predict_library(source, work, client, chunk_size=8, fmt="csv", ring_fragmentation=True)
-    assert (summary["done"], summary["skipped"]) == (len(failed), 8 - len(failed))
+    # A chunk still running when the first run gave up may have finished since: the rerun trusts its marker.
+    assert summary["done"] + summary["skipped"] == 8 and 1 <= summary["done"] <= len(failed)
     assert (summary["written"], summary["failed"]) == (55, 2)
 
     merged = tmp_path / "merged.csv"

@@ -1,0 +1,266 @@
+#include "batch/resume.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+
+#include "batch/library.h"
+
+namespace tessarin::batch {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char* format_name(OutputFormat f) {
+  switch (f) {
+    case OutputFormat::msp:
+      return "msp";
+    case OutputFormat::jsonl:
+      return "jsonl";
+    case OutputFormat::csv:
+      return "csv";
+  }
+  return "msp";
+}
+
+json describe(const RunDescription& run) {
+  const analysis::Options& o = run.options;
+  json out{{"program", run.program},
+           {"input", run.input},
+           {"input_bytes", run.input_bytes ? json(*run.input_bytes) : json(nullptr)},
+           {"lines", run.lines ? json::array({run.lines->first, run.lines->last}) : json(nullptr)},
+           {"format", format_name(run.format)}};
+  out["options"] = {{"ring", o.ring_fragmentation}, {"recursive", o.recursive},
+                    {"max_generations", o.max_generations}, {"n_iter", o.n_iter},
+                    {"target_bond_len", o.target_bond_len}, {"radius_ratio", o.radius_ratio},
+                    {"bond_kappa", o.bond_kappa}, {"model", prediction::model_name(run.model)}};
+  return out;
+}
+
+std::string shown(const json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ResumeRefused("cannot read " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The whole lines of `text` (each ending in '\n'), as views.
+std::vector<std::string_view> whole_lines(std::string_view text) {
+  std::vector<std::string_view> out;
+  std::size_t pos = 0;
+  for (;;) {
+    const auto eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) return out;
+    out.push_back(text.substr(pos, eol - pos + 1));
+    pos = eol + 1;
+  }
+}
+
+std::optional<std::size_t> leading_number(std::string_view s, char end) {
+  std::size_t value = 0;
+  std::size_t i = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) value = value * 10 + static_cast<std::size_t>(s[i] - '0');
+  if (i == 0 || i >= s.size() || s[i] != end) return std::nullopt;
+  return value;
+}
+
+struct FileState {
+  std::size_t records = 0;
+  std::vector<std::size_t> lines;  // when the format names them
+  std::uintmax_t bytes = 0;
+};
+
+// MSP as msp_record writes it: "Name:" ... "Num Peaks: N", N peak lines, a blank line.
+FileState scan_msp(std::string_view text) {
+  FileState s;
+  std::uintmax_t offset = 0;
+  enum { start, header, peaks } state = start;
+  std::size_t peaks_left = 0;
+  for (std::string_view l : whole_lines(text)) {
+    const std::string_view body = l.substr(0, l.size() - 1);
+    offset += l.size();
+    switch (state) {
+      case start:
+        if (!body.starts_with("Name: ")) return s;
+        state = header;
+        break;
+      case header:
+        if (body.starts_with("Num Peaks: ")) {
+          const std::string_view n = body.substr(11);
+          const std::optional<std::size_t> count = leading_number(std::string(n) + "\n", '\n');
+          if (!count) return s;
+          peaks_left = *count;
+          state = peaks;
+        } else if (body.empty()) {
+          return s;
+        }
+        break;
+      case peaks:
+        if (peaks_left > 0) {
+          if (body.empty()) return s;
+          --peaks_left;
+        } else {
+          if (!body.empty()) return s;
+          ++s.records;
+          s.bytes = offset;
+          state = start;
+        }
+        break;
+    }
+  }
+  return s;
+}
+
+FileState scan_jsonl(std::string_view text) {
+  FileState s;
+  std::uintmax_t offset = 0;
+  for (std::string_view l : whole_lines(text)) {
+    const json row = json::parse(l, nullptr, /*allow_exceptions=*/false);
+    if (!row.is_object() || !row.contains("line") || !row["line"].is_number_unsigned()) return s;
+    s.lines.push_back(row["line"].get<std::size_t>());
+    ++s.records;
+    offset += l.size();
+    s.bytes = offset;
+  }
+  return s;
+}
+
+// CSV rows of one record share its line number; the last group is counted
+// only when something was written after it (`written_after`: the last line
+// of the error file), since a hard kill may have cut it between two rows.
+FileState scan_csv(std::string_view text, std::size_t written_after) {
+  FileState s;
+  const std::vector<std::string_view> lines = whole_lines(text);
+  if (lines.empty() || lines.front() != output_header(OutputFormat::csv)) return s;
+  std::uintmax_t offset = lines.front().size();
+  s.bytes = offset;
+  std::optional<std::size_t> group;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::optional<std::size_t> line = leading_number(lines[i], ',');
+    if (!line) break;
+    if (line != group) {
+      if (group) {  // the previous group is whole: a later one follows
+        ++s.records;
+        s.lines.push_back(*group);
+        s.bytes = offset;
+      }
+      group = line;
+    }
+    offset += lines[i].size();
+  }
+  if (group && written_after > *group) {
+    ++s.records;
+    s.lines.push_back(*group);
+    s.bytes = offset;
+  }
+  return s;
+}
+
+FileState scan_errors(std::string_view text) {
+  FileState s;
+  const std::vector<std::string_view> lines = whole_lines(text);
+  if (lines.empty() || lines.front() != error_header()) return s;
+  std::uintmax_t offset = lines.front().size();
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::optional<std::size_t> line = leading_number(lines[i], '\t');
+    if (!line) break;
+    s.lines.push_back(*line);
+    ++s.records;
+    offset += lines[i].size();
+  }
+  s.bytes = offset;
+  return s;
+}
+
+}  // namespace
+
+std::string run_record_path_of(const std::string& output_path) { return output_path + ".run.json"; }
+
+void write_run_record(const std::string& output_path, const RunDescription& run) {
+  const std::string path = run_record_path_of(output_path);
+  const std::string temporary = path + ".part";
+  {
+    OutputFile out(temporary);
+    out.write(describe(run).dump(2) + "\n");
+    out.close();
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) throw std::runtime_error("cannot write " + path + ": " + error.message());
+}
+
+void check_run_record(const std::string& output_path, const RunDescription& run) {
+  const std::string path = run_record_path_of(output_path);
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) {
+    throw ResumeRefused("cannot resume " + output_path + ": there is no " + path +
+                        " to tell how it was made (run without resuming to start again)");
+  }
+  const json recorded = json::parse(read_file(path), nullptr, /*allow_exceptions=*/false);
+  if (!recorded.is_object()) throw ResumeRefused("cannot resume " + output_path + ": " + path + " is damaged");
+  const json wanted = describe(run);
+  std::string was, now;
+  auto differ = [&](const std::string& key, const json& a, const json& b) {
+    if (a == b) return;
+    was += (was.empty() ? "" : ", ") + key + " " + shown(a);
+    now += (now.empty() ? "" : ", ") + key + " " + shown(b);
+  };
+  for (const auto& [key, value] : wanted.items()) {
+    const json old = recorded.contains(key) ? recorded[key] : json(nullptr);
+    if (key == "options" && value.is_object() && old.is_object()) {
+      for (const auto& [option, setting] : value.items()) {
+        differ(option, old.contains(option) ? old[option] : json(nullptr), setting);
+      }
+    } else {
+      differ(key, old, value);
+    }
+  }
+  if (!was.empty()) {
+    throw ResumeRefused("cannot resume " + output_path + ": it was made with " + was + "; this run asks for " + now +
+                        " (run without resuming to start again)");
+  }
+}
+
+LibraryState read_library_state(const std::string& output_path, OutputFormat format) {
+  LibraryState state;
+  const std::string errors_path = errors_path_of(output_path);
+  std::error_code ignored;
+  FileState errors;
+  if (std::filesystem::exists(errors_path, ignored)) errors = scan_errors(read_file(errors_path));
+  const std::size_t last_error_line = errors.lines.empty() ? 0 : errors.lines.back();
+
+  FileState output;
+  const std::string text = read_file(output_path);
+  switch (format) {
+    case OutputFormat::msp:
+      output = scan_msp(text);
+      break;
+    case OutputFormat::jsonl:
+      output = scan_jsonl(text);
+      break;
+    case OutputFormat::csv:
+      output = scan_csv(text, last_error_line);
+      break;
+  }
+  state.molecules = output.records + errors.records;
+  state.output_bytes = output.bytes;
+  state.errors_bytes = errors.records > 0 ? errors.bytes : 0;
+  state.every_line_known = format != OutputFormat::msp;
+  state.lines = errors.lines;
+  state.lines.insert(state.lines.end(), output.lines.begin(), output.lines.end());
+  std::sort(state.lines.begin(), state.lines.end());
+  if (std::adjacent_find(state.lines.begin(), state.lines.end()) != state.lines.end()) {
+    throw ResumeRefused("cannot resume " + output_path + ": its files name one input line twice");
+  }
+  return state;
+}
+
+}  // namespace tessarin::batch
