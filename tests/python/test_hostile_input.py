@@ -328,8 +328,10 @@ def mirror_pairing():
 
 
 def dense_soft_bond_tests():
-    looped = nx.cycle_graph(700)
-    looped.add_edge(0, 0, weight=0.5)  # no peeling: one eigenvalue solve per candidate
+    # The hub meets every node, so no numbering makes the matrix narrow, and the loop stops peeling:
+    # one dense eigenvalue solve per candidate.
+    looped = nx.wheel_graph(700)
+    looped.add_edge(1, 1, weight=0.5)
     records = [{"u_node": u, "v_node": v} for u, v in looped.edges if u != v]
     baseline = compute_lpi(looped)
     return lambda: detect_soft_bonds(looped, records, baseline)
