@@ -81,7 +81,8 @@ def test_recursive_peaks_come_with_their_generations():
 def test_ctrl_c_raises_keyboard_interrupt_and_leaves_a_valid_file(tmp_path):
     out = tmp_path / "nci.jsonl"
     script = (
-        "import sys, tessarin\n"
+        "import signal, sys, tessarin\n"
+        "signal.signal(signal.SIGINT, signal.default_int_handler)\n"  # even when started with SIGINT ignored
         "smiles = [l.split()[0] for l in open('/usr/share/RDKit/Data/NCI/first_5K.smi')]\n"
         "try:\n"
         f"    tessarin.predict_library(smiles, output={str(out)!r}, fmt='jsonl', jobs=2)\n"

@@ -219,6 +219,7 @@ def test_ctrl_c_stops_the_depiction_of_a_large_molecule_at_once(tmp_path):
     script = tmp_path / "interrupt.py"
     script.write_text(
         "import os, signal, sys, threading, time\n"
+        "signal.signal(signal.SIGINT, signal.default_int_handler)\n"  # even when started with SIGINT ignored
         "import tessarin\n"
         "sent = []\n"
         "def fire():\n"

@@ -204,7 +204,8 @@ def test_lookup_lets_other_threads_run(pubchem_server):
 def test_ctrl_c_stops_a_lookup(pubchem_server):
     pubchem_server.add("name", "slow", property_table({"SMILES": "C"}), delay=60)
     child_code = (
-        "import sys, tessarin\n"
+        "import signal, sys, tessarin\n"
+        "signal.signal(signal.SIGINT, signal.default_int_handler)\n"  # even when started with SIGINT ignored
         "tessarin.PUBCHEM_REST = sys.argv[1]\n"
         "try:\n"
         "    tessarin.fetch_smiles_from_pubchem('slow', timeout=60)\n"
