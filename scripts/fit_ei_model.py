@@ -86,7 +86,7 @@ class Data:
         self.cell_mz = np.array(cell_mz)
         q = np.zeros(len(cell_mol))
         for c, (mi, mz) in enumerate(zip(cell_mol, cell_mz)):
-            s = recs[mi]["spec"]
+            s = recs[mi]["intensities"]
             q[c] = math.sqrt(s.get(int(mz), 0.0) / max(s.values()))
         self.q = q
         # molecules having each feature (for the frequency rule of formula and loss features)
@@ -111,8 +111,8 @@ def load(path):
     with open(path) as f:
         for line in f:
             r = json.loads(line)
-            r["spec"] = {int(m): float(i) for m, i in r["peaks"]}
-            if r["spec"] and max(r["spec"].values()) > 0:
+            r["intensities"] = {int(m): float(i) for m, i in r["peaks"]}
+            if r["intensities"] and max(r["intensities"].values()) > 0:
                 recs.append(r)
     return recs
 
@@ -172,13 +172,13 @@ def spectra(d, s, mols, gamma, floor):
     for mi in mols:
         idx = order[bounds[mi]:bounds[mi + 1]]
         top = v[idx].max() if len(idx) else 0.0
-        spec = {}
+        intensities = {}
         if top > 0:
             for c in idx:
                 x = round(999 * (v[c] / top) ** gamma)
                 if x > 0 and x >= floor * 999:
-                    spec[int(d.cell_mz[c])] = float(x)
-        out[d.keys[mi]] = spec
+                    intensities[int(d.cell_mz[c])] = float(x)
+        out[d.keys[mi]] = intensities
     return out
 
 
@@ -186,16 +186,16 @@ def spectra(d, s, mols, gamma, floor):
 # Measures (those of `tessarin evaluate`)
 
 
-def above(spec, share=0.05):
-    if not spec:
+def above(intensities, share=0.05):
+    if not intensities:
         return set()
-    top = max(spec.values())
-    return {m for m, i in spec.items() if i >= share * top and i > 0}
+    top = max(intensities.values())
+    return {m for m, i in intensities.items() if i >= share * top and i > 0}
 
 
-def base_mz(spec):
-    top = max(spec.values())
-    return min(m for m, i in spec.items() if i == top)
+def base_mz(intensities):
+    top = max(intensities.values())
+    return min(m for m, i in intensities.items() if i == top)
 
 
 def cosine_sqrt(a, b):
@@ -210,7 +210,7 @@ def measures(recs, predicted, groups):
     """recall@5, precision, base-peak hit and identification top-1 of the records `recs`."""
     r5, pr, bn, t1 = [], [], [], []
     for r in recs:
-        meas, p = r["spec"], predicted.get(r["canonical_smiles"], {})
+        meas, p = r["intensities"], predicted.get(r["canonical_smiles"], {})
         top5 = [m for _, m in sorted(((i, m) for m, i in meas.items() if m >= 15), key=lambda t: (-t[0], t[1]))[:5]]
         named = above(p)
         r5.append(sum(1 for m in top5 if m in named) / len(top5) if top5 else 0.0)

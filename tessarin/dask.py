@@ -38,7 +38,6 @@ from . import spectra as _spectra
 MANIFEST = "manifest.json"
 _MANIFEST_KIND = "tessarin predicted library shards, version 1"
 _MANIFEST_INTERVAL = 5.0  # seconds
-_BAG_CHUNK_OPTIONS = {"max_generations": 2, "time_limit": None}
 
 # Called with the chunk's manifest entry on the worker before the chunk runs
 # (tests use it to lose a worker in the middle of a run).
@@ -142,8 +141,9 @@ def _run_bag_chunk(partition, output_dir, entry, options, jobs):
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
         result = _native.predict_library(molecules, None, temp, options["fmt"], options["ring_fragmentation"],
-                                         options["recursive_ms"], _jobs_on_worker(jobs), options["model"], None,
-                                         2, None, False, None, first_line=entry["first_line"])
+                                         options["recursive_ms"], _jobs_on_worker(jobs), options["model"],
+                                         options["time_limit"], options["max_generations"], None, False, None,
+                                         first_line=entry["first_line"])
         return _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
@@ -193,8 +193,7 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
 
     ``inputs``: the path of a SMILES, SDF or CSV/TSV file, a list of such
     paths, or a ``dask.bag.Bag`` of SMILES strings or (name, SMILES) pairs
-    (one chunk per partition; only the default generations and no time
-    limit). Files are split into chunks of ``chunk_size`` molecules, read on
+    (one chunk per partition). Files are split into chunks of ``chunk_size`` molecules, read on
     the workers. Each chunk runs the native batch on ``jobs`` threads (None:
     the worker's thread count) and writes ``chunk-NNNNNN.FMT`` and, when
     molecules failed, its ``.errors.tsv``, under temporary names renamed when
@@ -223,10 +222,6 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
 
     bag = inputs if isinstance(inputs, dask.bag.Bag) else None
     if bag is not None:
-        fixed = {key: options[key] for key in _BAG_CHUNK_OPTIONS}
-        if fixed != _BAG_CHUNK_OPTIONS:
-            raise NotImplementedError(f"a bag is predicted with {_BAG_CHUNK_OPTIONS} only; write it to a file "
-                                      "for other options")
         arguments = dict(options, chunk_size=None, inputs=[{"bag": bag.name, "partitions": bag.npartitions}])
     else:
         paths = [inputs] if isinstance(inputs, (str, bytes, os.PathLike)) else list(inputs)
@@ -559,7 +554,7 @@ def main(argv=None):
     try:
         args = _parser().parse_args(argv)
         return _predict_main(args) if args.command == "predict" else _search_main(args)
-    except (_Usage, ValueError, TypeError, OSError, ShardError, NotImplementedError) as e:
+    except (_Usage, ValueError, TypeError, OSError, ShardError) as e:
         print(f"tessarin: {e}", file=sys.stderr)
         return 2
     except KeyboardInterrupt:

@@ -134,9 +134,11 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
     # A bag of SMILES, one chunk per partition, numbered as the list it holds.
     smiles = [line.split()[0] for line in source.read_text().splitlines()]
     bag = dask.bag.from_sequence(smiles, npartitions=4)
-    tdask.predict_library(bag, tmp_path / "bag", client, fmt="jsonl")
+    tdask.predict_library(bag, tmp_path / "bag", client, fmt="jsonl", recursive_ms=True, max_generations=1,
+                          time_limit=60)
     tdask.merge(tmp_path / "bag", tmp_path / "bag.jsonl")
-    tessarin.predict_library(smiles, tmp_path / "list.jsonl", fmt="jsonl")
+    tessarin.predict_library(smiles, tmp_path / "list.jsonl", fmt="jsonl", recursive_ms=True, max_generations=1,
+                             timeout_per_molecule=60)
     assert (tmp_path / "bag.jsonl").read_bytes() == (tmp_path / "list.jsonl").read_bytes()
 
 
