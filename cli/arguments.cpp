@@ -124,6 +124,17 @@ void add_prediction_options(CLI::App& command, analysis::Options& options) {
       ->capture_default_str();
 }
 
+void add_jobs_option(CLI::App& command, unsigned& jobs, const std::string& what) {
+  command.add_option("-j,--jobs", jobs, what)->type_name("N")->check(whole_number(1, 1024))->default_str("all cores");
+}
+
+void add_time_limit_option(CLI::App& command, double& seconds, const std::string& help) {
+  command.add_option("--timeout-per-molecule", seconds, help)
+      ->type_name("S")
+      ->check(finite_number(0.0))
+      ->capture_default_str();
+}
+
 void add_model_option(CLI::App& command, prediction::Model& model) {
   command
       .add_option_function<std::string>(

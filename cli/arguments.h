@@ -40,6 +40,13 @@ CLI::Validator not_empty();
 // every subcommand that predicts spectra.
 void add_prediction_options(CLI::App& command, analysis::Options& options);
 
+// -j,--jobs into `jobs` (0, the default, meaning one per core); `what`
+// names the workers ("worker threads", "worker processes").
+void add_jobs_option(CLI::App& command, unsigned& jobs, const std::string& what);
+
+// --timeout-per-molecule into `seconds` (0: no limit), described by `help`.
+void add_time_limit_option(CLI::App& command, double& seconds, const std::string& help);
+
 // --model into `model`.
 void add_model_option(CLI::App& command, prediction::Model& model);
 

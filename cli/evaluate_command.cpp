@@ -99,16 +99,8 @@ Command add_evaluate_command(CLI::App& program) {
       ->check(not_empty());
   add_score_options(*command, args->options.identification);
   add_model_options(*command, args->options.run.prediction);
-  command->add_option("-j,--jobs", args->options.run.jobs, "worker threads")
-      ->type_name("N")
-      ->check(whole_number(1, 1024))
-      ->default_str("all cores");
-  command
-      ->add_option("--timeout-per-molecule", args->options.run.time_limit_seconds,
-                   "seconds per structure, checked between analysis steps; 0: no limit")
-      ->type_name("S")
-      ->check(finite_number(0.0))
-      ->capture_default_str();
+  add_jobs_option(*command, args->options.run.jobs, "worker threads");
+  add_time_limit_option(*command, args->options.run.time_limit_seconds, "seconds per structure, checked between analysis steps; 0: no limit");
   command->footer(
       "Each distinct structure (canonical SMILES without stereochemistry) is predicted once. Per spectrum:\n"
       "score (the predicted against the measured spectrum), recall@5 (share of the five most intense measured\n"

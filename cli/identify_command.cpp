@@ -187,16 +187,8 @@ Command add_identify_command(CLI::App& program) {
       ->capture_default_str();
   add_score_options(*command, args->rank.score);
   add_model_options(*command, args->rank.run.prediction);
-  command->add_option("-j,--jobs", args->rank.run.jobs, "worker threads")
-      ->type_name("N")
-      ->check(whole_number(1, 1024))
-      ->default_str("all cores");
-  command
-      ->add_option("--timeout-per-molecule", args->rank.run.time_limit_seconds,
-                   "seconds per candidate, checked between analysis steps; 0: no limit")
-      ->type_name("S")
-      ->check(finite_number(0.0))
-      ->capture_default_str();
+  add_jobs_option(*command, args->rank.run.jobs, "worker threads");
+  add_time_limit_option(*command, args->rank.run.time_limit_seconds, "seconds per candidate, checked between analysis steps; 0: no limit");
   command->footer(
       "The table has the columns rank, score, matched (peaks), name, smiles and formula, best first; equal\n"
       "scores share a rank and keep the order of the candidates. Candidates that cannot be predicted go to\n"

@@ -207,16 +207,8 @@ Command add_predict_command(CLI::App& program) {
       ->type_name("FORMAT")
       ->check(output_format_name())
       ->default_str("msp");
-  command->add_option("-j,--jobs", args->jobs, "worker processes")
-      ->type_name("N")
-      ->check(whole_number(1, 1024))
-      ->default_str("all cores");
-  command
-      ->add_option("--timeout-per-molecule", args->predict.time_limit_seconds,
-                   "seconds per molecule, whatever the step; 0: no limit")
-      ->type_name("S")
-      ->check(finite_number(0.0))
-      ->capture_default_str();
+  add_jobs_option(*command, args->jobs, "worker processes");
+  add_time_limit_option(*command, args->predict.time_limit_seconds, "seconds per molecule, whatever the step; 0: no limit");
   add_model_option(*command, args->predict.model);
   command
       ->add_option_function<std::string>(

@@ -113,10 +113,7 @@ Command add_search_command(CLI::App& program) {
       ->type_name("D")
       ->check(finite_number(0.0));
   add_score_options(*command, args->search.options.similarity);
-  command->add_option("-j,--jobs", args->search.options.threads, "threads")
-      ->type_name("N")
-      ->check(whole_number(1, 1024))
-      ->default_str("all cores");
+  add_jobs_option(*command, args->search.options.threads, "threads");
   add_scheduler_options(*command, false);
   command->footer(
       "The table has one row per hit: query (1-based), query_name, rank, score, matched (peaks),\n"
