@@ -3,9 +3,13 @@
 //  - a pending signal (Ctrl-C) runs its Python handler, and the exception the
 //    handler raises (KeyboardInterrupt) abandons the computation and reaches
 //    the caller;
-//  - every few milliseconds the GIL is let go for a moment, as the
-//    interpreter does between bytecodes, so that other Python threads (a
-//    timer, a notebook's heartbeat) are not starved during a long analysis.
+//  - every few milliseconds the GIL is let go for a moment, so that other
+//    Python threads (a timer, a notebook's heartbeat) are not starved
+//    during a long analysis. A thread waiting for the GIL asks for it only
+//    after waiting the interpreter's switch interval (5 ms) in vain; then
+//    letting the GIL go hands it over. Letting it go more often than that
+//    wakes the waiter before it asks, we take the GIL straight back, and the
+//    waiter can wait for minutes: hence a stretch of several intervals.
 //    The engine works on its own copies by then; arguments it still reads
 //    (an RDKit molecule, for one) must not be changed by another thread
 //    meanwhile, as for any call.
@@ -21,9 +25,9 @@
 
 namespace tessarin::bindings {
 
-// How long the engine keeps the GIL at a stretch: the interpreter's own
-// default switch interval.
-inline constexpr std::chrono::milliseconds kGilSwitchInterval{5};
+// How long the engine keeps the GIL at a stretch: four times the
+// interpreter's default switch interval (see above).
+inline constexpr std::chrono::milliseconds kGilSwitchInterval{20};
 
 inline core::InterruptCheck python_signal_check() {
   using Clock = std::chrono::steady_clock;
