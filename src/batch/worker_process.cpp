@@ -146,7 +146,9 @@ WorkerProcess::Wait WorkerProcess::receive(wire::Frame& out, std::optional<Clock
     const ssize_t n = ::read(channel_, chunk, sizeof chunk);
     if (n > 0) {
       buffer_.append(chunk, static_cast<std::size_t>(n));
-    } else if (n == 0) {
+    } else if (n == 0 || errno == ECONNRESET) {
+      // A worker that dies with a request still unread resets the socket
+      // instead of closing it: the same end of the worker.
       close_channel();
     } else if (errno != EINTR && errno != EAGAIN) {
       throw system_error("cannot read from a worker process", errno);
