@@ -278,6 +278,8 @@ def group_of(name):
         return "The neutral side (which piece keeps the charge)"
     if name.startswith("cut "):
         return "Bond cut"
+    if name.startswith("McLafferty"):
+        return "McLafferty rearrangement (gamma H moved, beta bond cut)"
     if name.startswith("ion RDBE"):
         return "Ion unsaturation (rings plus double bonds)"
     if name.startswith("ion "):
@@ -290,6 +292,7 @@ def group_of(name):
 
 
 GROUPS = ["Ion kind and hydrogen shift", "Charged site", "Charged site and hydrogen shift",
+          "McLafferty rearrangement (gamma H moved, beta bond cut)",
           "The neutral side (which piece keeps the charge)", "Bond cut", "Ion unsaturation (rings plus double bonds)",
           "What kind of molecule (molecular ion only)", "Ion formula (m/z <= 150)", "Neutral lost"]
 

@@ -1,5 +1,7 @@
 #include "core/fragment_formula.h"
 
+#include <GraphMol/PeriodicTable.h>
+
 #include <map>
 
 #include "core/atom_index.h"
@@ -26,6 +28,12 @@ std::string FormulaTerm::text() const {
 FormulaTerm formula_term(const RDKit::Atom& atom) {
   const int z = atom.getAtomicNum();
   return {z == 6 ? 0 : z == 1 ? 1 : 2, atom.getSymbol(), mass_label(atom)};
+}
+
+FormulaTerm formula_term(int atomic_number, int isotope) {
+  const int z = atomic_number;
+  return {z == 6 ? 0 : z == 1 ? 1 : 2, RDKit::PeriodicTable::getTable()->getElementSymbol(static_cast<unsigned>(z)),
+          mass_label(z, isotope)};
 }
 
 std::string fragment_formula(const RDKit::ROMol& mol, std::span<const int> indices) {

@@ -27,6 +27,10 @@ struct FormulaTerm {
 
 FormulaTerm formula_term(const RDKit::Atom& atom);
 
+// The term of an atom of `atomic_number` whose isotope field is `isotope` (0
+// when not set), with RDKit's symbol for the element.
+FormulaTerm formula_term(int atomic_number, int isotope);
+
 // Formula of the atoms at `indices`, each term followed by its count when
 // above 1, in FormulaTerm order: C6H5NO2, HCl, H2O; labelled atoms as
 // chemists write them, CHD3O for [2H]C([2H])([2H])O, C5[13C]H6 for benzene

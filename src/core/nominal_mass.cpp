@@ -7,11 +7,13 @@
 
 namespace tessarin::core {
 
+int mass_label(int atomic_number, int isotope) {
+  if (atomic_number == 0 || (atomic_number == 1 && isotope == 1)) return 0;
+  return isotope;
+}
+
 int mass_label(const RDKit::Atom& atom) {
-  const int z = atom.getAtomicNum();
-  const int label = static_cast<int>(atom.getIsotope());
-  if (z == 0 || (z == 1 && label == 1)) return 0;
-  return label;
+  return mass_label(atom.getAtomicNum(), static_cast<int>(atom.getIsotope()));
 }
 
 int atom_nominal_mass(const RDKit::Atom& atom) {

@@ -19,6 +19,10 @@ namespace tessarin::core {
 // label, [1H], or a dummy atom (whose label only tags it).
 int mass_label(const RDKit::Atom& atom);
 
+// The same for an atom of `atomic_number` whose isotope field is `isotope`
+// (0 when not set).
+int mass_label(int atomic_number, int isotope);
+
 // Nominal mass of one atom: its label when it has one, else its element's
 // most common isotope. Every nominal mass in the engine is a sum of these.
 int atom_nominal_mass(const RDKit::Atom& atom);

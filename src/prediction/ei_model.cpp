@@ -17,6 +17,7 @@
 #include <unordered_set>
 
 #include "core/errors.h"
+#include "core/fragment_formula.h"
 #include "prediction/ei_weights.h"
 #include "spectra/isotopes.h"
 
@@ -443,6 +444,44 @@ const char* kBondKind(double order) {
   return "other";
 }
 
+// The acceptor of a McLafferty rearrangement across the cut alpha-beta:
+// `alpha`, a saturated carbon on the `in` side, bears a carbon whose double
+// bond to O or N stays on that side (or an aromatic carbon); `beta`, a
+// saturated carbon on the other side, has a saturated carbon neighbour with
+// hydrogens there (gamma). The six-membered transition state moves a gamma
+// hydrogen to the acceptor and the alpha-beta bond breaks: the acceptor's
+// side keeps the hydrogen (+1 H, the enol or its imine and ring analogues)
+// and the other side leaves as an alkene (or keeps the charge, -1 H).
+// Returns the acceptor's kind, or nullptr when the cut is no such bond.
+const char* mclafferty_acceptor(const Graph& g, int alpha, int beta, const std::vector<char>& in) {
+  const auto B = static_cast<std::size_t>(beta);
+  if (!sp3_carbon(g, alpha) || !sp3_carbon(g, beta)) return nullptr;
+  bool gamma_h = false;
+  for (auto [x, k] : g.adj[B]) {
+    const auto X = static_cast<std::size_t>(x);
+    gamma_h = gamma_h || (x != alpha && !in[X] && sp3_carbon(g, x) && g.h[X] > 0);
+  }
+  if (!gamma_h) return nullptr;
+  const char* kind = nullptr;
+  for (auto [c, k] : g.adj[static_cast<std::size_t>(alpha)]) {
+    const auto C = static_cast<std::size_t>(c);
+    if (c == beta || !in[C] || g.z[C] != 6) continue;
+    if (double_to(g, c, in, {8})) {
+      bool o = false, n = false;
+      for (auto [v, kk] : g.adj[C]) {
+        const auto V = static_cast<std::size_t>(v);
+        if (!in[V] || contains(g.dbl[C], v)) continue;
+        o = o || g.z[V] == 8;
+        n = n || g.z[V] == 7;
+      }
+      return o ? "acid or ester C=O" : n ? "amide C=O" : "ketone or aldehyde C=O";
+    }
+    if (double_to(g, c, in, {7})) return "C=N";
+    if (g.arom[C] && !kind) kind = "aromatic ring";
+  }
+  return kind;
+}
+
 // Shift-independent features of a piece, and its own site kinds.
 struct PieceFeatures {
   std::vector<EiFeature> base;
@@ -475,29 +514,44 @@ PieceFeatures piece_features(const Graph& g, const Piece& p) {
   return out;
 }
 
-// Element counts by symbol, C first, H second, the others alphabetically.
+// Atom counts by formula term (C first, H second, the others by symbol;
+// labelled atoms after their element's ordinary ones, written D or [13C]).
 struct FormulaCounts {
-  std::map<std::string, int> counts;
+  std::map<core::FormulaTerm, int> counts;
 
-  std::string text() const {
+  // The formula; with `labels` false every atom is written as its element
+  // (CH4O for CHD3O), which is how the model's features name it: a label
+  // changes masses, not chemistry.
+  std::string text(bool labels = true) const {
     std::string s;
-    auto put = [&s](const std::string& sym, int n) {
+    auto put = [&s](const std::string& t, int n) {
       if (n <= 0) return;
-      s += sym;
+      s += t;
       if (n > 1) s += std::to_string(n);
     };
-    auto get = [this](const char* sym) {
-      auto it = counts.find(sym);
-      return it == counts.end() ? 0 : it->second;
-    };
-    put("C", get("C"));
-    put("H", get("H"));
-    for (const auto& [sym, n] : counts) {
-      if (sym != "C" && sym != "H") put(sym, n);
+    const std::string* pending = nullptr;  // element being summed over its labels
+    int pending_n = 0;
+    for (const auto& [term, n] : counts) {
+      if (labels) {
+        put(term.text(), n);
+        continue;
+      }
+      if (pending && *pending != term.symbol) {
+        put(*pending, pending_n);
+        pending_n = 0;
+      }
+      pending = &term.symbol;
+      pending_n += n;
     }
+    if (pending) put(*pending, pending_n);
     return s;
   }
 };
+
+const core::FormulaTerm& hydrogen_term() {
+  static const core::FormulaTerm h = core::formula_term(1, 0);
+  return h;
+}
 
 struct IonMakeup {
   spectra::IonComposition composition;
@@ -516,11 +570,11 @@ IonMakeup ion_makeup(const Graph& g, const std::vector<char>& in, int h) {
   m.composition = spectra::ion_composition(*g.mol, atoms, h);
   const RDKit::PeriodicTable* pt = RDKit::PeriodicTable::getTable();
   for (const spectra::ElementCount& e : m.composition.elements) {
-    m.formula.counts[pt->getElementSymbol(static_cast<unsigned>(e.atomic_number))] += e.count;
+    m.formula.counts[core::formula_term(e.atomic_number, 0)] += e.count;
     m.mz += e.count * (e.atomic_number == 0 ? 0 : pt->getMostCommonIsotope(static_cast<unsigned>(e.atomic_number)));
   }
   for (const spectra::LabelledAtom& l : m.composition.labelled) {
-    m.formula.counts[pt->getElementSymbol(static_cast<unsigned>(l.atomic_number))] += 1;
+    m.formula.counts[core::formula_term(l.atomic_number, l.mass_number)] += 1;
     m.mz += l.mass_number;
   }
   return m;
@@ -541,25 +595,27 @@ std::optional<IonMakeup> shifted(const IonMakeup& m, int h) {
     if (h < 0) return std::nullopt;
     if (h > 0) el.insert(it, spectra::ElementCount{1, h});
   }
-  int& hc = out.formula.counts["H"];
+  int& hc = out.formula.counts[hydrogen_term()];
   hc += h;
-  if (hc == 0) out.formula.counts.erase("H");
+  if (hc == 0) out.formula.counts.erase(hydrogen_term());
   out.mz += h;
   return out;
 }
 
-std::string neutral_text(const FormulaCounts& molecule, const FormulaCounts& ion) {
+// What the molecule loses to become the ion, or nothing when the ion holds
+// atoms the molecule has not (more hydrogens).
+std::optional<FormulaCounts> neutral_of(const FormulaCounts& molecule, const FormulaCounts& ion) {
   FormulaCounts loss;
-  for (const auto& [sym, n] : ion.counts) {
-    if (n > 0 && !molecule.counts.count(sym)) return {};  // more hydrogens than the molecule holds
+  for (const auto& [term, n] : ion.counts) {
+    if (n > 0 && !molecule.counts.count(term)) return std::nullopt;
   }
-  for (const auto& [sym, n] : molecule.counts) {
-    auto it = ion.counts.find(sym);
+  for (const auto& [term, n] : molecule.counts) {
+    auto it = ion.counts.find(term);
     const int d = n - (it == ion.counts.end() ? 0 : it->second);
-    if (d < 0) return {};
-    loss.counts[sym] = d;
+    if (d < 0) return std::nullopt;
+    loss.counts[term] = d;
   }
-  return loss.text();
+  return loss;
 }
 
 // Every candidate ion, handed to `emit(ion, shared features, composition,
@@ -591,7 +647,7 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
     ion.hydrogen_shift = h;
     ion.molecular = true;
     ion.features.emplace_back("molecular ion, " + shift_text(h), 1.0);
-    if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + ion.formula, 1.0);
+    if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + m.formula.text(false), 1.0);
     emit(ion, molecular, m.composition, 0);
   }
   int piece_number = 0;
@@ -602,6 +658,15 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
     const PieceFeatures pf = piece_features(g, p);
     const char* cuts = p.cuts.size() == 1 ? "one cut, " : "two cuts, ";
     const IonMakeup unshifted = ion_makeup(g, p.in, 0);
+    const char* enol = nullptr;
+    const char* alkene = nullptr;
+    if (p.cuts.size() == 1) {
+      const Cut& c = p.cuts.front();
+      std::vector<char> rest(p.in.size());
+      for (std::size_t a = 0; a < rest.size(); ++a) rest[a] = p.in[a] ? 0 : 1;
+      enol = mclafferty_acceptor(g, c.inside, c.outside, p.in);
+      alkene = mclafferty_acceptor(g, c.outside, c.inside, rest);
+    }
     for (int h : kHydrogenShifts) {
       if (hh + h < 0) continue;
       std::optional<IonMakeup> quick = shifted(unshifted, h);
@@ -609,14 +674,20 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
       EiIon ion;
       ion.mz = m.mz;
       ion.formula = m.formula.text();
-      ion.neutral = neutral_text(whole.formula, m.formula);
+      const std::optional<FormulaCounts> neutral = neutral_of(whole.formula, m.formula);
+      if (neutral) ion.neutral = neutral->text();
       ion.hydrogen_shift = h;
       const std::string shift = shift_text(h);
       ion.features.emplace_back(cuts + shift, 1.0);
       for (const std::string& x : pf.own) ion.features.emplace_back(x + ", " + shift, pf.share);
       ion.features.emplace_back("ion RDBE " + rdbe_text(g, p.in, h), 1.0);
-      if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + ion.formula, 1.0);
-      if (!ion.neutral.empty()) ion.features.emplace_back("loses " + ion.neutral, 1.0);
+      if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + m.formula.text(false), 1.0);
+      if (!ion.neutral.empty()) ion.features.emplace_back("loses " + neutral->text(false), 1.0);
+      if (h == 1 && enol) {
+        ion.features.emplace_back(std::string("McLafferty ion, gamma H to the ") + enol, 1.0);
+        ion.features.emplace_back(std::string("McLafferty ion, molecule of heavy atoms ") + size_bin(g.n), 1.0);
+      }
+      if (h == -1 && alkene) ion.features.emplace_back(std::string("McLafferty alkene ion, beside ") + alkene, 1.0);
       emit(ion, pf.base, m.composition, piece_number);
     }
   }

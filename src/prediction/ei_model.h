@@ -16,8 +16,12 @@
 // neutral's atom at the cut would be, the bond kinds cut, what the neutral
 // holds and how big it is, the ion's ring-plus-double-bond count, the ion's
 // formula for the common low-mass formulas ("ion C7H7", up to m/z 150) and the
-// neutral lost ("loses H2O"). The molecular ion carries what kind of molecule
-// it is. Only features with a weight in the table count.
+// neutral lost ("loses H2O"), labelled atoms named as their element (a label
+// moves masses, not the chemistry). A one-cut piece whose cut is the beta bond of a
+// McLafferty rearrangement (a gamma hydrogen moves to a C=O, C=N or aromatic
+// acceptor, the alpha-beta bond breaks) names it on its +1 H ion (acceptor
+// side) or -1 H ion (alkene side), by acceptor kind. The molecular ion carries
+// what kind of molecule it is. Only features with a weight in the table count.
 //
 // Intensities. An ion's score is the sum of its features' weights. Within a
 // molecule the ion current is shared in proportion to exp(score); each ion's

@@ -52,7 +52,14 @@ def test_engine_spectrum_is_the_fitted_model_on_the_extracted_features(smiles):
 def test_formulas_names_and_labelled_masses_of_extracted_ions():
     ions = _native._testing.ei_candidate_ions("[2H]C([2H])([2H])O")
     mol = [row for row in ions if any(name == "molecular ion, H kept" for name, _v in row[3])]
-    assert [(mz, f) for mz, f, *_ in mol] == [(35, "CH4O")]
+    assert [(mz, f) for mz, f, *_ in mol] == [(35, "CHD3O")]
+    # A label moves masses, not the chemistry: CD3OH looks like methanol three units up, and a pure
+    # chlorine-35 label has no chlorine-37 partner peaks.
+    plain, labelled = peaks_of("CO"), peaks_of("[2H]C([2H])([2H])O")
+    assert labelled[35] == (999, ["CHD3O"]) and labelled[34][1] == ["CD3O"]
+    assert abs(labelled[34][0] - plain[31][0]) <= 5
+    chloride = peaks_of("[35Cl]C([35Cl])([35Cl])[35Cl]")
+    assert chloride[117] == (999, ["C[35Cl]3"]) and 119 not in chloride and 121 not in chloride
     names = {name for row in _native._testing.ei_candidate_ions("c1ccccc1CC") for name, _v in row[3]}
     assert {"benzylic site", "benzylic site, +1 H", "one cut, -1 H", "neutral's methyl C site"} <= names
     # every weight of the table names a feature the extractor can give
@@ -88,3 +95,34 @@ def test_schematic_stays_the_default():
     assert "comments" not in tessarin.predict_spectrum("CCO").metadata
     with pytest.raises(ValueError, match="ei"):
         tessarin.predict_library(["C"], model="quantum")
+
+
+def peaks_of(smiles):
+    s = tessarin.predict_spectrum(smiles, model="ei")
+    return {int(m): (int(i), formulas(a)) for m, i, a in zip(s.mz, s.intensities, s.annotations)}
+
+
+def test_mclafferty_ions_of_a_ketone_and_an_ester():
+    # 2-hexanone and methyl butanoate: the gamma hydrogen moves to the C=O, the alpha-beta bond breaks and
+    # the enol keeps the charge (m/z 58, 74). The +1 H ion of the next bond along the chain has no such
+    # route and must stay far weaker; molecules without a gamma hydrogen have no McLafferty ion at all.
+    for smiles, mz, formula, next_along in [("CCCCC(C)=O", 58, "C3H6O", 72), ("CCCC(=O)OC", 74, "C3H6O2", 88)]:
+        peaks = peaks_of(smiles)
+        intensity, names = peaks[mz]
+        assert intensity >= 50 and names[0] == formula, (smiles, peaks[mz])
+        assert peaks.get(next_along, (0, []))[0] * 3 <= intensity
+    for smiles in ("CCC(C)=O", "CCC(=O)OC", "CC(C)(C)C(C)=O"):
+        named = {name for row in _native._testing.ei_candidate_ions(smiles) for name, _v in row[3]}
+        assert not any(name.startswith("McLafferty") for name in named), smiles
+
+
+def test_the_side_of_lower_ionisation_energy_keeps_the_charge():
+    # One bond, two possible ions: (molecule, stronger ion, its formula, the other side's ion).
+    cases = [("CN(C)Cc1ccccc1", 58, "C3H8N", 77),   # iminium ion beats phenyl (alpha-cleavage at N)
+             ("CCCCc1ccccc1", 91, "C7H7", 43),      # benzyl/tropylium beats propyl
+             ("CC(=O)c1ccccc1", 105, "C7H5O", 15),  # benzoyl beats methyl
+             ("CCCCC(C)=O", 43, "C2H3O", 57)]       # acetyl beats butyl
+    for smiles, strong, formula, weak in cases:
+        peaks = peaks_of(smiles)
+        assert formula in peaks[strong][1], (smiles, peaks[strong])
+        assert peaks[strong][0] > peaks.get(weak, (0, []))[0], (smiles, peaks.get(weak))
