@@ -2,6 +2,7 @@
 
 #include <GraphMol/MolOps.h>
 #include <GraphMol/PeriodicTable.h>
+#include <GraphMol/RWMol.h>
 #include <GraphMol/RingInfo.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
 
@@ -808,13 +809,30 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol) {
 }
 
 std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles) {
-  std::unique_ptr<RDKit::ROMol> mol;
-  try {
-    mol.reset(RDKit::SmilesToMol(smiles));
-  } catch (const std::exception&) {
-    mol.reset();
+  std::unique_ptr<RDKit::RWMol> mol;
+  if (smiles.find('\0') == std::string::npos) {
+    try {
+      mol.reset(RDKit::SmilesToMol(smiles));
+    } catch (const std::exception&) {
+      mol.reset();
+    }
+    if (!mol) {
+      // A molecule RDKit will not sanitize (a metal complex, a hypervalent
+      // atom) is still analysed by the engine: read it as far as perception
+      // goes, as the analysis does, so that every model takes it.
+      try {
+        mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));
+        if (mol) {
+          mol->updatePropertyCache(/*strict=*/false);
+          RDKit::MolOps::findSSSR(*mol);
+          RDKit::MolOps::setAromaticity(*mol);
+        }
+      } catch (const std::exception&) {
+        // keep what was read
+      }
+    }
   }
-  if (!mol) throw InvalidInput("EI model: cannot read the SMILES '" + smiles + "'");
+  if (!mol || mol->getNumAtoms() == 0) throw InvalidInput("EI model: cannot read the SMILES '" + smiles + "'");
   return ei_peaks(*mol);
 }
 

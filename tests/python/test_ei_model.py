@@ -126,3 +126,12 @@ def test_the_side_of_lower_ionisation_energy_keeps_the_charge():
         peaks = peaks_of(smiles)
         assert formula in peaks[strong][1], (smiles, peaks[strong])
         assert peaks[strong][0] > peaks.get(weak, (0, []))[0], (smiles, peaks.get(weak))
+
+
+def test_every_molecule_the_engine_analyses_gets_an_ei_spectrum():
+    # RDKit will not sanitize these (a pentavalent carbon, a beryllium chelate); the engine analyses them
+    # all the same, and the EI model must not turn them into failures.
+    hard = ["CCO1=O=C1C2=CC=C(O2)C(C)(C)C", "CC1=[O+][Be]2([O+]=C(C)C1)[O+]=C(C)CC(=[O+]2)C"]
+    for schematic, ei in zip(tessarin.predict_library(hard), tessarin.predict_library(hard, model="ei")):
+        assert "error" not in ei, ei
+        assert schematic["mol_mass"] in {p["mz"] for p in ei["peaks"]}
