@@ -18,28 +18,8 @@
 namespace tessarin::identify {
 
 std::optional<std::string> canonical_smiles(const std::string& smiles) {
-  if (smiles.find('\0') != std::string::npos) return std::nullopt;
-  std::unique_ptr<RDKit::RWMol> mol;
-  try {
-    mol.reset(RDKit::SmilesToMol(smiles));
-  } catch (const std::exception&) {
-    mol.reset();
-  }
-  if (!mol) {
-    // Unusual valences and charges: the structure as written.
-    try {
-      RDKit::SmilesParserParams params;
-      params.sanitize = false;
-      mol.reset(RDKit::SmilesToMol(smiles, params));
-      if (mol) {
-        mol->updatePropertyCache(false);
-        RDKit::MolOps::fastFindRings(*mol);
-      }
-    } catch (const std::exception&) {
-      return std::nullopt;
-    }
-  }
-  if (!mol || mol->getNumAtoms() == 0) return std::nullopt;
+  std::unique_ptr<RDKit::RWMol> mol = molecule::read_smiles_leniently(smiles);
+  if (!mol) return std::nullopt;
   RDKit::MolOps::removeStereochemistry(*mol);
   return RDKit::MolToSmiles(*mol);
 }

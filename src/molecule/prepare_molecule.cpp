@@ -35,4 +35,28 @@ std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles) {
   return prepare(std::move(mol));
 }
 
+std::unique_ptr<RDKit::RWMol> read_smiles_leniently(const std::string& smiles, bool* sanitised) {
+  if (smiles.find('\0') != std::string::npos) return nullptr;
+  std::unique_ptr<RDKit::RWMol> mol;
+  try {
+    mol.reset(RDKit::SmilesToMol(smiles));
+  } catch (const std::exception&) {
+    mol.reset();
+  }
+  if (sanitised) *sanitised = mol != nullptr;
+  if (!mol) {
+    try {
+      mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));
+      if (mol) {
+        mol->updatePropertyCache(/*strict=*/false);
+        RDKit::MolOps::fastFindRings(*mol);
+      }
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+  if (!mol || mol->getNumAtoms() == 0) return nullptr;
+  return mol;
+}
+
 }  // namespace tessarin::molecule

@@ -19,6 +19,7 @@
 
 #include "core/errors.h"
 #include "core/fragment_formula.h"
+#include "molecule/prepare_molecule.h"
 #include "prediction/ei_weights.h"
 #include "spectra/isotopes.h"
 
@@ -259,6 +260,23 @@ std::string o_kind(const Graph& g, int v, const std::vector<char>& in) {
   return "ether O";
 }
 
+enum class Carbonyl { none, acid_or_ester, amide, ketone_or_aldehyde };
+
+// What carbon `c` is when its C=O lies in the atom set `in`, told by its
+// other neighbours there: an O makes an acid or ester, else an N an amide.
+Carbonyl carbonyl_kind(const Graph& g, int c, const std::vector<char>& in) {
+  const auto C = static_cast<std::size_t>(c);
+  if (g.z[C] != 6 || !double_to(g, c, in, {8})) return Carbonyl::none;
+  bool o = false, n = false;
+  for (auto [v, k] : g.adj[C]) {
+    const auto V = static_cast<std::size_t>(v);
+    if (!in[V] || contains(g.dbl[C], v)) continue;
+    o = o || g.z[V] == 8;
+    n = n || g.z[V] == 7;
+  }
+  return o ? Carbonyl::acid_or_ester : n ? Carbonyl::amide : Carbonyl::ketone_or_aldehyde;
+}
+
 // What a cation (or radical) centred on atom s of the atom set `in` would be.
 std::vector<std::string> site_kinds(const Graph& g, int s, const std::vector<char>& in) {
   const auto S = static_cast<std::size_t>(s);
@@ -267,17 +285,15 @@ std::vector<std::string> site_kinds(const Graph& g, int s, const std::vector<cha
   if (z == 8) return {o_kind(g, s, in) + " site"};
   if (z != 6) return {g.sym[S] + " site"};
   if (g.arom[S]) return {"aryl C site"};
-  if (double_to(g, s, in, {8})) {
-    bool o = false, n = false;
-    for (auto [v, k] : g.adj[S]) {
-      const auto V = static_cast<std::size_t>(v);
-      if (!in[V] || contains(g.dbl[S], v)) continue;
-      o = o || g.z[V] == 8;
-      n = n || g.z[V] == 7;
-    }
-    if (o) return {"carboxyl C site"};
-    if (n) return {"carbamoyl C site"};
-    return {"acylium C site"};
+  switch (carbonyl_kind(g, s, in)) {
+    case Carbonyl::acid_or_ester:
+      return {"carboxyl C site"};
+    case Carbonyl::amide:
+      return {"carbamoyl C site"};
+    case Carbonyl::ketone_or_aldehyde:
+      return {"acylium C site"};
+    case Carbonyl::none:
+      break;
   }
   if (double_to(g, s, in, {7, 16})) return {"C=N or C=S carbon site"};
   if (any_partner_in(g.dbl[S], in)) return {"vinyl C site"};
@@ -467,15 +483,15 @@ const char* mclafferty_acceptor(const Graph& g, int alpha, int beta, const std::
   for (auto [c, k] : g.adj[static_cast<std::size_t>(alpha)]) {
     const auto C = static_cast<std::size_t>(c);
     if (c == beta || !in[C] || g.z[C] != 6) continue;
-    if (double_to(g, c, in, {8})) {
-      bool o = false, n = false;
-      for (auto [v, kk] : g.adj[C]) {
-        const auto V = static_cast<std::size_t>(v);
-        if (!in[V] || contains(g.dbl[C], v)) continue;
-        o = o || g.z[V] == 8;
-        n = n || g.z[V] == 7;
-      }
-      return o ? "acid or ester C=O" : n ? "amide C=O" : "ketone or aldehyde C=O";
+    switch (carbonyl_kind(g, c, in)) {
+      case Carbonyl::acid_or_ester:
+        return "acid or ester C=O";
+      case Carbonyl::amide:
+        return "amide C=O";
+      case Carbonyl::ketone_or_aldehyde:
+        return "ketone or aldehyde C=O";
+      case Carbonyl::none:
+        break;
     }
     if (double_to(g, c, in, {7})) return "C=N";
     if (g.arom[C] && !kind) kind = "aromatic ring";
@@ -809,30 +825,21 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol) {
 }
 
 std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles) {
-  std::unique_ptr<RDKit::RWMol> mol;
-  if (smiles.find('\0') == std::string::npos) {
+  // A molecule RDKit will not sanitise (a metal complex, a hypervalent atom)
+  // is analysed by the engine all the same: read it as written, with its
+  // aromaticity perceived as far as that goes, so that every model takes it.
+  bool sanitised = false;
+  std::unique_ptr<RDKit::RWMol> mol = molecule::read_smiles_leniently(smiles, &sanitised);
+  if (!mol) throw InvalidInput("EI model: cannot read the SMILES '" + smiles + "'");
+  if (!sanitised) {
     try {
-      mol.reset(RDKit::SmilesToMol(smiles));
+      mol->getRingInfo()->reset();
+      RDKit::MolOps::findSSSR(*mol);
+      RDKit::MolOps::setAromaticity(*mol);
     } catch (const std::exception&) {
-      mol.reset();
-    }
-    if (!mol) {
-      // A molecule RDKit will not sanitize (a metal complex, a hypervalent
-      // atom) is still analysed by the engine: read it as far as perception
-      // goes, as the analysis does, so that every model takes it.
-      try {
-        mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));
-        if (mol) {
-          mol->updatePropertyCache(/*strict=*/false);
-          RDKit::MolOps::findSSSR(*mol);
-          RDKit::MolOps::setAromaticity(*mol);
-        }
-      } catch (const std::exception&) {
-        // keep what was read
-      }
+      // keep what was perceived
     }
   }
-  if (!mol || mol->getNumAtoms() == 0) throw InvalidInput("EI model: cannot read the SMILES '" + smiles + "'");
   return ei_peaks(*mol);
 }
 
