@@ -3,7 +3,7 @@
 src/prediction/ei_weights.cpp.
 
 usage: .venv/bin/python scripts/fit_ei_model.py DATA.jsonl [--out FILE] [--folds 5] [--seeds 0,1,2]
-                                                [--min-molecules 15] [--lam 0.3] [--gamma 1.75] [--no-write]
+                                                [--min-molecules 50] [--lam 0.3] [--gamma 1.75] [--no-write]
 
 DATA.jsonl: one measured spectrum per line, {"smiles", "canonical_smiles", "nominal_mass",
 "peaks": [[m/z, intensity], ...]}. The data are read, never copied; the written table holds only weights.
@@ -345,7 +345,7 @@ def main(argv=None):
     ap.add_argument("--folds", type=int, default=5)
     ap.add_argument("--seeds", default="0")
     ap.add_argument("--half", action="store_true", help="also fit on one half, score on the other")
-    ap.add_argument("--min-molecules", type=int, default=15)
+    ap.add_argument("--min-molecules", type=int, default=50)
     ap.add_argument("--lam", type=float, default=0.3)
     ap.add_argument("--gamma", type=float, default=1.75)
     ap.add_argument("--floor", type=float, default=0.01)
