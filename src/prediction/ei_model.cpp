@@ -162,11 +162,11 @@ std::vector<Piece> pieces(const Graph& g) {
   std::vector<Piece> out;
   std::unordered_set<std::string> seen;
   std::vector<int> comp;
-  auto add = [&](const std::vector<int>& comp, int c, std::vector<Cut> cuts) {
+  auto add = [&](const std::vector<int>& parts, int c, std::vector<Cut> cuts) {
     Piece p;
     p.in.assign(static_cast<std::size_t>(g.n), 0);
     for (int a = 0; a < g.n; ++a) {
-      if (comp[static_cast<std::size_t>(a)] == c) {
+      if (parts[static_cast<std::size_t>(a)] == c) {
         p.in[static_cast<std::size_t>(a)] = 1;
         ++p.size;
       }

@@ -27,12 +27,14 @@ TEST(SpectrumPeaks, MolecularIonKeepsItsFormulaAndTheFirstFormulaOfAnMzWins) {
       split({{"CHO", 29.02, 29}, {"CH5", 17.0, 17}}, ms::CutMode::ring),
   };
   const std::vector<prediction::Peak> peaks = prediction::schematic_peaks(46, "C2H6O", fragments, std::nullopt);
-  const std::vector<prediction::Peak> expected{{15, 599, "CH3"}, {17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
+  const std::vector<prediction::Peak> expected{
+      {15, 599, "CH3", {}}, {17, 599, "HO", {}}, {29, 599, "C2H5", {}}, {46, 999, "C2H6O", {}}};
   EXPECT_EQ(peaks, expected);
 
   const std::vector<ms::GenerationPeak> generations{{46, "C2H6O", 0}, {29, "CHO", 1}, {14, "CH2", 2}};
   const std::vector<prediction::Peak> with_generations = prediction::schematic_peaks(46, "C2H6O", {}, generations);
-  const std::vector<prediction::Peak> expected_generations{{14, 599, "CH2"}, {29, 599, "CHO"}, {46, 999, "C2H6O"}};
+  const std::vector<prediction::Peak> expected_generations{
+      {14, 599, "CH2", {}}, {29, 599, "CHO", {}}, {46, 999, "C2H6O", {}}};
   EXPECT_EQ(with_generations, expected_generations);
 }
 
@@ -47,7 +49,7 @@ SpectrumRecord ethanol_like() {
   r.lpi.counts = {9, 0, 9};
   r.lpi.eigenvalues = {-1.5, 0.25};
   r.fragments = {split({{"C2H5", 29.06, 29}, {"HO", 17.01, 17}})};
-  r.peaks = {{17, 599, "HO"}, {29, 599, "C2H5"}, {46, 999, "C2H6O"}};
+  r.peaks = {{17, 599, "HO", {}}, {29, 599, "C2H5", {}}, {46, 999, "C2H6O", {}}};
   return r;
 }
 
