@@ -369,9 +369,10 @@ std::string shift_text(int h) {
   return (h > 0 ? "+" : "") + std::to_string(h) + " H";
 }
 
-// Rings plus double bonds of the ion, in half steps, "<=0" and ">=5" at the ends.
-std::string rdbe_text(const Graph& g, const std::vector<char>& in, int h) {
-  int c = 0, n = 0, x = h;
+// Twice the rings plus double bonds of the atoms `in` with their own
+// hydrogens; each hydrogen more takes one off.
+int twice_rdbe(const Graph& g, const std::vector<char>& in) {
+  int c = 0, n = 0, x = 0;
   for (int a = 0; a < g.n; ++a) {
     const auto A = static_cast<std::size_t>(a);
     if (!in[A]) continue;
@@ -385,7 +386,11 @@ std::string rdbe_text(const Graph& g, const std::vector<char>& in, int h) {
     }
     x += g.h[A];
   }
-  const int twice = 2 * c - x + n + 2;
+  return 2 * c - x + n + 2;
+}
+
+// Rings plus double bonds from twice_rdbe, in half steps, "<=0" and ">=5" at the ends.
+std::string rdbe_text(int twice) {
   if (twice <= 0) return "<=0";
   if (twice >= 10) return ">=5";
   return twice % 2 == 0 ? std::to_string(twice / 2) : std::to_string(twice / 2) + ".5";
@@ -506,13 +511,11 @@ struct PieceFeatures {
   double share = 1.0;
 };
 
-PieceFeatures piece_features(const Graph& g, const Piece& p) {
+PieceFeatures piece_features(const Graph& g, const Piece& p, const std::vector<char>& rest) {
   PieceFeatures out;
   const int nc = static_cast<int>(p.cuts.size());
   out.share = 1.0 / nc;
   out.base.emplace_back(nc == 1 ? "one cut" : "two cuts", 1.0);
-  std::vector<char> rest(p.in.size());
-  for (std::size_t a = 0; a < rest.size(); ++a) rest[a] = p.in[a] ? 0 : 1;
   for (const Cut& c : p.cuts) {
     for (std::string& x : site_kinds(g, c.inside, p.in)) {
       out.base.emplace_back(x, out.share);
@@ -672,15 +675,16 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
     ++piece_number;
     int hh = 0;
     for (int a = 0; a < g.n; ++a) hh += p.in[static_cast<std::size_t>(a)] ? g.h[static_cast<std::size_t>(a)] : 0;
-    const PieceFeatures pf = piece_features(g, p);
+    std::vector<char> rest(p.in.size());
+    for (std::size_t a = 0; a < rest.size(); ++a) rest[a] = p.in[a] ? 0 : 1;
+    const PieceFeatures pf = piece_features(g, p, rest);
     const char* cuts = p.cuts.size() == 1 ? "one cut, " : "two cuts, ";
     const IonMakeup unshifted = ion_makeup(g, p.in, 0);
+    const int piece_twice_rdbe = twice_rdbe(g, p.in);
     const char* enol = nullptr;
     const char* alkene = nullptr;
     if (p.cuts.size() == 1) {
       const Cut& c = p.cuts.front();
-      std::vector<char> rest(p.in.size());
-      for (std::size_t a = 0; a < rest.size(); ++a) rest[a] = p.in[a] ? 0 : 1;
       enol = mclafferty_acceptor(g, c.inside, c.outside, p.in);
       alkene = mclafferty_acceptor(g, c.outside, c.inside, rest);
     }
@@ -697,7 +701,7 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
       const std::string shift = shift_text(h);
       ion.features.emplace_back(cuts + shift, 1.0);
       for (const std::string& x : pf.own) ion.features.emplace_back(x + ", " + shift, pf.share);
-      ion.features.emplace_back("ion RDBE " + rdbe_text(g, p.in, h), 1.0);
+      ion.features.emplace_back("ion RDBE " + rdbe_text(piece_twice_rdbe - h), 1.0);
       if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + m.formula.text(false), 1.0);
       if (!ion.neutral.empty()) ion.features.emplace_back("loses " + neutral->text(false), 1.0);
       if (h == 1 && enol) {
