@@ -46,7 +46,9 @@ std::unique_ptr<RDKit::RWMol> read_smiles_leniently(const std::string& smiles, b
   if (sanitised) *sanitised = mol != nullptr;
   if (!mol) {
     try {
-      mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));
+      RDKit::SmilesParserParams params;  // explicit hydrogens removed, as a sanitised read does
+      params.sanitize = false;
+      mol.reset(RDKit::SmilesToMol(smiles, params));
       if (mol) {
         mol->updatePropertyCache(/*strict=*/false);
         RDKit::MolOps::fastFindRings(*mol);

@@ -17,8 +17,9 @@ namespace tessarin::molecule {
 std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
 
 // The molecule of `smiles` sanitised as RDKit does; one RDKit will not
-// sanitise (unusual valences and charges) as written, with its property
-// cache refreshed and its rings found (fast ring perception, no aromaticity).
+// sanitise (unusual valences and charges) as written, ordinary explicit
+// hydrogens made implicit, with its property cache refreshed and its rings
+// found (fast ring perception, no aromaticity).
 // `sanitised`, when given, says which. Returns nullptr when the string does
 // not parse (a NUL character included) or gives a molecule without atoms.
 std::unique_ptr<RDKit::RWMol> read_smiles_leniently(const std::string& smiles, bool* sanitised = nullptr);

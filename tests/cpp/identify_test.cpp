@@ -49,6 +49,8 @@ TEST(Structures, CanonicalSmilesDropsStereoAndFormulasCompareByCounts) {
   EXPECT_EQ(canonical_smiles("N[C@@H](C)C(=O)O"), canonical_smiles("OC(=O)C(C)N"));
   EXPECT_NE(canonical_smiles("[13CH4]"), canonical_smiles("C"));  // isotopes stay
   EXPECT_TRUE(canonical_smiles("C[N](C)(C)(C)C").has_value());   // a valence RDKit refuses to sanitise
+  // Two spellings of one unsanitisable molecule share a key (explicit hydrogens made implicit).
+  EXPECT_EQ(canonical_smiles("[H]C(F)(F)(F)(F)F"), canonical_smiles("F[CH](F)(F)(F)F"));
   EXPECT_FALSE(canonical_smiles("C1CC").has_value());
   EXPECT_FALSE(canonical_smiles("").has_value());
 
