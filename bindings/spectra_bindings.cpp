@@ -199,13 +199,7 @@ void register_spectra(py::module_& m, py::module_& testing) {
   testing.def(
       "ei_candidate_ions",
       [](const std::string& smiles) {
-        std::unique_ptr<RDKit::ROMol> mol;
-        try {
-          mol.reset(RDKit::SmilesToMol(smiles));
-        } catch (const std::exception&) {
-          mol.reset();
-        }
-        if (!mol) throw py::value_error("cannot read the SMILES " + std::string(py::repr(py::str(smiles))));
+        const std::unique_ptr<RDKit::ROMol> mol = prediction::ei_molecule(smiles);
         py::list out;
         for (const prediction::EiIon& ion : prediction::ei_candidate_ions(*mol)) {
           py::list features;

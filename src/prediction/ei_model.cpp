@@ -828,7 +828,7 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol) {
   return out;
 }
 
-std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles) {
+std::unique_ptr<RDKit::ROMol> ei_molecule(const std::string& smiles) {
   // A molecule RDKit will not sanitise (a metal complex, a hypervalent atom)
   // is analysed by the engine all the same: read it as written, with its
   // aromaticity perceived as far as that goes, so that every model takes it.
@@ -844,8 +844,10 @@ std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles) {
       // keep what was perceived
     }
   }
-  return ei_peaks(*mol);
+  return mol;
 }
+
+std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles) { return ei_peaks(*ei_molecule(smiles)); }
 
 spectra::Spectrum ei_spectrum(const std::string& smiles, const std::string& formula, int mol_mass,
                               const std::string& name) {

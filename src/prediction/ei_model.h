@@ -34,6 +34,7 @@
 
 #include <GraphMol/ROMol.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,9 +81,13 @@ struct EiPeak {
 // The EI spectrum of `mol`, ascending m/z.
 std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol);
 
-// The same for a SMILES, parsed here (every caller reads the molecule the
-// same way, so a spectrum does not depend on the path that asks for it).
-// Throws InvalidInput when the SMILES does not parse.
+// The molecule the EI model reads from a SMILES: sanitised as RDKit does
+// when it can, else as written with aromaticity perceived as far as that
+// goes. Throws InvalidInput when the SMILES does not parse.
+std::unique_ptr<RDKit::ROMol> ei_molecule(const std::string& smiles);
+
+// The same for a SMILES, read by ei_molecule (every caller reads the molecule
+// the same way, so a spectrum does not depend on the path that asks for it).
 std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles);
 
 // The same as a Spectrum for `smiles` (parsed here), with the name, SMILES,
