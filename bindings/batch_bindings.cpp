@@ -50,11 +50,6 @@ std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
   return range;
 }
 
-[[noreturn]] void raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  throw py::error_already_set();
-}
-
 // Runs the request without the GIL. Ctrl-C, or an exception raised by
 // `progress` (a callable given the numbers of molecules done and failed, or
 // none), stops it and reaches the caller; a refused resume raises ValueError,
@@ -97,7 +92,7 @@ batch::BatchSummary run_interruptible(batch::LibraryRequest& request, py::handle
     }
   }
   if (python_error) throw py::error_already_set();
-  if (!failure.empty()) raise(refused ? PyExc_ValueError : PyExc_OSError, failure);
+  if (!failure.empty()) raise_python_error(refused ? PyExc_ValueError : PyExc_OSError, failure);
   return summary;
 }
 
@@ -106,9 +101,9 @@ void open_library_files(std::optional<batch::LibraryFiles>& files, const std::st
   try {
     files.emplace(output, format, run, resume);
   } catch (const batch::ResumeRefused& e) {
-    raise(PyExc_ValueError, e.what());
+    raise_python_error(PyExc_ValueError, e.what());
   } catch (const std::runtime_error& e) {
-    raise(PyExc_OSError, e.what());
+    raise_python_error(PyExc_OSError, e.what());
   }
 }
 
@@ -140,11 +135,9 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     throw py::type_error("progress must be callable or None, not " + type_name(progress));
   }
   batch::LibraryRequest request;
-  request.options.analysis.ring_fragmentation = ring_fragmentation;
-  request.options.analysis.recursive = recursive_ms;
-  request.options.analysis.max_generations =
-      static_cast<int>(integer_argument(max_generations, "max_generations", 0, 1000));
-  request.options.model = prediction_options(model, ring_fragmentation, recursive_ms, py::int_(2)).model;
+  const prediction::PredictionOptions chosen = prediction_options(model, ring_fragmentation, recursive_ms, max_generations);
+  request.options.analysis = chosen.analysis;
+  request.options.model = chosen.model;
   if (!timeout_per_molecule.is_none()) {
     request.options.time_limit_seconds = finite_argument(timeout_per_molecule, "timeout_per_molecule");
     if (request.options.time_limit_seconds < 0) throw py::value_error("timeout_per_molecule must not be negative");
@@ -162,14 +155,10 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     try {
       input.emplace(*input_path);
     } catch (const batch::UnusableInput& e) {
-      raise(PyExc_OSError, e.what());
+      raise_python_error(PyExc_OSError, e.what());
     }
     if (range) input->reader().set_line_range(*range);
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(*input_path, error);
-    run.input = error ? *input_path : absolute.lexically_normal().string();
-    const std::uintmax_t bytes = std::filesystem::file_size(*input_path, error);
-    if (!error) run.input_bytes = bytes;
+    batch::describe_input_file(run, *input_path);
   } else {
     inputs = molecule_inputs(molecules, "molecules");
     for (batch::MoleculeInput& m : inputs) m.line += first_line - 1;
@@ -228,7 +217,7 @@ std::size_t count_input(const std::string& path, const py::handle& lines) {
   try {
     input.emplace(path);
   } catch (const batch::UnusableInput& e) {
-    raise(PyExc_OSError, e.what());
+    raise_python_error(PyExc_OSError, e.what());
   }
   if (range) input->reader().set_line_range(*range);
   std::size_t n = 0;

@@ -16,6 +16,11 @@ namespace py = pybind11;
 
 namespace tessarin::bindings {
 
+[[noreturn]] void raise_python_error(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  throw py::error_already_set();
+}
+
 std::string type_name(py::handle value) { return py::str(py::type::handle_of(value).attr("__name__")); }
 
 std::optional<PythonInteger> python_integer(py::handle value) {

@@ -33,6 +33,10 @@ using DoubleArray = pybind11::array_t<double, pybind11::array::c_style | pybind1
 // The name of a Python value's type, for messages.
 std::string type_name(pybind11::handle value);
 
+// Raises the Python exception `type` with `message` (as a C++ throw of
+// pybind11::error_already_set).
+[[noreturn]] void raise_python_error(PyObject* type, const std::string& message);
+
 // A Python integer (int, NumPy integer; bool is not one) read as long long.
 // `overflow` is the sign of an integer beyond long long, whose `value` then
 // means nothing; `as_int` is the integer itself, for messages.

@@ -73,11 +73,6 @@ bool no_pending_signal() {
   return PyErr_CheckSignals() == 0;
 }
 
-[[noreturn]] void raise_set(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  throw py::error_already_set();
-}
-
 // json.JSONDecodeError(reason, body as text, character offset of the failure).
 // The reason quotes what was read, so it may hold bytes that are not UTF-8.
 [[noreturn]] void raise_decode_error(const pubchem::MalformedReply& e) {
@@ -113,9 +108,9 @@ py::tuple fetch_smiles(py::handle base, py::handle by, py::handle query, py::han
     if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
     throw py::error_already_set();
   } catch (const pubchem::TransportTimeout& e) {
-    raise_set(PyExc_TimeoutError, e.what());
+    raise_python_error(PyExc_TimeoutError, e.what());
   } catch (const pubchem::TransportError& e) {
-    raise_set(PyExc_ConnectionError, e.what());
+    raise_python_error(PyExc_ConnectionError, e.what());
   } catch (const pubchem::MalformedReply& e) {
     raise_decode_error(e);
   } catch (const pubchem::SmilesNotFound& e) {

@@ -90,16 +90,7 @@ std::optional<std::size_t> count_molecules(const std::string& path, const std::o
 batch::RunDescription describe_run(const PredictArguments& args) {
   batch::RunDescription run;
   run.program = std::string("tessarin ") + kVersion;
-  run.input = args.input;
-  if (args.input != "-") {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(args.input, error);
-    if (!error) run.input = absolute.lexically_normal().string();
-    if (is_regular_file(args.input)) {
-      const std::uintmax_t bytes = std::filesystem::file_size(args.input, error);
-      if (!error) run.input_bytes = bytes;
-    }
-  }
+  batch::describe_input_file(run, args.input);
   run.lines = args.lines;
   run.format = args.format;
   run.options = args.predict.analysis;
@@ -129,7 +120,7 @@ int run_predict(const PredictArguments& args) {
   const batch::RunDescription run = describe_run(args);
   std::optional<batch::LibraryFiles> files;
   try {
-    files.emplace(output_path, args.format, output_path == "-" ? nullptr : &run, args.resume);
+    files.emplace(output_path, args.format, &run, args.resume);
   } catch (const std::exception& e) {
     throw UsageError(e.what());
   }

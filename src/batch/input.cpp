@@ -548,16 +548,15 @@ MoleculeFile::MoleculeFile(const std::string& path) {
 
 MoleculeFile::~MoleculeFile() = default;
 
+bool MoleculeFile::compressed() const { return buffer_->compressed(); }
+
 InputFormat splittable_input_format(const std::string& path) {
   if (path == "-") throw InvalidInput("standard input cannot be split into chunks");
-  const InputFormat format = MoleculeFile(path).format();
-  std::ifstream file(path, std::ios::binary);
-  char magic[2] = {0, 0};
-  file.read(magic, 2);
-  if (magic[0] == '\x1f' && magic[1] == '\x8b') {
+  const MoleculeFile file(path);
+  if (file.compressed()) {
     throw InvalidInput(path + " is compressed, and a compressed file cannot be split into chunks: decompress it first");
   }
-  return format;
+  return file.format();
 }
 
 std::vector<ReaderPosition> chunk_starts(const std::string& path, std::size_t chunk_size, std::size_t& molecules) {

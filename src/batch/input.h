@@ -157,6 +157,8 @@ class MoleculeFile {
   MoleculeFile& operator=(const MoleculeFile&) = delete;
 
   InputFormat format() const { return format_; }
+  // Whether the file is gzip-compressed.
+  bool compressed() const;
   // The reader of the whole input (once).
   MoleculeReader& reader() { return *reader_; }
   // See MoleculeReader::next.

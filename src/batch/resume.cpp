@@ -52,17 +52,26 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-// The whole lines of `text` (each ending in '\n'), as views.
-std::vector<std::string_view> whole_lines(std::string_view text) {
-  std::vector<std::string_view> out;
-  std::size_t pos = 0;
-  for (;;) {
-    const auto eol = text.find('\n', pos);
-    if (eol == std::string_view::npos) return out;
-    out.push_back(text.substr(pos, eol - pos + 1));
-    pos = eol + 1;
+// The whole lines of a file (each ending in '\n'; a last line without one is
+// not whole), read one at a time: a library may be far larger than memory.
+class WholeLines {
+ public:
+  explicit WholeLines(const std::string& path) : in_(path, std::ios::binary) {
+    if (!in_) throw ResumeRefused("cannot read " + path);
   }
-}
+
+  // The next whole line with its '\n', valid until the next call; false at the end.
+  bool next(std::string_view& line) {
+    if (!std::getline(in_, line_) || in_.eof()) return false;
+    line_ += '\n';
+    line = line_;
+    return true;
+  }
+
+ private:
+  std::ifstream in_;
+  std::string line_;
+};
 
 std::optional<std::size_t> leading_number(std::string_view s, char end) {
   std::size_t value = 0;
@@ -79,12 +88,12 @@ struct FileState {
 };
 
 // MSP as msp_record writes it: "Name:" ... "Num Peaks: N", N peak lines, a blank line.
-FileState scan_msp(std::string_view text) {
+FileState scan_msp(WholeLines& lines) {
   FileState s;
   std::uintmax_t offset = 0;
   enum { start, header, peaks } state = start;
   std::size_t peaks_left = 0;
-  for (std::string_view l : whole_lines(text)) {
+  for (std::string_view l; lines.next(l);) {
     const std::string_view body = l.substr(0, l.size() - 1);
     offset += l.size();
     switch (state) {
@@ -94,8 +103,7 @@ FileState scan_msp(std::string_view text) {
         break;
       case header:
         if (body.starts_with("Num Peaks: ")) {
-          const std::string_view n = body.substr(11);
-          const std::optional<std::size_t> count = leading_number(std::string(n) + "\n", '\n');
+          const std::optional<std::size_t> count = leading_number(l.substr(11), '\n');
           if (!count) return s;
           peaks_left = *count;
           state = peaks;
@@ -119,10 +127,10 @@ FileState scan_msp(std::string_view text) {
   return s;
 }
 
-FileState scan_jsonl(std::string_view text) {
+FileState scan_jsonl(WholeLines& lines) {
   FileState s;
   std::uintmax_t offset = 0;
-  for (std::string_view l : whole_lines(text)) {
+  for (std::string_view l; lines.next(l);) {
     const json row = json::parse(l, nullptr, /*allow_exceptions=*/false);
     if (!row.is_object() || !row.contains("line") || !row["line"].is_number_unsigned()) return s;
     s.lines.push_back(row["line"].get<std::size_t>());
@@ -136,15 +144,15 @@ FileState scan_jsonl(std::string_view text) {
 // CSV rows of one record share its line number; the last group is counted
 // only when something was written after it (`written_after`: the last line
 // of the error file), since a hard kill may have cut it between two rows.
-FileState scan_csv(std::string_view text, std::size_t written_after) {
+FileState scan_csv(WholeLines& lines, std::size_t written_after) {
   FileState s;
-  const std::vector<std::string_view> lines = whole_lines(text);
-  if (lines.empty() || lines.front() != output_header(OutputFormat::csv)) return s;
-  std::uintmax_t offset = lines.front().size();
+  std::string_view l;
+  if (!lines.next(l) || l != output_header(OutputFormat::csv)) return s;
+  std::uintmax_t offset = l.size();
   s.bytes = offset;
   std::optional<std::size_t> group;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::optional<std::size_t> line = leading_number(lines[i], ',');
+  while (lines.next(l)) {
+    const std::optional<std::size_t> line = leading_number(l, ',');
     if (!line) break;
     if (line != group) {
       if (group) {  // the previous group is whole: a later one follows
@@ -154,7 +162,7 @@ FileState scan_csv(std::string_view text, std::size_t written_after) {
       }
       group = line;
     }
-    offset += lines[i].size();
+    offset += l.size();
   }
   if (group && written_after > *group) {
     ++s.records;
@@ -164,23 +172,34 @@ FileState scan_csv(std::string_view text, std::size_t written_after) {
   return s;
 }
 
-FileState scan_errors(std::string_view text) {
+FileState scan_errors(WholeLines& lines) {
   FileState s;
-  const std::vector<std::string_view> lines = whole_lines(text);
-  if (lines.empty() || lines.front() != error_header()) return s;
-  std::uintmax_t offset = lines.front().size();
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::optional<std::size_t> line = leading_number(lines[i], '\t');
+  std::string_view l;
+  if (!lines.next(l) || l != error_header()) return s;
+  std::uintmax_t offset = l.size();
+  while (lines.next(l)) {
+    const std::optional<std::size_t> line = leading_number(l, '\t');
     if (!line) break;
     s.lines.push_back(*line);
     ++s.records;
-    offset += lines[i].size();
+    offset += l.size();
   }
   s.bytes = offset;
   return s;
 }
 
 }  // namespace
+
+void describe_input_file(RunDescription& run, const std::string& path) {
+  run.input = path;
+  run.input_bytes.reset();
+  if (path == "-") return;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (!error) run.input = absolute.lexically_normal().string();
+  const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+  if (!error) run.input_bytes = bytes;
+}
 
 std::string run_record_path_of(const std::string& output_path) { return output_path + ".run.json"; }
 
@@ -234,20 +253,23 @@ LibraryState read_library_state(const std::string& output_path, OutputFormat for
   const std::string errors_path = errors_path_of(output_path);
   std::error_code ignored;
   FileState errors;
-  if (std::filesystem::exists(errors_path, ignored)) errors = scan_errors(read_file(errors_path));
+  if (std::filesystem::exists(errors_path, ignored)) {
+    WholeLines lines(errors_path);
+    errors = scan_errors(lines);
+  }
   const std::size_t last_error_line = errors.lines.empty() ? 0 : errors.lines.back();
 
   FileState output;
-  const std::string text = read_file(output_path);
+  WholeLines lines(output_path);
   switch (format) {
     case OutputFormat::msp:
-      output = scan_msp(text);
+      output = scan_msp(lines);
       break;
     case OutputFormat::jsonl:
-      output = scan_jsonl(text);
+      output = scan_jsonl(lines);
       break;
     case OutputFormat::csv:
-      output = scan_csv(text, last_error_line);
+      output = scan_csv(lines, last_error_line);
       break;
   }
   state.molecules = output.records + errors.records;

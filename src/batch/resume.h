@@ -32,6 +32,10 @@ struct RunDescription {
   prediction::Model model = prediction::Model::schematic;
 };
 
+// Names the input file `path` in `run`: its absolute path and its size ("-",
+// standard input, as given and without a size).
+void describe_input_file(RunDescription& run, const std::string& path);
+
 // A library that cannot be resumed, and why.
 class ResumeRefused : public std::runtime_error {
  public:
