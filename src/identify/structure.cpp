@@ -61,15 +61,7 @@ std::map<std::string, long long> formula_counts(std::string_view formula) {
       while (i < formula.size() && std::islower(static_cast<unsigned char>(formula[i]))) element += formula[i++];
       if (i >= formula.size() || formula[i] != ']') refuse();
       ++i;
-      if (element == "H" && label == "1") {
-        symbol = "H";
-      } else if (element == "H" && label == "2") {
-        symbol = "D";
-      } else if (element == "H" && label == "3") {
-        symbol = "T";
-      } else {
-        symbol = "[" + label + element + "]";
-      }
+      symbol = core::FormulaTerm{2, element, element == "H" && label == "1" ? 0 : std::stoi(label)}.text();
     } else {
       if (!std::isupper(c)) refuse();
       symbol.assign(1, formula[i++]);
