@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/element_data.h"
 #include "core/errors.h"
 #include "core/fragment_formula.h"
 #include "molecule/prepare_molecule.h"
@@ -588,10 +589,9 @@ IonMakeup ion_makeup(const Graph& g, const std::vector<char>& in, int h) {
   }
   IonMakeup m;
   m.composition = spectra::ion_composition(*g.mol, atoms, h);
-  const RDKit::PeriodicTable* pt = RDKit::PeriodicTable::getTable();
   for (const spectra::ElementCount& e : m.composition.elements) {
     m.formula.counts[core::formula_term(e.atomic_number, 0)] += e.count;
-    m.mz += e.count * (e.atomic_number == 0 ? 0 : pt->getMostCommonIsotope(static_cast<unsigned>(e.atomic_number)));
+    m.mz += e.count * core::nominal_atom_mass(e.atomic_number);
   }
   for (const spectra::LabelledAtom& l : m.composition.labelled) {
     m.formula.counts[core::formula_term(l.atomic_number, l.mass_number)] += 1;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "core/atom_index.h"
+#include "core/nominal_mass.h"
 #include "core/element_data.h"
 #include "core/errors.h"
 
@@ -260,8 +261,8 @@ IonComposition ion_composition(const RDKit::ROMol& mol, std::span<const int> ato
     seen[static_cast<std::size_t>(i)] = true;
     const RDKit::Atom* atom = mol.getAtomWithIdx(static_cast<unsigned int>(i));
     const int z = atom->getAtomicNum();
-    if (atom->getIsotope() != 0) {
-      composition.labelled.push_back(LabelledAtom{z, static_cast<int>(atom->getIsotope())});
+    if (const int label = core::mass_label(*atom); label != 0) {
+      composition.labelled.push_back(LabelledAtom{z, label});
     } else {
       ++counts[static_cast<std::size_t>(z)];
     }
