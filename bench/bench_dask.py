@@ -59,18 +59,23 @@ def main():
         source = NCI
         if args.limit:
             source = tmp / "input.smi"
-            source.write_text("".join(NCI.read_text().splitlines(keepends=True)[:args.limit]))
+            source.write_text("".join(NCI.read_text().splitlines(keepends=True)[: args.limit]))
         count = sum(1 for line in source.read_text().splitlines() if line.strip())
         print(f"{count} molecules from {NCI.name}, {os.cpu_count()} cores")
 
         single = tmp / "single.msp"
 
         def native():
-            return timed(lambda: subprocess.run([args.exe, "predict", str(source), "-o", str(single), "--jobs", "2"],
-                                                capture_output=True))
+            return timed(
+                lambda: subprocess.run(
+                    [args.exe, "predict", str(source), "-o", str(single), "--jobs", "2"], capture_output=True
+                )
+            )
+
         start = time.perf_counter()
-        cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                           dashboard_address=None)
+        cluster = distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+        )
         client = distributed.Client(cluster)
         print(f"  (cluster start {time.perf_counter() - start:.2f} s, not counted)")
         try:
@@ -95,8 +100,10 @@ def main():
                     best[c] = min(best[c], on_cluster(c))
             print(f"  tessarin predict --jobs 2           {t_native:7.2f} s  {count / t_native:7.1f} mol/s")
             for chunk_size, (t, t_merge) in best.items():
-                print(f"  dask, 2 workers x 1 thread, chunks of {chunk_size:<5} {t:7.2f} s  {count / t:7.1f} mol/s"
-                      f"  = {100 * t_native / t:5.1f} % of --jobs 2  (merge {t_merge:.2f} s)")
+                print(
+                    f"  dask, 2 workers x 1 thread, chunks of {chunk_size:<5} {t:7.2f} s  {count / t:7.1f} mol/s"
+                    f"  = {100 * t_native / t:5.1f} % of --jobs 2  (merge {t_merge:.2f} s)"
+                )
 
             # Costs for the scaling model.
             big = max(int(c) for c in args.chunk_sizes.split(","))
@@ -112,13 +119,14 @@ def main():
 
             # Two workers run the chunks; per worker the time is half the run's.
             t_large = best_of(args.repeat, lambda: one_worker(n_sample))  # one chunk: one worker busy
-            t_small = best_of(args.repeat, lambda: one_worker(1))         # n_sample chunks over two workers
+            t_small = best_of(args.repeat, lambda: one_worker(1))  # n_sample chunks over two workers
             t_mol = t_large / n_sample
             o_chunk = max(0.0, (2 * t_small - t_large) / n_sample)
 
             def empty_tasks(n=2000):
                 futures = client.map(lambda x: x, range(n), pure=False)
                 return timed(lambda: client.gather(futures)) / n
+
             s_task = best_of(args.repeat, empty_tasks)
             t_split = best_of(args.repeat, lambda: timed(lambda: _native.molecule_file_chunks(str(source), big)))
             t_merge_mol = t_merge / count
@@ -145,12 +153,16 @@ def main():
     # 100 workers finish a task every (c t_mol + o)/100 s; the scheduler stays at most half busy when
     # that is at least 2 s_task.
     c_min = max(1.0, (2 * 100 * s_task - o_chunk) / t_mol)
-    print(f"\n  scheduler-bound beyond W = (c t_mol + o_chunk) / s_task workers: "
-          f"{(1000 * t_mol + o_chunk) / s_task:.0f} at c=1000, {(100 * t_mol + o_chunk) / s_task:.0f} at c=100")
+    print(
+        f"\n  scheduler-bound beyond W = (c t_mol + o_chunk) / s_task workers: "
+        f"{(1000 * t_mol + o_chunk) / s_task:.0f} at c=1000, {(100 * t_mol + o_chunk) / s_task:.0f} at c=100"
+    )
     print(f"  chunk size keeping 100 workers busy (scheduler <= 50 % loaded): c >= {c_min:.0f} molecules")
     serial = million * (t_split / count + t_merge_mol)
-    print(f"  serial split + merge of {million:,} molecules: {serial:.1f} s "
-          f"(caps any cluster at {million / serial:,.0f} molecules/s)")
+    print(
+        f"  serial split + merge of {million:,} molecules: {serial:.1f} s "
+        f"(caps any cluster at {million / serial:,.0f} molecules/s)"
+    )
 
 
 if __name__ == "__main__":

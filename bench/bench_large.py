@@ -110,8 +110,12 @@ exec(HELPERS)
 
 
 def child(which, nodes, path):
-    out = subprocess.run([sys.executable, "-c", CHILD, which, json.dumps(sys.path), HELPERS, str(nodes), path],
-                         check=True, capture_output=True, text=True)
+    out = subprocess.run(
+        [sys.executable, "-c", CHILD, which, json.dumps(sys.path), HELPERS, str(nodes), path],
+        check=True,
+        capture_output=True,
+        text=True,
+    )
     return json.loads(out.stdout)
 
 
@@ -120,8 +124,10 @@ def bench_lpi(nodes):
     ref = child("lapack", nodes, "/tmp/bench_large_ref.npy")
     diff = float(np.max(np.abs(np.load("/tmp/bench_large_ours.npy") - np.load("/tmp/bench_large_ref.npy"))))
     print(f"compute_lpi, {nodes} nodes in random order (reference numbering: bandwidth {ref['bandwidth']})")
-    print(f"  tessarin.compute_lpi   {ours['seconds']:8.2f} s   peak +{ours['peak_above_kib'] / 1024:7.1f} MB "
-          f"(process held {ours['rss_before_kib'] / 1024:.0f} MB before)")
+    print(
+        f"  tessarin.compute_lpi   {ours['seconds']:8.2f} s   peak +{ours['peak_above_kib'] / 1024:7.1f} MB "
+        f"(process held {ours['rss_before_kib'] / 1024:.0f} MB before)"
+    )
     print(f"  scipy eig_banded       {ref['seconds']:8.2f} s   peak +{ref['peak_above_kib'] / 1024:7.1f} MB")
     print(f"  time ratio {ours['seconds'] / ref['seconds']:.2f}, largest eigenvalue difference {diff:.1e}")
 
@@ -129,6 +135,7 @@ def bench_lpi(nodes):
 def depiction_seconds(carbons, repeat=1):
     from rdkit import Chem
     from rdkit.Chem import rdDepictor
+
     rdDepictor.SetPreferCoordGen(True)
     best = float("inf")
     for _ in range(repeat):
@@ -142,6 +149,7 @@ def depiction_seconds(carbons, repeat=1):
 def vif_seconds(carbons):
     import tessarin
     from tessarin import _native
+
     start = time.perf_counter()
     out = _native._testing.analyse_timed("C" * carbons)
     engine_wall = time.perf_counter() - start
@@ -155,8 +163,10 @@ def bench_chain(carbons=600):
     depiction = depiction_seconds(carbons, repeat=2)
     total, engine_wall, timings = vif_seconds(carbons)
     conversion = engine_wall - sum(timings.values())
-    print(f"VIF(C{carbons}): {total:.2f} s; CoordGen depiction alone {depiction:.2f} s; "
-          f"the difference {total - depiction:.2f} s")
+    print(
+        f"VIF(C{carbons}): {total:.2f} s; CoordGen depiction alone {depiction:.2f} s; "
+        f"the difference {total - depiction:.2f} s"
+    )
     steps = ", ".join(f"{k} {v:.3f}" for k, v in timings.items())
     print(f"  engine steps (s): {steps}; conversion to Python {conversion:.3f}")
     print(f"  everything but the depiction: {engine_wall - timings['depiction']:.2f} s")
@@ -172,8 +182,11 @@ def bench_depiction():
         depiction = depiction_seconds(carbons)
         total, engine_wall, timings = vif_seconds(carbons)
         rows.append((carbons, depiction))
-        print(f"{carbons:>7} {depiction:>18.2f} {total:>8.2f} {timings['depiction']:>16.2f} "
-              f"{engine_wall - timings['depiction']:>11.2f}", flush=True)
+        print(
+            f"{carbons:>7} {depiction:>18.2f} {total:>8.2f} {timings['depiction']:>16.2f} "
+            f"{engine_wall - timings['depiction']:>11.2f}",
+            flush=True,
+        )
     x, y = np.log([r[0] for r in rows[2:]]), np.log([r[1] for r in rows[2:]])
     print(f"  depiction time grows as carbons^{np.polyfit(x, y, 1)[0]:.2f} (fit from 400 carbons on)")
 

@@ -35,9 +35,8 @@ import tessarin  # noqa: E402
 from tessarin import _native  # noqa: E402
 
 from support import NCI_SMILES as NCI  # noqa: E402
+
 TARGET_SIZES = (10, 50, 100, 200)
-
-
 
 
 def pick_molecules(per_size):
@@ -52,8 +51,11 @@ def pick_molecules(per_size):
                     pool.append((line.split()[0], mol))
     chosen = {}
     for size in TARGET_SIZES:
-        near = sorted((abs(m.GetNumAtoms() - size), k) for k, (_, m) in enumerate(pool)
-                      if abs(m.GetNumAtoms() - size) <= 0.1 * size)
+        near = sorted(
+            (abs(m.GetNumAtoms() - size), k)
+            for k, (_, m) in enumerate(pool)
+            if abs(m.GetNumAtoms() - size) <= 0.1 * size
+        )
         picks = [(pool[k][0], pool[k][1]) for _, k in near[:per_size]]
         carbons = max(1, round((size - 2) / 3))  # CnH2n+2 has 3n + 2 atoms
         picks.append(("C" * carbons, prepare("C" * carbons)))
@@ -104,8 +106,10 @@ def main():
             native = _native._testing.refine_layout(start, bonds, ranks)
             diff = float(np.abs(native - layout_numpy.refine(start, bonds, ranks)).max())
             label = smiles if len(smiles) <= 34 else smiles[:31] + "..."
-            print(f"{n:>5} {label:<34} {t_depict:>9.3f} {t_layout:>8.3f} {t_total:>8.3f} {t_numpy:>9.1f}"
-                  f" {t_numpy / t_layout:>7.0f}x {diff:>9.1e}")
+            print(
+                f"{n:>5} {label:<34} {t_depict:>9.3f} {t_layout:>8.3f} {t_total:>8.3f} {t_numpy:>9.1f}"
+                f" {t_numpy / t_layout:>7.0f}x {diff:>9.1e}"
+            )
             rows.append((n, t_depict, t_layout, t_total, t_numpy))
         summary.append((size, np.mean(np.array(rows), axis=0)))
 

@@ -62,7 +62,9 @@ def main():
         theirs = np.linalg.eigvalsh(nx.to_numpy_array(g, weight="weight"))
         assert np.array_equal(mine, theirs) if n < 500 else np.allclose(mine, theirs, rtol=0, atol=1e-9)
         diff = float(np.max(np.abs(mine - theirs)))
-        print(f"{n:>6} {g.number_of_edges():>6} {ours * 1e3:>12.3f} {ref * 1e3:>10.3f} {ref / ours:>15.2f} {diff:>9.1e}")
+        print(
+            f"{n:>6} {g.number_of_edges():>6} {ours * 1e3:>12.3f} {ref * 1e3:>10.3f} {ref / ours:>15.2f} {diff:>9.1e}"
+        )
 
 
 if __name__ == "__main__":

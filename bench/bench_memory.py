@@ -69,16 +69,23 @@ def main():
         if i % every == 0 or i == calls:
             gc.collect()
             rss = resident_kib()
-            print(f"{i:>7} calls  {time.perf_counter() - start:7.1f} s  VmRSS {rss / 1024:7.1f} MiB  "
-                  f"({(rss - baseline) / 1024:+.1f} MiB)", flush=True)
+            print(
+                f"{i:>7} calls  {time.perf_counter() - start:7.1f} s  VmRSS {rss / 1024:7.1f} MiB  "
+                f"({(rss - baseline) / 1024:+.1f} MiB)",
+                flush=True,
+            )
 
     gc.collect()
     final = resident_kib()
-    summary = (f"{calls} calls ({outcomes['ok']} analysed, {outcomes['error']} refused with an error, "
-               f"{outcomes['unreadable']} unreadable): growth {(final - baseline) / 1024:+.1f} MiB")
+    summary = (
+        f"{calls} calls ({outcomes['ok']} analysed, {outcomes['error']} refused with an error, "
+        f"{outcomes['unreadable']} unreadable): growth {(final - baseline) / 1024:+.1f} MiB"
+    )
     if after_first_pass is not None:
-        summary += (f", of which {(after_first_pass - baseline) / 1024:+.1f} MiB in the first pass over the file "
-                    f"and {(final - after_first_pass) / 1024:+.1f} MiB in the {calls - first_pass_end} calls after it")
+        summary += (
+            f", of which {(after_first_pass - baseline) / 1024:+.1f} MiB in the first pass over the file "
+            f"and {(final - after_first_pass) / 1024:+.1f} MiB in the {calls - first_pass_end} calls after it"
+        )
     print(summary)
 
 

@@ -32,11 +32,10 @@ def main():
         source = NCI
         if args.limit:
             source = Path(tmp) / "input.smi"
-            source.write_text("".join(NCI.read_text().splitlines(keepends=True)[:args.limit]))
+            source.write_text("".join(NCI.read_text().splitlines(keepends=True)[: args.limit]))
         count = sum(1 for line in source.read_text().splitlines() if line.strip())
         modes = [[]] + ([["--recursive"]] if args.recursive else [])
-        modes = [["--model", m, *mode] if m != "schematic" else mode
-                 for m in args.models.split(",") for mode in modes]
+        modes = [["--model", m, *mode] if m != "schematic" else mode for m in args.models.split(",") for mode in modes]
         print(f"{count} molecules from {NCI.name}, {os.cpu_count()} cores")
         for mode in modes:
             for jobs in args.jobs.split(","):
@@ -50,8 +49,10 @@ def main():
                 if errors.exists():
                     failed = len(errors.read_text().splitlines()) - 1
                 label = " ".join(["--jobs", jobs, *mode])
-                print(f"  {label:<24} {elapsed:7.2f} s  {count / elapsed:7.1f} mol/s  "
-                      f"(exit {result.returncode}, {failed} failed)")
+                print(
+                    f"  {label:<24} {elapsed:7.2f} s  {count / elapsed:7.1f} mol/s  "
+                    f"(exit {result.returncode}, {failed} failed)"
+                )
                 if result.returncode not in (0, 1):
                     print(result.stderr, file=sys.stderr)
 

@@ -51,10 +51,14 @@ def main():
 
     cases = [(prepared(s), r) for s, r in zip(smiles, results) if isinstance(r, dict)]
     totals, timings, maps = {}, {}, {}
-    for path, subset in (("fast", cases), ("plain", cases[:args.plain])):
+    for path, subset in (("fast", cases), ("plain", cases[: args.plain])):
         start = time.perf_counter()
-        out = [_native.predict_fragments_recursive(mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], gens, 25,
-                                                   True, path, True) for mol, r in subset]
+        out = [
+            _native.predict_fragments_recursive(
+                mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], gens, 25, True, path, True
+            )
+            for mol, r in subset
+        ]
         timings[path] = time.perf_counter() - start
         maps[path] = [list(peaks.items()) for peaks, _ in out]
         tally = {}
@@ -79,18 +83,23 @@ def main():
     print(f"LPI counts                     {f['counts']}")
     print(f"  peeled away completely       {f['peeled_away']}")
     print(f"  all core blocks from memo    {f['memo_hits']}")
-    print(f"  needing a dense eigensolve   {f['dense_counts']}  ({f['dense_solves']} core blocks solved, "
-          f"mean {f['dense_nodes'] / max(f['dense_solves'], 1):.1f} nodes)")
+    print(
+        f"  needing a dense eigensolve   {f['dense_counts']}  ({f['dense_solves']} core blocks solved, "
+        f"mean {f['dense_nodes'] / max(f['dense_solves'], 1):.1f} nodes)"
+    )
     print(f"largest dense core             {f['largest_dense']} nodes")
     print(f"fragmentation alone, fast      {timings['fast']:8.3f} s")
     if n_plain:
-        print(f"plain counts, first {n_plain:<3}        {timings['plain']:8.3f} s  ({p['counts']} dense counts, "
-              f"largest {p['largest_dense']} nodes; fast on the same {t_fast_plain_set:.3f} s, "
-              f"{timings['plain'] / t_fast_plain_set:.0f}x)")
+        print(
+            f"plain counts, first {n_plain:<3}        {timings['plain']:8.3f} s  ({p['counts']} dense counts, "
+            f"largest {p['largest_dense']} nodes; fast on the same {t_fast_plain_set:.3f} s, "
+            f"{timings['plain'] / t_fast_plain_set:.0f}x)"
+        )
     print(f"peak maps differing fast/plain {differ} (of {n_plain}); fast/VIF {differ_vif}")
     if args.reference:
         from test_recursive_reference import reference_recursive
-        sub = cases[:args.reference]
+
+        sub = cases[: args.reference]
         start = time.perf_counter()
         ref = [reference_recursive(mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], gens) for mol, r in sub]
         t_ref = time.perf_counter() - start
@@ -99,14 +108,17 @@ def main():
         for mol, r in sub:
             _native.predict_fragments_recursive(mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], gens, 25, True)
         t_fast_sub = time.perf_counter() - start
-        print(f"networkx/NumPy version         {t_ref:8.3f} s on {len(sub)} molecules "
-              f"(fast native {t_fast_sub:.3f} s, {t_ref / t_fast_sub:.0f}x); peak maps differing: {ref_differ}")
+        print(
+            f"networkx/NumPy version         {t_ref:8.3f} s on {len(sub)} molecules "
+            f"(fast native {t_fast_sub:.3f} s, {t_ref / t_fast_sub:.0f}x); peak maps differing: {ref_differ}"
+        )
     single_molecules([int(x) for x in args.sizes.split(",") if x], gens)
     return 1 if differ or differ_vif else 0
 
 
 def single_molecules(sizes, gens):
     from rdkit import Chem, RDLogger
+
     RDLogger.DisableLog("rdApp.*")
     wanted = dict.fromkeys(sizes)
     with open(NCI_SMILES) as f:
@@ -135,10 +147,12 @@ def single_molecules(sizes, gens):
         start = time.perf_counter()
         plain, plain_stats = _native._testing.predict_fragments_recursive(*args, "plain", True)
         t_plain = time.perf_counter() - start
-        print(f"{size} heavy atoms: VIF(recursive_ms) {t_vif * 1e3:7.1f} ms; fragmentation fast {t_fast * 1e3:7.1f} ms, "
-              f"plain {t_plain * 1e3:8.1f} ms ({t_plain / t_fast:.0f}x); {stats['atom_sets']} atom sets, "
-              f"{plain_stats['counts']} counts the plain way, {stats['counts']} taken by the fast path "
-              f"({stats['dense_counts']} with a dense solve); same peaks: {list(fast.items()) == list(plain.items())}")
+        print(
+            f"{size} heavy atoms: VIF(recursive_ms) {t_vif * 1e3:7.1f} ms; fragmentation fast {t_fast * 1e3:7.1f} ms, "
+            f"plain {t_plain * 1e3:8.1f} ms ({t_plain / t_fast:.0f}x); {stats['atom_sets']} atom sets, "
+            f"{plain_stats['counts']} counts the plain way, {stats['counts']} taken by the fast path "
+            f"({stats['dense_counts']} with a dense solve); same peaks: {list(fast.items()) == list(plain.items())}"
+        )
 
 
 if __name__ == "__main__":

@@ -61,8 +61,7 @@ def main():
     print(f"speed-up of the tests     {(t_dense - t_convert) / (t_peeled - t_convert):8.1f} x")
     if not args.no_reference:
         t_ref, ref = timed(lambda g, b, base: reference_soft_bonds(g, b, base), cases)
-        ref_differ = sum([id(r) for r in rs] != [id(b[i]) for i in p]
-                         for rs, p, (_, b, _) in zip(ref, peeled, cases))
+        ref_differ = sum([id(r) for r in rs] != [id(b[i]) for i in p] for rs, p, (_, b, _) in zip(ref, peeled, cases))
         print(f"delete + compute_lpi      {t_ref:8.3f} s  (molecules differing from peeled: {ref_differ})")
     return 1 if differ else 0
 

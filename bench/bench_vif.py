@@ -45,8 +45,10 @@ def main():
 
     walls = sorted(w for w, _ in per_molecule)
     worst = max(per_molecule)
-    print(f"{len(smiles)} molecules: VIF total {total:.3f} s, median {statistics.median(walls) * 1e3:.2f} ms, "
-          f"worst {worst[0] * 1e3:.1f} ms ({worst[1][:60]})")
+    print(
+        f"{len(smiles)} molecules: VIF total {total:.3f} s, median {statistics.median(walls) * 1e3:.2f} ms, "
+        f"worst {worst[0] * 1e3:.1f} ms ({worst[1][:60]})"
+    )
     accounted = sum(steps.values())
     for name, seconds in steps.items():
         print(f"  {name:<12} {seconds:7.3f} s  {100 * seconds / accounted:5.1f} %")

@@ -12,8 +12,8 @@
 //       prints the times; --check compares the hits of the first N queries
 //       with the exhaustive search.
 #include <chrono>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <random>
 #include <string>
@@ -59,7 +59,8 @@ int make_library(const std::string& out, std::size_t n, const std::vector<std::s
     for (std::size_t i = 0; i < src.size(); ++i) {
       if (k >= sources.size() && rng() % 10 == 0) continue;
       copy.mz.push_back(src.mz[i]);
-      copy.intensities.push_back(k >= sources.size() ? std::round(src.intensities[i] * change(rng)) : src.intensities[i]);
+      copy.intensities.push_back(k >= sources.size() ? std::round(src.intensities[i] * change(rng))
+                                                     : src.intensities[i]);
       copy.annotations.push_back(src.annotations[i]);
     }
     writer.write(copy);
@@ -106,7 +107,8 @@ int search(const std::string& library_path, const std::string& query_path, std::
 
   start = std::chrono::steady_clock::now();
   cpu = std::clock();
-  (void)library.search(std::vector<sp::Spectrum>(queries.begin(), queries.begin() + std::min<std::size_t>(1, queries.size())), options);
+  (void)library.search(
+      std::vector<sp::Spectrum>(queries.begin(), queries.begin() + std::min<std::size_t>(1, queries.size())), options);
   std::cout << "index built in " << seconds_since(start) << " s (processor " << cpu_since(cpu) << " s)\n";
 
   start = std::chrono::steady_clock::now();
@@ -116,8 +118,8 @@ int search(const std::string& library_path, const std::string& query_path, std::
   const double t_cpu = cpu_since(cpu);
   std::size_t hits = 0;
   for (const auto& r : results) hits += r.hits.size();
-  std::cout << queries.size() << " queries (" << sp::method_name(options.similarity.method) << ", top "
-            << options.top << ", " << options.threads << " threads): " << t << " s (processor " << t_cpu << " s), "
+  std::cout << queries.size() << " queries (" << sp::method_name(options.similarity.method) << ", top " << options.top
+            << ", " << options.threads << " threads): " << t << " s (processor " << t_cpu << " s), "
             << static_cast<double>(queries.size()) / t << " queries/s, " << hits << " hits\n";
 
   if (check > 0) {
@@ -126,8 +128,8 @@ int search(const std::string& library_path, const std::string& query_path, std::
     for (std::size_t q = 0; q < std::min(check, queries.size()); ++q) {
       if (library.search_exhaustive(queries[q], options).hits != results[q].hits) ++differ;
     }
-    std::cout << "exhaustive search of " << std::min(check, queries.size()) << " queries: "
-              << seconds_since(start) << " s, " << differ << " differ\n";
+    std::cout << "exhaustive search of " << std::min(check, queries.size()) << " queries: " << seconds_since(start)
+              << " s, " << differ << " differ\n";
     if (differ) return 1;
   }
   return 0;

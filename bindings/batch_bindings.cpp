@@ -14,13 +14,13 @@
 
 #include <filesystem>
 
-#include "convert.h"
 #include "batch/input.h"
 #include "batch/library.h"
-#include "batch/resume.h"
 #include "batch/pipeline.h"
 #include "batch/record.h"
+#include "batch/resume.h"
 #include "batch/writers.h"
+#include "convert.h"
 #include "core/errors.h"
 #include "prediction/predict.h"
 #include "registry.h"
@@ -45,7 +45,8 @@ std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
   const py::object last = lines[py::int_(1)];
   if (!last.is_none()) {
     range.last = static_cast<std::size_t>(integer_argument(last, "lines' last line", 1, LLONG_MAX));
-    if (range.last < range.first) throw py::value_error("lines must have first <= last, got " + std::string(py::repr(lines)));
+    if (range.last < range.first)
+      throw py::value_error("lines must have first <= last, got " + std::string(py::repr(lines)));
   }
   return range;
 }
@@ -117,7 +118,8 @@ py::dict files_summary(const batch::BatchSummary& summary, const batch::LibraryF
 
 batch::OutputFormat format_argument(const std::string& fmt) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
-  if (!format) throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
+  if (!format)
+    throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
   return *format;
 }
 
@@ -135,7 +137,8 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     throw py::type_error("progress must be callable or None, not " + type_name(progress));
   }
   batch::LibraryRequest request;
-  const prediction::PredictionOptions chosen = prediction_options(model, ring_fragmentation, recursive_ms, max_generations);
+  const prediction::PredictionOptions chosen =
+      prediction_options(model, ring_fragmentation, recursive_ms, max_generations);
   request.options.analysis = chosen.analysis;
   request.options.model = chosen.model;
   if (!timeout_per_molecule.is_none()) {
@@ -242,8 +245,8 @@ PositionTuple position_tuple(const batch::ReaderPosition& p) {
 
 batch::ReaderPosition reader_position(const PositionTuple& t) {
   batch::ReaderPosition p;
-  std::tie(p.offset, p.line, p.seen_content, p.header_read, p.smiles_column, p.name_column, p.id_column,
-           p.cas_column) = t;
+  std::tie(p.offset, p.line, p.seen_content, p.header_read, p.smiles_column, p.name_column, p.id_column, p.cas_column) =
+      t;
   return p;
 }
 
@@ -319,7 +322,8 @@ std::vector<ms::FragmentEntry> fragment_entries_of(py::handle entries) {
         throw py::value_error("a fragment must be a (formula, average mass, m/z) triple, not " +
                               std::string(py::repr(piece)));
       }
-      pieces.push_back({py::str(t[0]), 0.0, static_cast<int>(integer_argument(t[2], "a fragment's m/z", INT_MIN, INT_MAX))});
+      pieces.push_back(
+          {py::str(t[0]), 0.0, static_cast<int>(integer_argument(t[2], "a fragment's m/z", INT_MIN, INT_MAX))});
     }
   }
   return out;
@@ -349,8 +353,7 @@ void register_batch(py::module_& m) {
         "Predicted EI spectra of many molecules in worker processes, in input order; molecules given in "
         "Python are numbered from first_line on.");
   m.def(
-      "count_molecules",
-      [](const std::string& path, const py::handle& lines) { return count_input(path, lines); },
+      "count_molecules", [](const std::string& path, const py::handle& lines) { return count_input(path, lines); },
       py::arg("path"), py::arg("lines"), "The number of molecules the native readers find in a file.");
   m.def("molecule_file_chunks", &molecule_file_chunks, py::arg("path"), py::arg("chunk_size"),
         "(molecules, starts): the number of molecules of a SMILES, SDF or CSV/TSV file and the reader's "
@@ -360,10 +363,12 @@ void register_batch(py::module_& m) {
         py::arg("max_generations"), py::arg("time_limit"), py::arg("jobs"),
         "Predicts up to count molecules of a file from a position of molecule_file_chunks on into output "
         "(and its error file), numbered by their lines in the whole file.");
-  m.def("library_output_header", [](const std::string& fmt) { return batch::output_header(format_argument(fmt)); },
-        py::arg("fmt"), "The text a spectral-library file of this format starts with.");
-  m.def("library_errors_header", [] { return batch::error_header(); },
-        "The header line of a spectral library's error file.");
+  m.def(
+      "library_output_header", [](const std::string& fmt) { return batch::output_header(format_argument(fmt)); },
+      py::arg("fmt"), "The text a spectral-library file of this format starts with.");
+  m.def(
+      "library_errors_header", [] { return batch::error_header(); },
+      "The header line of a spectral library's error file.");
 }
 
 }  // namespace tessarin::bindings

@@ -160,8 +160,8 @@ counts::LpiCounts lpi_counts_of(py::handle lpi) {
     const std::optional<PythonInteger> x = python_integer(value);
     if (!x) throw py::type_error(std::string("LPI entry \"") + key + "\" must be an integer, not " + type_name(value));
     if (x->overflow != 0 || x->value < 0 || x->value > 1'000'000'000) {
-      throw py::value_error(std::string("LPI entry \"") + key + "\" is not a possible eigenvalue count: " +
-                            std::string(py::str(x->as_int)));
+      throw py::value_error(std::string("LPI entry \"") + key +
+                            "\" is not a possible eigenvalue count: " + std::string(py::str(x->as_int)));
     }
     return static_cast<int>(x->value);
   };
@@ -215,7 +215,8 @@ std::vector<batch::MoleculeInput> molecule_inputs(py::handle molecules, const st
   if (py::isinstance<py::str>(molecules) || py::isinstance<py::bytes>(molecules)) {
     throw py::type_error(what + " must be " + kinds + ", not one string");
   }
-  if (!py::hasattr(molecules, "__iter__")) throw py::type_error(what + " must be " + kinds + ", not " + type_name(molecules));
+  if (!py::hasattr(molecules, "__iter__"))
+    throw py::type_error(what + " must be " + kinds + ", not " + type_name(molecules));
   std::vector<batch::MoleculeInput> out;
   std::size_t position = 0;
   for (py::handle item : py::reinterpret_borrow<py::iterable>(molecules)) {
@@ -263,7 +264,8 @@ std::vector<std::string> annotation_parts(py::handle entry, std::size_t peak) {
     std::size_t start = 0;
     for (;;) {
       const std::size_t comma = text.find(',', start);
-      std::string_view part = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+      std::string_view part =
+          text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
       while (!part.empty() && std::isspace(static_cast<unsigned char>(part.front()))) part.remove_prefix(1);
       while (!part.empty() && std::isspace(static_cast<unsigned char>(part.back()))) part.remove_suffix(1);
       if (!part.empty()) out.emplace_back(part);
@@ -425,7 +427,9 @@ prediction::PredictionOptions prediction_options(py::handle model, bool ring_fra
   prediction::PredictionOptions o;
   const std::string name = utf8_text(model, "model");
   const std::optional<prediction::Model> m = prediction::model_named(name);
-  if (!m) throw py::value_error("model must name a spectrum model (\"schematic\" or \"ei\"), not " + std::string(py::repr(model)));
+  if (!m)
+    throw py::value_error("model must name a spectrum model (\"schematic\" or \"ei\"), not " +
+                          std::string(py::repr(model)));
   o.model = *m;
   o.analysis.ring_fragmentation = ring_fragmentation;
   o.analysis.recursive = recursive_ms;
@@ -441,8 +445,9 @@ std::optional<int> mass_filter_argument(py::handle mass, const spectra::Spectrum
     }
     const std::optional<int> m = identify::molecular_ion_mass(measured);
     if (!m) {
-      throw py::value_error("mass=\"molecular_ion\": the spectrum's metadata gives no molecular mass "
-                            "(mol_mass, exact_mass or precursor_mz)");
+      throw py::value_error(
+          "mass=\"molecular_ion\": the spectrum's metadata gives no molecular mass "
+          "(mol_mass, exact_mass or precursor_mz)");
     }
     return m;
   }

@@ -111,8 +111,8 @@ unsigned jobs_argument(pybind11::handle jobs);
 // list of str; metadata None or a mapping of str keys to str, int or float
 // values (numbers are kept as their text). The peaks come back sorted by
 // m/z. TypeError / ValueError naming the part at fault.
-spectra::Spectrum spectrum_from_parts(pybind11::handle mz, pybind11::handle intensities,
-                                      pybind11::handle annotations, pybind11::handle metadata);
+spectra::Spectrum spectrum_from_parts(pybind11::handle mz, pybind11::handle intensities, pybind11::handle annotations,
+                                      pybind11::handle metadata);
 
 // A spectrum argument: any object with the attributes mz, intensities,
 // annotations and metadata read as above (a tessarin.Spectrum). TypeError

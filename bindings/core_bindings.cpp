@@ -83,7 +83,6 @@ void register_core(py::module_& m) {
         return core::pair_label(m_, atom_index(m_, i), atom_index(m_, j));
       },
       py::arg("mol"), py::arg("i"), py::arg("j"));
-
 }
 
 }  // namespace tessarin::bindings

@@ -34,9 +34,7 @@ inline core::InterruptCheck python_signal_check() {
   return [last_switch = Clock::now()]() mutable {
     if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();
     if (Clock::now() - last_switch < kGilSwitchInterval) return;
-    {
-      pybind11::gil_scoped_release let_others_run;
-    }
+    { pybind11::gil_scoped_release let_others_run; }
     last_switch = Clock::now();
     if (PyErr_CheckSignals() != 0) throw pybind11::error_already_set();  // sent meanwhile
   };

@@ -63,8 +63,9 @@ py::array caller_rows(py::handle obj, const char* function) {
   }
   if (!(arr.flags() & py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_) ||
       !(arr.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_)) {
-    throw py::value_error(where + " must be C-contiguous and aligned, because it is changed in place "
-                                  "(numpy.ascontiguousarray gives such a copy)");
+    throw py::value_error(where +
+                          " must be C-contiguous and aligned, because it is changed in place "
+                          "(numpy.ascontiguousarray gives such a copy)");
   }
   if (!arr.writeable()) throw py::value_error(where + " is read-only, but it is changed in place");
   return arr;
@@ -265,9 +266,9 @@ void register_layout(py::module_& m, py::module_& testing) {
             std::move(rows), pairs, ids, p,
             exhaustive ? layout::PairSearch::all_pairs : layout::PairSearch::neighbour_list, python_signal_check()));
       },
-      py::arg("coords"), py::arg("bonds"), py::arg("ranks"), py::arg("n_iter") = 600,
-      py::arg("target_bond_len") = 1.5, py::arg("repulsion_factor") = 1.2, py::arg("k_attr") = 0.06,
-      py::arg("k_rep") = 0.05, py::arg("exhaustive") = false,
+      py::arg("coords"), py::arg("bonds"), py::arg("ranks"), py::arg("n_iter") = 600, py::arg("target_bond_len") = 1.5,
+      py::arg("repulsion_factor") = 1.2, py::arg("k_attr") = 0.06, py::arg("k_rep") = 0.05,
+      py::arg("exhaustive") = false,
       "The layout steps after the depiction, from given starting coordinates (for benchmarks and checks).");
 
   m.def(

@@ -178,8 +178,7 @@ void register_ms(py::module_& m, py::module_& testing) {
   m.def(
       "soft_bond_positions",
       [](py::handle graph, py::handle records, py::handle baseline, py::handle tol) {
-        return soft_bond_positions(graph, records, baseline, real_argument(tol, "tol"),
-                                   counts::CountMethod::automatic);
+        return soft_bond_positions(graph, records, baseline, real_argument(tol, "tol"), counts::CountMethod::automatic);
       },
       "graph"_a, "records"_a, "baseline_lpi"_a, "tol"_a, "Positions of the records whose edge is soft.");
   m.def(
@@ -196,14 +195,14 @@ void register_ms(py::module_& m, py::module_& testing) {
         return cut_atom_set(mol, atom_set, softs, ring_fragmentation, real_argument(min_mz, "min_mz"));
       },
       "mol"_a, "atom_set"_a, "softs"_a, "ring_fragmentation"_a, "min_mz"_a,
-        "Pieces of the atom set cut at its soft bonds, each as sorted atom indices, in ascending order.");
+      "Pieces of the atom set cut at its soft bonds, each as sorted atom indices, in ascending order.");
   m.def(
       "predict_fragments_recursive",
-      [](py::handle mol, py::handle graph, py::handle atom_subgraphs, py::handle chem_bonds,
-         py::handle max_generations, py::handle min_mz, bool ring_fragmentation) {
+      [](py::handle mol, py::handle graph, py::handle atom_subgraphs, py::handle chem_bonds, py::handle max_generations,
+         py::handle min_mz, bool ring_fragmentation) {
         return predict_fragments_recursive(mol, graph, atom_subgraphs, chem_bonds, generations(max_generations),
-                                           real_argument(min_mz, "min_mz"), ring_fragmentation,
-                                           ms::SoftTestPath::fast, false);
+                                           real_argument(min_mz, "min_mz"), ring_fragmentation, ms::SoftTestPath::fast,
+                                           false);
       },
       "mol"_a, "H"_a, "atom_subgraphs"_a, "chem_bonds"_a, "max_generations"_a, "min_mz"_a, "ring_fragmentation"_a,
       "Peak map {m/z: {\"formula\", \"generation\"}} of the multi-generation fragmentation.");

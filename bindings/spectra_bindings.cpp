@@ -273,7 +273,8 @@ void register_spectra(py::module_& m, py::module_& testing) {
            "path"_a, "format"_a = py::none())
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &reader_next)
-      .def_property_readonly("format", [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); });
+      .def_property_readonly("format",
+                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); });
 
   m.def(
       "write_spectra",
@@ -351,21 +352,20 @@ void register_spectra(py::module_& m, py::module_& testing) {
         }
         py::list failed;
         for (const identify::FailedMolecule& f : ranking.failed) {
-          failed.append(py::make_tuple(f.position, f.line, lenient_text(f.name), lenient_text(f.smiles),
-                                       lenient_text(f.reason)));
+          failed.append(
+              py::make_tuple(f.position, f.line, lenient_text(f.name), lenient_text(f.smiles), lenient_text(f.reason)));
         }
         return py::make_tuple(rows, failed, ranking.filtered_out);
       },
-      "spectrum"_a, "candidates"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a,
-      "mass"_a, "formula"_a, "model"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a, "jobs"_a,
-      "time_limit"_a,
+      "spectrum"_a, "candidates"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a, "mass"_a,
+      "formula"_a, "model"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a, "jobs"_a, "time_limit"_a,
       "(rows, failed, filtered_out): candidates predicted and ranked against a measured spectrum.");
 
   m.def(
       "search_library",
       [](py::handle queries, py::handle library, py::handle top, py::handle method, py::handle tolerance,
-         py::handle mz_power, py::handle intensity_power, bool reverse, py::handle min_score,
-         py::handle mass_tolerance, py::handle jobs, bool skip_errors) {
+         py::handle mz_power, py::handle intensity_power, bool reverse, py::handle min_score, py::handle mass_tolerance,
+         py::handle jobs, bool skip_errors) {
         spectra::SearchOptions options;
         options.similarity = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
         options.top = static_cast<std::size_t>(integer_argument(top, "top", 1, 1'000'000));
@@ -398,7 +398,8 @@ void register_spectra(py::module_& m, py::module_& testing) {
         NativeRun run;
         run([&] {
           if (!in_memory) {
-            read_library = spectra::SpectralLibrary::read(*library_path, std::nullopt, skip_errors ? &refused : nullptr);
+            read_library =
+                spectra::SpectralLibrary::read(*library_path, std::nullopt, skip_errors ? &refused : nullptr);
             run.check_signals();
             if (run.cancel) return;
           }

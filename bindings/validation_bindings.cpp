@@ -25,7 +25,8 @@ py::dict reference_tables() {
   for (const auto& row : validation::kLpiReferences)
     lpi.append(py::make_tuple(text(row.name), text(row.smiles),
                               py::make_tuple(row.expected[0], row.expected[1], row.expected[2])));
-  for (const auto& row : validation::kMsReferences) ms_rows.append(py::make_tuple(text(row.name), text(row.smiles), row.mz));
+  for (const auto& row : validation::kMsReferences)
+    ms_rows.append(py::make_tuple(text(row.name), text(row.smiles), row.mz));
   py::dict out;
   out["BIOMOLECULES"] = biomolecules;
   out["HALOGEN_TESTS"] = halogen;

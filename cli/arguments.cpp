@@ -80,8 +80,8 @@ CLI::Validator whole_number(long lowest, long highest) {
           used = 0;
         }
         if (used == 0 || used != text.size() || value < lowest || value > highest) {
-          return "needs a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest) +
-                 ", got '" + text + "'";
+          return "needs a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest) + ", got '" +
+                 text + "'";
         }
         return {};
       },
@@ -118,7 +118,8 @@ void add_prediction_options(CLI::App& command, analysis::Options& options) {
   command.add_flag("--ring", options.ring_fragmentation, "also cut pairs of soft ring bonds");
   command.add_flag("--recursive", options.recursive,
                    "also cut the fragments again, generation by generation, and add their peaks");
-  command.add_option("--max-generations", options.max_generations, "generations of the recursive cuts (with --recursive)")
+  command
+      .add_option("--max-generations", options.max_generations, "generations of the recursive cuts (with --recursive)")
       ->type_name("N")
       ->check(whole_number(0, 1000))
       ->capture_default_str();
@@ -143,7 +144,8 @@ void add_model_option(CLI::App& command, prediction::Model& model) {
       ->type_name("NAME")
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {
-            return prediction::model_named(text) ? std::string() : "must name a spectrum model (schematic or ei), got '" + text + "'";
+            return prediction::model_named(text) ? std::string()
+                                                 : "must name a spectrum model (schematic or ei), got '" + text + "'";
           },
           "", "model name"))
       ->default_str(prediction::model_name(model));
@@ -172,7 +174,9 @@ void add_score_options(CLI::App& command, spectra::SimilarityOptions& options) {
       ->check(finite_number(0.0))
       ->default_str(number_text(options.tolerance));
   const auto power = [&command](const std::string& name, std::optional<double>& value, const std::string& what) {
-    command.add_option_function<double>(name, [&value](double v) { value = v; }, what)
+    command
+        .add_option_function<double>(
+            name, [&value](double v) { value = v; }, what)
         ->type_name("P")
         ->check(finite_number(0.0))
         ->default_str(value ? number_text(*value) : "the method's");

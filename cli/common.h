@@ -9,8 +9,8 @@
 namespace tessarin::cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // molecules failed, analysis error, validation failed
-inline constexpr int kExitUsage = 2;   // bad arguments, unreadable input, unwritable output
+inline constexpr int kExitFailed = 1;         // molecules failed, analysis error, validation failed
+inline constexpr int kExitUsage = 2;          // bad arguments, unreadable input, unwritable output
 inline constexpr int kExitInterrupted = 130;  // 128 + SIGINT
 
 // A problem with the arguments found after parsing (an output that would

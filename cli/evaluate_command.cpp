@@ -89,8 +89,8 @@ int run_evaluate(EvaluateArguments& args) {
 Command add_evaluate_command(CLI::App& program) {
   auto args = std::make_shared<EvaluateArguments>();
   args->options.identification = spectra::sqrt_cosine();
-  CLI::App* command = add_command(program, "evaluate",
-                                  "Measure predicted spectra against measured spectra of known structure.");
+  CLI::App* command =
+      add_command(program, "evaluate", "Measure predicted spectra against measured spectra of known structure.");
   command->add_option("SPECTRA", args->spectra, "measured spectrum files whose records carry a SMILES")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->required();
@@ -100,7 +100,8 @@ Command add_evaluate_command(CLI::App& program) {
   add_score_options(*command, args->options.identification);
   add_model_options(*command, args->options.run.prediction);
   add_jobs_option(*command, args->options.run.jobs, "worker threads");
-  add_time_limit_option(*command, args->options.run.time_limit_seconds, "seconds per structure, checked between analysis steps; 0: no limit");
+  add_time_limit_option(*command, args->options.run.time_limit_seconds,
+                        "seconds per structure, checked between analysis steps; 0: no limit");
   command->footer(
       "Each distinct structure (canonical SMILES without stereochemistry) is predicted once. Per spectrum:\n"
       "score (the predicted against the measured spectrum), recall@5 (share of the five most intense measured\n"

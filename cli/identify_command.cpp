@@ -12,8 +12,8 @@
 #include "batch/input.h"
 #include "batch/writers.h"
 #include "commands.h"
-#include "core/errors.h"
 #include "common.h"
+#include "core/errors.h"
 #include "identify/rank.h"
 #include "identify/tables.h"
 #include "plot.h"
@@ -66,7 +66,8 @@ int run_identify(IdentifyArguments& args) {
   if (args.same_mass) {
     filter.nominal_mass = identify::molecular_ion_mass(measured);
     if (!filter.nominal_mass) {
-      throw UsageError("--same-mass: the spectrum gives no molecular mass (MW, exact mass or precursor m/z); use --mass");
+      throw UsageError(
+          "--same-mass: the spectrum gives no molecular mass (MW, exact mass or precursor m/z); use --mass");
     }
   }
   filter.formula = args.formula;
@@ -93,8 +94,8 @@ int run_identify(IdentifyArguments& args) {
   if (show_progress) args.rank.run.progress = [&bar](const batch::BatchProgress& p) { bar.update(p); };
   identify::Ranking ranking;
   try {
-    ranking = identify::rank_candidates(measured, [&candidates](batch::MoleculeInput& m) { return candidates->next(m); },
-                                        args.rank);
+    ranking = identify::rank_candidates(
+        measured, [&candidates](batch::MoleculeInput& m) { return candidates->next(m); }, args.rank);
   } catch (const InvalidInput& e) {
     bar.finish();
     throw UsageError(args.candidates + ": " + e.what());
@@ -146,8 +147,8 @@ int run_identify(IdentifyArguments& args) {
 Command add_identify_command(CLI::App& program) {
   auto args = std::make_shared<IdentifyArguments>();
   args->rank.score = spectra::sqrt_cosine();
-  CLI::App* command = add_command(program, "identify",
-                                  "Rank candidate structures by how well their predicted spectra match a measured one.");
+  CLI::App* command = add_command(
+      program, "identify", "Rank candidate structures by how well their predicted spectra match a measured one.");
   command->add_option("SPECTRUM", args->spectrum, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
       ->required();
   command->add_option("--record", args->record, "which spectrum of the file (1: the first)")
@@ -171,8 +172,7 @@ Command add_identify_command(CLI::App& program) {
                        "--mass", [args](int m) { args->mass = m; }, "keep candidates of this nominal mass")
                    ->type_name("M")
                    ->check(whole_number(1, 1'000'000'000));
-  command->add_flag("--same-mass", args->same_mass, "keep candidates of the spectrum's molecular mass")
-      ->excludes(mass);
+  command->add_flag("--same-mass", args->same_mass, "keep candidates of the spectrum's molecular mass")->excludes(mass);
   command
       ->add_option_function<std::string>(
           "--formula", [args](const std::string& f) { args->formula = f; }, "keep candidates of this molecular formula")
@@ -188,7 +188,8 @@ Command add_identify_command(CLI::App& program) {
   add_score_options(*command, args->rank.score);
   add_model_options(*command, args->rank.run.prediction);
   add_jobs_option(*command, args->rank.run.jobs, "worker threads");
-  add_time_limit_option(*command, args->rank.run.time_limit_seconds, "seconds per candidate, checked between analysis steps; 0: no limit");
+  add_time_limit_option(*command, args->rank.run.time_limit_seconds,
+                        "seconds per candidate, checked between analysis steps; 0: no limit");
   command->footer(
       "The table has the columns rank, score, matched (peaks), name, smiles and formula, best first; equal\n"
       "scores share a rank and keep the order of the candidates. Candidates that cannot be predicted go to\n"

@@ -84,12 +84,8 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(true);
   const auto program = make_program();
   const std::vector<Command> commands = {
-      add_vif_command(*program),
-      add_predict_command(*program),
-      add_validate_command(*program),
-      add_identify_command(*program),
-      add_search_command(*program),
-      add_evaluate_command(*program),
+      add_vif_command(*program),      add_predict_command(*program), add_validate_command(*program),
+      add_identify_command(*program), add_search_command(*program),  add_evaluate_command(*program),
   };
   if (argc < 2) {
     std::cerr << program->help();

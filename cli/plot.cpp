@@ -63,11 +63,19 @@ void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spec
 
   const char* chosen = std::getenv("TESSARIN_PYTHON");
   const std::string python = chosen != nullptr && *chosen != '\0' ? chosen : TESSARIN_PLOT_PYTHON;
-  std::vector<std::string> args = {python, "-m", "tessarin.figures.mirror_file", input.path(), path,
-                                   "--method", std::string(spectra::method_name(score.method)),
-                                   "--tolerance", number_text(score.tolerance),
-                                   "--mz-power", number_text(score.mz_power_or_default()),
-                                   "--intensity-power", number_text(score.intensity_power_or_default())};
+  std::vector<std::string> args = {python,
+                                   "-m",
+                                   "tessarin.figures.mirror_file",
+                                   input.path(),
+                                   path,
+                                   "--method",
+                                   std::string(spectra::method_name(score.method)),
+                                   "--tolerance",
+                                   number_text(score.tolerance),
+                                   "--mz-power",
+                                   number_text(score.mz_power_or_default()),
+                                   "--intensity-power",
+                                   number_text(score.intensity_power_or_default())};
   if (score.reverse) args.emplace_back("--reverse");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

@@ -21,8 +21,8 @@
 #include "batch/writers.h"
 #include "commands.h"
 #include "common.h"
-#include "scheduler.h"
 #include "progress.h"
+#include "scheduler.h"
 #include "tessarin/version.h"
 
 namespace tessarin::cli {
@@ -58,7 +58,8 @@ std::optional<batch::LineRange> line_range_of(const std::string& text) {
   };
   const std::optional<std::size_t> first = number(text.substr(0, dash));
   const std::string rest = text.substr(dash + 1);
-  const std::optional<std::size_t> last = rest.empty() ? std::optional<std::size_t>(batch::LineRange{}.last) : number(rest);
+  const std::optional<std::size_t> last =
+      rest.empty() ? std::optional<std::size_t>(batch::LineRange{}.last) : number(rest);
   if (!first || !last || *first == 0 || *last < *first) return std::nullopt;
   return batch::LineRange{*first, *last};
 }
@@ -66,8 +67,9 @@ std::optional<batch::LineRange> line_range_of(const std::string& text) {
 CLI::Validator line_range() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        return line_range_of(text) ? std::string()
-                                   : "needs FIRST-LAST or FIRST- (input lines from 1, FIRST <= LAST), got '" + text + "'";
+        return line_range_of(text)
+                   ? std::string()
+                   : "needs FIRST-LAST or FIRST- (input lines from 1, FIRST <= LAST), got '" + text + "'";
       },
       "", "line range");
 }
@@ -157,8 +159,8 @@ int run_predict(const PredictArguments& args) {
   const std::string resumed =
       files->resumed() > 0 ? " (after the " + std::to_string(files->resumed()) + " molecules already there)" : "";
   if (summary.cancelled) {
-    std::cerr << "tessarin: interrupted (" << stop_signal_name() << "); " << ok << " spectra written to "
-              << output_path << resumed;
+    std::cerr << "tessarin: interrupted (" << stop_signal_name() << "); " << ok << " spectra written to " << output_path
+              << resumed;
     if (summary.failed) std::cerr << ", " << summary.failed << " failures to " << files->errors_path();
     std::cerr << '\n';
     std::fflush(stdout);
@@ -184,7 +186,7 @@ int run_predict(const PredictArguments& args) {
 Command add_predict_command(CLI::App& program) {
   auto args = std::make_shared<PredictArguments>();
   CLI::App* command = add_command(program, "predict",
-                                   "Predict the EI spectra of a SMILES, SDF or CSV/TSV file into a spectral library.");
+                                  "Predict the EI spectra of a SMILES, SDF or CSV/TSV file into a spectral library.");
   command->add_option("INPUT", args->input, "SMILES, SDF or CSV/TSV file, plain or .gz; - reads standard input")
       ->required();
   command->add_option("-o,--output", args->output, "spectral library file to write")
@@ -199,7 +201,8 @@ Command add_predict_command(CLI::App& program) {
       ->check(output_format_name())
       ->default_str("msp");
   add_jobs_option(*command, args->jobs, "worker processes");
-  add_time_limit_option(*command, args->predict.time_limit_seconds, "seconds per molecule, whatever the step; 0: no limit");
+  add_time_limit_option(*command, args->predict.time_limit_seconds,
+                        "seconds per molecule, whatever the step; 0: no limit");
   add_model_option(*command, args->predict.model);
   command
       ->add_option_function<std::string>(

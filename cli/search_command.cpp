@@ -10,10 +10,10 @@
 
 #include "commands.h"
 #include "common.h"
-#include "scheduler.h"
 #include "core/errors.h"
 #include "identify/library_search.h"
 #include "identify/tables.h"
+#include "scheduler.h"
 #include "spectra/search.h"
 #include "table_output.h"
 
@@ -30,7 +30,8 @@ struct SearchArguments {
 
 int run_search(SearchArguments& args) {
   for (const std::string& q : args.queries) {
-    if (args.output != "-" && same_file(q, args.output)) throw UsageError("the output would overwrite the queries " + q);
+    if (args.output != "-" && same_file(q, args.output))
+      throw UsageError("the output would overwrite the queries " + q);
   }
   if (args.output != "-" && same_file(args.library, args.output)) {
     throw UsageError("the output would overwrite the library " + args.library);

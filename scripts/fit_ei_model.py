@@ -91,8 +91,7 @@ class Data:
         self.q = q
         # molecules having each feature (for the frequency rule of formula and loss features)
         Xc = self.X.tocsc()
-        self.mols_of_col = [np.unique(self.owner[Xc.indices[Xc.indptr[j]:Xc.indptr[j + 1]]])
-                            for j in range(len(col))]
+        self.mols_of_col = [np.unique(self.owner[Xc.indices[Xc.indptr[j] : Xc.indptr[j + 1]]]) for j in range(len(col))]
 
     def columns(self, train, min_mols):
         """Columns fitted on `train`: every feature, except formula and loss features seen in fewer than
@@ -170,7 +169,7 @@ def spectra(d, s, mols, gamma, floor):
     order = np.argsort(d.cell_mol, kind="stable")
     bounds = np.searchsorted(d.cell_mol[order], np.arange(len(d.keys) + 1))
     for mi in mols:
-        idx = order[bounds[mi]:bounds[mi + 1]]
+        idx = order[bounds[mi] : bounds[mi + 1]]
         top = v[idx].max() if len(idx) else 0.0
         intensities = {}
         if top > 0:
@@ -238,8 +237,12 @@ def candidates_by_mass(recs):
 
 
 def fmt(o):
-    return ("top-1 %.3f  recall@5 %.3f  precision %.3f  base-peak hit %.3f"
-            % (o["top1"], o["recall5"], o["precision"], o["base_hit"]))
+    return "top-1 %.3f  recall@5 %.3f  precision %.3f  base-peak hit %.3f" % (
+        o["top1"],
+        o["recall5"],
+        o["precision"],
+        o["base_hit"],
+    )
 
 
 def folds(n, k, seed):
@@ -291,10 +294,18 @@ def group_of(name):
     return "Charged site"
 
 
-GROUPS = ["Ion kind and hydrogen shift", "Charged site", "Charged site and hydrogen shift",
-          "McLafferty rearrangement (gamma H moved, beta bond cut)",
-          "The neutral side (which piece keeps the charge)", "Bond cut", "Ion unsaturation (rings plus double bonds)",
-          "What kind of molecule (molecular ion only)", "Ion formula (m/z <= 150)", "Neutral lost"]
+GROUPS = [
+    "Ion kind and hydrogen shift",
+    "Charged site",
+    "Charged site and hydrogen shift",
+    "McLafferty rearrangement (gamma H moved, beta bond cut)",
+    "The neutral side (which piece keeps the charge)",
+    "Bond cut",
+    "Ion unsaturation (rings plus double bonds)",
+    "What kind of molecule (molecular ion only)",
+    "Ion formula (m/z <= 150)",
+    "Neutral lost",
+]
 
 
 def write_table(path, names, weights, meta):
@@ -304,16 +315,19 @@ def write_table(path, names, weights, meta):
     lines = [
         "// The EI model's weights. Written by scripts/fit_ei_model.py; do not edit by hand.",
         "//",
-        "// Fitted on massbank_ei_open.jsonl (%s measured EI spectra, MassBank records under open licences)" % meta["n"],
-        "// by minimising the cross-entropy of competing ions (see the script), lam = %g, formula and loss" % meta["lam"],
-        "// features kept when at least %d molecules have them. A weight w multiplies an ion's share of the" % meta["min_mols"],
+        "// Fitted on massbank_ei_open.jsonl (%s measured EI spectra, MassBank records under open licences)"
+        % meta["n"],
+        "// by minimising the cross-entropy of competing ions (see the script), lam = %g, formula and loss"
+        % meta["lam"],
+        "// features kept when at least %d molecules have them. A weight w multiplies an ion's share of the"
+        % meta["min_mols"],
         "// ion current by exp(w) per unit of the feature's value; features not listed weigh 0.",
         "//",
     ]
     for line in meta["cv"]:
         lines.append("// " + line)
     lines += [
-        "#include \"prediction/ei_weights.h\"",
+        '#include "prediction/ei_weights.h"',
         "",
         "namespace tessarin::prediction {",
         "",
@@ -331,9 +345,16 @@ def write_table(path, names, weights, meta):
         lines.append("    // %s (%d)" % (g, len(items)))
         for n, w in sorted(items):
             lines.append("    {%s, %.6f}," % (json.dumps(n), w))
-    lines += ["};", "", "}  // namespace", "",
-              "std::span<const EiWeight> ei_weights() { return kWeights; }", "",
-              "}  // namespace tessarin::prediction", ""]
+    lines += [
+        "};",
+        "",
+        "}  // namespace",
+        "",
+        "std::span<const EiWeight> ei_weights() { return kWeights; }",
+        "",
+        "}  // namespace tessarin::prediction",
+        "",
+    ]
     with open(path, "w") as f:
         f.write("\n".join(lines))
 
@@ -356,8 +377,10 @@ def main(argv=None):
     t = time.time()
     recs = load(a.data)
     d = Data(recs)
-    print("%d molecules, %d ions, %d features (%.0f s)" % (len(recs), d.X.shape[0], d.X.shape[1], time.time() - t),
-          flush=True)
+    print(
+        "%d molecules, %d ions, %d features (%.0f s)" % (len(recs), d.X.shape[0], d.X.shape[1], time.time() - t),
+        flush=True,
+    )
     cv_lines = []
     if not a.no_cv:
         for seed in [int(x) for x in a.seeds.split(",")]:
@@ -379,9 +402,19 @@ def main(argv=None):
     nz = [(n, x) for n, x in zip(names, w) if abs(x) >= 5e-7]
     print("%d weights" % len(nz), flush=True)
     if not a.no_write:
-        write_table(a.out, [n for n, _ in nz], [x for _, x in nz],
-                    dict(n="{:,}".format(len(recs)), lam=a.lam, min_mols=a.min_molecules, gamma=a.gamma,
-                         floor=a.floor, cv=cv_lines))
+        write_table(
+            a.out,
+            [n for n, _ in nz],
+            [x for _, x in nz],
+            dict(
+                n="{:,}".format(len(recs)),
+                lam=a.lam,
+                min_mols=a.min_molecules,
+                gamma=a.gamma,
+                floor=a.floor,
+                cv=cv_lines,
+            ),
+        )
         print("wrote " + a.out)
 
 

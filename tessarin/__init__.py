@@ -49,8 +49,12 @@ import sys as _sys
 import matplotlib as _matplotlib
 
 # Without a display, draw off-screen: figures still save, and show() returns at once.
-if (_sys.platform.startswith("linux") and not _os.environ.get("DISPLAY")
-        and not _os.environ.get("WAYLAND_DISPLAY") and not _os.environ.get("MPLBACKEND")):
+if (
+    _sys.platform.startswith("linux")
+    and not _os.environ.get("DISPLAY")
+    and not _os.environ.get("WAYLAND_DISPLAY")
+    and not _os.environ.get("MPLBACKEND")
+):
     _matplotlib.use("Agg")
 
 from ._native import __version__  # the command-line program's version too
@@ -71,16 +75,22 @@ from ._elements import element, _get_period, _NOMINAL_ISOTOPE, _nominal_atom_mas
 from ._formulas import _fragment_formula, _pair_label
 
 # Layout.
-from ._layout import (_angle_diff, _symmetry_classes, _radial_equalize, _pca_align, _enforce_mirror,
-                      compute_atom_layout, _yerlestir_dugumler)
+from ._layout import (
+    _angle_diff,
+    _symmetry_classes,
+    _radial_equalize,
+    _pca_align,
+    _enforce_mirror,
+    compute_atom_layout,
+    _yerlestir_dugumler,
+)
 
 # Orbital graph, LPI and the analysis.
 from ._lpi import compute_lpi
 from ._vif import VIF, _build_bond_orders
 
 # Soft bonds and fragments.
-from ._ms import (detect_soft_bonds, predict_fragments, _fragment_atom_softs, _cut_atom_set,
-                  predict_fragments_recursive)
+from ._ms import detect_soft_bonds, predict_fragments, _fragment_atom_softs, _cut_atom_set, predict_fragments_recursive
 
 # Figures.
 from .figures.spectrum import plot_mass_spectrum
@@ -99,16 +109,51 @@ from ._smiles_names import *  # noqa: F401,F403
 from ._smiles_names import __all__ as _smiles_names
 
 # Measured and predicted spectra: files, scores, identification.
-from .spectra import (Spectrum, SpectrumRecordError, predict_spectrum, read_spectra, write_spectra, similarity,
-                      rank_candidates, search_library, evaluate)
+from .spectra import (
+    Spectrum,
+    SpectrumRecordError,
+    predict_spectrum,
+    read_spectra,
+    write_spectra,
+    similarity,
+    rank_candidates,
+    search_library,
+    evaluate,
+)
 from .figures.mirror import mirror_plot
 
 __all__ = [
-    "__version__", "VIF", "VIF_from_pubchem", "compute_lpi", "compute_atom_layout", "detect_soft_bonds", "predict_fragments",
-    "predict_fragments_recursive", "plot_mass_spectrum", "VIF_panel", "VIF_ms_panel", "predict_library",
-    "fetch_smiles_from_pubchem", "validate", "halogen_test", "triple_group_demo", "element",
-    "LPI_REFERENCES", "MS_REFERENCES", "HALOGEN_TESTS", "BIOMOLECULES", "PUBCHEM_REST",
+    "__version__",
+    "VIF",
+    "VIF_from_pubchem",
+    "compute_lpi",
+    "compute_atom_layout",
+    "detect_soft_bonds",
+    "predict_fragments",
+    "predict_fragments_recursive",
+    "plot_mass_spectrum",
+    "VIF_panel",
+    "VIF_ms_panel",
+    "predict_library",
+    "fetch_smiles_from_pubchem",
+    "validate",
+    "halogen_test",
+    "triple_group_demo",
+    "element",
+    "LPI_REFERENCES",
+    "MS_REFERENCES",
+    "HALOGEN_TESTS",
+    "BIOMOLECULES",
+    "PUBCHEM_REST",
     *_smiles_names,
-    "Spectrum", "SpectrumRecordError", "predict_spectrum", "read_spectra", "write_spectra", "similarity",
-    "rank_candidates", "search_library", "evaluate", "mirror_plot",
+    "Spectrum",
+    "SpectrumRecordError",
+    "predict_spectrum",
+    "read_spectra",
+    "write_spectra",
+    "similarity",
+    "rank_candidates",
+    "search_library",
+    "evaluate",
+    "mirror_plot",
 ]

@@ -25,6 +25,7 @@ class _Progress:
 
     def __init__(self, total):
         from tqdm.auto import tqdm
+
         self._bar = tqdm(total=total, unit="mol", dynamic_ncols=True)
         self._done = 0
 
@@ -39,9 +40,20 @@ class _Progress:
         self._bar.close()
 
 
-def predict_library(molecules, output=None, fmt=None, ring_fragmentation=False, recursive_ms=False, jobs=None,
-                    model="schematic", timeout_per_molecule=None, max_generations=2, progress=None, resume=False,
-                    lines=None):
+def predict_library(
+    molecules,
+    output=None,
+    fmt=None,
+    ring_fragmentation=False,
+    recursive_ms=False,
+    jobs=None,
+    model="schematic",
+    timeout_per_molecule=None,
+    max_generations=2,
+    progress=None,
+    resume=False,
+    lines=None,
+):
     """Predict the EI spectrum of every molecule of ``molecules`` in native worker processes.
 
     ``molecules`` is any iterable of SMILES strings, RDKit molecules or
@@ -118,9 +130,21 @@ def predict_library(molecules, output=None, fmt=None, ring_fragmentation=False, 
     elif progress is False or progress is None:
         callback = None
     try:
-        return _native.predict_library(molecules, input_path, output, fmt, bool(ring_fragmentation),
-                                       bool(recursive_ms), jobs, model, timeout_per_molecule, max_generations,
-                                       callback, bool(resume), lines)
+        return _native.predict_library(
+            molecules,
+            input_path,
+            output,
+            fmt,
+            bool(ring_fragmentation),
+            bool(recursive_ms),
+            jobs,
+            model,
+            timeout_per_molecule,
+            max_generations,
+            callback,
+            bool(resume),
+            lines,
+        )
     finally:
         if bar is not None:
             bar.close()

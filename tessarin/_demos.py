@@ -11,8 +11,15 @@ from .figures.vif_figure import draw_vif_graph
 RULE = "=" * 78
 HALOGENS = ("Cl", "F", "Br")
 # Node colours of the halogen figure: bromine gets its own colour, anything else is gray.
-HALOGEN_COLORS = {"C": "red", "H": "skyblue", "Cl": "lightgreen", "O": "red", "N": "violet", "F": "yellow",
-                  "Br": "brown"}
+HALOGEN_COLORS = {
+    "C": "red",
+    "H": "skyblue",
+    "Cl": "lightgreen",
+    "O": "red",
+    "N": "violet",
+    "F": "yellow",
+    "Br": "brown",
+}
 
 
 def _fragment_list(fragments, sep):
@@ -123,8 +130,7 @@ def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/v
     if isinstance(result, str):
         raise ValueError(f"{result} ({smiles!r})")
     if save_prefix:
-        _graph_figure(open_before, smiles, result).savefig(f"{save_prefix}_graph.png", dpi=140,
-                                                           bbox_inches="tight")
+        _graph_figure(open_before, smiles, result).savefig(f"{save_prefix}_graph.png", dpi=140, bbox_inches="tight")
 
     lpi = result["lpi"]
     print(f"Molecule : {smiles}")

@@ -61,8 +61,9 @@ def _cut_atom_set(mol, atom_set, softs, ring_fragmentation, min_mz):
     return {frozenset(p) for p in pieces}
 
 
-def predict_fragments_recursive(mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25,
-                                ring_fragmentation=True):
+def predict_fragments_recursive(
+    mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25, ring_fragmentation=True
+):
     """Peak map of several generations of cuts: m/z -> {"formula", "generation"}.
 
     Breadth first from the molecular ion (generation 0): each distinct atom
@@ -72,5 +73,6 @@ def predict_fragments_recursive(mol, H, atom_subgraphs, chem_bonds, max_generati
     order. The children of one cut are visited in ascending order of their
     sorted atom indices, so the result is reproducible.
     """
-    return _native.predict_fragments_recursive(mol, H, atom_subgraphs, list(chem_bonds), max_generations, min_mz,
-                                               bool(ring_fragmentation))
+    return _native.predict_fragments_recursive(
+        mol, H, atom_subgraphs, list(chem_bonds), max_generations, min_mz, bool(ring_fragmentation)
+    )

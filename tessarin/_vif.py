@@ -7,8 +7,17 @@ from .figures.spectrum import plot_mass_spectrum
 from .figures.vif_figure import draw_vif_graph
 
 # Keys of the result when the graph is drawn, in order.
-_DRAWN_KEYS = ("lpi", "soft_bonds", "fragments", "graph", "chem_bonds", "atom_subgraphs", "pos", "mol_mass",
-               "mol_mass_avg")
+_DRAWN_KEYS = (
+    "lpi",
+    "soft_bonds",
+    "fragments",
+    "graph",
+    "chem_bonds",
+    "atom_subgraphs",
+    "pos",
+    "mol_mass",
+    "mol_mass_avg",
+)
 
 
 def _build_bond_orders(mol):
@@ -19,8 +28,19 @@ def _build_bond_orders(mol):
     return _native.bond_orders(mol)
 
 
-def VIF(smiles, n_iter=600, target_bond_len=1.5, radius_ratio=0.23, show_spectrum=True, bond_kappa=0.9,
-        draw=True, verbose=True, ring_fragmentation=False, recursive_ms=False, max_generations=2):
+def VIF(
+    smiles,
+    n_iter=600,
+    target_bond_len=1.5,
+    radius_ratio=0.23,
+    show_spectrum=True,
+    bond_kappa=0.9,
+    draw=True,
+    verbose=True,
+    ring_fragmentation=False,
+    recursive_ms=False,
+    max_generations=2,
+):
     """Build the VIF orbital graph of ``smiles``, compute its LPI and predict its EI-MS fragments.
 
     Prints the report when ``verbose``. Returns the string "SMILES okunamadı!"
@@ -33,8 +53,17 @@ def VIF(smiles, n_iter=600, target_bond_len=1.5, radius_ratio=0.23, show_spectru
       ``show_spectrum``) and calling ``plt.show()``, 9 keys: lpi, soft_bonds,
       fragments, graph, chem_bonds, atom_subgraphs, pos, mol_mass, mol_mass_avg.
     """
-    result = _native.analyse(smiles, n_iter, target_bond_len, radius_ratio, bond_kappa, bool(verbose),
-                             bool(ring_fragmentation), bool(recursive_ms), max_generations)
+    result = _native.analyse(
+        smiles,
+        n_iter,
+        target_bond_len,
+        radius_ratio,
+        bond_kappa,
+        bool(verbose),
+        bool(ring_fragmentation),
+        bool(recursive_ms),
+        max_generations,
+    )
     if isinstance(result, str) or not draw:
         return result
     draw_vif_graph(smiles, result["graph"], result["pos"], result["lpi"], result["soft_bonds"])

@@ -95,8 +95,11 @@ def _finish_shard(output_dir, entry, temp, result):
     elif os.path.exists(errors):
         os.remove(errors)
     os.replace(temp, shard)
-    done = {"written": result["written"], "failed": result["failed"],
-            "errors": os.path.basename(errors) if result["errors"] is not None else None}
+    done = {
+        "written": result["written"],
+        "failed": result["failed"],
+        "errors": os.path.basename(errors) if result["errors"] is not None else None,
+    }
     _write_json_atomically(_done_marker(output_dir, entry["chunk"]), done)
     return done
 
@@ -117,12 +120,22 @@ def _run_file_chunk(output_dir, entry, path, options, jobs):
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
         result = _native.predict_file_chunk(
-            path, tuple(entry["start"]), entry["molecules"], temp, options["fmt"], options["model"],
-            options["ring_fragmentation"], options["recursive_ms"], options["max_generations"],
-            options["time_limit"] or 0.0, _jobs_on_worker(jobs))
+            path,
+            tuple(entry["start"]),
+            entry["molecules"],
+            temp,
+            options["fmt"],
+            options["model"],
+            options["ring_fragmentation"],
+            options["recursive_ms"],
+            options["max_generations"],
+            options["time_limit"] or 0.0,
+            _jobs_on_worker(jobs),
+        )
         if result["read"] != entry["molecules"]:
-            raise ValueError(f"{path} changed: chunk {entry['chunk']} found {result['read']} molecules, "
-                             f"not {entry['molecules']}")
+            raise ValueError(
+                f"{path} changed: chunk {entry['chunk']} found {result['read']} molecules, " f"not {entry['molecules']}"
+            )
         return _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
@@ -136,14 +149,28 @@ def _run_bag_chunk(partition, output_dir, entry, options, jobs):
         _before_chunk(entry)
     molecules = list(partition)
     if len(molecules) != entry["molecules"]:
-        raise ValueError(f"the bag changed: partition {entry['chunk']} holds {len(molecules)} molecules, "
-                         f"not {entry['molecules']}")
+        raise ValueError(
+            f"the bag changed: partition {entry['chunk']} holds {len(molecules)} molecules, "
+            f"not {entry['molecules']}"
+        )
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
-        result = _native.predict_library(molecules, None, temp, options["fmt"], options["ring_fragmentation"],
-                                         options["recursive_ms"], _jobs_on_worker(jobs), options["model"],
-                                         options["time_limit"], options["max_generations"], None, False, None,
-                                         first_line=entry["first_line"])
+        result = _native.predict_library(
+            molecules,
+            None,
+            temp,
+            options["fmt"],
+            options["ring_fragmentation"],
+            options["recursive_ms"],
+            _jobs_on_worker(jobs),
+            options["model"],
+            options["time_limit"],
+            options["max_generations"],
+            None,
+            False,
+            None,
+            first_line=entry["first_line"],
+        )
         return _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
@@ -166,8 +193,11 @@ def _read_manifest(output_dir):
 
 
 def _differences(old, new):
-    return [f"{key}: {old.get(key)!r} there, {new.get(key)!r} now" for key in sorted(set(old) | set(new))
-            if old.get(key) != new.get(key)]
+    return [
+        f"{key}: {old.get(key)!r} there, {new.get(key)!r} now"
+        for key in sorted(set(old) | set(new))
+        if old.get(key) != new.get(key)
+    ]
 
 
 def _plan_files(client, paths, chunk_size):
@@ -177,9 +207,15 @@ def _plan_files(client, paths, chunk_size):
         identities.append(identity)
         n = identity["molecules"]
         for j, start in enumerate(starts):
-            chunks.append({"input": k, "first_molecule": j * chunk_size,
-                           "molecules": min(chunk_size, n - j * chunk_size), "start": start,
-                           "first_line": start[1] + 1})
+            chunks.append(
+                {
+                    "input": k,
+                    "first_molecule": j * chunk_size,
+                    "molecules": min(chunk_size, n - j * chunk_size),
+                    "start": start,
+                    "first_line": start[1] + 1,
+                }
+            )
     for i, entry in enumerate(chunks):
         entry["chunk"] = i
         nxt = chunks[i + 1] if i + 1 < len(chunks) and chunks[i + 1]["input"] == entry["input"] else None
@@ -187,8 +223,19 @@ def _plan_files(client, paths, chunk_size):
     return identities, chunks
 
 
-def predict_library(inputs, output_dir, client=None, model="schematic", chunk_size=1000, fmt="msp",
-                    ring_fragmentation=False, recursive_ms=False, max_generations=2, time_limit=None, jobs=None):
+def predict_library(
+    inputs,
+    output_dir,
+    client=None,
+    model="schematic",
+    chunk_size=1000,
+    fmt="msp",
+    ring_fragmentation=False,
+    recursive_ms=False,
+    max_generations=2,
+    time_limit=None,
+    jobs=None,
+):
     """Predict the spectra of molecule files (or a Dask bag) on a Dask cluster into shards of ``output_dir``.
 
     ``inputs``: the path of a SMILES, SDF or CSV/TSV file, a list of such
@@ -216,9 +263,14 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
     client = _client(client)
     output_dir = os.path.abspath(os.fspath(output_dir))
     os.makedirs(output_dir, exist_ok=True)
-    options = {"fmt": fmt, "model": model, "ring_fragmentation": bool(ring_fragmentation),
-               "recursive_ms": bool(recursive_ms), "max_generations": max_generations,
-               "time_limit": None if not time_limit else float(time_limit)}
+    options = {
+        "fmt": fmt,
+        "model": model,
+        "ring_fragmentation": bool(ring_fragmentation),
+        "recursive_ms": bool(recursive_ms),
+        "max_generations": max_generations,
+        "time_limit": None if not time_limit else float(time_limit),
+    }
 
     bag = inputs if isinstance(inputs, dask.bag.Bag) else None
     if bag is not None:
@@ -235,16 +287,26 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
     if manifest is not None:
         old = manifest["arguments"]
         if old != arguments:
-            raise ValueError(f"{output_dir} holds shards of a run with other arguments or inputs ("
-                             + "; ".join(_differences(old, arguments))
-                             + "); use another directory or empty this one")
+            raise ValueError(
+                f"{output_dir} holds shards of a run with other arguments or inputs ("
+                + "; ".join(_differences(old, arguments))
+                + "); use another directory or empty this one"
+            )
     else:
         if bag is not None:
             lengths = client.compute(bag.map_partitions(lambda p: [sum(1 for _ in p)])).result()
             chunks, line = [], 1
             for i, n in enumerate(lengths):
-                chunks.append({"chunk": i, "input": 0, "first_molecule": line - 1, "molecules": n,
-                               "first_line": line, "last_line": line + n - 1})
+                chunks.append(
+                    {
+                        "chunk": i,
+                        "input": 0,
+                        "first_molecule": line - 1,
+                        "molecules": n,
+                        "first_line": line,
+                        "last_line": line + n - 1,
+                    }
+                )
                 line += n
         else:
             identities, chunks = _plan_files(client, paths, chunk_size)
@@ -275,12 +337,26 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
             if len(parts) != len(chunks):
                 raise ValueError("the bag's partitions changed since the manifest was written")
             for entry in pending:
-                futures[client.compute(dask.delayed(_run_bag_chunk, pure=False)(
-                    parts[entry["chunk"]], output_dir, entry, options, jobs))] = entry
+                futures[
+                    client.compute(
+                        dask.delayed(_run_bag_chunk, pure=False)(
+                            parts[entry["chunk"]], output_dir, entry, options, jobs
+                        )
+                    )
+                ] = entry
         else:
             for entry in pending:
-                futures[client.submit(_run_file_chunk, output_dir, entry, arguments["inputs"][entry["input"]]["path"],
-                                      options, jobs, pure=False)] = entry
+                futures[
+                    client.submit(
+                        _run_file_chunk,
+                        output_dir,
+                        entry,
+                        arguments["inputs"][entry["input"]]["path"],
+                        options,
+                        jobs,
+                        pure=False,
+                    )
+                ] = entry
 
     # The done markers are what a rerun trusts; the manifest is brought up to date every few
     # seconds (rewriting it per chunk would cost the square of the chunk count) and at the end.
@@ -300,10 +376,17 @@ def predict_library(inputs, output_dir, client=None, model="schematic", chunk_si
     _write_json_atomically(os.path.join(output_dir, MANIFEST), manifest)
     if failures:
         first = failures[0]
-        raise ShardError(f"{len(failures)} of {len(chunks)} chunks did not finish (chunk {first['chunk']}: "
-                         f"{first['reason']}); run again with the same arguments to finish them")
-    return {"chunks": len(chunks), "done": len(futures), "skipped": skipped,
-            "written": sum(e["written"] for e in chunks), "failed": sum(e["failed"] for e in chunks)}
+        raise ShardError(
+            f"{len(failures)} of {len(chunks)} chunks did not finish (chunk {first['chunk']}: "
+            f"{first['reason']}); run again with the same arguments to finish them"
+        )
+    return {
+        "chunks": len(chunks),
+        "done": len(futures),
+        "skipped": skipped,
+        "written": sum(e["written"] for e in chunks),
+        "failed": sum(e["failed"] for e in chunks),
+    }
 
 
 def _copy_body(source, target, skip):
@@ -328,13 +411,14 @@ def merge(output_dir, path):
     if manifest is None:
         raise ValueError(f"{output_dir} holds no {MANIFEST}")
     if len(manifest["arguments"]["inputs"]) > 1:
-        warnings.warn("the merged library joins several input files; line numbers restart with each file",
-                      stacklevel=2)
+        warnings.warn("the merged library joins several input files; line numbers restart with each file", stacklevel=2)
     chunks = manifest["chunks"]
     unfinished = [e["chunk"] for e in chunks if not os.path.exists(_done_marker(output_dir, e["chunk"]))]
     if unfinished:
-        raise ValueError(f"{len(unfinished)} of {len(chunks)} chunks are not finished (first: chunk {unfinished[0]});"
-                         " run predict_library again with the same arguments")
+        raise ValueError(
+            f"{len(unfinished)} of {len(chunks)} chunks are not finished (first: chunk {unfinished[0]});"
+            " run predict_library again with the same arguments"
+        )
     header = _native.library_output_header(manifest["arguments"]["fmt"]).encode()
     errors_header = _native.library_errors_header().encode()
     done = []
@@ -365,8 +449,11 @@ def merge(output_dir, path):
         for leftover in (temp, errors_temp):
             if os.path.exists(leftover):
                 os.remove(leftover)
-    return {"written": sum(d["written"] for d in done), "failed": sum(d["failed"] for d in done),
-            "errors": errors_path if with_errors else None}
+    return {
+        "written": sum(d["written"] for d in done),
+        "failed": sum(d["failed"] for d in done),
+        "errors": errors_path if with_errors else None,
+    }
 
 
 def _search_shard(path, queries, options):
@@ -379,9 +466,21 @@ def _search_shard(path, queries, options):
     return len(library), hits, [str(w.message) for w in caught]
 
 
-def search_library(queries, library_shards, client=None, top=10, method="cosine", tolerance=0.5, mz_power=None,
-                   intensity_power=None, reverse=False, min_score=0.0, mass_tolerance=None, jobs=None,
-                   errors="raise"):
+def search_library(
+    queries,
+    library_shards,
+    client=None,
+    top=10,
+    method="cosine",
+    tolerance=0.5,
+    mz_power=None,
+    intensity_power=None,
+    reverse=False,
+    min_score=0.0,
+    mass_tolerance=None,
+    jobs=None,
+    errors="raise",
+):
     """Search query spectra against a library split into shard files, one Dask task per shard.
 
     ``queries``: a spectrum file's path or an iterable of ``Spectrum`` (read
@@ -407,12 +506,22 @@ def search_library(queries, library_shards, client=None, top=10, method="cosine"
     if isinstance(top, bool) or not isinstance(top, int) or top < 0:
         raise ValueError(f"top must be a whole number >= 0, not {top!r}")
     client = _client(client)
-    options = {"top": top, "method": method, "tolerance": tolerance, "mz_power": mz_power,
-               "intensity_power": intensity_power, "reverse": reverse, "min_score": min_score,
-               "mass_tolerance": mass_tolerance, "jobs": jobs, "errors": errors}
+    options = {
+        "top": top,
+        "method": method,
+        "tolerance": tolerance,
+        "mz_power": mz_power,
+        "intensity_power": intensity_power,
+        "reverse": reverse,
+        "min_score": min_score,
+        "mass_tolerance": mass_tolerance,
+        "jobs": jobs,
+        "errors": errors,
+    }
     [sent] = client.scatter([queries], broadcast=True)
-    per_shard = client.gather(client.map(_search_shard, shards, [sent] * len(shards), [options] * len(shards),
-                                         pure=False))
+    per_shard = client.gather(
+        client.map(_search_shard, shards, [sent] * len(shards), [options] * len(shards), pure=False)
+    )
     offset = 0
     merged = [([], None) for _ in queries]
     for size, hits, messages in per_shard:
@@ -432,6 +541,7 @@ def search_library(queries, library_shards, client=None, top=10, method="cosine"
 
 # ---------------------------------------------------------------------------
 # python -m tessarin.dask: the command line's --scheduler runs.
+
 
 class _Usage(Exception):
     pass
@@ -460,15 +570,23 @@ def _predict_main(args):
     _native.library_output_header(args.format)
     work_dir = args.work_dir or args.output + ".shards"
     with distributed.Client(args.scheduler) as client:
-        predict_library(args.input, work_dir, client, model=args.model, chunk_size=args.chunk_size,
-                        fmt=args.format, ring_fragmentation=args.ring, recursive_ms=args.recursive,
-                        max_generations=args.max_generations, time_limit=args.timeout_per_molecule,
-                        jobs=args.jobs)
+        predict_library(
+            args.input,
+            work_dir,
+            client,
+            model=args.model,
+            chunk_size=args.chunk_size,
+            fmt=args.format,
+            ring_fragmentation=args.ring,
+            recursive_ms=args.recursive,
+            max_generations=args.max_generations,
+            time_limit=args.timeout_per_molecule,
+            jobs=args.jobs,
+        )
     summary = merge(work_dir, args.output)
     if summary["failed"]:
         total = summary["written"] + summary["failed"]
-        print(f"tessarin: {summary['failed']} of {total} molecules failed (see {summary['errors']})",
-              file=sys.stderr)
+        print(f"tessarin: {summary['failed']} of {total} molecules failed (see {summary['errors']})", file=sys.stderr)
         return 1
     return 0
 
@@ -482,11 +600,21 @@ def _search_main(args):
             queries = []
             for path in args.queries:
                 queries.extend(_spectra.read_spectra(path, errors="warn"))
-            results = search_library(queries, args.library, client, top=args.top, method=args.method,
-                                     tolerance=args.tolerance, mz_power=args.mz_power,
-                                     intensity_power=args.intensity_power, reverse=args.reverse,
-                                     min_score=args.min_score, mass_tolerance=args.mass_tolerance, jobs=args.jobs,
-                                     errors="warn")
+            results = search_library(
+                queries,
+                args.library,
+                client,
+                top=args.top,
+                method=args.method,
+                tolerance=args.tolerance,
+                mz_power=args.mz_power,
+                intensity_power=args.intensity_power,
+                reverse=args.reverse,
+                min_score=args.min_score,
+                mass_tolerance=args.mass_tolerance,
+                jobs=args.jobs,
+                errors="warn",
+            )
     rows = ["query\tquery_name\trank\tscore\tmatched\tlibrary_index\tname\tsmiles\tformula\n"]
     problems = [f"\t\t{_field(w.message)}\n" for w in caught]
     for q, result in enumerate(results, 1):
@@ -494,8 +622,10 @@ def _search_main(args):
             problems.append(f"\t\tquery {q}: not searched: {_field(result.error)}\n")
         for rank, hit in enumerate(result.hits, 1):
             meta = hit.spectrum.metadata
-            rows.append(f"{q}\t{_field(result.query.name)}\t{rank}\t{hit.score:.4f}\t{hit.matched}\t{hit.index + 1}\t"
-                        f"{_field(meta.get('name'))}\t{_field(meta.get('smiles'))}\t{_field(meta.get('formula'))}\n")
+            rows.append(
+                f"{q}\t{_field(result.query.name)}\t{rank}\t{hit.score:.4f}\t{hit.matched}\t{hit.index + 1}\t"
+                f"{_field(meta.get('name'))}\t{_field(meta.get('smiles'))}\t{_field(meta.get('formula'))}\n"
+            )
     text = "".join(rows)
     if args.output == "-":
         sys.stdout.write(text)

@@ -17,7 +17,8 @@ from . import _native
 SpectrumRecordError = _native.SpectrumRecordError
 SpectrumRecordError.__doc__ = (
     "A record of a spectrum file that cannot be read (a ValueError); "
-    "``path``, ``line`` and ``reason`` say where and why.")
+    "``path``, ``line`` and ``reason`` say where and why."
+)
 
 
 class Spectrum:
@@ -78,8 +79,12 @@ class Spectrum:
     def __eq__(self, other):
         if not isinstance(other, Spectrum):
             return NotImplemented
-        return (np.array_equal(self._mz, other._mz) and np.array_equal(self._intensities, other._intensities)
-                and list(self.annotations) == list(other.annotations) and dict(self.metadata) == dict(other.metadata))
+        return (
+            np.array_equal(self._mz, other._mz)
+            and np.array_equal(self._intensities, other._intensities)
+            and list(self.annotations) == list(other.annotations)
+            and dict(self.metadata) == dict(other.metadata)
+        )
 
     __hash__ = None
 
@@ -90,16 +95,17 @@ class Spectrum:
         if n == 0:
             return head + "no peaks)"
         base = int(np.argmax(self._intensities))
-        return (f"{head}{n} peak{'s' if n != 1 else ''}, m/z {_number(self._mz[0])}\u2013{_number(self._mz[-1])}, "
-                f"base peak m/z {_number(self._mz[base])})")
+        return (
+            f"{head}{n} peak{'s' if n != 1 else ''}, m/z {_number(self._mz[0])}\u2013{_number(self._mz[-1])}, "
+            f"base peak m/z {_number(self._mz[base])})"
+        )
 
 
 def _number(x):
     return str(int(x)) if float(x).is_integer() else f"{x:g}"
 
 
-def predict_spectrum(smiles_or_mol, ring_fragmentation=False, recursive_ms=False, max_generations=2,
-                     model="schematic"):
+def predict_spectrum(smiles_or_mol, ring_fragmentation=False, recursive_ms=False, max_generations=2, model="schematic"):
     """The predicted EI spectrum of a molecule, as a ``Spectrum``.
 
     ``smiles_or_mol`` is a SMILES string or an RDKit ``Mol`` (analysed as its
@@ -114,8 +120,9 @@ def predict_spectrum(smiles_or_mol, ring_fragmentation=False, recursive_ms=False
     mol_mass (nominal), and for "ei" comments naming the model. ValueError
     when the SMILES cannot be read or the model is unknown.
     """
-    return Spectrum._from_parts(_native.predict_spectrum(smiles_or_mol, bool(ring_fragmentation),
-                                                         bool(recursive_ms), max_generations, model))
+    return Spectrum._from_parts(
+        _native.predict_spectrum(smiles_or_mol, bool(ring_fragmentation), bool(recursive_ms), max_generations, model)
+    )
 
 
 def read_spectra(path, format=None, errors="raise"):
@@ -195,9 +202,12 @@ def similarity(a, b, method="cosine", tolerance=0.5, mz_power=None, intensity_po
 
 
 RankedCandidate = collections.namedtuple(
-    "RankedCandidate", ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position"])
-RankedCandidate.__doc__ = ("A ranked candidate: rank (equal scores share the best), score, matched peak pairs, "
-                           "name, SMILES, formula, predicted spectrum, position among the candidates given (0-based).")
+    "RankedCandidate", ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position"]
+)
+RankedCandidate.__doc__ = (
+    "A ranked candidate: rank (equal scores share the best), score, matched peak pairs, "
+    "name, SMILES, formula, predicted spectrum, position among the candidates given (0-based)."
+)
 FailedCandidate = collections.namedtuple("FailedCandidate", ["position", "line", "name", "smiles", "reason"])
 
 
@@ -212,9 +222,23 @@ class Ranking(list):
         self.filtered_out = filtered_out
 
 
-def rank_candidates(spectrum, candidates, method="cosine", tolerance=0.5, mz_power=0, intensity_power=0.5,
-                    reverse=False, mass=None, formula=None, ring_fragmentation=False, recursive_ms=False,
-                    max_generations=2, model="schematic", jobs=None, time_limit=None):
+def rank_candidates(
+    spectrum,
+    candidates,
+    method="cosine",
+    tolerance=0.5,
+    mz_power=0,
+    intensity_power=0.5,
+    reverse=False,
+    mass=None,
+    formula=None,
+    ring_fragmentation=False,
+    recursive_ms=False,
+    max_generations=2,
+    model="schematic",
+    jobs=None,
+    time_limit=None,
+):
     """Predict every candidate structure and rank it by its score against the measured ``spectrum``.
 
     ``candidates``: an iterable of SMILES strings, (name, SMILES) pairs or
@@ -231,8 +255,22 @@ def rank_candidates(spectrum, candidates, method="cosine", tolerance=0.5, mz_pow
     ``.failed``; Ctrl-C raises KeyboardInterrupt.
     """
     rows, failed, filtered_out = _native.rank_candidates(
-        spectrum, candidates, method, tolerance, mz_power, intensity_power, bool(reverse), mass, formula, model,
-        bool(ring_fragmentation), bool(recursive_ms), max_generations, jobs, time_limit)
+        spectrum,
+        candidates,
+        method,
+        tolerance,
+        mz_power,
+        intensity_power,
+        bool(reverse),
+        mass,
+        formula,
+        model,
+        bool(ring_fragmentation),
+        bool(recursive_ms),
+        max_generations,
+        jobs,
+        time_limit,
+    )
     ranked = [RankedCandidate(r[0], r[1], r[2], r[3], r[4], r[5], Spectrum._from_parts(r[6]), r[7]) for r in rows]
     return Ranking(ranked, [FailedCandidate(*f) for f in failed], filtered_out)
 
@@ -243,8 +281,20 @@ QueryResult = collections.namedtuple("QueryResult", ["query", "hits", "error"])
 QueryResult.__doc__ = "A query spectrum, its hits (best first) and why it was not searched (None when it was)."
 
 
-def search_library(queries, library, top=10, method="cosine", tolerance=0.5, mz_power=None, intensity_power=None,
-                   reverse=False, min_score=0.0, mass_tolerance=None, jobs=None, errors="raise"):
+def search_library(
+    queries,
+    library,
+    top=10,
+    method="cosine",
+    tolerance=0.5,
+    mz_power=None,
+    intensity_power=None,
+    reverse=False,
+    min_score=0.0,
+    mass_tolerance=None,
+    jobs=None,
+    errors="raise",
+):
     """Search each query spectrum against a spectral library; one ``QueryResult`` per query, in order.
 
     ``queries`` and ``library``: a spectrum file's path (any format
@@ -261,22 +311,50 @@ def search_library(queries, library, top=10, method="cosine", tolerance=0.5, mz_
     """
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
-    results, refused = _native.search_library(queries, library, top, method, tolerance, mz_power, intensity_power,
-                                              bool(reverse), min_score, mass_tolerance, jobs, errors == "warn")
+    results, refused = _native.search_library(
+        queries,
+        library,
+        top,
+        method,
+        tolerance,
+        mz_power,
+        intensity_power,
+        bool(reverse),
+        min_score,
+        mass_tolerance,
+        jobs,
+        errors == "warn",
+    )
     for path, line, reason in refused:
         warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
-    return [QueryResult(Spectrum._from_parts(q),
-                        [LibraryHit(i, s, m, Spectrum._from_parts(e)) for i, s, m, e in hits], error)
-            for q, hits, error in results]
+    return [
+        QueryResult(
+            Spectrum._from_parts(q), [LibraryHit(i, s, m, Spectrum._from_parts(e)) for i, s, m, e in hits], error
+        )
+        for q, hits, error in results
+    ]
 
 
 Evaluation = collections.namedtuple("Evaluation", ["spectra", "summary", "report"])
-Evaluation.__doc__ = ("An evaluation: one dict per measured spectrum, the summary dict of means, "
-                      "and the summary as text.")
+Evaluation.__doc__ = (
+    "An evaluation: one dict per measured spectrum, the summary dict of means, " "and the summary as text."
+)
 
 
-def evaluate(spectra, method="cosine", tolerance=0.5, mz_power=0, intensity_power=0.5, ring_fragmentation=False,
-             recursive_ms=False, max_generations=2, model="schematic", jobs=None, time_limit=None, errors="raise"):
+def evaluate(
+    spectra,
+    method="cosine",
+    tolerance=0.5,
+    mz_power=0,
+    intensity_power=0.5,
+    ring_fragmentation=False,
+    recursive_ms=False,
+    max_generations=2,
+    model="schematic",
+    jobs=None,
+    time_limit=None,
+    errors="raise",
+):
     """Predict the spectrum of every measured spectrum's structure (its metadata "smiles") and measure the prediction.
 
     ``spectra``: a file's path or an iterable of ``Spectrum``. Per spectrum:
@@ -301,8 +379,19 @@ def evaluate(spectra, method="cosine", tolerance=0.5, mz_power=0, intensity_powe
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
     rows, summary, report, refused = _native.evaluate(
-        spectra, method, tolerance, mz_power, intensity_power, model, bool(ring_fragmentation), bool(recursive_ms),
-        max_generations, jobs, time_limit, errors == "warn")
+        spectra,
+        method,
+        tolerance,
+        mz_power,
+        intensity_power,
+        model,
+        bool(ring_fragmentation),
+        bool(recursive_ms),
+        max_generations,
+        jobs,
+        time_limit,
+        errors == "warn",
+    )
     for path, line, reason in refused:
         warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
     return Evaluation(rows, summary, report)

@@ -3,12 +3,12 @@
 #include <GraphMol/Atom.h>
 #include <GraphMol/Bond.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
-#include <utility>
 #include <numeric>
+#include <utility>
 
 #include "analysis/report.h"
 #include "core/element_data.h"
@@ -48,8 +48,8 @@ std::vector<const ms::FragmentEntry*> entries_where(const std::vector<ms::Fragme
 }
 
 // The steps after preparation; `smiles` is what the report names.
-Result run(std::unique_ptr<RDKit::ROMol> prepared, const Options& options, const StopCheck& stop,
-           std::ostream* report, const std::string& smiles, StepClock& clock, const layout::Depicter& depict) {
+Result run(std::unique_ptr<RDKit::ROMol> prepared, const Options& options, const StopCheck& stop, std::ostream* report,
+           const std::string& smiles, StepClock& clock, const layout::Depicter& depict) {
   Result a;
   a.mol = std::move(prepared);
   RDKit::ROMol& mol = *a.mol;
@@ -167,11 +167,13 @@ void check_orbital_graph_fits(const RDKit::ROMol& mol) {
     const counts::BandOrdering atoms =
         counts::band_ordering(counts::SparsePattern::from_pairs(static_cast<int>(n_atoms), bonds));
     std::vector<long long> first(n_atoms + 1, 0);  // first node of the atom in each place
-    for (unsigned k = 0; k < n_atoms; ++k) first[k + 1] = first[k] + node_count[static_cast<std::size_t>(atoms.order[k])];
+    for (unsigned k = 0; k < n_atoms; ++k)
+      first[k + 1] = first[k] + node_count[static_cast<std::size_t>(atoms.order[k])];
     long long width = 0;
     for (unsigned k = 0; k < n_atoms; ++k) width = std::max(width, first[k + 1] - first[k] - 1);
     for (const auto& [u, v] : bonds) {
-      const auto [lo, hi] = std::minmax(atoms.position[static_cast<std::size_t>(u)], atoms.position[static_cast<std::size_t>(v)]);
+      const auto [lo, hi] =
+          std::minmax(atoms.position[static_cast<std::size_t>(u)], atoms.position[static_cast<std::size_t>(v)]);
       width = std::max(width, first[static_cast<std::size_t>(hi) + 1] - first[static_cast<std::size_t>(lo)] - 1);
     }
     if (counts::eigen_path(nodes, width) == counts::EigenPath::band) {

@@ -27,15 +27,15 @@
 namespace tessarin::analysis {
 
 // Fixed settings of the prediction.
-inline constexpr double kZeroTolerance = 1e-9;       // an eigenvalue within this of 0 counts as zero
-inline constexpr double kMinRingCutMz = 30.0;        // ring double cuts with a lighter piece are dropped (m/z)
+inline constexpr double kZeroTolerance = 1e-9;            // an eigenvalue within this of 0 counts as zero
+inline constexpr double kMinRingCutMz = 30.0;             // ring double cuts with a lighter piece are dropped (m/z)
 inline constexpr double kMinRecursiveRingCutMass = 25.0;  // the same in later generations (average mass)
 
 struct Options {
-  int n_iter = 600;               // layout iterations
-  double target_bond_len = 1.5;   // layout bond length; also scales the orbital-node radius
-  double radius_ratio = 0.23;     // orbital-node radius / target_bond_len
-  double bond_kappa = 0.9;        // weight of every bond edge
+  int n_iter = 600;                 // layout iterations
+  double target_bond_len = 1.5;     // layout bond length; also scales the orbital-node radius
+  double radius_ratio = 0.23;       // orbital-node radius / target_bond_len
+  double bond_kappa = 0.9;          // weight of every bond edge
   bool ring_fragmentation = false;  // also cut pairs of soft ring bonds
   bool recursive = false;           // also cut the pieces again, generation by generation
   int max_generations = 2;          // generations of the recursive cuts
@@ -56,7 +56,7 @@ struct StepTimes {
   double lpi = 0.0;          // eigenvalues of the whole graph, masses
   double soft_bonds = 0.0;
   double fragments = 0.0;
-  double recursion = 0.0;    // further generations of cuts
+  double recursion = 0.0;  // further generations of cuts
 };
 
 struct Result {
@@ -64,9 +64,9 @@ struct Result {
   std::vector<layout::Point2> coords;  // atom centres
   vif::VifGraph graph;
   counts::Lpi lpi;
-  double mol_mass_avg = 0.0;  // sum of average atomic masses
-  int mol_mass = 0;           // nominal mass of the molecular ion
-  std::string formula;        // of the whole molecule, hydrogens included
+  double mol_mass_avg = 0.0;            // sum of average atomic masses
+  int mol_mass = 0;                     // nominal mass of the molecular ion
+  std::string formula;                  // of the whole molecule, hydrogens included
   std::vector<std::size_t> soft_bonds;  // positions in graph.orbital.bonds, ascending
   std::vector<ms::FragmentEntry> fragments;
   // With Options::recursive: the first piece of every m/z reached in
@@ -76,8 +76,8 @@ struct Result {
   StepTimes times;
 
   // The fragment entries by kind, each in fragment order.
-  std::vector<const ms::FragmentEntry*> single_cuts() const;       // split by one cut
-  std::vector<const ms::FragmentEntry*> ring_double_cuts() const;  // split by two ring bonds
+  std::vector<const ms::FragmentEntry*> single_cuts() const;         // split by one cut
+  std::vector<const ms::FragmentEntry*> ring_double_cuts() const;    // split by two ring bonds
   std::vector<const ms::FragmentEntry*> unsplit_ring_bonds() const;  // soft ring bonds that do not split alone
   const vif::BondRecord& soft_bond(std::size_t i) const { return graph.orbital.bonds[soft_bonds[i]]; }
 };

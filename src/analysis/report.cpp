@@ -23,8 +23,8 @@ std::string fragment_text(const ms::FragmentEntry& entry) {
 
 void write_molecule_report(std::ostream& out, const std::string& smiles, const Result& a) {
   out << "[VIF] " << smiles << '\n';
-  out << "      Molecular mass M = " << core::format_fixed(a.mol_mass_avg, 2) << " g/mol (avg)  (M+ peak m/z = "
-      << a.mol_mass << " nominal)\n";
+  out << "      Molecular mass M = " << core::format_fixed(a.mol_mass_avg, 2)
+      << " g/mol (avg)  (M+ peak m/z = " << a.mol_mass << " nominal)\n";
   out << counts::lpi_report_line(a.lpi.counts) << '\n';
   out << counts::eigenvalue_line(a.lpi.eigenvalues) << '\n';
   out.flush();

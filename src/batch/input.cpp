@@ -31,7 +31,8 @@ std::string_view trimmed(std::string_view s) {
 
 std::string lower(std::string_view s) {
   std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
 }
 
@@ -47,11 +48,12 @@ std::string reduced_name(std::string_view s) {
 
 // The names that mark a column or data item, most telling first.
 constexpr std::array kSmilesNames{"smiles", "canonicalsmiles", "isomericsmiles", "smi", "smilesstring"};
-constexpr std::array kNameNames{"name", "title", "compoundname", "moleculename", "molname", "compound",
-                                "molecule", "chemicalname", "commonname", "iupacname"};
-constexpr std::array kIdNames{"id", "compoundid", "moleculeid", "molid", "identifier", "cid",
-                              "pubchemcompoundcid", "pubchemcid", "regno", "registryid", "catalogid",
-                              "chemblid", "zincid", "drugbankid", "nsc", "nscnumber"};
+constexpr std::array kNameNames{"name",     "title",    "compoundname", "moleculename", "molname",
+                                "compound", "molecule", "chemicalname", "commonname",   "iupacname"};
+constexpr std::array kIdNames{"id",        "compoundid",         "moleculeid", "molid",      "identifier",
+                              "cid",       "pubchemcompoundcid", "pubchemcid", "regno",      "registryid",
+                              "catalogid", "chemblid",           "zincid",     "drugbankid", "nsc",
+                              "nscnumber"};
 constexpr std::array kCasNames{"cas", "casno", "casnumber", "casrn", "casregistrynumber", "casregno"};
 
 // The position in `names` of a reduced name (the lower, the more telling).
@@ -65,7 +67,8 @@ std::optional<std::size_t> rank_in(const std::array<const char*, N>& names, cons
 
 // The column whose header ranks best in `names`.
 template <std::size_t N>
-std::optional<std::size_t> best_column(const std::vector<std::string>& header, const std::array<const char*, N>& names) {
+std::optional<std::size_t> best_column(const std::vector<std::string>& header,
+                                       const std::array<const char*, N>& names) {
   std::optional<std::size_t> best;
   std::size_t best_rank = N;
   for (std::size_t c = 0; c < header.size(); ++c) {
@@ -326,9 +329,9 @@ bool MoleculeReader::next_table(MoleculeInput& out) {
     if (!smiles_column_) {
       std::string names;
       for (const std::string& f : fields) names += (names.empty() ? "" : ", ") + std::string(trimmed(f));
-      throw InvalidInput("line " + std::to_string(first_line) +
-                         ": the table's header names no SMILES column (a column headed \"smiles\"); it reads: " +
-                         names);
+      throw InvalidInput(
+          "line " + std::to_string(first_line) +
+          ": the table's header names no SMILES column (a column headed \"smiles\"); it reads: " + names);
     }
     name_column_ = best_column(fields, kNameNames);
     if (!name_column_) {
@@ -483,7 +486,9 @@ std::optional<std::string> not_text(std::string_view block, bool compressed) {
   auto starts = [&block](std::string_view magic) { return block.substr(0, magic.size()) == magic; };
   if (!compressed) {
     if (starts("BZh")) return "it is bzip2-compressed; only gzip-compressed input is read";
-    if (starts("\xFD" "7zXZ")) return "it is xz-compressed; only gzip-compressed input is read";
+    if (starts("\xFD"
+               "7zXZ"))
+      return "it is xz-compressed; only gzip-compressed input is read";
     if (starts("\x28\xB5\x2F\xFD")) return "it is zstd-compressed; only gzip-compressed input is read";
     if (starts("PK\x03\x04")) return "it is a zip archive; unpack it first";
   }

@@ -173,8 +173,7 @@ void process_molecule(Outcome& o, const PredictOptions& options, std::optional<O
 
 std::string errors_path_of(const std::string& output_path) { return output_path + ".errors.tsv"; }
 
-LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format, const RunDescription* run,
-                           bool resume)
+LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format, const RunDescription* run, bool resume)
     : format_(format) {
   if (output_path == "-") {
     if (resume) throw ResumeRefused("cannot resume standard output");
@@ -264,7 +263,8 @@ BatchSummary predict_library(const LibraryRequest& request) {
     if (request.workers) {
       const std::string configuration = wire::encode_configure(request.options, format);
       for (unsigned i = 0; i < jobs; ++i) {
-        slots.push_back(std::make_unique<WorkerSlot>(*request.workers, configuration, request.options.time_limit_seconds));
+        slots.push_back(
+            std::make_unique<WorkerSlot>(*request.workers, configuration, request.options.time_limit_seconds));
         slots.back()->start();
       }
       cb.process_by = [&slots, &cancel](Outcome& o, unsigned worker) { slots[worker]->analyse(o, cancel); };

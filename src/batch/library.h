@@ -22,7 +22,7 @@
 namespace tessarin::batch {
 
 struct PredictOptions {
-  analysis::Options analysis;     // ring cuts, further generations
+  analysis::Options analysis;  // ring cuts, further generations
   prediction::Model model = prediction::Model::schematic;
   double time_limit_seconds = 0;  // per molecule; <= 0: no limit
 };

@@ -24,9 +24,9 @@ struct Outcome {
   // The predicted spectrum, for the runs that score predictions rather than
   // write library records (the molecule succeeded when either is set).
   std::optional<spectra::Spectrum> spectrum;
-  std::string error;      // why the molecule failed (record and spectrum empty)
-  bool cancelled = false; // the run stopped before the molecule was done
-  std::string text;       // the record as formatted by the worker, if it formats
+  std::string error;       // why the molecule failed (record and spectrum empty)
+  bool cancelled = false;  // the run stopped before the molecule was done
+  std::string text;        // the record as formatted by the worker, if it formats
 
   // A record, its formatted text or a spectrum, and no error.
   bool succeeded() const {

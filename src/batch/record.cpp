@@ -51,8 +51,14 @@ nlohmann::ordered_json record_json(const SpectrumRecord& r) {
   using json = nlohmann::ordered_json;
   json soft = json::array();
   for (const vif::BondRecord& b : r.soft_bonds) {
-    soft.push_back({{"u_node", b.u_node}, {"v_node", b.v_node}, {"atom_u", b.atom_u}, {"atom_v", b.atom_v},
-                    {"sym_u", b.sym_u}, {"sym_v", b.sym_v}, {"order", b.order}, {"k", b.k}});
+    soft.push_back({{"u_node", b.u_node},
+                    {"v_node", b.v_node},
+                    {"atom_u", b.atom_u},
+                    {"atom_v", b.atom_v},
+                    {"sym_u", b.sym_u},
+                    {"sym_v", b.sym_v},
+                    {"order", b.order},
+                    {"k", b.k}});
   }
   json fragments = json::array();
   for (const ms::FragmentEntry& f : r.fragments) {

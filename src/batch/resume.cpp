@@ -35,10 +35,10 @@ json describe(const RunDescription& run) {
            {"input_bytes", run.input_bytes ? json(*run.input_bytes) : json(nullptr)},
            {"lines", run.lines ? json::array({run.lines->first, run.lines->last}) : json(nullptr)},
            {"format", format_name(run.format)}};
-  out["options"] = {{"ring", o.ring_fragmentation}, {"recursive", o.recursive},
+  out["options"] = {{"ring", o.ring_fragmentation},         {"recursive", o.recursive},
                     {"max_generations", o.max_generations}, {"n_iter", o.n_iter},
                     {"target_bond_len", o.target_bond_len}, {"radius_ratio", o.radius_ratio},
-                    {"bond_kappa", o.bond_kappa}, {"model", prediction::model_name(run.model)}};
+                    {"bond_kappa", o.bond_kappa},           {"model", prediction::model_name(run.model)}};
   return out;
 }
 

@@ -14,19 +14,19 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "prediction/predict.h"
 #include "batch/input.h"
 #include "batch/writers.h"
+#include "prediction/predict.h"
 
 namespace tessarin::batch {
 
 // What a library file is made from and how: everything that decides its
 // contents (not the number of jobs or the time limit).
 struct RunDescription {
-  std::string program;                      // name and version of what wrote it
-  std::string input;                        // absolute path, or a description of the molecules
+  std::string program;                        // name and version of what wrote it
+  std::string input;                          // absolute path, or a description of the molecules
   std::optional<std::uintmax_t> input_bytes;  // size of the input file, when it is one
-  std::optional<LineRange> lines;           // the part of the input, when not all of it
+  std::optional<LineRange> lines;             // the part of the input, when not all of it
   OutputFormat format = OutputFormat::msp;
   analysis::Options options;
   prediction::Model model = prediction::Model::schematic;
@@ -55,11 +55,11 @@ void check_run_record(const std::string& output_path, const RunDescription& run)
 
 // What an existing library holds, read from its files.
 struct LibraryState {
-  std::size_t molecules = 0;          // whole records and failure rows: the first molecules of the input
-  std::vector<std::size_t> lines;     // their input lines, ascending, as far as the files tell
-  bool every_line_known = false;      // `lines` has every molecule (JSON Lines and CSV name theirs)
-  std::uintmax_t output_bytes = 0;    // length of the output's whole part
-  std::uintmax_t errors_bytes = 0;    // length of the error file's whole part (0: no file worth keeping)
+  std::size_t molecules = 0;        // whole records and failure rows: the first molecules of the input
+  std::vector<std::size_t> lines;   // their input lines, ascending, as far as the files tell
+  bool every_line_known = false;    // `lines` has every molecule (JSON Lines and CSV name theirs)
+  std::uintmax_t output_bytes = 0;  // length of the output's whole part
+  std::uintmax_t errors_bytes = 0;  // length of the error file's whole part (0: no file worth keeping)
 };
 
 // Reads the output (in `format`) and its error file. Throws ResumeRefused

@@ -88,7 +88,8 @@ int run_worker(int argc, const char* const* args) {
           o.input = wire::decode_molecule(frame->payload);
           bool connected = true;
           process_molecule(o, options, format, nullptr, [&connected](std::string_view step) {
-            if (connected) connected = wire::write_frame(kChannel, wire::Type::step, wire::PayloadWriter().text(step).data());
+            if (connected)
+              connected = wire::write_frame(kChannel, wire::Type::step, wire::PayloadWriter().text(step).data());
           });
           if (!connected || !wire::write_frame(kChannel, wire::Type::result, wire::encode_result(o))) return 0;
           break;

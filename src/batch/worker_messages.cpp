@@ -45,7 +45,8 @@ void decode_configure(std::string_view payload, PredictOptions& options, std::op
   a.max_generations = static_cast<int>(r.i64());
   options.time_limit_seconds = r.f64();
   const std::uint8_t model = r.byte();
-  if (model > static_cast<std::uint8_t>(prediction::Model::ei)) throw std::runtime_error("a worker message names an unknown spectrum model");
+  if (model > static_cast<std::uint8_t>(prediction::Model::ei))
+    throw std::runtime_error("a worker message names an unknown spectrum model");
   options.model = static_cast<prediction::Model>(model);
 }
 
@@ -70,8 +71,12 @@ MoleculeInput decode_molecule(std::string_view payload) {
 std::string encode_result(const Outcome& o) {
   PayloadWriter w;
   const bool ok = o.succeeded();
-  w.byte(ok ? 1 : 0).text(ok ? o.text : o.error).text(o.input.name).text(o.input.smiles).text(o.input.cas).text(
-      o.input.id);
+  w.byte(ok ? 1 : 0)
+      .text(ok ? o.text : o.error)
+      .text(o.input.name)
+      .text(o.input.smiles)
+      .text(o.input.cas)
+      .text(o.input.id);
   return w.data();
 }
 

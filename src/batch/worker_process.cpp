@@ -94,8 +94,8 @@ WorkerProcess::WorkerProcess(const WorkerCommand& command) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  const int error = ::posix_spawn(&pid_, command.program.c_str(), &setup.actions, &setup.attributes, argv.data(),
-                                  environ);
+  const int error =
+      ::posix_spawn(&pid_, command.program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
   ::close(child_end);
   if (error != 0) {
     pid_ = -1;

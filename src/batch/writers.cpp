@@ -112,10 +112,12 @@ std::string jsonl_record(const SpectrumRecord& r) {
 }
 
 std::string csv_rows(const SpectrumRecord& r) {
-  const std::string prefix = std::to_string(r.line) + "," + csv_field(one_line(r.name)) + "," + csv_field(r.smiles) + ",";
+  const std::string prefix =
+      std::to_string(r.line) + "," + csv_field(one_line(r.name)) + "," + csv_field(r.smiles) + ",";
   std::string out;
   for (const prediction::Peak& p : r.peaks) {
-    out += prefix + std::to_string(p.mz) + "," + std::to_string(p.intensity) + "," + csv_field(peak_label(p, "; ")) + "\n";
+    out +=
+        prefix + std::to_string(p.mz) + "," + std::to_string(p.intensity) + "," + csv_field(peak_label(p, "; ")) + "\n";
   }
   return out;
 }

@@ -52,7 +52,7 @@ std::optional<ShiftSplit> BandInertia::split(const SymmetricBand& a, double shif
   carried_values_.clear();
   carried_coupling_.clear();
   update_.clear();
-  int prev_c = 0;  // rows the previous window coupled to (the first rows of this one)
+  int prev_c = 0;                        // rows the previous window coupled to (the first rows of this one)
   auto entry = [&a, kd](int i, int j) {  // A(i, j), any i, j in range
     if (i < j) std::swap(i, j);
     return i - j <= kd ? a.lower(i, j) : 0.0;
@@ -66,11 +66,14 @@ std::optional<ShiftSplit> BandInertia::split(const SymmetricBand& a, double shif
     const auto uw = static_cast<std::size_t>(w);
     // The window: carried directions first, then rows lo..hi-1.
     window_.assign(uw * uw, 0.0);
-    auto at = [this, uw](int i, int j) -> double& { return window_[static_cast<std::size_t>(j) * uw + static_cast<std::size_t>(i)]; };
+    auto at = [this, uw](int i, int j) -> double& {
+      return window_[static_cast<std::size_t>(j) * uw + static_cast<std::size_t>(i)];
+    };
     for (int i = 0; i < r; ++i) {
       at(i, i) = carried_values_[static_cast<std::size_t>(i)];
       for (int t = 0; t < prev_c; ++t) {
-        const double g = carried_coupling_[static_cast<std::size_t>(i) * static_cast<std::size_t>(prev_c) + static_cast<std::size_t>(t)];
+        const double g = carried_coupling_[static_cast<std::size_t>(i) * static_cast<std::size_t>(prev_c) +
+                                           static_cast<std::size_t>(t)];
         at(r + t, i) = g;
         at(i, r + t) = g;
       }
@@ -83,7 +86,9 @@ std::optional<ShiftSplit> BandInertia::split(const SymmetricBand& a, double shif
       }
     }
     for (int s = 0; s < prev_c; ++s) {
-      for (int t = 0; t < prev_c; ++t) at(r + t, r + s) += update_[static_cast<std::size_t>(s) * static_cast<std::size_t>(prev_c) + static_cast<std::size_t>(t)];
+      for (int t = 0; t < prev_c; ++t)
+        at(r + t, r + s) +=
+            update_[static_cast<std::size_t>(s) * static_cast<std::size_t>(prev_c) + static_cast<std::size_t>(t)];
     }
 
     const int c = std::min(n, hi + kd) - hi;
@@ -107,7 +112,8 @@ std::optional<ShiftSplit> BandInertia::split(const SymmetricBand& a, double shif
     coupling_.assign(static_cast<std::size_t>(c) * uw, 0.0);
     for (int t = 0; t < c; ++t) {
       for (int col = std::max(lo, hi + t - kd); col < hi; ++col) {
-        coupling_[static_cast<std::size_t>(r + col - lo) * static_cast<std::size_t>(c) + static_cast<std::size_t>(t)] = entry(hi + t, col);
+        coupling_[static_cast<std::size_t>(r + col - lo) * static_cast<std::size_t>(c) + static_cast<std::size_t>(t)] =
+            entry(hi + t, col);
       }
     }
     if (!try_factorise(w, c, guard, counts)) diagonalise(w, c, guard, counts);

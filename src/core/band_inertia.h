@@ -48,11 +48,11 @@ class BandInertia {
 
   int factorised_ = 0;
   int diagonalised_ = 0;
-  std::vector<double> window_;   // W, column-major, w x w
-  std::vector<double> factor_;   // its factorisation or eigenvectors
-  std::vector<double> coupling_; // C, column-major, c x w
-  std::vector<double> solved_;   // W^-1 C^T (w x c) or C Q (c x w)
-  std::vector<double> update_;   // C W^-1 C^T, c x c, for the next window
+  std::vector<double> window_;            // W, column-major, w x w
+  std::vector<double> factor_;            // its factorisation or eigenvectors
+  std::vector<double> coupling_;          // C, column-major, c x w
+  std::vector<double> solved_;            // W^-1 C^T (w x c) or C Q (c x w)
+  std::vector<double> update_;            // C W^-1 C^T, c x c, for the next window
   std::vector<double> carried_values_;    // eigenvalues carried into the next window
   std::vector<double> carried_coupling_;  // their coupling to its first rows, c x r
   std::vector<double> values_;

@@ -32,8 +32,10 @@ FormulaTerm formula_term(const RDKit::Atom& atom) {
 
 FormulaTerm formula_term(int atomic_number, int isotope) {
   const int z = atomic_number;
-  return {z == 6 ? 0 : z == 1 ? 1 : 2, RDKit::PeriodicTable::getTable()->getElementSymbol(static_cast<unsigned>(z)),
-          mass_label(z, isotope)};
+  return {z == 6   ? 0
+          : z == 1 ? 1
+                   : 2,
+          RDKit::PeriodicTable::getTable()->getElementSymbol(static_cast<unsigned>(z)), mass_label(z, isotope)};
 }
 
 std::string fragment_formula(const RDKit::ROMol& mol, std::span<const int> indices) {

@@ -12,9 +12,7 @@ int mass_label(int atomic_number, int isotope) {
   return isotope;
 }
 
-int mass_label(const RDKit::Atom& atom) {
-  return mass_label(atom.getAtomicNum(), static_cast<int>(atom.getIsotope()));
-}
+int mass_label(const RDKit::Atom& atom) { return mass_label(atom.getAtomicNum(), static_cast<int>(atom.getIsotope())); }
 
 int atom_nominal_mass(const RDKit::Atom& atom) {
   const int label = mass_label(atom);

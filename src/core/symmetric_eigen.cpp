@@ -8,8 +8,8 @@
 #include "core/errors.h"
 
 extern "C" void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
-                        double* work, const int* lwork, int* iwork, const int* liwork, int* info,
-                        std::size_t jobz_len, std::size_t uplo_len);
+                        double* work, const int* lwork, int* iwork, const int* liwork, int* info, std::size_t jobz_len,
+                        std::size_t uplo_len);
 
 namespace tessarin::core {
 
@@ -44,8 +44,8 @@ void SymmetricEigenSolver::run(char jobz, int n, std::vector<double>& a, std::ve
 
   dsyevd_(&jobz, &uplo, &n, a.data(), &lda, values.data(), work_.data(), &lwork, iwork_.data(), &liwork, &info, 1, 1);
   if (info != 0) {
-    throw std::runtime_error("symmetric eigenvalue computation did not converge (LAPACK info " +
-                             std::to_string(info) + ")");
+    throw std::runtime_error("symmetric eigenvalue computation did not converge (LAPACK info " + std::to_string(info) +
+                             ")");
   }
 }
 

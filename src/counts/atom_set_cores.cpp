@@ -78,7 +78,9 @@ std::optional<counts::LpiCounts> AtomSetCores::count_intact(const CoreBlock& blo
 
 EdgeRemovalScreen::Verdict AtomSetCores::judge_deletion(int u, int v, double weight, double tol) {
   auto block_of = [this](int node) {
-    return node >= 0 && static_cast<std::size_t>(node) < node_block_.size() ? node_block_[static_cast<std::size_t>(node)] : -1;
+    return node >= 0 && static_cast<std::size_t>(node) < node_block_.size()
+               ? node_block_[static_cast<std::size_t>(node)]
+               : -1;
   };
   const int block = block_of(u);
   if (!block_rules_ || block < 0 || block != block_of(v) || weight == 0.0) return EdgeRemovalScreen::Verdict::undecided;
@@ -174,7 +176,8 @@ std::optional<counts::LpiCounts> AtomSetCores::count_extension(const CoreBlock& 
   }
   // ||N^-1|| <= ||B^-1|| + (1 + ||Y||)^2 ||S^-1||, Frobenius norms bounding the 2-norms.
   const double bound = 1.0 / inverse->min_abs_eigenvalue + (1.0 + y_norm) * (1.0 + y_norm) / smallest;
-  if (!(smallest > 0.0) || !std::isfinite(bound) || !(1.0 / bound > EdgeRemovalScreen::kClearMargin * tol)) return std::nullopt;
+  if (!(smallest > 0.0) || !std::isfinite(bound) || !(1.0 / bound > EdgeRemovalScreen::kClearMargin * tol))
+    return std::nullopt;
   return counts;
 }
 

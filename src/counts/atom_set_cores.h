@@ -79,10 +79,10 @@ class AtomSetCores final : public CoreCounter {
   std::vector<int> node_row_;
   long long extended_ = 0;
   // count_extension() workspaces
-  std::vector<int> extra_;    // per row of the new block: index among the extra nodes, -1 for a row of B
-  std::vector<double> y_;     // B^-1 E, column-major, |B| x |X|
-  std::vector<double> s_;     // S, column-major, |X| x |X|
-  std::vector<double> mu_;    // eigenvalues of S
+  std::vector<int> extra_;  // per row of the new block: index among the extra nodes, -1 for a row of B
+  std::vector<double> y_;   // B^-1 E, column-major, |B| x |X|
+  std::vector<double> s_;   // S, column-major, |X| x |X|
+  std::vector<double> mu_;  // eigenvalues of S
   struct ExtraEdge {
     int extra;  // index among the extra nodes
     int row;    // row in the recorded block

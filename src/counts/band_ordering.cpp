@@ -99,8 +99,10 @@ int bandwidth_under(const SparsePattern& pattern, std::span<const int> position)
   int width = 0;
   for (int u = 0; u < pattern.n; ++u) {
     const int pu = position[static_cast<std::size_t>(u)];
-    for (int s = pattern.offset[static_cast<std::size_t>(u)]; s < pattern.offset[static_cast<std::size_t>(u) + 1]; ++s) {
-      width = std::max(width, std::abs(pu - position[static_cast<std::size_t>(pattern.neighbour[static_cast<std::size_t>(s)])]));
+    for (int s = pattern.offset[static_cast<std::size_t>(u)]; s < pattern.offset[static_cast<std::size_t>(u) + 1];
+         ++s) {
+      width = std::max(
+          width, std::abs(pu - position[static_cast<std::size_t>(pattern.neighbour[static_cast<std::size_t>(s)])]));
     }
   }
   return width;
@@ -112,7 +114,8 @@ BandOrdering band_ordering(const SparsePattern& pattern) {
   BandOrdering given;
   given.position.resize(un);
   given.order.resize(un);
-  for (int u = 0; u < n; ++u) given.position[static_cast<std::size_t>(u)] = given.order[static_cast<std::size_t>(u)] = u;
+  for (int u = 0; u < n; ++u)
+    given.position[static_cast<std::size_t>(u)] = given.order[static_cast<std::size_t>(u)] = u;
   given.bandwidth = bandwidth_under(pattern, given.position);
   if (given.bandwidth <= 1) return given;  // nothing narrower exists
 
@@ -143,7 +146,8 @@ BandOrdering band_ordering(const SparsePattern& pattern) {
     for (std::size_t i = begin; i < rcm.order.size(); ++i) {
       const int u = rcm.order[i];
       found.clear();
-      for (int s = pattern.offset[static_cast<std::size_t>(u)]; s < pattern.offset[static_cast<std::size_t>(u) + 1]; ++s) {
+      for (int s = pattern.offset[static_cast<std::size_t>(u)]; s < pattern.offset[static_cast<std::size_t>(u) + 1];
+           ++s) {
         const int v = pattern.neighbour[static_cast<std::size_t>(s)];
         if (placed[static_cast<std::size_t>(v)] != 0) continue;
         placed[static_cast<std::size_t>(v)] = 1;

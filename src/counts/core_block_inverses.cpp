@@ -9,7 +9,8 @@
 namespace tessarin::counts {
 
 std::optional<counts::LpiCounts> BlockInverse::counts(double tol) const {
-  if (inverse.empty() || !(tol >= 0.0) || !(min_abs_eigenvalue > EdgeRemovalScreen::kClearMargin * tol)) return std::nullopt;
+  if (inverse.empty() || !(tol >= 0.0) || !(min_abs_eigenvalue > EdgeRemovalScreen::kClearMargin * tol))
+    return std::nullopt;
   counts::LpiCounts c;
   c.n_plus = positive;
   c.n_minus = negative;

@@ -20,10 +20,10 @@ namespace tessarin::counts {
 void append_block_key(std::string& key, const CoreBlock& block);
 
 struct CoreMemoStats {
-  long long hits = 0;         // blocks answered from the memo
-  long long solves = 0;       // blocks counted densely (and remembered)
-  int largest_solved = 0;     // node count of the largest block counted densely
-  long long solved_nodes = 0; // node counts of the blocks counted densely, summed
+  long long hits = 0;          // blocks answered from the memo
+  long long solves = 0;        // blocks counted densely (and remembered)
+  int largest_solved = 0;      // node count of the largest block counted densely
+  long long solved_nodes = 0;  // node counts of the blocks counted densely, summed
 };
 
 class MemoCoreCounter final : public CoreCounter {

@@ -43,8 +43,8 @@ EdgeRemovalScreen::Verdict EdgeRemovalScreen::judge(std::size_t edge_id) const {
   if (graph_.neighbours(e.u).size() == 1 || graph_.neighbours(e.v).size() == 1) return Verdict::not_soft;
   if (inverse_.empty()) return Verdict::undecided;
 
-  return rank_two(inverse_, static_cast<std::size_t>(graph_.node_count()), inverse_norm_,
-                  static_cast<std::size_t>(e.u), static_cast<std::size_t>(e.v), e.weight, tol_);
+  return rank_two(inverse_, static_cast<std::size_t>(graph_.node_count()), inverse_norm_, static_cast<std::size_t>(e.u),
+                  static_cast<std::size_t>(e.v), e.weight, tol_);
 }
 
 EdgeRemovalScreen::Verdict EdgeRemovalScreen::rank_two(std::span<const double> inverse, std::size_t n,
@@ -61,7 +61,8 @@ EdgeRemovalScreen::Verdict EdgeRemovalScreen::rank_two(std::span<const double> i
 
   // Same inertia; the same counts only if the edited matrix keeps clear of tol.
   double columns = 0.0;  // ||A^-1 U||_F^2
-  for (std::size_t i = 0; i < n; ++i) columns += inverse[u * n + i] * inverse[u * n + i] + inverse[v * n + i] * inverse[v * n + i];
+  for (std::size_t i = 0; i < n; ++i)
+    columns += inverse[u * n + i] * inverse[u * n + i] + inverse[v * n + i] * inverse[v * n + i];
   const double s_norm = std::sqrt(a * a + c * c + 2.0 * t * t);
   const double bound = inverse_norm + columns * s_norm / std::abs(det);
   if (!std::isfinite(bound) || !(1.0 / bound > kClearMargin * tol)) return Verdict::undecided;

@@ -12,7 +12,6 @@
 
 namespace tessarin::counts {
 
-
 class IndexGraph {
  public:
   IndexGraph() = default;

@@ -51,7 +51,8 @@ void check_whole_graph_count_fits(const IndexGraph& graph) {
 counts::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
   const std::size_t n = block.nodes.size();
   if (n == 0) return {};
-  if (const std::optional<counts::LpiCounts> narrow = band_.count(static_cast<int>(n), block.entries, tol)) return *narrow;
+  if (const std::optional<counts::LpiCounts> narrow = band_.count(static_cast<int>(n), block.entries, tol))
+    return *narrow;
   check_dense_matrix_fits(static_cast<long long>(n));
   matrix_.assign(n * n, 0.0);
   for (const counts::MatrixEntry& e : block.entries) {
@@ -73,12 +74,12 @@ counts::LpiCounts DenseCoreCounter::count(const CoreBlock& block, double tol) {
 }
 
 counts::LpiCounts InertiaCounter::count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
-                                     CountMethod method) {
+                                        CountMethod method) {
   return run(graph, nullptr, static_cast<std::size_t>(graph.node_count()), removed, tol, method);
 }
 
 counts::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::span<const int> nodes,
-                                             std::span<const std::size_t> removed, double tol, CountMethod method) {
+                                                std::span<const std::size_t> removed, double tol, CountMethod method) {
   // run() reads a null list as "every node"; an empty span may carry a null
   // pointer, and an empty subgraph has no eigenvalues at all.
   static constexpr int kNoNode = -1;
@@ -86,7 +87,7 @@ counts::LpiCounts InertiaCounter::count_induced(const IndexGraph& graph, std::sp
 }
 
 counts::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
-                                   std::span<const std::size_t> removed, double tol, CountMethod method) {
+                                      std::span<const std::size_t> removed, double tol, CountMethod method) {
   const auto n = static_cast<std::size_t>(graph.node_count());
   // local_[v]: row of node v in the dense matrix, -1 when v is not counted.
   local_.assign(n, -1);
@@ -116,8 +117,9 @@ counts::LpiCounts InertiaCounter::run(const IndexGraph& graph, const int* nodes,
   if (method == CountMethod::automatic) {
     method = peeling_applies(graph, tol) ? CountMethod::peeled : CountMethod::dense;
   } else if (method == CountMethod::peeled && !peeling_applies(graph, tol)) {
-    throw InvalidInput("the peeled count needs a graph without self-loops, non-zero weights of magnitude "
-                       "1e-3 to 1e3 and 0 < tol <= 1e-6");
+    throw InvalidInput(
+        "the peeled count needs a graph without self-loops, non-zero weights of magnitude "
+        "1e-3 to 1e3 and 0 < tol <= 1e-6");
   }
   if (method == CountMethod::dense) return dense(graph, nodes, node_count, tol);
 
@@ -145,7 +147,8 @@ counts::LpiCounts InertiaCounter::dense(const IndexGraph& graph, const int* node
   if (const std::optional<counts::LpiCounts> narrow = band_.count(static_cast<int>(m), lower_, tol)) return *narrow;
   check_dense_matrix_fits(static_cast<long long>(m));
   matrix_.assign(m * m, 0.0);
-  for (const counts::MatrixEntry& e : lower_) matrix_[static_cast<std::size_t>(e.col) * m + static_cast<std::size_t>(e.row)] += e.weight;
+  for (const counts::MatrixEntry& e : lower_)
+    matrix_[static_cast<std::size_t>(e.col) * m + static_cast<std::size_t>(e.row)] += e.weight;
   solver_.eigenvalues(static_cast<int>(m), matrix_, values_);
   return counts::count_signs(values_, tol);
 }

@@ -106,26 +106,27 @@ class InertiaCounter {
 
   // Counts of the whole graph with the edges `removed` (edge ids) left out.
   counts::LpiCounts count(const IndexGraph& graph, std::span<const std::size_t> removed, double tol,
-                       CountMethod method = CountMethod::automatic);
+                          CountMethod method = CountMethod::automatic);
 
   // Counts of the subgraph induced by `nodes` (each a node of the graph,
   // none twice) with the edges `removed` left out. The dense path builds its
   // matrix with rows in the order of `nodes`.
   counts::LpiCounts count_induced(const IndexGraph& graph, std::span<const int> nodes,
-                               std::span<const std::size_t> removed, double tol,
-                               CountMethod method = CountMethod::automatic);
+                                  std::span<const std::size_t> removed, double tol,
+                                  CountMethod method = CountMethod::automatic);
 
   const PeelStats& last_peel() const { return stats_; }
 
  private:
   counts::LpiCounts run(const IndexGraph& graph, const int* nodes, std::size_t node_count,
-                     std::span<const std::size_t> removed, double tol, CountMethod method);
+                        std::span<const std::size_t> removed, double tol, CountMethod method);
   counts::LpiCounts dense(const IndexGraph& graph, const int* nodes, std::size_t node_count, double tol);
   counts::LpiCounts peeled(const IndexGraph& graph, double tol);
   // An edge takes part in the peeled count when it is non-zero, not left
   // out, and its other end is still in the graph.
   bool active(int id, double weight, int other) const {
-    return weight != 0.0 && edge_off_[static_cast<std::size_t>(id)] == 0 && alive_[static_cast<std::size_t>(other)] != 0;
+    return weight != 0.0 && edge_off_[static_cast<std::size_t>(id)] == 0 &&
+           alive_[static_cast<std::size_t>(other)] != 0;
   }
 
   CoreCounter& core() { return external_core_ != nullptr ? *external_core_ : own_core_; }

@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <optional>
 #include <sstream>
 #include <string>
 
-#include "core/errors.h"
 #include "core/band_matrix.h"
+#include "core/errors.h"
 #include "core/symmetric_eigen.h"
 #include "counts/band_ordering.h"
 
@@ -66,7 +66,8 @@ Lpi dense_lpi(int n, std::span<const MatrixEntry> lower, double tol) {
   check_dense_matrix_fits(n);
   const std::size_t un = static_cast<std::size_t>(n);
   std::vector<double> matrix(un * un, 0.0);
-  for (const MatrixEntry& e : lower) matrix[static_cast<std::size_t>(e.col) * un + static_cast<std::size_t>(e.row)] += e.weight;
+  for (const MatrixEntry& e : lower)
+    matrix[static_cast<std::size_t>(e.col) * un + static_cast<std::size_t>(e.row)] += e.weight;
   return lpi_of_column_major(n, matrix, tol);
 }
 

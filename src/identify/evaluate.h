@@ -56,10 +56,10 @@ struct EvaluatedSpectrum {
 struct Evaluation {
   std::vector<EvaluatedSpectrum> spectra;
   spectra::EvaluationSummary summary;
-  double mean_candidates = 0;      // over the ranked spectra
-  std::size_t structures = 0;      // distinct structures predicted
+  double mean_candidates = 0;  // over the ranked spectra
+  std::size_t structures = 0;  // distinct structures predicted
   std::size_t failed_structures = 0;
-  bool cancelled = false;          // stopped: unpredicted structures are errors
+  bool cancelled = false;  // stopped: unpredicted structures are errors
   // Wall-clock seconds of the steps, for benchmarks: reading (evaluate_files),
   // telling the structures apart, predicting them, scoring.
   struct Times {

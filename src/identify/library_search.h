@@ -29,7 +29,7 @@ struct QueryResult {
 using RecordErrorSink = std::function<void(const spectra::RecordError&)>;
 
 struct QuerySearch {
-  std::vector<std::string> queries;  // files (or MassBank directories), read one after the other
+  std::vector<std::string> queries;             // files (or MassBank directories), read one after the other
   std::optional<spectra::Format> query_format;  // default: by extension or content
   spectra::SearchOptions options;               // score, top, threads, ...
   std::size_t batch = 2048;                     // queries searched together

@@ -38,7 +38,7 @@ struct RankOptions {
 };
 
 struct RankedCandidate {
-  std::size_t rank = 0;      // 1-based; equal scores share the best rank
+  std::size_t rank = 0;  // 1-based; equal scores share the best rank
   double score = 0;
   std::size_t matched = 0;   // matched peak pairs
   std::size_t position = 0;  // 0-based place among the candidates read

@@ -36,7 +36,8 @@ std::map<std::string, long long> formula_counts(std::string_view formula) {
   std::map<std::string, long long> counts;
   std::size_t i = 0;
   auto refuse = [&]() -> void {
-    throw InvalidInput("'" + std::string(formula) + "' is not a molecular formula (element symbols with counts, like C6H6)");
+    throw InvalidInput("'" + std::string(formula) +
+                       "' is not a molecular formula (element symbols with counts, like C6H6)");
   };
   bool any = false;
   while (i < formula.size()) {

@@ -67,11 +67,11 @@ std::string evaluation_header() {
 
 std::string evaluation_row(const EvaluatedSpectrum& e) {
   const spectra::MoleculeEvaluation& m = e.measures;
-  std::string out = std::to_string(e.record + 1) + "\t" + field(e.path) + "\t" + (e.line ? std::to_string(e.line) : "") +
-                    "\t" + field(e.accession) + "\t" + field(e.name) + "\t" + field(e.smiles) + "\t" +
-                    field(e.formula) + "\t" + optional_text(e.nominal_mass) + "\t" + optional_text(m.score) + "\t" +
-                    optional_text(m.peaks.recall) + "\t" + optional_text(m.peaks.precision) + "\t" +
-                    optional_text(m.peaks.base_peak_hit) + "\t";
+  std::string out = std::to_string(e.record + 1) + "\t" + field(e.path) + "\t" +
+                    (e.line ? std::to_string(e.line) : "") + "\t" + field(e.accession) + "\t" + field(e.name) + "\t" +
+                    field(e.smiles) + "\t" + field(e.formula) + "\t" + optional_text(e.nominal_mass) + "\t" +
+                    optional_text(m.score) + "\t" + optional_text(m.peaks.recall) + "\t" +
+                    optional_text(m.peaks.precision) + "\t" + optional_text(m.peaks.base_peak_hit) + "\t";
   if (m.rank) {
     out += std::to_string(e.candidates) + "\t" + number_text(m.rank->rank) + "\t" + number_text(m.rank->top1) + "\t" +
            number_text(m.rank->top3) + "\t" + fixed(m.rank->reciprocal_rank);
@@ -83,8 +83,8 @@ std::string evaluation_row(const EvaluatedSpectrum& e) {
 
 std::string score_description(const spectra::SimilarityOptions& o) {
   return std::string(spectra::method_name(o.method)) + (o.reverse ? " reverse" : "") + " (m/z^" +
-         number_text(o.mz_power_or_default()) + " * I^" + number_text(o.intensity_power_or_default()) +
-         ", tolerance " + number_text(o.tolerance) + ")";
+         number_text(o.mz_power_or_default()) + " * I^" + number_text(o.intensity_power_or_default()) + ", tolerance " +
+         number_text(o.tolerance) + ")";
 }
 
 std::string evaluation_summary(const Evaluation& ev, const EvaluateOptions& options) {

@@ -48,11 +48,16 @@ constexpr double kScale = 50.0;
 
 int coordgen_bond_order(const RDKit::Bond& bond) {
   switch (bond.getBondType()) {
-    case RDKit::Bond::ZERO: return 0;
-    case RDKit::Bond::SINGLE: return 1;
-    case RDKit::Bond::DOUBLE: return 2;
-    case RDKit::Bond::TRIPLE: return 3;
-    case RDKit::Bond::AROMATIC: return 1;
+    case RDKit::Bond::ZERO:
+      return 0;
+    case RDKit::Bond::SINGLE:
+      return 1;
+    case RDKit::Bond::DOUBLE:
+      return 2;
+    case RDKit::Bond::TRIPLE:
+      return 3;
+    case RDKit::Bond::AROMATIC:
+      return 1;
     default:
       BOOST_LOG(rdWarningLog) << "unrecognized bond type" << std::endl;
       return 1;  // CoordGen's default

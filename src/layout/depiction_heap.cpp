@@ -19,9 +19,9 @@
 namespace tessarin::layout {
 namespace {
 
-constexpr std::size_t kHeader = 16;               // size class of the block, keeps payloads 16-aligned
-constexpr std::size_t kCommitStep = 1u << 20;     // commit address space 1 MiB at a time
-constexpr std::size_t kRetained = 8u << 20;       // committed memory kept between depictions
+constexpr std::size_t kHeader = 16;                  // size class of the block, keeps payloads 16-aligned
+constexpr std::size_t kCommitStep = 1u << 20;        // commit address space 1 MiB at a time
+constexpr std::size_t kRetained = 8u << 20;          // committed memory kept between depictions
 constexpr std::size_t kLargestReserve = 1ull << 36;  // 64 GiB of address space, nothing committed
 constexpr std::size_t kSmallestReserve = 16u << 20;
 
@@ -163,8 +163,8 @@ void* route_for(std::string_view symbol) {
 // Allocation functions whose blocks this file could not tell from the process
 // heap's: a library importing one of them cannot be routed.
 bool unroutable(std::string_view name) {
-  for (std::string_view c : {"malloc", "calloc", "realloc", "reallocarray", "free", "aligned_alloc",
-                             "posix_memalign", "memalign", "valloc", "pvalloc", "strdup", "strndup"}) {
+  for (std::string_view c : {"malloc", "calloc", "realloc", "reallocarray", "free", "aligned_alloc", "posix_memalign",
+                             "memalign", "valloc", "pvalloc", "strdup", "strndup"}) {
     if (name == c) return true;
   }
   for (std::string_view prefix : {"_Znw", "_Zna", "_Zdl", "_Zda"}) {
@@ -186,7 +186,7 @@ struct Loaded {
   std::string_view name;
   bool found = false;
   ElfW(Addr) bias = 0;
-  const ElfW(Dyn)* dynamic = nullptr;
+  const ElfW(Dyn) * dynamic = nullptr;
   std::uintptr_t relro_begin = 0, relro_end = 0;
 };
 
@@ -244,16 +244,29 @@ void route_library_allocations(std::string_view file_name) {
   std::size_t jmprel_size = 0, rela_size = 0;
   for (const ElfW(Dyn)* d = lib.dynamic; d->d_tag != DT_NULL; ++d) {
     switch (d->d_tag) {
-      case DT_SYMTAB: symtab = reinterpret_cast<const ElfW(Sym)*>(absolute(d->d_un.d_ptr)); break;
-      case DT_STRTAB: strtab = reinterpret_cast<const char*>(absolute(d->d_un.d_ptr)); break;
-      case DT_JMPREL: jmprel = absolute(d->d_un.d_ptr); break;
-      case DT_PLTRELSZ: jmprel_size = d->d_un.d_val; break;
-      case DT_RELA: rela = absolute(d->d_un.d_ptr); break;
-      case DT_RELASZ: rela_size = d->d_un.d_val; break;
+      case DT_SYMTAB:
+        symtab = reinterpret_cast<const ElfW(Sym)*>(absolute(d->d_un.d_ptr));
+        break;
+      case DT_STRTAB:
+        strtab = reinterpret_cast<const char*>(absolute(d->d_un.d_ptr));
+        break;
+      case DT_JMPREL:
+        jmprel = absolute(d->d_un.d_ptr);
+        break;
+      case DT_PLTRELSZ:
+        jmprel_size = d->d_un.d_val;
+        break;
+      case DT_RELA:
+        rela = absolute(d->d_un.d_ptr);
+        break;
+      case DT_RELASZ:
+        rela_size = d->d_un.d_val;
+        break;
       case DT_PLTREL:
         if (d->d_un.d_val != DT_RELA) cannot_route(file_name, "its imports use REL relocations");
         break;
-      default: break;
+      default:
+        break;
     }
   }
   if (symtab == nullptr || strtab == nullptr) cannot_route(file_name, "it has no dynamic symbol table");
@@ -285,7 +298,8 @@ void route_library_allocations(std::string_view file_name) {
       }
     }
   }
-  if (std::none_of(writes.begin(), writes.end(), [](const auto& w) { return w.second == reinterpret_cast<void*>(&routed_new); })) {
+  if (std::none_of(writes.begin(), writes.end(),
+                   [](const auto& w) { return w.second == reinterpret_cast<void*>(&routed_new); })) {
     cannot_route(file_name, "it imports no operator new");
   }
   for (const auto& [slot, target] : writes) write_slot(slot, target, lib);

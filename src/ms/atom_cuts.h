@@ -60,12 +60,12 @@ class AtomGraph {
   int local(int atom) const;
   std::optional<int> bond_id(int i, int j) const;
 
-  std::vector<int> atoms_;       // set members, ascending
-  std::vector<int> local_;       // molecule atom index -> position in atoms_, -1 outside
-  std::vector<int> offset_;      // CSR over positions
-  std::vector<int> neighbour_;   // neighbour positions
-  std::vector<int> bond_;        // bond id of each slot
-  std::vector<int> part_;        // connected part of each position
+  std::vector<int> atoms_;                      // set members, ascending
+  std::vector<int> local_;                      // molecule atom index -> position in atoms_, -1 outside
+  std::vector<int> offset_;                     // CSR over positions
+  std::vector<int> neighbour_;                  // neighbour positions
+  std::vector<int> bond_;                       // bond id of each slot
+  std::vector<int> part_;                       // connected part of each position
   std::vector<std::vector<int>> part_members_;  // positions of each part, ascending
   // cut() workspaces
   std::vector<char> bond_off_;

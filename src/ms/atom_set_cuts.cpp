@@ -13,12 +13,13 @@
 namespace tessarin::ms {
 
 std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<const int> atom_set,
-                                           std::span<const SoftBond> softs, bool ring_fragmentation,
-                                           double min_mz, const core::InterruptCheck& poll) {
+                                           std::span<const SoftBond> softs, bool ring_fragmentation, double min_mz,
+                                           const core::InterruptCheck& poll) {
   if (std::isnan(min_mz)) throw InvalidInput("min_mz must be a number, not NaN");
   AtomGraph graph(mol, atom_set);
   auto inside = [&graph](long long atom) {
-    return atom >= 0 && atom <= static_cast<long long>(std::numeric_limits<int>::max()) && graph.contains(static_cast<int>(atom));
+    return atom >= 0 && atom <= static_cast<long long>(std::numeric_limits<int>::max()) &&
+           graph.contains(static_cast<int>(atom));
   };
 
   // Soft pairs in first-met order, each with the highest order of its records.

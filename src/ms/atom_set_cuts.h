@@ -12,7 +12,6 @@
 
 namespace tessarin::ms {
 
-
 // The pieces left by cutting `atom_set` (atom indices of `mol`, any order,
 // repeats ignored) at the soft bonds of `softs` that lie inside it, each
 // piece as its atoms ascending; the pieces themselves in ascending
@@ -29,7 +28,7 @@ namespace tessarin::ms {
 // Throws IndexOutOfRange for an atom of the set outside the molecule and
 // InvalidInput for a NaN `min_mz`. `poll` is called before every cut.
 std::vector<std::vector<int>> cut_atom_set(const RDKit::ROMol& mol, std::span<const int> atom_set,
-                                           std::span<const SoftBond> softs, bool ring_fragmentation,
-                                           double min_mz, const core::InterruptCheck& poll = {});
+                                           std::span<const SoftBond> softs, bool ring_fragmentation, double min_mz,
+                                           const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

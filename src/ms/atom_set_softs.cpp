@@ -43,7 +43,7 @@ AtomSetSoftBonds::AtomSetSoftBonds(const MoleculeOrbitals& orbitals, double tol,
     : orbitals_(orbitals), tol_(tol), counter_(&cores_) {
   if (std::isnan(tol)) throw InvalidInput("tol must be a number, not NaN");
   method_ = path == SoftTestPath::fast && counts::peeling_applies(orbitals.graph, tol) ? counts::CountMethod::peeled
-                                                                                : counts::CountMethod::dense;
+                                                                                       : counts::CountMethod::dense;
   // The block rules read inverses; keep them to graphs of well-matched
   // weights (orbital graphs have 0.9 and 1).
   cores_.use_block_rules(orbitals.graph.max_abs_weight() <= kMaxBlockRuleWeightRatio * orbitals.graph.min_abs_weight());

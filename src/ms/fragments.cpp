@@ -162,7 +162,8 @@ std::vector<FragmentEntry> predict_fragments(const RDKit::ROMol& mol, std::span<
       const int hi = std::max(frags[0].mz, frags[1].mz);
       if (lo < min_ring_fragment_mz) continue;
       if (!seen_double.insert({lo, hi}).second) continue;
-      std::string label = core::pair_label(mol, both[0].a, both[0].b) + " + " + core::pair_label(mol, both[1].a, both[1].b);
+      std::string label =
+          core::pair_label(mol, both[0].a, both[0].b) + " + " + core::pair_label(mol, both[1].a, both[1].b);
       results.push_back({std::move(label), true, CutMode::ring, std::move(frags)});
     }
   }

@@ -72,12 +72,12 @@ class PieceTuples {
  private:
   void check(std::span<const int> piece) const;
 
-  std::vector<std::string> terms_;    // text of the formula terms present, in formula order
-  std::vector<int> term_of_;          // per atom: its place in terms_
-  std::vector<int> nominal_;          // per atom: core::atom_nominal_mass
-  std::vector<double> mass_;          // per atom: average mass, as RDKit gives it
-  std::vector<char> heavy_;           // per atom: atomic number above 1
-  mutable std::vector<int> counts_;   // per term, for one piece
+  std::vector<std::string> terms_;   // text of the formula terms present, in formula order
+  std::vector<int> term_of_;         // per atom: its place in terms_
+  std::vector<int> nominal_;         // per atom: core::atom_nominal_mass
+  std::vector<double> mass_;         // per atom: average mass, as RDKit gives it
+  std::vector<char> heavy_;          // per atom: atomic number above 1
+  mutable std::vector<int> counts_;  // per term, for one piece
 };
 
 // Fragment entries of the soft bonds of `mol` (explicit hydrogens expected).

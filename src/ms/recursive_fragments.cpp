@@ -13,8 +13,8 @@
 namespace tessarin::ms {
 
 std::vector<GenerationPeak> predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
-                                    const RecursiveOptions& options, SoftTestStats* stats,
-                                    const core::InterruptCheck& poll) {
+                                                        const RecursiveOptions& options, SoftTestStats* stats,
+                                                        const core::InterruptCheck& poll) {
   std::vector<int> all_atoms(mol.getNumAtoms());
   std::iota(all_atoms.begin(), all_atoms.end(), 0);
 

@@ -24,12 +24,11 @@ struct GenerationPeak {
   bool operator==(const GenerationPeak&) const = default;
 };
 
-
 struct RecursiveOptions {
   int max_generations = 3;  // pieces of this generation are recorded but not cut
   double min_mz = 25.0;     // average-mass floor of ring double cuts (inclusive)
   bool ring_fragmentation = true;
-  double tol = 1e-9;        // threshold of the soft-bond counts
+  double tol = 1e-9;  // threshold of the soft-bond counts
   SoftTestPath path = SoftTestPath::fast;
 };
 
@@ -44,7 +43,7 @@ struct RecursiveOptions {
 // Errors of the soft-bond test (atoms without orbital entry, ...) and of the
 // cutter propagate; nothing partial is returned.
 std::vector<GenerationPeak> predict_fragments_recursive(const RDKit::ROMol& mol, const MoleculeOrbitals& orbitals,
-                                    const RecursiveOptions& options, SoftTestStats* stats = nullptr,
-                                    const core::InterruptCheck& poll = {});
+                                                        const RecursiveOptions& options, SoftTestStats* stats = nullptr,
+                                                        const core::InterruptCheck& poll = {});
 
 }  // namespace tessarin::ms

@@ -49,8 +49,8 @@ struct Graph {
   std::vector<int> atom;  // graph node -> atom index of mol
   std::vector<int> z;
   std::vector<std::string> sym;
-  std::vector<int> h;                    // hydrogens, natural and labelled
-  std::vector<std::vector<int>> h_atoms; // hydrogen atoms of mol folded into the node
+  std::vector<int> h;                     // hydrogens, natural and labelled
+  std::vector<std::vector<int>> h_atoms;  // hydrogen atoms of mol folded into the node
   std::vector<char> arom;
   std::vector<std::vector<std::pair<int, int>>> adj;  // (neighbour, bond)
   std::vector<Bond> bonds;
@@ -331,7 +331,7 @@ std::vector<std::string> site_kinds(const Graph& g, int s, const std::vector<cha
 
 std::vector<std::string> composition_names(const Graph& g, const std::vector<char>& in) {
   std::vector<std::string> f;
-  static const std::pair<int, const char*> kElements[] = {{7, "N"},  {8, "O"},  {16, "S"},  {15, "P"},
+  static const std::pair<int, const char*> kElements[] = {{7, "N"}, {8, "O"},   {16, "S"},  {15, "P"},
                                                           {9, "F"}, {17, "Cl"}, {35, "Br"}, {53, "I"}};
   for (auto [z, name] : kElements) {
     for (int a = 0; a < g.n; ++a) {
@@ -752,7 +752,8 @@ const std::vector<spectra::IsotopePeak>& cluster_of(const spectra::IonCompositio
   std::string key = composition_key(c);
   auto it = cache.find(key);
   if (it != cache.end()) return it->second;
-  return cache.emplace(std::move(key), spectra::scaled_to_most_abundant(spectra::isotope_cluster(c.elements, c.labelled)))
+  return cache
+      .emplace(std::move(key), spectra::scaled_to_most_abundant(spectra::isotope_cluster(c.elements, c.labelled)))
       .first->second;
 }
 
@@ -779,14 +780,14 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol) {
   if (cluster_cache.size() >= 100000) cluster_cache.clear();
   int scored_piece = -1;
   double shared_score = 0.0;
-  enumerate_ions(mol, [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c,
-                          int piece) {
-    if (piece != scored_piece) {
-      shared_score = score(shared);
-      scored_piece = piece;
-    }
-    ions.push_back(Scored{ion.mz, std::move(ion.formula), shared_score + score(ion.features), &cluster_of(c)});
-  });
+  enumerate_ions(
+      mol, [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int piece) {
+        if (piece != scored_piece) {
+          shared_score = score(shared);
+          scored_piece = piece;
+        }
+        ions.push_back(Scored{ion.mz, std::move(ion.formula), shared_score + score(ion.features), &cluster_of(c)});
+      });
   double top_score = -HUGE_VAL;
   for (const Scored& s : ions) top_score = std::max(top_score, s.score);
   // Per m/z: the summed square-rooted intensity, and what contributes to it.

@@ -32,7 +32,6 @@ spectra::Spectrum predicted_spectrum(const analysis::Result& result, const std::
 // Analyses `smiles` and predicts its spectrum; nothing when the SMILES does
 // not parse.
 std::optional<spectra::Spectrum> predict_spectrum(const std::string& smiles, const PredictionOptions& options,
-                                                  const analysis::StopCheck& stop = {},
-                                                  const std::string& name = {});
+                                                  const analysis::StopCheck& stop = {}, const std::string& name = {});
 
 }  // namespace tessarin::prediction

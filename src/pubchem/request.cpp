@@ -20,8 +20,7 @@ std::string encode_path_segment(std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
-                            byte == '~';
+                            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
     if (unreserved) {
       out.push_back(c);
     } else {

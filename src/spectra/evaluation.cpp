@@ -15,7 +15,8 @@ std::vector<std::pair<long long, double>> integer_bins(const Spectrum& s) {
   std::vector<std::pair<long long, double>> bins;
   for (std::size_t i = 0; i < s.size(); ++i) {
     const double rounded = std::floor(s.mz[i] + 0.5);
-    if (rounded > 9e15) throw InvalidInput("m/z " + std::to_string(s.mz[i]) + " is too large to compare by integer m/z");
+    if (rounded > 9e15)
+      throw InvalidInput("m/z " + std::to_string(s.mz[i]) + " is too large to compare by integer m/z");
     const auto mz = static_cast<long long>(rounded);
     if (!bins.empty() && bins.back().first == mz) {
       bins.back().second += s.intensities[i];
@@ -33,7 +34,8 @@ double base_of(const std::vector<std::pair<long long, double>>& bins) {
 }
 
 double intensity_at(const std::vector<std::pair<long long, double>>& bins, long long mz) {
-  const auto it = std::lower_bound(bins.begin(), bins.end(), mz, [](const auto& b, long long v) { return b.first < v; });
+  const auto it =
+      std::lower_bound(bins.begin(), bins.end(), mz, [](const auto& b, long long v) { return b.first < v; });
   return it != bins.end() && it->first == mz ? it->second : 0.0;
 }
 
@@ -44,8 +46,8 @@ void add(Mean& m, double value) {
 
 }  // namespace
 
-PeakMeasures peak_measures(const Spectrum& measured, const Spectrum& predicted, std::optional<long long> molecular_ion_mz,
-                           const PeakMeasureOptions& options) {
+PeakMeasures peak_measures(const Spectrum& measured, const Spectrum& predicted,
+                           std::optional<long long> molecular_ion_mz, const PeakMeasureOptions& options) {
   measured.check();
   predicted.check();
   if (!std::isfinite(options.min_mz) || !std::isfinite(options.threshold) || options.threshold < 0 ||

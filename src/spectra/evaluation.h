@@ -54,8 +54,8 @@ struct PeakMeasures {
 // `molecular_ion_mz`: the integer m/z of the molecular ion, left out of the
 // precision (nothing is left out when not given). Throws InvalidInput for a
 // spectrum that fails Spectrum::check or options out of range.
-PeakMeasures peak_measures(const Spectrum& measured, const Spectrum& predicted, std::optional<long long> molecular_ion_mz,
-                           const PeakMeasureOptions& options = {});
+PeakMeasures peak_measures(const Spectrum& measured, const Spectrum& predicted,
+                           std::optional<long long> molecular_ion_mz, const PeakMeasureOptions& options = {});
 
 struct CandidateRank {
   double rank = 0;

@@ -11,9 +11,9 @@
 #include <utility>
 
 #include "core/atom_index.h"
-#include "core/nominal_mass.h"
 #include "core/element_data.h"
 #include "core/errors.h"
+#include "core/nominal_mass.h"
 
 namespace tessarin::spectra {
 namespace {
@@ -232,8 +232,8 @@ void isotope_cluster(std::span<const ElementCount> elements, std::span<const Lab
   for (IsotopePeak& peak : out) peak.abundance /= kept;
 }
 
-std::vector<IsotopePeak> isotope_cluster(std::span<const ElementCount> elements,
-                                         std::span<const LabelledAtom> labelled, double prune_threshold) {
+std::vector<IsotopePeak> isotope_cluster(std::span<const ElementCount> elements, std::span<const LabelledAtom> labelled,
+                                         double prune_threshold) {
   std::vector<IsotopePeak> out;
   isotope_cluster(elements, labelled, prune_threshold, out);
   return out;

@@ -33,9 +33,9 @@ std::string label_key(std::string_view label) {
 
 // Labels that describe the layout of the data, not the sample.
 bool is_layout_label(std::string_view key) {
-  static constexpr std::string_view layout[] = {"JCAMPDX", "DATATYPE", "DATACLASS", "XUNITS", "YUNITS", "FIRSTX",
-                                                "LASTX", "FIRSTY", "MAXX", "MINX", "MAXY", "MINY", "DELTAX",
-                                                "RESOLUTION", "BLOCKS", "BLOCKID", "XFACTOR", "YFACTOR", "NPOINTS"};
+  static constexpr std::string_view layout[] = {
+      "JCAMPDX", "DATATYPE", "DATACLASS", "XUNITS",     "YUNITS", "FIRSTX",  "LASTX",   "FIRSTY",  "MAXX",   "MINX",
+      "MAXY",    "MINY",     "DELTAX",    "RESOLUTION", "BLOCKS", "BLOCKID", "XFACTOR", "YFACTOR", "NPOINTS"};
   for (std::string_view l : layout) {
     if (key == l) return true;
   }
@@ -88,7 +88,8 @@ class JcampParser final : public detail::RecordParser {
       in_table = false;
       last_key.clear();
       const std::size_t eq = t.find('=');
-      const std::string_view label = text::trim(t.substr(2, eq == std::string_view::npos ? std::string_view::npos : eq - 2));
+      const std::string_view label =
+          text::trim(t.substr(2, eq == std::string_view::npos ? std::string_view::npos : eq - 2));
       const std::string_view value = eq == std::string_view::npos ? std::string_view() : text::trim(t.substr(eq + 1));
       const std::string key = label_key(label);
       if (key == "TITLE") {
@@ -198,8 +199,8 @@ class JcampParser final : public detail::RecordParser {
     while (const std::string* l = source_.next()) {
       const std::string_view t = text::trim(*l);
       if (t.substr(0, 2) != "##") continue;
-      const std::string key = label_key(t.substr(2, t.find('=') == std::string_view::npos ? std::string_view::npos
-                                                                                          : t.find('=') - 2));
+      const std::string key =
+          label_key(t.substr(2, t.find('=') == std::string_view::npos ? std::string_view::npos : t.find('=') - 2));
       if (key == "TITLE") ++depth;
       if (key == "END" && depth-- == 0) {
         blocks_.pop_back();

@@ -1,7 +1,7 @@
 #include "spectra/line_source.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 

@@ -133,7 +133,8 @@ class MassBankParser final : public detail::RecordParser {
 
   void read_peak(std::string_view t, std::size_t mz_column, std::size_t intensity_column, Spectrum& out) {
     const std::vector<std::string_view> w = words(t);
-    if (w.size() <= std::max(mz_column, intensity_column)) fail("a peak line needs m/z and intensity: '" + shorten(t) + "'");
+    if (w.size() <= std::max(mz_column, intensity_column))
+      fail("a peak line needs m/z and intensity: '" + shorten(t) + "'");
     const std::optional<double> mz = text::parse_number(w[mz_column]);
     const std::optional<double> intensity = text::parse_number(w[intensity_column]);
     if (!mz || !intensity) fail("unreadable peak '" + shorten(t) + "'");

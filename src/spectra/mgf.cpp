@@ -35,11 +35,16 @@ constexpr FieldMap kFields[] = {
 };
 
 constexpr FieldMap kWriteNames[] = {
-    {keys::name, "TITLE"},           {keys::synonyms, "SYNON"},
-    {keys::smiles, "SMILES"},        {keys::formula, "FORMULA"},
-    {keys::mol_mass, "MW"},          {keys::exact_mass, "EXACTMASS"},
-    {keys::instrument, "INSTRUMENT"}, {keys::accession, "ACCESSION"},
-    {keys::comments, "COMMENTS"},    {keys::precursor_intensity, "PRECURSOR_INTENSITY"},
+    {keys::name, "TITLE"},
+    {keys::synonyms, "SYNON"},
+    {keys::smiles, "SMILES"},
+    {keys::formula, "FORMULA"},
+    {keys::mol_mass, "MW"},
+    {keys::exact_mass, "EXACTMASS"},
+    {keys::instrument, "INSTRUMENT"},
+    {keys::accession, "ACCESSION"},
+    {keys::comments, "COMMENTS"},
+    {keys::precursor_intensity, "PRECURSOR_INTENSITY"},
 };
 
 bool starts_like_number(std::string_view t) {
@@ -108,7 +113,8 @@ class MgfParser final : public detail::RecordParser {
       std::size_t pos = 0;
       double mz = 0;
       double intensity = 0;
-      if (!detail::read_number(value, pos, mz)) fail("PEPMASS must start with a number, found '" + shorten(value) + "'");
+      if (!detail::read_number(value, pos, mz))
+        fail("PEPMASS must start with a number, found '" + shorten(value) + "'");
       m.set(keys::precursor_mz, text::number_text(mz));
       if (detail::read_number(value, pos, intensity)) m.set(keys::precursor_intensity, text::number_text(intensity));
       return;
@@ -160,7 +166,8 @@ std::string mgf_record(const Spectrum& s) {
       const std::size_t end = value.find('\n', start);
       out += field;
       out += '=';
-      out += detail::one_line(value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+      out +=
+          detail::one_line(value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
       out += '\n';
       if (end == std::string_view::npos) break;
       start = end + 1;

@@ -35,10 +35,14 @@ constexpr FieldMap kFields[] = {
 
 // Metadata key -> the field the writer gives it.
 constexpr FieldMap kWriteNames[] = {
-    {keys::synonyms, "Synon"},          {keys::formula, "Formula"},
-    {keys::mol_mass, "MW"},             {keys::exact_mass, "ExactMass"},
-    {keys::precursor_mz, "PrecursorMZ"}, {keys::precursor_intensity, "Precursor_intensity"},
-    {keys::instrument, "Instrument_type"}, {keys::accession, "DB#"},
+    {keys::synonyms, "Synon"},
+    {keys::formula, "Formula"},
+    {keys::mol_mass, "MW"},
+    {keys::exact_mass, "ExactMass"},
+    {keys::precursor_mz, "PrecursorMZ"},
+    {keys::precursor_intensity, "Precursor_intensity"},
+    {keys::instrument, "Instrument_type"},
+    {keys::accession, "DB#"},
 };
 
 std::string_view key_of_field(std::string_view reduced) {

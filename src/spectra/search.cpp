@@ -25,9 +25,8 @@ constexpr double kBoundSlack = 1e-9;
 constexpr double kLightShare = 0.25;
 
 // Keys the library keeps of each entry's metadata.
-constexpr std::string_view kKeptKeys[] = {keys::name,         keys::smiles,       keys::formula,
-                                          keys::mol_mass,     keys::exact_mass,   keys::precursor_mz,
-                                          keys::accession,    keys::instrument};
+constexpr std::string_view kKeptKeys[] = {keys::name,       keys::smiles,       keys::formula,   keys::mol_mass,
+                                          keys::exact_mass, keys::precursor_mz, keys::accession, keys::instrument};
 
 // The k best hits seen so far, the worst on top.
 class TopHits {
@@ -120,8 +119,7 @@ struct SpectralLibrary::Workspace {
   detail::WeightedPeaks query;
   detail::ScoreWorkspace score;
 
-  explicit Workspace(std::size_t n)
-      : bound(n, 0), shared(n), touched_mark(n, 0), scored(n, 0) {}
+  explicit Workspace(std::size_t n) : bound(n, 0), shared(n), touched_mark(n, 0), scored(n, 0) {}
 };
 
 SpectralLibrary::SpectralLibrary(std::size_t first_index)
@@ -160,7 +158,8 @@ SpectralLibrary SpectralLibrary::read(const std::string& path, std::optional<For
 
 void SpectralLibrary::add(const Spectrum& spectrum) {
   spectrum.check();
-  if (size() >= std::numeric_limits<std::uint32_t>::max() - 1) throw InvalidInput("a library holds at most 2^32 - 2 spectra");
+  if (size() >= std::numeric_limits<std::uint32_t>::max() - 1)
+    throw InvalidInput("a library holds at most 2^32 - 2 spectra");
   mz_.insert(mz_.end(), spectrum.mz.begin(), spectrum.mz.end());
   intensity_.insert(intensity_.end(), spectrum.intensities.begin(), spectrum.intensities.end());
   offsets_.push_back(mz_.size());
@@ -178,7 +177,8 @@ void SpectralLibrary::add(const Spectrum& spectrum) {
 Spectrum SpectralLibrary::entry(std::size_t i) const {
   if (i >= size()) throw IndexOutOfRange("library entry " + std::to_string(i) + " of " + std::to_string(size()));
   Spectrum s;
-  s.mz.assign(mz_.begin() + static_cast<std::ptrdiff_t>(offsets_[i]), mz_.begin() + static_cast<std::ptrdiff_t>(offsets_[i + 1]));
+  s.mz.assign(mz_.begin() + static_cast<std::ptrdiff_t>(offsets_[i]),
+              mz_.begin() + static_cast<std::ptrdiff_t>(offsets_[i + 1]));
   s.intensities.assign(intensity_.begin() + static_cast<std::ptrdiff_t>(offsets_[i]),
                        intensity_.begin() + static_cast<std::ptrdiff_t>(offsets_[i + 1]));
   s.annotations.resize(s.mz.size());
@@ -191,7 +191,8 @@ const Metadata& SpectralLibrary::metadata(std::size_t i) const {
   return metadata_[i];
 }
 
-std::shared_ptr<const SpectralLibrary::Index> SpectralLibrary::index_for(double mz_power, double intensity_power) const {
+std::shared_ptr<const SpectralLibrary::Index> SpectralLibrary::index_for(double mz_power,
+                                                                         double intensity_power) const {
   const std::lock_guard lock(*index_mutex_);
   for (const auto& index : indexes_) {
     if (index->mz_power == mz_power && index->intensity_power == intensity_power) return index;
@@ -286,9 +287,8 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
 
   // A narrow mass window: score the few entries in it directly.
   if (query_mass) {
-    const auto lo = std::partition_point(index.by_mass.begin(), index.by_mass.end(), [&](std::uint32_t e) {
-      return mass_[e] < *query_mass && !eligible(e);
-    });
+    const auto lo = std::partition_point(index.by_mass.begin(), index.by_mass.end(),
+                                         [&](std::uint32_t e) { return mass_[e] < *query_mass && !eligible(e); });
     auto hi = lo;
     while (hi != index.by_mass.end() && (mass_[*hi] <= *query_mass || eligible(*hi))) ++hi;
     const auto count = static_cast<std::size_t>(hi - lo);
@@ -451,7 +451,8 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   // in the number of candidates however many must be scored.
   std::size_t chunk = std::max<std::size_t>(64, 4 * options.top);
   for (; begin != end; chunk *= 2) {
-    const auto chunk_end = end - begin > static_cast<std::ptrdiff_t>(chunk) ? begin + static_cast<std::ptrdiff_t>(chunk) : end;
+    const auto chunk_end =
+        end - begin > static_cast<std::ptrdiff_t>(chunk) ? begin + static_cast<std::ptrdiff_t>(chunk) : end;
     std::nth_element(begin, chunk_end - 1, end, by_bound);
     std::sort(begin, chunk_end, by_bound);
     for (auto it = begin; it != chunk_end; ++it) {

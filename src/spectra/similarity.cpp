@@ -103,7 +103,8 @@ double score_weighted(const PeakView& a, const PeakView& b, const SimilarityOpti
     for (std::size_t j = start; j < b.size; ++j) {
       if (std::fabs(x - b.mz[j]) <= tol) {
         if (!ws.candidates.empty() && (ws.candidates.back().i == i || ws.candidates.back().j >= j)) one_to_one = false;
-        ws.candidates.push_back({a.weight[i] * b.weight[j], static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)});
+        ws.candidates.push_back(
+            {a.weight[i] * b.weight[j], static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)});
         ws.kept_a[i] = 1;
       } else if (b.mz[j] > x) {
         break;

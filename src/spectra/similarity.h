@@ -56,7 +56,7 @@ std::optional<ScoreMethod> method_named(std::string_view name);
 
 struct SimilarityOptions {
   ScoreMethod method = ScoreMethod::cosine;
-  double tolerance = 0.5;  // m/z
+  double tolerance = 0.5;                 // m/z
   std::optional<double> mz_power;         // default: the method's (see above)
   std::optional<double> intensity_power;  // default: the method's
   bool reverse = false;

@@ -18,14 +18,14 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i) {
   if (c >= 0xE0 && c <= 0xEF) {
     if (!cont(i + 1) || !cont(i + 2)) return 0;
     const unsigned char c1 = byte(i + 1);
-    if (c == 0xE0 && c1 < 0xA0) return 0;  // overlong
+    if (c == 0xE0 && c1 < 0xA0) return 0;   // overlong
     if (c == 0xED && c1 >= 0xA0) return 0;  // surrogates
     return 3;
   }
   if (c >= 0xF0 && c <= 0xF4) {
     if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
     const unsigned char c1 = byte(i + 1);
-    if (c == 0xF0 && c1 < 0x90) return 0;  // overlong
+    if (c == 0xF0 && c1 < 0x90) return 0;   // overlong
     if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
     return 4;
   }

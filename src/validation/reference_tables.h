@@ -25,9 +25,9 @@ struct HalogenTest {
   std::string_view expectation;  // what experiment shows, printed for comparison
 };
 
-inline constexpr std::array<std::string_view, 10> kBiomolecules{
-    "water", "glucose", "glycine", "urea", "lactic acid", "adenine", "dopamine", "ascorbic acid", "acetic acid",
-    "cytosine"};
+inline constexpr std::array<std::string_view, 10> kBiomolecules{"water",       "glucose", "glycine",  "urea",
+                                                                "lactic acid", "adenine", "dopamine", "ascorbic acid",
+                                                                "acetic acid", "cytosine"};
 
 inline constexpr std::array<HalogenTest, 12> kHalogenTests{{
     {"chlorobenzene  (C-Cl)", "Clc1ccccc1", "exp: 112(M), 77(-Cl) base"},

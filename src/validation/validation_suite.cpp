@@ -4,9 +4,9 @@
 #include <functional>
 #include <set>
 
+#include "analysis/analysis.h"
 #include "core/errors.h"
 #include "core/number_format.h"
-#include "analysis/analysis.h"
 
 namespace tessarin::validation {
 namespace {
@@ -70,8 +70,7 @@ bool run_validation(std::span<const LpiReference> lpi_rows, std::span<const MsRe
     verdict = verdict && ok;
     if (verbose) {
       out << "  [" << (ok ? "PASS" : "FAIL") << "] " << padded(row.name, 14) << " m/z=" << row.mz
-          << " expected  found peaks=" << core::format_int_list(std::vector<int>(found.begin(), found.end()))
-          << '\n'
+          << " expected  found peaks=" << core::format_int_list(std::vector<int>(found.begin(), found.end())) << '\n'
           << std::flush;
     }
   }

@@ -12,9 +12,9 @@ namespace tessarin::vif {
 enum class NodeKind { sigma, pi };
 
 struct OrbitalNode {
-  int atom = 0;         // owning atom (RDKit index)
-  std::string symbol;   // element symbol of the owning atom
-  bool central = false; // role "Merkez" (C and Li) rather than "Uç"
+  int atom = 0;          // owning atom (RDKit index)
+  std::string symbol;    // element symbol of the owning atom
+  bool central = false;  // role "Merkez" (C and Li) rather than "Uç"
   NodeKind kind = NodeKind::sigma;
 };
 

@@ -17,8 +17,8 @@ namespace {
 using layout::Point2;
 
 // Nodes of every atom with their kinds, sigma cliques and directions.
-void add_atom_nodes(const RDKit::ROMol& mol, std::span<const Point2> centres, const BondOrders& orders,
-                    double radius, VifGraph& out) {
+void add_atom_nodes(const RDKit::ROMol& mol, std::span<const Point2> centres, const BondOrders& orders, double radius,
+                    VifGraph& out) {
   OrbitalGraph& g = out.orbital;
   const unsigned int n_atoms = mol.getNumAtoms();
   g.atom_nodes.resize(n_atoms);

@@ -24,9 +24,9 @@ struct GraphParams {
 
 struct VifGraph {
   OrbitalGraph orbital;
-  std::vector<int> sigma_count;            // atom -> number of sigma nodes (a prefix of its nodes)
-  std::vector<layout::Point2> positions;   // node -> drawing position
-  std::vector<double> angles;              // node -> direction from its atom's centre
+  std::vector<int> sigma_count;           // atom -> number of sigma nodes (a prefix of its nodes)
+  std::vector<layout::Point2> positions;  // node -> drawing position
+  std::vector<double> angles;             // node -> direction from its atom's centre
 };
 
 // Orbital nodes of an atom of this period: 1 (H, He), 4 (periods 2, 3) or 9.

@@ -20,8 +20,9 @@ def _renderer(fig):
     return get() if get is not None else fig._get_renderer()
 
 
-def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz_power=0, intensity_power=0.5,
-                reverse=False):
+def mirror_plot(
+    measured, predicted, ax=None, method="cosine", tolerance=0.5, mz_power=0, intensity_power=0.5, reverse=False
+):
     """Draw ``measured`` upwards and ``predicted`` downwards, each scaled to its base peak (100 %).
 
     Peaks the score matches (``similarity(measured, predicted, method, tolerance,
@@ -36,8 +37,15 @@ def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz
     """
     from ..spectra import similarity
 
-    match = similarity(measured, predicted, method=method, tolerance=tolerance, mz_power=mz_power,
-                       intensity_power=intensity_power, reverse=reverse)
+    match = similarity(
+        measured,
+        predicted,
+        method=method,
+        tolerance=tolerance,
+        mz_power=mz_power,
+        intensity_power=intensity_power,
+        reverse=reverse,
+    )
     matched_up = {i for i, _ in match.pairs}
     matched_down = {j for _, j in match.pairs}
     if ax is None:
@@ -51,14 +59,21 @@ def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz
     up = heights(measured)
     down = [-h for h in heights(predicted)]
     for spectrum, ys, matched, colors, side in (
-            (measured, up, matched_up, (MEASURED_COLOR, MEASURED_MATCHED_COLOR), "measured"),
-            (predicted, down, matched_down, (PREDICTED_COLOR, PREDICTED_MATCHED_COLOR), "predicted")):
+        (measured, up, matched_up, (MEASURED_COLOR, MEASURED_MATCHED_COLOR), "measured"),
+        (predicted, down, matched_down, (PREDICTED_COLOR, PREDICTED_MATCHED_COLOR), "predicted"),
+    ):
         for is_matched in (False, True):
             idx = [i for i in range(len(spectrum)) if (i in matched) == is_matched]
             label = f"{side}, matched" if is_matched else side
-            lines = ax.vlines([spectrum.mz[i] for i in idx], 0, [ys[i] for i in idx],
-                              colors=colors[is_matched], linewidth=1.8 if is_matched else 1.0,
-                              label=f"{label} ({len(idx)})", zorder=3 if is_matched else 2)
+            lines = ax.vlines(
+                [spectrum.mz[i] for i in idx],
+                0,
+                [ys[i] for i in idx],
+                colors=colors[is_matched],
+                linewidth=1.8 if is_matched else 1.0,
+                label=f"{label} ({len(idx)})",
+                zorder=3 if is_matched else 2,
+            )
             lines.set_gid(label)
     ax.axhline(0, color="black", linewidth=0.8)
 
@@ -73,8 +88,10 @@ def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz
     if method == "cosine" and intensity_power == 0.5 and not mz_power and not reverse:
         score_name = "cosine of \u221aI"
     matched = f"{len(match.pairs)} matched peak{'' if len(match.pairs) == 1 else 's'}"
-    ax.set_title(f"{_title_name(measured, 'measured')} (measured) vs {_title_name(predicted, 'predicted')} "
-                 f"(predicted)\n{score_name} {match.score:.3f}, {matched}")
+    ax.set_title(
+        f"{_title_name(measured, 'measured')} (measured) vs {_title_name(predicted, 'predicted')} "
+        f"(predicted)\n{score_name} {match.score:.3f}, {matched}"
+    )
     ax.spines["top"].set_visible(False)
     ax.spines["right"].set_visible(False)
     # The legend goes to the upper corner over the weaker measured peaks.
@@ -97,12 +114,20 @@ def mirror_plot(measured, predicted, ax=None, method="cosine", tolerance=0.5, mz
     legend_box = ax.get_legend().get_window_extent(renderer)
     placed = []
     for _, is_matched, mz, y, text in wanted:
-        label = ax.annotate(text, xy=(mz, y), xytext=(0, 2 if y > 0 else -2), textcoords="offset points",
-                            ha="center", va="bottom" if y > 0 else "top", fontsize=7,
-                            color="black" if is_matched else "0.45", zorder=4)
+        label = ax.annotate(
+            text,
+            xy=(mz, y),
+            xytext=(0, 2 if y > 0 else -2),
+            textcoords="offset points",
+            ha="center",
+            va="bottom" if y > 0 else "top",
+            fontsize=7,
+            color="black" if is_matched else "0.45",
+            zorder=4,
+        )
         label.set_gid("peak label")
         box = label.get_window_extent(renderer)
-        inside = (box.x0 >= frame.x0 and box.x1 <= frame.x1 and box.y0 >= frame.y0 and box.y1 <= frame.y1)
+        inside = box.x0 >= frame.x0 and box.x1 <= frame.x1 and box.y0 >= frame.y0 and box.y1 <= frame.y1
         if not inside or box.overlaps(legend_box) or any(box.overlaps(other) for other in placed):
             label.remove()
             continue

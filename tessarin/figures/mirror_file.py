@@ -21,6 +21,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
@@ -33,8 +34,16 @@ def main(argv=None):
     measured, predicted = spectra[0], spectra[1:]
     fig, axes = plt.subplots(len(predicted), 1, figsize=(11, 5.5 * len(predicted)), squeeze=False)
     for ax, p in zip(axes[:, 0], predicted):
-        mirror_plot(measured, p, ax=ax, method=args.method, tolerance=args.tolerance, mz_power=args.mz_power,
-                    intensity_power=args.intensity_power, reverse=args.reverse)
+        mirror_plot(
+            measured,
+            p,
+            ax=ax,
+            method=args.method,
+            tolerance=args.tolerance,
+            mz_power=args.mz_power,
+            intensity_power=args.intensity_power,
+            reverse=args.reverse,
+        )
     fig.tight_layout()
     fig.savefig(args.out, dpi=100)
     return 0

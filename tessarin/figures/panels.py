@@ -17,8 +17,10 @@ def molecule_list(molecules, default, caller):
     if molecules is None:
         molecules = default
     if isinstance(molecules, (str, bytes)):
-        raise TypeError(f"{caller}: molecules must be a list of names or SMILES, not a single string "
-                        f"({molecules!r}); write [{molecules!r}] for one molecule")
+        raise TypeError(
+            f"{caller}: molecules must be a list of names or SMILES, not a single string "
+            f"({molecules!r}); write [{molecules!r}] for one molecule"
+        )
     molecules = list(molecules)
     if not molecules:
         raise ValueError(f"{caller}: no molecules to draw")
@@ -69,8 +71,7 @@ def draw_graph_cell(ax, result, colors, node_size):
     node_colors = [colors.get(graph.nodes[n].get("symbol"), "gray") for n in graph.nodes]
     nx.draw_networkx_nodes(graph, pos, ax=ax, node_color=node_colors, node_size=node_size, alpha=0.9)
     nx.draw_networkx_edges(graph, pos, ax=ax, edgelist=normal, edge_color="black", width=0.8, alpha=0.7)
-    nx.draw_networkx_edges(graph, pos, ax=ax, edgelist=soft, edge_color="red", width=1.3, style="dashed",
-                           alpha=0.9)
+    nx.draw_networkx_edges(graph, pos, ax=ax, edgelist=soft, edge_color="red", width=1.3, style="dashed", alpha=0.9)
 
 
 def fold_y_label(ax, fontsize=8):
@@ -113,8 +114,7 @@ def VIF_panel(molecules=None, by="name", cols=5, save=None, node_size=60, bond_k
         lpi = result["lpi"]
         ax.set_title(f"{label}\nLPI={{{lpi['n+']},{lpi['n0']},{lpi['n-']}}}", fontsize=9)
         ax.set_aspect("equal")
-    return _finish(fig, axes, len(molecules), "VIF analysis \u2014 key molecules in human biochemistry", 0.99,
-                   save)
+    return _finish(fig, axes, len(molecules), "VIF analysis \u2014 key molecules in human biochemistry", 0.99, save)
 
 
 def VIF_ms_panel(molecules=None, by="name", cols=2, save=None, ring_fragmentation=False, recursive_ms=False):
@@ -130,8 +130,7 @@ def VIF_ms_panel(molecules=None, by="name", cols=2, save=None, ring_fragmentatio
     cols = grid_columns(cols, "VIF_ms_panel")
     fig, axes = _grid(len(molecules), cols, 5.5, 2.8)
     for ax, label in zip(axes, molecules):
-        result = _cell_result(ax, label, by, " ", ring_fragmentation=ring_fragmentation,
-                              recursive_ms=recursive_ms)
+        result = _cell_result(ax, label, by, " ", ring_fragmentation=ring_fragmentation, recursive_ms=recursive_ms)
         if result is None:
             continue
         package().plot_mass_spectrum(label, result["mol_mass"], result["fragments"], ax=ax)

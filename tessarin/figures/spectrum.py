@@ -33,9 +33,16 @@ def plot_mass_spectrum(smiles, mol_mass, fragments, ax=None):
         # A label close to the previous one climbs a step to stay readable.
         level = level + 1 if prev_mz is not None and mz - prev_mz < close_thresh else 0
         label_y = bar_h + 3 + level * 11
-        ax.annotate(f"{label}\n{mz}", xy=(mz, bar_h), xytext=(mz, label_y), ha="center", va="bottom",
-                    fontsize=8, color=color,
-                    arrowprops={"arrowstyle": "-", "color": "gray", "lw": 0.5, "alpha": 0.6})
+        ax.annotate(
+            f"{label}\n{mz}",
+            xy=(mz, bar_h),
+            xytext=(mz, label_y),
+            ha="center",
+            va="bottom",
+            fontsize=8,
+            color=color,
+            arrowprops={"arrowstyle": "-", "color": "gray", "lw": 0.5, "alpha": 0.6},
+        )
         prev_mz = mz
 
     ax.set_xlim(0, x_max)

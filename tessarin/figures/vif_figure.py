@@ -7,8 +7,16 @@ from .. import _native
 
 # Element colours of the orbital nodes; anything else is gray.
 ELEMENT_COLORS = {
-    "C": "red", "Li": "orange", "H": "skyblue", "Cl": "lightgreen", "O": "red",
-    "B": "pink", "N": "violet", "F": "yellow", "S": "gold", "P": "darkorange",
+    "C": "red",
+    "Li": "orange",
+    "H": "skyblue",
+    "Cl": "lightgreen",
+    "O": "red",
+    "B": "pink",
+    "N": "violet",
+    "F": "yellow",
+    "S": "gold",
+    "P": "darkorange",
 }
 
 
@@ -39,8 +47,7 @@ def draw_vif_graph(smiles, graph, pos, lpi, softs):
     nx.draw_networkx_nodes(graph, pos, node_color=node_colors, node_size=800, alpha=0.9)
     nx.draw_networkx_labels(graph, pos, labels=labels, font_size=8)
     nx.draw_networkx_edges(graph, pos, edgelist=essential_edges, edge_color="black", width=1.5, alpha=0.9)
-    nx.draw_networkx_edges(graph, pos, edgelist=soft_edges, edge_color="red", width=2.0, style="dashed",
-                           alpha=0.9)
+    nx.draw_networkx_edges(graph, pos, edgelist=soft_edges, edge_color="red", width=2.0, style="dashed", alpha=0.9)
     plt.title(f"VIF: {smiles}{_native.lpi_title_part(lpi)}{soft_label(softs)}")
     plt.axis("equal")
     return fig

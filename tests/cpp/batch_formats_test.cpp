@@ -96,7 +96,8 @@ std::vector<MoleculeInput> read_all(const std::string& text, InputFormat format)
 }
 
 TEST(MoleculeReader, SmilesFilesSkipHeaderBlankAndCommentLinesAndKeepLineNumbers) {
-  const auto mols = read_all("SMILES Name\n\nCCO ethanol extra\n# note\r\n  c1ccccc1\tbenzene\r\nC\n", InputFormat::smiles);
+  const auto mols =
+      read_all("SMILES Name\n\nCCO ethanol extra\n# note\r\n  c1ccccc1\tbenzene\r\nC\n", InputFormat::smiles);
   ASSERT_EQ(mols.size(), 3u);
   EXPECT_EQ(mols[0].smiles, "CCO");
   EXPECT_EQ(mols[0].name, "ethanol extra");  // the rest of the line, spaces included
@@ -121,7 +122,8 @@ const char* kMolBlock =
     "M  END\n";
 
 TEST(MoleculeReader, SdfRecordsGiveTheirTitleLineAndCanonicalSmiles) {
-  const std::string sdf = std::string(kMolBlock) + ">  <ID>\n42\n\n$$$$\n" + "garbage\n\n\n  x\nM  END\n$$$$\n" + kMolBlock;
+  const std::string sdf =
+      std::string(kMolBlock) + ">  <ID>\n42\n\n$$$$\n" + "garbage\n\n\n  x\nM  END\n$$$$\n" + kMolBlock;
   auto mols = read_all(sdf, InputFormat::sdf);
   ASSERT_EQ(mols.size(), 3u);  // the last record lacks its "$$$$" and still counts
   EXPECT_EQ(mols[0].line, 1u);
@@ -137,7 +139,8 @@ TEST(MoleculeReader, SdfRecordsGiveTheirTitleLineAndCanonicalSmiles) {
 
 TEST(MoleculeReader, CsvAndTabSeparatedRowsGiveSmilesNamesAndFirstLines) {
   const auto csv = read_all(
-      "\nid,Compound Name,Canonical_SMILES\r\n7,\"ethanol, dry\",CCO\n\n8,\"two\nlines \"\"quoted\"\"\", c1ccccc1 \n9\n",
+      "\nid,Compound Name,Canonical_SMILES\r\n7,\"ethanol, dry\",CCO\n\n8,\"two\nlines \"\"quoted\"\"\", c1ccccc1 "
+      "\n9\n",
       InputFormat::csv);
   ASSERT_EQ(csv.size(), 3u);
   EXPECT_EQ(csv[0].smiles, "CCO");

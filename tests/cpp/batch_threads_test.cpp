@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "batch/input.h"
 #include "batch/library.h"
 #include "batch/writers.h"
-#include "analysis/analysis.h"
 
 namespace tessarin::batch {
 namespace {

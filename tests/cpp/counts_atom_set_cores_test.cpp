@@ -15,9 +15,9 @@
 namespace tessarin::counts {
 namespace {
 
+using counts::LpiCounts;
 using test_graphs::random_cluster_graph;
 using test_graphs::reference_counts;
-using counts::LpiCounts;
 using Verdict = EdgeRemovalScreen::Verdict;
 
 std::vector<double> dense_lower(int n, const std::vector<core::WeightedEdge>& edges) {
@@ -95,9 +95,9 @@ TEST(AtomSetCores, JudgesNothingOutsideItsRecordedBlocks) {
   InertiaCounter counter(&cores);
   // K5 of assorted weights with a pendant node on node 0: the pendant pair
   // (5, 0) peels and leaves the K4 on 1..4 as the core.
-  const std::vector<core::WeightedEdge> edges{{0, 1, 1.0}, {0, 2, 0.9}, {0, 3, 0.7}, {0, 4, 1.1}, {1, 2, 1.0},
-                                     {1, 3, 1.3}, {1, 4, 0.6}, {2, 3, 0.8}, {2, 4, 1.2}, {3, 4, 0.5},
-                                     {0, 5, 0.9}};
+  const std::vector<core::WeightedEdge> edges{{0, 1, 1.0}, {0, 2, 0.9}, {0, 3, 0.7}, {0, 4, 1.1},
+                                              {1, 2, 1.0}, {1, 3, 1.3}, {1, 4, 0.6}, {2, 3, 0.8},
+                                              {2, 4, 1.2}, {3, 4, 0.5}, {0, 5, 0.9}};
   const IndexGraph graph(6, edges);
   EXPECT_EQ(cores.judge_deletion(1, 2, 1.0, 1e-9), Verdict::undecided);  // nothing recorded yet
   cores.begin_intact(6);

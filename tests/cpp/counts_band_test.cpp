@@ -40,7 +40,8 @@ std::vector<core::WeightedEdge> orbital_graph(int atoms, const AtomBonds& bonds,
   for (int a = 0; a < atoms; ++a)
     for (int i = 0; i < 4; ++i)
       for (int j = i + 1; j < 4; ++j) edges.push_back({4 * a + i, 4 * a + j, w(1.0)});
-  for (const auto& [a, b] : bonds) edges.push_back({4 * a + used[static_cast<std::size_t>(a)]++, 4 * b + used[static_cast<std::size_t>(b)]++, w(0.9)});
+  for (const auto& [a, b] : bonds)
+    edges.push_back({4 * a + used[static_cast<std::size_t>(a)]++, 4 * b + used[static_cast<std::size_t>(b)]++, w(0.9)});
   n = 4 * atoms;
   for (int a = 0; a < atoms; ++a)
     for (int i = used[static_cast<std::size_t>(a)]; i < 4; ++i) edges.push_back({4 * a + i, n++, w(0.9)});
@@ -132,7 +133,8 @@ TEST(BandOrdering, FindsTheNarrowNumberingOfShuffledGraphsAlwaysAlike) {
   const BandOrdering once = band_ordering(g);
   EXPECT_LE(once.bandwidth, 11);
   EXPECT_EQ(band_ordering(g).order, once.order);
-  for (int k = 0; k < 1000; ++k) ASSERT_EQ(once.position[static_cast<std::size_t>(once.order[static_cast<std::size_t>(k)])], k);
+  for (int k = 0; k < 1000; ++k)
+    ASSERT_EQ(once.position[static_cast<std::size_t>(once.order[static_cast<std::size_t>(k)])], k);
   EXPECT_EQ(bandwidth_under(g, once.position), once.bandwidth);
   // Repeated and reversed pairs and self-pairs are one pattern.
   const std::vector<std::pair<int, int>> messy{{0, 1}, {1, 0}, {0, 1}, {2, 2}, {2, 1}};
@@ -152,7 +154,8 @@ TEST(BandEigenvalues, EqualDenseOnesOnOrbitalLikeGraphs) {
     EXPECT_EQ(chosen.counts, dense.counts) << f.name;
     ASSERT_EQ(chosen.eigenvalues.size(), dense.eigenvalues.size());
     double worst = 0.0;
-    for (std::size_t i = 0; i < dense.eigenvalues.size(); ++i) worst = std::max(worst, std::abs(chosen.eigenvalues[i] - dense.eigenvalues[i]));
+    for (std::size_t i = 0; i < dense.eigenvalues.size(); ++i)
+      worst = std::max(worst, std::abs(chosen.eigenvalues[i] - dense.eigenvalues[i]));
     EXPECT_LE(worst, 1e-9) << f.name;
   }
 }
@@ -174,11 +177,13 @@ TEST(BandEigenvalues, ReadTheLowerTriangleAndSumRepeatsAsTheDenseSolverDoes) {
   const Lpi dense = lpi_of_entries(n, entries, 1e-9, EigenPath::dense);
   const Lpi band = lpi_of_entries(n, entries, 1e-9, EigenPath::band);
   EXPECT_EQ(band.counts, dense.counts);
-  for (std::size_t i = 0; i < dense.eigenvalues.size(); ++i) ASSERT_NEAR(band.eigenvalues[i], dense.eigenvalues[i], 1e-9);
+  for (std::size_t i = 0; i < dense.eigenvalues.size(); ++i)
+    ASSERT_NEAR(band.eigenvalues[i], dense.eigenvalues[i], 1e-9);
   // Wide graphs keep the dense path: a star's centre meets every node.
   std::vector<MatrixEntry> star;
   for (int i = 1; i < n; ++i) star.push_back({0, i, 1.0});
-  EXPECT_EQ(lpi_of_undirected_edges(n, star, 1e-9).eigenvalues, lpi_of_undirected_edges(n, star, 1e-9, EigenPath::dense).eigenvalues);
+  EXPECT_EQ(lpi_of_undirected_edges(n, star, 1e-9).eigenvalues,
+            lpi_of_undirected_edges(n, star, 1e-9, EigenPath::dense).eigenvalues);
 }
 
 // Zero diagonal, random weights between nodes of a band that lie on opposite
@@ -199,7 +204,8 @@ core::ShiftSplit dense_split(const core::SymmetricBand& band, double shift) {
   const int n = band.order();
   std::vector<double> a(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
   for (int j = 0; j < n; ++j)
-    for (int i = j; i <= std::min(n - 1, j + band.bandwidth()); ++i) a[static_cast<std::size_t>(j) * n + i] = band.lower(i, j);
+    for (int i = j; i <= std::min(n - 1, j + band.bandwidth()); ++i)
+      a[static_cast<std::size_t>(j) * n + i] = band.lower(i, j);
   core::ShiftedInertia inertia;
   return inertia.split(n, a, shift);
 }

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "random_orbital_graphs.h"
 #include "counts/index_graph.h"
 #include "counts/inertia.h"
-#include "ms/soft_bonds.h"
 #include "counts/lpi.h"
+#include "ms/soft_bonds.h"
+#include "random_orbital_graphs.h"
 
 namespace tessarin::counts {
 namespace {
@@ -125,7 +125,7 @@ class RecordingCounter : public CoreCounter {
 TEST(PeeledCount, HandsEachCoreBlockToTheCoreCounterInCanonicalForm) {
   // Two triangles (nodes 5,3,1 and 0,2,4) and a pendant pair 6-7 hanging on node 1.
   const std::vector<core::WeightedEdge> edges{{5, 3, 1.0}, {3, 1, 0.9}, {1, 5, 1.0}, {4, 2, 1.0},
-                                     {2, 0, 1.0}, {0, 4, 0.5}, {6, 7, 1.0}, {7, 1, 0.9}};
+                                              {2, 0, 1.0}, {0, 4, 0.5}, {6, 7, 1.0}, {7, 1, 0.9}};
   RecordingCounter recorder;
   InertiaCounter counter(&recorder);
   const LpiCounts c = counter.count(IndexGraph(8, edges), {}, 1e-9, CountMethod::peeled);

@@ -29,8 +29,9 @@ TEST(EiModel, CarbonTetrachlorideShowsTheTrichloromethylClusterByHand) {
   // CCl3+: (c + d x)(a + b x^2)^3 with RDKit's carbon and chlorine
   // abundances, relative to the strongest.
   const double a = 0.7578, b = 0.2422, r = b / a, c = 0.0107 / 0.9893;
-  const std::map<int, double> want{{117, 1.0},       {118, c},         {119, 3 * r},         {120, 3 * r * c},
-                                   {121, 3 * r * r}, {122, 3 * r * r * c}, {123, r * r * r}, {124, r * r * r * c}};
+  const std::map<int, double> want{
+      {117, 1.0},           {118, c},         {119, 3 * r},        {120, 3 * r * c}, {121, 3 * r * r},
+      {122, 3 * r * r * c}, {123, r * r * r}, {124, r * r * r * c}};
   std::unique_ptr<RDKit::ROMol> mol(RDKit::SmilesToMol("ClC(Cl)(Cl)Cl"));
   bool found = false;
   for (const EiIon& ion : ei_candidate_ions(*mol)) {
@@ -95,7 +96,8 @@ TEST(EiModel, SameSpectrumWhateverRanBeforeAndOnWhicheverThread) {
   std::vector<std::vector<EiPeak>> threaded(smiles.size());
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < smiles.size(); ++i) {
-    threads.emplace_back([&, i] { threaded[smiles.size() - 1 - i] = ei_peaks_of_smiles(smiles[smiles.size() - 1 - i]); });
+    threads.emplace_back(
+        [&, i] { threaded[smiles.size() - 1 - i] = ei_peaks_of_smiles(smiles[smiles.size() - 1 - i]); });
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(alone, threaded);

@@ -2,7 +2,6 @@
 // plain computations: predict each molecule, score it, sort.
 #include <gtest/gtest.h>
 
-
 #include "batch/input.h"
 #include "core/errors.h"
 #include "core/number_format.h"
@@ -40,7 +39,8 @@ MoleculeSource source_of(std::vector<batch::MoleculeInput> molecules) {
 
 std::vector<batch::MoleculeInput> inputs(const std::vector<std::string>& smiles) {
   std::vector<batch::MoleculeInput> out;
-  for (std::size_t i = 0; i < smiles.size(); ++i) out.push_back({i + 1, "m" + std::to_string(i), smiles[i], "", "", ""});
+  for (std::size_t i = 0; i < smiles.size(); ++i)
+    out.push_back({i + 1, "m" + std::to_string(i), smiles[i], "", "", ""});
   return out;
 }
 
@@ -48,7 +48,7 @@ TEST(Structures, CanonicalSmilesDropsStereoAndFormulasCompareByCounts) {
   EXPECT_EQ(canonical_smiles("C/C=C/C"), canonical_smiles("C/C=C\\C"));
   EXPECT_EQ(canonical_smiles("N[C@@H](C)C(=O)O"), canonical_smiles("OC(=O)C(C)N"));
   EXPECT_NE(canonical_smiles("[13CH4]"), canonical_smiles("C"));  // isotopes stay
-  EXPECT_TRUE(canonical_smiles("C[N](C)(C)(C)C").has_value());   // a valence RDKit refuses to sanitise
+  EXPECT_TRUE(canonical_smiles("C[N](C)(C)(C)C").has_value());    // a valence RDKit refuses to sanitise
   // Two spellings of one unsanitisable molecule share a key (explicit hydrogens made implicit).
   EXPECT_EQ(canonical_smiles("[H]C(F)(F)(F)(F)F"), canonical_smiles("F[CH](F)(F)(F)F"));
   EXPECT_FALSE(canonical_smiles("C1CC").has_value());
@@ -107,7 +107,8 @@ TEST(RankCandidates, EqualsPredictingAndScoringEachCandidateAndSorting) {
       const spectra::Similarity s = spectra::similarity(measured, predicted(smiles[i]), spectra::sqrt_cosine());
       expected.push_back({s.score, s.matched, i});
     }
-    std::stable_sort(expected.begin(), expected.end(), [](const Expected& a, const Expected& b) { return a.score > b.score; });
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const Expected& a, const Expected& b) { return a.score > b.score; });
     ASSERT_EQ(r.rows.size(), expected.size());
     for (std::size_t k = 0; k < expected.size(); ++k) {
       EXPECT_EQ(r.rows[k].score, expected[k].score) << k;
@@ -122,7 +123,8 @@ TEST(RankCandidates, EqualsPredictingAndScoringEachCandidateAndSorting) {
     EXPECT_EQ(r.rows[1].rank, 1u);
     EXPECT_EQ(r.rows[2].rank, 3u);
     EXPECT_LT(r.rows[2].score, r.rows[1].score);
-    EXPECT_EQ(ranking_row(r.rows[0]), "1\t" + core::format_fixed(r.rows[0].score, 4) + "\t3\tm1\tCCCOC(=O)C\tC5H10O2\n");
+    EXPECT_EQ(ranking_row(r.rows[0]),
+              "1\t" + core::format_fixed(r.rows[0].score, 4) + "\t3\tm1\tCCCOC(=O)C\tC5H10O2\n");
   }
 
   // Filters: the spectrum's molecular ion (102), then a formula.
@@ -183,9 +185,9 @@ TEST(LibrarySearchDriver, HitsEqualTheExhaustiveSearchAndBadRecordsAreReportedIn
     EXPECT_EQ(results[q].hits[0].index, q * 8);  // its own source entry is the best hit
   }
   const std::string rows = hits_rows(library, results[0]);
-  EXPECT_EQ(rows.substr(0, rows.find('\n', 0) + 1),
-            "1\tquery 0\t1\t" + core::format_fixed(results[0].hits[0].score, 4) + "\t" +
-                std::to_string(results[0].hits[0].matched) + "\t1\t\t\t\n");
+  EXPECT_EQ(rows.substr(0, rows.find('\n', 0) + 1), "1\tquery 0\t1\t" +
+                                                        core::format_fixed(results[0].hits[0].score, 4) + "\t" +
+                                                        std::to_string(results[0].hits[0].matched) + "\t1\t\t\t\n");
 
   search.record_error = nullptr;  // without a sink the first bad record is thrown
   EXPECT_THROW(search_queries(library, search), spectra::RecordError);
@@ -204,9 +206,9 @@ TEST(Evaluate, MeasuresAndIsobaricRanksEqualTheirDefinitions) {
     return s;
   };
   std::vector<Spectrum> measured = {
-      measured_of("CCOC(=O)C", "ethyl acetate", 40),    measured_of("CCC(=O)OC", "methyl propanoate", 0),
-      measured_of("CCCC(=O)O", "butanoic acid", 7),     measured_of("C/C=C/C", "trans-2-butene", 3),
-      measured_of("C/C=C\\C", "cis-2-butene", 5),        measured_of("O=C(OC)CC", "methyl propanoate again", 9)};
+      measured_of("CCOC(=O)C", "ethyl acetate", 40), measured_of("CCC(=O)OC", "methyl propanoate", 0),
+      measured_of("CCCC(=O)O", "butanoic acid", 7),  measured_of("C/C=C/C", "trans-2-butene", 3),
+      measured_of("C/C=C\\C", "cis-2-butene", 5),    measured_of("O=C(OC)CC", "methyl propanoate again", 9)};
   Spectrum no_smiles = measured[0];
   no_smiles.metadata.erase(spectra::keys::smiles);
   measured.push_back(no_smiles);

@@ -19,8 +19,7 @@ constexpr double kCl35 = 0.7578, kCl37 = 0.2422, kBr79 = 0.5069, kBr81 = 0.4931;
 constexpr double kC12 = 0.9893, kC13 = 0.0107, kH1 = 0.999885, kH2 = 0.000115;
 constexpr double kO16 = 0.99757, kO17 = 0.00038, kO18 = 0.00205;
 
-void expect_pattern(const std::vector<IsotopePeak>& got, const std::map<int, double>& want,
-                    double tol = 1e-12) {
+void expect_pattern(const std::vector<IsotopePeak>& got, const std::map<int, double>& want, double tol = 1e-12) {
   ASSERT_EQ(got.size(), want.size());
   auto it = want.begin();
   for (const IsotopePeak& peak : got) {
@@ -37,16 +36,14 @@ TEST(IsotopeCluster, HandWorkedHalogenAndSulfurPatterns) {
                  {{32, 0.9493}, {33, 0.0076}, {34, 0.0429}, {36, 0.0002}});
   // Cl2Br: (a + b x^2)^2 (c + d x^2).
   const double a = kCl35, b = kCl37, c = kBr79, d = kBr81;
-  expect_pattern(isotope_cluster(std::vector<ElementCount>{{35, 1}, {17, 2}}),
-                 {{149, a * a * c},
-                  {151, a * a * d + 2 * a * b * c},
-                  {153, 2 * a * b * d + b * b * c},
-                  {155, b * b * d}});
+  expect_pattern(
+      isotope_cluster(std::vector<ElementCount>{{35, 1}, {17, 2}}),
+      {{149, a * a * c}, {151, a * a * d + 2 * a * b * c}, {153, 2 * a * b * d + b * b * c}, {155, b * b * d}});
   // CCl3+ of CCl4: odd masses from 12C, even ones from 13C; 117 is the strongest.
-  const std::map<int, double> ccl3 = {
-      {117, kC12 * a * a * a},     {118, kC13 * a * a * a},     {119, kC12 * 3 * a * a * b},
-      {120, kC13 * 3 * a * a * b}, {121, kC12 * 3 * a * b * b}, {122, kC13 * 3 * a * b * b},
-      {123, kC12 * b * b * b},     {124, kC13 * b * b * b}};
+  const std::map<int, double> ccl3 = {{117, kC12 * a * a * a},     {118, kC13 * a * a * a},
+                                      {119, kC12 * 3 * a * a * b}, {120, kC13 * 3 * a * a * b},
+                                      {121, kC12 * 3 * a * b * b}, {122, kC13 * 3 * a * b * b},
+                                      {123, kC12 * b * b * b},     {124, kC13 * b * b * b}};
   const auto cluster = isotope_cluster(std::vector<ElementCount>{{6, 1}, {17, 3}});
   expect_pattern(cluster, ccl3);
   const auto scaled = scaled_to_most_abundant(cluster);

@@ -74,7 +74,8 @@ std::string depicted_in_fresh_process(const std::string& smiles) {
   std::string text;
   char buf[4096];
   for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, child)) > 0;) text.append(buf, got);
-  if (::pclose(child) != 0 || text.empty()) throw std::runtime_error("the fresh process depicting " + smiles + " failed");
+  if (::pclose(child) != 0 || text.empty())
+    throw std::runtime_error("the fresh process depicting " + smiles + " failed");
   return text;
 }
 
@@ -139,7 +140,8 @@ TEST(DepictionHeap, ReplayingTheSameCallsFromEmptyGivesTheSameOffsetsAndNoBlocks
       live.emplace_back(p, size);
       offsets.push_back(reinterpret_cast<char*>(p) - heap.base());
     }
-    for (const auto& [p, size] : live) EXPECT_TRUE(std::all_of(p, p + size, [&](unsigned char c) { return c == size % 251; }));
+    for (const auto& [p, size] : live)
+      EXPECT_TRUE(std::all_of(p, p + size, [&](unsigned char c) { return c == size % 251; }));
     return offsets;
   };
   const std::vector<std::ptrdiff_t> first = replay();

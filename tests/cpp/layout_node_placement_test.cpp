@@ -98,7 +98,7 @@ TEST(TargetAngles, FanMultipleBondsSkipCoincidentNeighboursAndStopAtTheNodeCount
   EXPECT_NEAR(t[0], -kPi / 2, 1e-15);
   EXPECT_EQ(t[1], 0.0);
   EXPECT_NEAR(t[2], kPi - 0.175, 1e-15);
-  EXPECT_NEAR(t[3], kPi + 0.175, 1e-15);  // not reduced into (-pi, pi]
+  EXPECT_NEAR(t[3], kPi + 0.175, 1e-15);                       // not reduced into (-pi, pi]
   EXPECT_EQ(target_angles(c, nbrs, 2), (Angles{t[0], t[1]}));  // earlier neighbours win
 
   const std::vector<NeighbourBond> nitrile{{{2.0, 0.0}, 3}};
@@ -132,8 +132,7 @@ TEST(PlaceAtomNodes, PutsNodesOnTheCircleAlongTheChosenDirections) {
     EXPECT_EQ(carbon[i].node, nodes[i]);
     EXPECT_EQ(carbon[i].angle, expected[i]);
     EXPECT_NEAR(std::hypot(carbon[i].position.x - c.x, carbon[i].position.y - c.y), radius, 1e-15);
-    EXPECT_NEAR(std::atan2(carbon[i].position.y, carbon[i].position.x),
-                std::remainder(expected[i], 2 * kPi), 1e-12);
+    EXPECT_NEAR(std::atan2(carbon[i].position.y, carbon[i].position.x), std::remainder(expected[i], 2 * kPi), 1e-12);
   }
 }
 

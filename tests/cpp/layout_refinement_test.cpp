@@ -8,8 +8,8 @@
 
 #include <cmath>
 #include <memory>
-#include <string>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "core/errors.h"

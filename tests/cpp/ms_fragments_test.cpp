@@ -134,7 +134,7 @@ TEST(PredictFragments, RingDoubleCutsKeepTheFloorAndReportEachMzPairOnce) {
   // Tetrahydrofuran C1CCOC1: O3 and C4 together are CH2O (30), the rest C3H6 (42).
   auto thf = with_hydrogens("C1CCOC1");
   const SoftBond ring[] = {soft(*thf, 2, 3, std::nullopt), soft(*thf, 3, 4, std::nullopt),
-                              soft(*thf, 4, 0, std::nullopt)};
+                           soft(*thf, 4, 0, std::nullopt)};
   auto single_only = predict_fragments(*thf, ring, false, 30);
   ASSERT_EQ(single_only.size(), 3u);
   for (const FragmentEntry& e : single_only) {

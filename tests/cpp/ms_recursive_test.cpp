@@ -12,9 +12,9 @@
 
 #include "core/errors.h"
 #include "core/nominal_mass.h"
+#include "counts/core_memo.h"
 #include "ms/atom_set_cuts.h"
 #include "ms/atom_set_softs.h"
-#include "counts/core_memo.h"
 #include "ms/recursive_fragments.h"
 
 namespace tessarin::ms {
@@ -189,18 +189,22 @@ TEST(CutAtomSet, SingleCutsFollowTheMultipleBondRule) {
   EXPECT_EQ(cut_atom_set(*methanol, all, std::vector<SoftBond>{{0, 2, {}, {}, 1}}, false, 25.0),
             (Pieces{{0, 1, 3, 4, 5}, {2}}));
   EXPECT_TRUE(cut_atom_set(*methanol, all, {}, true, 0.0).empty());
-  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0}, std::vector<SoftBond>{{0, 1, {}, {}, 1}}, true, 0.0).empty());
+  EXPECT_TRUE(
+      cut_atom_set(*methanol, std::vector<int>{0}, std::vector<SoftBond>{{0, 1, {}, {}, 1}}, true, 0.0).empty());
   // Records outside the set, or naming atoms the molecule lacks, are not cuts.
-  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0, 2}, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {0, 99, {}, {}, 1}, {-5, 0, {}, {}, 1}},
-                           false, 0.0)
+  EXPECT_TRUE(cut_atom_set(*methanol, std::vector<int>{0, 2},
+                           std::vector<SoftBond>{{0, 1, {}, {}, 1}, {0, 99, {}, {}, 1}, {-5, 0, {}, {}, 1}}, false, 0.0)
                   .empty());
 
   const auto acetone = with_hydrogens("CC(C)=O");  // C1=O3
   const std::vector<int> ketone = all_atoms(*acetone);
   EXPECT_TRUE(cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{1, 3, {}, {}, 2}}, true, 0.0).empty());
   // Two records of one pair make one cut, and the higher order decides.
-  EXPECT_TRUE(cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{1, 3, {}, {}, 1}, {3, 1, {}, {}, 2}}, true, 0.0).empty());
-  EXPECT_EQ(cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{3, 1, {}, {}, 1}, {1, 3, {}, {}, 1}}, true, 0.0).size(), 2U);
+  EXPECT_TRUE(
+      cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{1, 3, {}, {}, 1}, {3, 1, {}, {}, 2}}, true, 0.0).empty());
+  EXPECT_EQ(
+      cut_atom_set(*acetone, ketone, std::vector<SoftBond>{{3, 1, {}, {}, 1}, {1, 3, {}, {}, 1}}, true, 0.0).size(),
+      2U);
   // Without hydrogens on the set, the C-C bond still splits off one methyl carbon.
   EXPECT_EQ(cut_atom_set(*acetone, std::vector<int>{0, 1, 2, 3}, std::vector<SoftBond>{{0, 1, {}, {}, 1}}, true, 0.0),
             (Pieces{{0}, {1, 2, 3}}));
@@ -214,7 +218,8 @@ TEST(CutAtomSet, RingDoubleCutsAreHeldToTheAverageMassFloorInclusively) {
   EXPECT_TRUE(cut_atom_set(*cyclohexane, all, ring, false, 0.0).empty());
   const Pieces opened = cut_atom_set(*cyclohexane, all, ring, true, 0.0);
   ASSERT_EQ(opened.size(), 2U);
-  const double lighter = std::min(core::average_mass(*cyclohexane, opened[0]), core::average_mass(*cyclohexane, opened[1]));
+  const double lighter =
+      std::min(core::average_mass(*cyclohexane, opened[0]), core::average_mass(*cyclohexane, opened[1]));
   EXPECT_EQ(cut_atom_set(*cyclohexane, all, ring, true, lighter), opened);
   EXPECT_TRUE(cut_atom_set(*cyclohexane, all, ring, true, std::nextafter(lighter, 100.0)).empty());
   EXPECT_THROW(cut_atom_set(*cyclohexane, all, ring, true, std::nan("")), InvalidInput);
@@ -232,8 +237,10 @@ TEST(CutAtomSet, JudgesACutWithinThePartOfTheAtomSetThatHoldsIt) {
   // double cut.
   std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol("C1CCCCC1.CC"));
   const std::vector<int> all = all_atoms(*mol);
-  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{6, 7, {}, {}, 1}, {0, 1, {}, {}, 1}}, false, 0.0), (Pieces{{6}, {7}}));
-  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {6, 7, {}, {}, 1}}, true, 0.0), (Pieces{{6}, {7}}));
+  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{6, 7, {}, {}, 1}, {0, 1, {}, {}, 1}}, false, 0.0),
+            (Pieces{{6}, {7}}));
+  EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {6, 7, {}, {}, 1}}, true, 0.0),
+            (Pieces{{6}, {7}}));
   EXPECT_EQ(cut_atom_set(*mol, all, std::vector<SoftBond>{{0, 1, {}, {}, 1}, {2, 3, {}, {}, 1}}, true, 0.0),
             (Pieces{{0, 3, 4, 5}, {1, 2}}));
 }
@@ -247,8 +254,10 @@ TEST(RecursiveFragments, GoesBreadthFirstAndKeepsTheFirstPieceOfEachMz) {
   // Children of the ion in ascending order of their atoms:
   // {0} O, {0,1} CO, {0,1,2} C2O, {1,2,3} C2N, {2,3} CN, {3} N.
   const std::vector<GenerationPeak> first = predict_fragments_recursive(*mol, orbitals, one);
-  EXPECT_EQ(first, (std::vector<GenerationPeak>{{54, "C2NO", 0}, {16, "O", 1}, {28, "CO", 1}, {40, "C2O", 1}, {38, "C2N", 1},
-                            {26, "CN", 1}, {14, "N", 1}}));
+  EXPECT_EQ(
+      first,
+      (std::vector<GenerationPeak>{
+          {54, "C2NO", 0}, {16, "O", 1}, {28, "CO", 1}, {40, "C2O", 1}, {38, "C2N", 1}, {26, "CN", 1}, {14, "N", 1}}));
 
   RecursiveOptions two = one;
   two.max_generations = 2;

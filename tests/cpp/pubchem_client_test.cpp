@@ -33,7 +33,8 @@ TEST(PubchemRequest, QueryStaysInsideItsPathSegment) {
 // caller gets beyond them.
 TEST(PubchemReply, FailuresCarryWhatTheCallerNeeds) {
   try {
-    parse_reply("x", {200, R"({"PropertyTable": {"Properties": [{"Title": "é", "CID": 5, "SMILES": "", "a": [1.5, null]}]}})"});
+    parse_reply(
+        "x", {200, R"({"PropertyTable": {"Properties": [{"Title": "é", "CID": 5, "SMILES": "", "a": [1.5, null]}]}})"});
     ADD_FAILURE();
   } catch (const SmilesNotFound& e) {
     EXPECT_EQ(e.record_json(), R"({"Title":"é","CID":5,"SMILES":"","a":[1.5,null]})");

@@ -14,8 +14,8 @@ namespace tessarin::counts::test_graphs {
 using counts::LpiCounts;
 
 // The counts the plain way: every eigenvalue of the matrix.
-inline LpiCounts reference_counts(int n, const std::vector<core::WeightedEdge>& edges, const std::vector<std::size_t>& removed,
-                           double tol) {
+inline LpiCounts reference_counts(int n, const std::vector<core::WeightedEdge>& edges,
+                                  const std::vector<std::size_t>& removed, double tol) {
   std::vector<counts::MatrixEntry> entries;
   for (std::size_t id = 0; id < edges.size(); ++id) {
     if (std::find(removed.begin(), removed.end(), id) == removed.end()) {

@@ -12,14 +12,14 @@ TEST(PeakMeasures, RecallPrecisionAndBasePeakByIntegerMz) {
   // 27: 300, 29: 200 + 250 (28.6 and 29.2), 41: 500, 43: 999, 58: 40, 100: 30.
   // Five most intense at m/z >= 15: 43, 41, 29, 27, 15. Measured base 999:
   // shown from 49.95.
-  const Spectrum measured = Spectrum::from_peaks({14, 15.4, 27, 28.6, 29.2, 41, 43, 58, 100},
-                                                 {999, 100, 300, 200, 250, 500, 999, 40, 30});
+  const Spectrum measured =
+      Spectrum::from_peaks({14, 15.4, 27, 28.6, 29.2, 41, 43, 58, 100}, {999, 100, 300, 200, 250, 500, 999, 40, 30});
   // Predicted base 999: named from 49.95, so 29, 43 (50), 58, 100; not 41 (49), 15.
   const Spectrum predicted = Spectrum::from_peaks({15, 29, 41, 43, 58, 100}, {10, 999, 49, 50, 600, 999});
   const PeakMeasures m = peak_measures(measured, predicted, 100);
-  EXPECT_EQ(m.recall, 2.0 / 5);          // 43 and 29 of 43, 41, 29, 27, 15
-  EXPECT_EQ(m.base_peak_hit, true);      // 43
-  EXPECT_EQ(m.precision, 2.0 / 3);       // 29 and 43 of 29, 43, 58 (100 is M+)
+  EXPECT_EQ(m.recall, 2.0 / 5);      // 43 and 29 of 43, 41, 29, 27, 15
+  EXPECT_EQ(m.base_peak_hit, true);  // 43
+  EXPECT_EQ(m.precision, 2.0 / 3);   // 29 and 43 of 29, 43, 58 (100 is M+)
   EXPECT_EQ(peak_measures(measured, predicted, std::nullopt).precision, 2.0 / 4);
 
   // Nothing to count: no measured peak at m/z >= 15; only the molecular ion predicted.

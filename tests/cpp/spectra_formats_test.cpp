@@ -16,9 +16,7 @@ namespace {
 using testing::data_dir;
 using testing::TempDir;
 
-std::vector<Spectrum> read_fixture(const std::string& name) {
-  return read_spectra((data_dir() / name).string());
-}
+std::vector<Spectrum> read_fixture(const std::string& name) { return read_spectra((data_dir() / name).string()); }
 
 using Annotations = std::vector<std::vector<std::string>>;
 
@@ -125,11 +123,10 @@ TEST(SpectrumFiles, BrokenFileInADirectoryIsNamedAndTheOthersAreRead) {
 
 TEST(SpectrumFiles, JcampDataOtherThanMassPeakTablesIsRefused) {
   TempDir dir;
-  const std::string path = dir.write(
-      "other.jdx",
-      "##TITLE=ir\n##DATA TYPE=INFRARED SPECTRUM\n##PEAK TABLE=(XY..XY)\n1,2\n##END=\n"
-      "##TITLE=compressed\n##XYDATA=(X++(Y..Y))\n1 2 3\n##END=\n"
-      "##TITLE=ok\n##PEAK TABLE=(XY..XY)\n10,20\n##END=\n");
+  const std::string path = dir.write("other.jdx",
+                                     "##TITLE=ir\n##DATA TYPE=INFRARED SPECTRUM\n##PEAK TABLE=(XY..XY)\n1,2\n##END=\n"
+                                     "##TITLE=compressed\n##XYDATA=(X++(Y..Y))\n1 2 3\n##END=\n"
+                                     "##TITLE=ok\n##PEAK TABLE=(XY..XY)\n10,20\n##END=\n");
   std::vector<RecordError> errors;
   const std::vector<Spectrum> s = read_spectra(path, std::nullopt, &errors);
   ASSERT_EQ(s.size(), 1u);
@@ -164,7 +161,8 @@ TEST(SpectrumFiles, BatchRecordsAndMeasuredJsonLines) {
 TEST(SpectrumFiles, FormatFromExtensionElseContent) {
   TempDir dir;
   const std::string msp_txt = dir.write("library.txt", "Name: x\nNum Peaks: 1\n10 20\n");
-  const std::string massbank_txt = dir.write("record.txt", "ACCESSION: A\nPK$PEAK: m/z int. rel.int.\n  10 5 999\n//\n");
+  const std::string massbank_txt =
+      dir.write("record.txt", "ACCESSION: A\nPK$PEAK: m/z int. rel.int.\n  10 5 999\n//\n");
   const std::string mgf_noext = dir.write("spectra", "CHARGE=1+\nBEGIN IONS\n10 20\nEND IONS\n");
   const std::string junk = dir.write("junk.dat", "hello world\n");
   EXPECT_EQ(SpectrumReader(msp_txt).format(), Format::msp);
@@ -176,9 +174,9 @@ TEST(SpectrumFiles, FormatFromExtensionElseContent) {
 }
 
 TEST(SpectrumWriters, SharedMzKeepsEveryFormulaAndMspIsStrict) {
-  Spectrum s = Spectrum::from_peaks({127, 43}, {999, 250.5}, {{"I", "C7H11O2"}, {}},
-                                    {{"name", "iodo ester"}, {"smiles", "CCOC(=O)C"}, {"mol_mass", "254"},
-                                     {"synonyms", "a\nb"}, {"CAS#", "1-2-3"}});
+  Spectrum s = Spectrum::from_peaks(
+      {127, 43}, {999, 250.5}, {{"I", "C7H11O2"}, {}},
+      {{"name", "iodo ester"}, {"smiles", "CCOC(=O)C"}, {"mol_mass", "254"}, {"synonyms", "a\nb"}, {"CAS#", "1-2-3"}});
   EXPECT_EQ(msp_record(s),
             "Name: iodo ester\n"
             "MW: 254\n"
@@ -252,11 +250,17 @@ TEST(SpectrumReaders, MalformedRecordIsSkippedWithItsLine) {
       {"huge.msp", "Name: a\nNum Peaks: 1\n10 1e999\n\nName: b\nNum Peaks: 1\n12 3\n", 1, 3},
       {"noend.mgf", "BEGIN IONS\n10 1\nBEGIN IONS\n12 3\nEND IONS\nBEGIN IONS\n13 1\n", 1, 1},
       {"badkey.mgf", "BEGIN IONS\nno equals sign\n10 1\nEND IONS\nBEGIN IONS\n12 3\nEND IONS\n", 1, 2},
-      {"bad.jsonl", "{\"peaks\": [[1, 2]]}\n{\"peaks\": [[1, \"x\"]]}\n{\"peaks\": [[3, 4]]}\n[1]\n{\"peaks\": [[1e400, 1]]}\n", 2, 2},
-      {"npoints.jdx", "##TITLE=a\n##NPOINTS=3\n##PEAK TABLE=(XY..XY)\n1,2 3,4\n##END=\n##TITLE=b\n##PEAK TABLE=(XY..XY)\n5,6\n##END=\n",
+      {"bad.jsonl",
+       "{\"peaks\": [[1, 2]]}\n{\"peaks\": [[1, \"x\"]]}\n{\"peaks\": [[3, 4]]}\n[1]\n{\"peaks\": [[1e400, 1]]}\n", 2,
+       2},
+      {"npoints.jdx",
+       "##TITLE=a\n##NPOINTS=3\n##PEAK TABLE=(XY..XY)\n1,2 3,4\n##END=\n##TITLE=b\n##PEAK "
+       "TABLE=(XY..XY)\n5,6\n##END=\n",
        1, 1},
       {"noend.jdx", "##TITLE=a\n##PEAK TABLE=(XY..XY)\n1,2\n##TITLE=b\n##PEAK TABLE=(XY..XY)\n5,6\n##END=\n", 1, 1},
-      {"count.txt", "ACCESSION: A\nPK$NUM_PEAK: 2\nPK$PEAK: m/z int. rel.int.\n  10 5 999\n//\nACCESSION: B\nPK$PEAK: m/z int. rel.int.\n  11 5 999\n//\n",
+      {"count.txt",
+       "ACCESSION: A\nPK$NUM_PEAK: 2\nPK$PEAK: m/z int. rel.int.\n  10 5 999\n//\nACCESSION: B\nPK$PEAK: m/z int. "
+       "rel.int.\n  11 5 999\n//\n",
        1, 5},
   };
   TempDir dir;
@@ -305,7 +309,8 @@ TEST(SpectrumReaders, JunkAndDamagedFilesEndWithRecordsOrErrors) {
         ASSERT_NO_THROW(got = read_spectra(path, f, &errors)) << format_name(f);
         for (const Spectrum& s : got) EXPECT_NO_THROW(s.check());
         // No more than one report per line of input.
-        EXPECT_LE(errors.size() + got.size(), static_cast<std::size_t>(std::count(damaged.begin(), damaged.end(), '\n')) + 1);
+        EXPECT_LE(errors.size() + got.size(),
+                  static_cast<std::size_t>(std::count(damaged.begin(), damaged.end(), '\n')) + 1);
       }
     }
   }

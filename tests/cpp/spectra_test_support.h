@@ -2,19 +2,17 @@
 // random spectra.
 #pragma once
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 #include "spectra/spectrum.h"
 
 namespace tessarin::spectra::testing {
 
-inline std::filesystem::path data_dir() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path() / "data";
-}
+inline std::filesystem::path data_dir() { return std::filesystem::path(__FILE__).parent_path().parent_path() / "data"; }
 
 // A directory removed with everything in it when the object goes.
 class TempDir {

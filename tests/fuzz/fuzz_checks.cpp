@@ -19,17 +19,17 @@
 #include <sstream>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "core/element_data.h"
 #include "core/errors.h"
-#include "ms/atom_set_softs.h"
 #include "counts/edge_removal_screen.h"
 #include "counts/index_graph.h"
 #include "counts/inertia.h"
-#include "ms/soft_bonds.h"
-#include "analysis/analysis.h"
 #include "counts/lpi.h"
-#include "vif/orbital_graph_builder.h"
 #include "molecule/prepare_molecule.h"
+#include "ms/atom_set_softs.h"
+#include "ms/soft_bonds.h"
+#include "vif/orbital_graph_builder.h"
 
 namespace tessarin::fuzz {
 namespace {
@@ -118,8 +118,8 @@ int orbital_nodes_of(const std::string& smiles) {
 void check_analysis_result(const analysis::Result& a) {
   const RDKit::ROMol& mol = *a.mol;
   const auto atoms = static_cast<std::size_t>(mol.getNumAtoms());
-  require(a.coords.size() == atoms, "layout has " + std::to_string(a.coords.size()) + " points for " +
-                                        std::to_string(atoms) + " atoms");
+  require(a.coords.size() == atoms,
+          "layout has " + std::to_string(a.coords.size()) + " points for " + std::to_string(atoms) + " atoms");
   for (const layout::Point2& p : a.coords) require(std::isfinite(p.x) && std::isfinite(p.y), "non-finite layout point");
   const vif::OrbitalGraph& orbital = a.graph.orbital;
   const int nodes = orbital.graph.node_count;
@@ -186,9 +186,9 @@ struct GraphCase {
   int n = 1;
   double tol = 1e-9;
   std::vector<core::WeightedEdge> edges;  // as decoded: may hold non-finite weights and repeated pairs
-  std::vector<int> atom_of;          // node -> atom, atoms of consecutive nodes
-  std::vector<char> picked;          // node -> in the tested subset
-  bool reversed = false;             // subset listed in descending order
+  std::vector<int> atom_of;               // node -> atom, atoms of consecutive nodes
+  std::vector<char> picked;               // node -> in the tested subset
+  bool reversed = false;                  // subset listed in descending order
 };
 
 // Layout: node count, tol, atom boundaries (bit v % 8 set: node v starts a
@@ -271,8 +271,8 @@ class ExactRank {
 
   static std::uint64_t residue(double w, std::uint64_t p) {
     int e = 0;
-    const double f = std::frexp(std::abs(w), &e);                        // |w| = f 2^e, f in [0.5, 1)
-    const auto m = static_cast<std::uint64_t>(std::ldexp(f, 53));        // |w| = m 2^(e - 53)
+    const double f = std::frexp(std::abs(w), &e);                  // |w| = f 2^e, f in [0.5, 1)
+    const auto m = static_cast<std::uint64_t>(std::ldexp(f, 53));  // |w| = m 2^(e - 53)
     const std::uint64_t r = static_cast<std::uint64_t>(u128{m % p} * power(2, static_cast<unsigned>(e + 10), p) % p);
     return w < 0.0 && r != 0 ? p - r : r;
   }
@@ -448,7 +448,8 @@ void check_soft_edges(GraphCounts& check, const counts::IndexGraph& g, double to
   for (std::size_t id = 0; id < g.edge_count(); ++id) candidates.emplace_back(id);
   const std::vector<std::size_t> fast =
       ms::soft_edge_positions(g, candidates, baseline, tol, counts::CountMethod::automatic);
-  const std::vector<std::size_t> dense = ms::soft_edge_positions(g, candidates, baseline, tol, counts::CountMethod::dense);
+  const std::vector<std::size_t> dense =
+      ms::soft_edge_positions(g, candidates, baseline, tol, counts::CountMethod::dense);
   std::vector<std::size_t> differ;
   std::set_symmetric_difference(fast.begin(), fast.end(), dense.begin(), dense.end(), std::back_inserter(differ));
   for (std::size_t id : differ) {
@@ -584,7 +585,8 @@ std::string check_graph_counts(std::span<const std::uint8_t> bytes) {
 
   const std::vector<counts::LpiCounts> without = check_single_removals(check, g);
   check_screen(check, g, c.tol, dense, without, "graph's own");
-  check_screen(check, g, c.tol, counts::LpiCounts{dense.n_plus + 1, dense.n_zero, dense.n_minus - 1}, without, "shifted");
+  check_screen(check, g, c.tol, counts::LpiCounts{dense.n_plus + 1, dense.n_zero, dense.n_minus - 1}, without,
+               "shifted");
   check_soft_edges(check, g, c.tol, dense);
   check_induced(check, c, g);
   check_atom_set_engine(check, c, g);

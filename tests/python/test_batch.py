@@ -43,8 +43,11 @@ def test_writing_a_file_returns_a_summary(tmp_path):
     lines = out.read_text().splitlines()
     assert [json.loads(line)["smiles"] for line in lines] == ["CCO", "CCN"]
     assert (tmp_path / "lib.jsonl.errors.tsv").read_text() == "line\tsmiles\treason\n2\tC1CC\tunparsable SMILES\n"
-    assert tessarin.predict_library(["C"], output=str(tmp_path / "m.msp")) == {"written": 1, "failed": 0,
-                                                                              "errors": None}
+    assert tessarin.predict_library(["C"], output=str(tmp_path / "m.msp")) == {
+        "written": 1,
+        "failed": 0,
+        "errors": None,
+    }
     assert (tmp_path / "m.msp").read_text().startswith("Name: C\nFormula: CH4\nMW: 16\n")
     assert tessarin.predict_library([]) == []
 
@@ -73,8 +76,9 @@ def test_recursive_peaks_come_with_their_generations():
     deep = tessarin.predict_library(["ClCC(=O)OCC"], recursive_ms=True)[0]
     a = tessarin.VIF("ClCC(=O)OCC", draw=False, verbose=False, recursive_ms=True)
     assert plain["recursive_peaks"] is None
-    assert [(p["mz"], p["formula"], p["generation"]) for p in deep["recursive_peaks"]] == \
-        [(mz, v["formula"], v["generation"]) for mz, v in a["recursive_peaks"].items()]
+    assert [(p["mz"], p["formula"], p["generation"]) for p in deep["recursive_peaks"]] == [
+        (mz, v["formula"], v["generation"]) for mz, v in a["recursive_peaks"].items()
+    ]
     assert {p["mz"] for p in deep["peaks"]} == {p["mz"] for p in plain["peaks"]} | set(a["recursive_peaks"])
 
 
@@ -92,8 +96,9 @@ def test_ctrl_c_raises_keyboard_interrupt_and_leaves_a_valid_file(tmp_path):
     root = Path(__file__).resolve().parents[2]
     # The child imports the same build of the package as this process, in the same environment.
     package_root = str(Path(tessarin.__file__).parent.parent)
-    proc = subprocess.Popen([sys.executable, "-c", script], cwd=root, env={**os.environ, "PYTHONPATH": package_root},
-                            stderr=subprocess.PIPE)
+    proc = subprocess.Popen(
+        [sys.executable, "-c", script], cwd=root, env={**os.environ, "PYTHONPATH": package_root}, stderr=subprocess.PIPE
+    )
     deadline = time.time() + 60
     while time.time() < deadline and (not out.exists() or out.stat().st_size < 20000):
         time.sleep(0.05)

@@ -67,8 +67,11 @@ def done_lines(out, fmt):
 
 def reference(cli, sample, tmp_path, fmt, *options):
     out = tmp_path / f"reference.{fmt}"
-    proc = subprocess.run([cli, "predict", str(sample), "-o", str(out), "--format", fmt, "-j", "2", *options],
-                          capture_output=True, timeout=300)
+    proc = subprocess.run(
+        [cli, "predict", str(sample), "-o", str(out), "--format", fmt, "-j", "2", *options],
+        capture_output=True,
+        timeout=300,
+    )
     assert proc.returncode == 1, proc.stderr  # line 7 fails
     return out
 
@@ -79,8 +82,9 @@ def test_signals_at_random_moments_leave_whole_records_and_say_which_signal(cli,
         sig = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)[run % 3]
         fmt = ("jsonl", "msp")[run % 2]
         out = tmp_path / f"run{run}.{fmt}"
-        proc = subprocess.Popen([cli, "predict", str(sample), "-o", str(out), "--format", fmt, "-j", "2"],
-                                stderr=subprocess.PIPE)
+        proc = subprocess.Popen(
+            [cli, "predict", str(sample), "-o", str(out), "--format", fmt, "-j", "2"], stderr=subprocess.PIPE
+        )
         time.sleep(rng.uniform(0.05, 1.5))
         proc.send_signal(sig)
         _, err = proc.communicate(timeout=60)
@@ -151,8 +155,11 @@ def test_a_time_limit_holds_inside_the_depiction(cli, tmp_path):
     sample.write_text("C" * 2500 + " chain\nCCO ethanol\n")
     out = tmp_path / "lib.jsonl"
     start = time.monotonic()
-    proc = subprocess.run([cli, "predict", str(sample), "-o", str(out), "--format", "jsonl", "-j", "1",
-                           "--timeout-per-molecule", "1"], capture_output=True, timeout=120)
+    proc = subprocess.run(
+        [cli, "predict", str(sample), "-o", str(out), "--format", "jsonl", "-j", "1", "--timeout-per-molecule", "1"],
+        capture_output=True,
+        timeout=120,
+    )
     elapsed = time.monotonic() - start
     assert proc.returncode == 1, proc.stderr
     (row,) = Path(str(out) + ".errors.tsv").read_text().splitlines()[1:]
@@ -176,9 +183,11 @@ def test_inputs_as_people_have_them(cli, tmp_path):
     assert out.read_text().startswith("Name: X-1\nFormula: C2H6O\nMW: 46\nCASNO: 64-17-5\nID: X-1\n")
 
     sdf = tmp_path / "m.sdf"
-    ethanol = ("ethanol\n  tessarin\n\n  3  2  0  0  0  0  0  0  0  0999 V2000\n"
-               + "".join(f"    0.0000    0.0000    0.0000 {a}   0  0  0  0  0  0  0  0  0  0  0  0\n" for a in "CCO")
-               + "  1  2  1  0\n  2  3  1  0\nM  END\n")
+    ethanol = (
+        "ethanol\n  tessarin\n\n  3  2  0  0  0  0  0  0  0  0999 V2000\n"
+        + "".join(f"    0.0000    0.0000    0.0000 {a}   0  0  0  0  0  0  0  0  0  0  0  0\n" for a in "CCO")
+        + "  1  2  1  0\n  2  3  1  0\nM  END\n"
+    )
     broken = ethanol.replace(" 3  2  0  0  0  0  0  0  0  0999 V2000", " 3")  # on line 18 of the file
     sdf.write_text(ethanol + "> <CAS>\n64-17-5\n\n$$$$\n" + broken + "$$$$\n")
     out = tmp_path / "m.msp"
@@ -188,14 +197,20 @@ def test_inputs_as_people_have_them(cli, tmp_path):
     assert row.startswith("15\t") and "on line 18" in row
 
     options = tmp_path / "o.msp"
-    assert subprocess.run([cli, "predict", str(table), "-o", str(options), "--ring", "--recursive",
-                           "--max-generations", "1"], timeout=60).returncode == 0
+    assert (
+        subprocess.run(
+            [cli, "predict", str(table), "-o", str(options), "--ring", "--recursive", "--max-generations", "1"],
+            timeout=60,
+        ).returncode
+        == 0
+    )
     assert '"options=--ring --recursive --max-generations 1"' in options.read_text()
 
     binary = tmp_path / "x.smi"
     binary.write_bytes(bytes(range(256)) * 4)
-    refused = subprocess.run([cli, "predict", str(binary), "-o", str(tmp_path / "x.msp")], capture_output=True,
-                             timeout=60)
+    refused = subprocess.run(
+        [cli, "predict", str(binary), "-o", str(tmp_path / "x.msp")], capture_output=True, timeout=60
+    )
     assert refused.returncode == 2 and b"not a file of molecules" in refused.stderr
 
 
@@ -204,8 +219,9 @@ def test_predict_library_on_a_par_with_the_command(tmp_path):
 
     out = tmp_path / "lib.csv"
     mols = [("ethanol", Chem.MolFromSmiles("OCC")), "C" * 2500, "CC(=O)OCCCl"]
-    summary = tessarin.predict_library(mols, output=out, timeout_per_molecule=1, recursive_ms=True,
-                                       max_generations=1, progress=False)
+    summary = tessarin.predict_library(
+        mols, output=out, timeout_per_molecule=1, recursive_ms=True, max_generations=1, progress=False
+    )
     assert summary["written"] == 2 and summary["failed"] == 1
     rows = list(csv.DictReader(io.StringIO(out.read_text())))
     assert rows[0]["name"] == "ethanol" and rows[0]["smiles"] == "CCO"
@@ -230,9 +246,11 @@ def test_ctrl_c_stops_the_depiction_of_a_large_molecule_at_once(tmp_path):
         "    tessarin.VIF('C' * 3000, draw=False, verbose=False)\n"  # CoordGen alone takes minutes here
         "except KeyboardInterrupt:\n"
         "    print(time.monotonic() - sent[0])\n"
-        "    sys.exit(42)\n")
+        "    sys.exit(42)\n"
+    )
     package_root = str(Path(tessarin.__file__).parent.parent)
-    proc = subprocess.run([sys.executable, str(script)], capture_output=True, timeout=120,
-                          env={**os.environ, "PYTHONPATH": package_root})
+    proc = subprocess.run(
+        [sys.executable, str(script)], capture_output=True, timeout=120, env={**os.environ, "PYTHONPATH": package_root}
+    )
     assert proc.returncode == 42, proc.stderr
     assert float(proc.stdout) < 1.0

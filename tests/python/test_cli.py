@@ -62,8 +62,16 @@ def parse_msp(text):
             assert m, f"bad peak line {line!r}"
             peaks.append({"mz": int(m[1]), "intensity": int(m[2]), "formula": m[3]})
         assert int(fields["Num Peaks"]) == len(peaks)
-        entries.append({"name": fields["Name"], "formula": fields["Formula"], "mw": int(fields["MW"]),
-                        "smiles": comments["SMILES"], "lpi": comments["LPI"], "peaks": peaks})
+        entries.append(
+            {
+                "name": fields["Name"],
+                "formula": fields["Formula"],
+                "mw": int(fields["MW"]),
+                "smiles": comments["SMILES"],
+                "lpi": comments["LPI"],
+                "peaks": peaks,
+            }
+        )
     return entries
 
 
@@ -87,13 +95,16 @@ def sample(tmp_path):
     return path
 
 
-@pytest.mark.parametrize("smiles, args, options", [
-    ("CCO", [], {}),
-    ("c1ccccc1[N+](=O)[O-]", [], {}),
-    ("C1CCC2CCCCC2C1", ["--ring"], {"ring_fragmentation": True}),
-    ("CC(=O)Cl", ["--bond-kappa", "0.7"], {"bond_kappa": 0.7}),
-    ("C", [], {}),
-])
+@pytest.mark.parametrize(
+    "smiles, args, options",
+    [
+        ("CCO", [], {}),
+        ("c1ccccc1[N+](=O)[O-]", [], {}),
+        ("C1CCC2CCCCC2C1", ["--ring"], {"ring_fragmentation": True}),
+        ("CC(=O)Cl", ["--bond-kappa", "0.7"], {"bond_kappa": 0.7}),
+        ("C", [], {}),
+    ],
+)
 def test_vif_report_is_byte_identical_to_the_python_report(cli, smiles, args, options):
     result = run(cli, "vif", smiles, *args)
     assert result.returncode == 0, result.stderr
@@ -109,8 +120,13 @@ def test_vif_failures_give_a_message_and_a_failing_status(cli):
     dummy = run(cli, "vif", "C*")
     assert dummy.returncode == 1
     assert b"element" in dummy.stderr
-    for bad in (["vif"], ["vif", "C", "--bond-kappa", "nan"], ["vif", "C", "--max-generations", "-1"],
-                ["vif", "C", "--frobnicate"], ["frobnicate"]):
+    for bad in (
+        ["vif"],
+        ["vif", "C", "--bond-kappa", "nan"],
+        ["vif", "C", "--max-generations", "-1"],
+        ["vif", "C", "--frobnicate"],
+        ["frobnicate"],
+    ):
         result = run(cli, *bad)
         assert result.returncode == 2, bad
         assert b"usage: tessarin" in result.stderr, bad
@@ -179,18 +195,33 @@ def test_predict_jsonl_and_csv_carry_the_same_spectra(cli, sample, tmp_path):
     records = [json.loads(line) for line in (tmp_path / "lib.jsonl").read_text().splitlines()]
     assert [r["line"] for r in records] == [2, 6, 8, 9]
     ethanol = records[0]
-    assert set(ethanol) == {"line", "name", "smiles", "formula", "mol_mass", "mol_mass_avg", "lpi", "soft_bonds",
-                            "fragments", "recursive_peaks", "peaks"}
+    assert set(ethanol) == {
+        "line",
+        "name",
+        "smiles",
+        "formula",
+        "mol_mass",
+        "mol_mass_avg",
+        "lpi",
+        "soft_bonds",
+        "fragments",
+        "recursive_peaks",
+        "peaks",
+    }
     a = tessarin.VIF("CCO", draw=False, verbose=False)
     assert ethanol["lpi"]["eigenvalues"] == pytest.approx(list(a["lpi"]["eigenvalues"]), abs=0)
     assert ethanol["soft_bonds"] == a["soft_bonds"]
-    assert ethanol["fragments"] == [dict(f, fragments=None if f["fragments"] is None else [list(t) for t in f["fragments"]])
-                                    for f in a["fragments"]]
+    assert ethanol["fragments"] == [
+        dict(f, fragments=None if f["fragments"] is None else [list(t) for t in f["fragments"]]) for f in a["fragments"]
+    ]
     with open(tmp_path / "lib.csv", newline="") as f:
         rows = list(csv.DictReader(f))
     assert list(rows[0]) == ["line", "name", "smiles", "mz", "intensity", "formula"]
-    from_jsonl = [(str(r["line"]), r["name"], r["smiles"], str(p["mz"]), str(p["intensity"]), p["formula"])
-                  for r in records for p in r["peaks"]]
+    from_jsonl = [
+        (str(r["line"]), r["name"], r["smiles"], str(p["mz"]), str(p["intensity"]), p["formula"])
+        for r in records
+        for p in r["peaks"]
+    ]
     assert [tuple(row.values()) for row in rows] == from_jsonl
 
 
@@ -217,6 +248,7 @@ def test_predict_reads_standard_input_as_smiles_or_sdf(cli, tmp_path):
     got = [json.loads(line) for line in (tmp_path / "sdf.jsonl").read_text().splitlines()]
     assert len(got) == 5
     from rdkit import Chem
+
     expected = [Chem.MolToSmiles(m) for m in Chem.SDMolSupplier(str(NCI_SDF))][:5]
     assert [r["smiles"] for r in got] == expected
     assert got[1]["line"] == len(records[0].splitlines()) + 2
@@ -257,8 +289,9 @@ def test_predict_rejects_bad_arguments_and_unusable_files(cli, sample, tmp_path)
 
 def test_ctrl_c_leaves_a_valid_file_of_the_molecules_finished_so_far(cli, tmp_path):
     out = tmp_path / "nci.msp"
-    proc = subprocess.Popen([cli, "predict", str(NCI), "-o", str(out), "--jobs", "2"],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    proc = subprocess.Popen(
+        [cli, "predict", str(NCI), "-o", str(out), "--jobs", "2"], stdout=subprocess.PIPE, stderr=subprocess.PIPE
+    )
     deadline = time.time() + 60
     while time.time() < deadline and (not out.exists() or out.stat().st_size < 20000):
         time.sleep(0.05)
@@ -269,16 +302,18 @@ def test_ctrl_c_leaves_a_valid_file_of_the_molecules_finished_so_far(cli, tmp_pa
     entries = parse_msp(out.read_text())
     ids = [line.split("\t")[1] for line in NCI.read_text().splitlines()]
     assert 0 < len(entries) < len(ids)
-    assert [e["name"] for e in entries] == ids[:len(entries)]
+    assert [e["name"] for e in entries] == ids[: len(entries)]
 
 
 def test_progress_line_only_on_a_terminal(cli, sample, tmp_path):
     import pty
+
     assert b"mol/s" not in run(cli, "predict", sample, "-o", tmp_path / "q.msp").stderr
     leader, follower = pty.openpty()
     with os.fdopen(leader, "rb", buffering=0) as terminal:
-        proc = subprocess.run([cli, "predict", str(sample), "-o", str(tmp_path / "t.msp")], stderr=follower,
-                              timeout=120)
+        proc = subprocess.run(
+            [cli, "predict", str(sample), "-o", str(tmp_path / "t.msp")], stderr=follower, timeout=120
+        )
         os.close(follower)
         shown = terminal.read(65536)
     assert proc.returncode == 1
@@ -300,29 +335,67 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
     top = run(cli, "--help")
     assert top.returncode == 0 and top.stderr == b""
     commands = top.stdout.decode().split("\ncommands:\n", 1)[1].split("\n\n", 1)[0]
-    assert [line.split()[0] for line in commands.splitlines()] == ["vif", "predict", "validate", "identify", "search",
-                                                                  "evaluate"]
+    assert [line.split()[0] for line in commands.splitlines()] == [
+        "vif",
+        "predict",
+        "validate",
+        "identify",
+        "search",
+        "evaluate",
+    ]
     assert run(cli).returncode == 2  # no command: the same help, on standard error
     vif_defaults = inspect.signature(tessarin.VIF).parameters
-    prediction = {"--ring": None, "--recursive": None,
-                  "--max-generations": str(vif_defaults["max_generations"].default)}
+    prediction = {
+        "--ring": None,
+        "--recursive": None,
+        "--max-generations": str(vif_defaults["max_generations"].default),
+    }
     expected = {
         "vif": prediction | {"--bond-kappa": str(vif_defaults["bond_kappa"].default)},
-        "predict": prediction | {"-o,--output": "required", "--format": "msp", "-j,--jobs": "all cores",
-                                 "--model": "schematic", "--timeout-per-molecule": "0", "--lines": "all",
-                                 "--resume": None, "--scheduler": None, "--chunk-size": "1000",
-                                 "--work-dir": "OUTPUT.shards"},
+        "predict": prediction
+        | {
+            "-o,--output": "required",
+            "--format": "msp",
+            "-j,--jobs": "all cores",
+            "--model": "schematic",
+            "--timeout-per-molecule": "0",
+            "--lines": "all",
+            "--resume": None,
+            "--scheduler": None,
+            "--chunk-size": "1000",
+            "--work-dir": "OUTPUT.shards",
+        },
         "validate": {},
     }
     score = {"--method": "cosine", "--tolerance": "0.5", "--reverse": None}
     sqrt_score = score | {"--mz-power": "0", "--intensity-power": "0.5"}
     model = prediction | {"--model": "schematic", "-j,--jobs": "all cores", "--timeout-per-molecule": "0"}
-    expected["identify"] = sqrt_score | model | {
-        "--record": "1", "--candidates": "required", "-o,--output": "-", "--top": "0", "--mass": None,
-        "--same-mass": None, "--formula": None, "--plot": None, "--plot-count": "3"}
-    expected["search"] = score | {"--mz-power": "the method's", "--intensity-power": "the method's",
-                                  "--library": "required", "-o,--output": "-", "--top": "10", "--min-score": "0",
-                                  "--mass-tolerance": None, "-j,--jobs": "all cores", "--scheduler": None}
+    expected["identify"] = (
+        sqrt_score
+        | model
+        | {
+            "--record": "1",
+            "--candidates": "required",
+            "-o,--output": "-",
+            "--top": "0",
+            "--mass": None,
+            "--same-mass": None,
+            "--formula": None,
+            "--plot": None,
+            "--plot-count": "3",
+        }
+    )
+    expected["search"] = score | {
+        "--mz-power": "the method's",
+        "--intensity-power": "the method's",
+        "--library": "required",
+        "-o,--output": "-",
+        "--top": "10",
+        "--min-score": "0",
+        "--mass-tolerance": None,
+        "-j,--jobs": "all cores",
+        "--scheduler": None,
+    }
     expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
     for command, options in expected.items():
         shown = run(cli, command, "--help")
@@ -374,8 +447,19 @@ def test_usage_errors_name_the_option_and_change_no_file(cli, sample, tmp_path):
 
 
 def test_repeated_options_take_the_last_value_and_negative_numbers_are_values(cli):
-    result = run(cli, "vif", "CC(=O)Cl", "--bond-kappa", "2", "--bond-kappa", "-0.5", "--max-generations=3",
-                 "--max-generations", "1", "--recursive")
+    result = run(
+        cli,
+        "vif",
+        "CC(=O)Cl",
+        "--bond-kappa",
+        "2",
+        "--bond-kappa",
+        "-0.5",
+        "--max-generations=3",
+        "--max-generations",
+        "1",
+        "--recursive",
+    )
     assert result.returncode == 0, result.stderr
     assert result.stdout == python_report("CC(=O)Cl", bond_kappa=-0.5, max_generations=1, recursive_ms=True)
 

@@ -14,8 +14,14 @@ from tessarin import Spectrum
 
 ROOT = Path(__file__).resolve().parents[2]
 
-ESTERS = [("methyl butanoate", "CCCC(=O)OC"), ("ethyl propanoate", "CCOC(=O)CC"), ("propyl acetate", "CCCOC(=O)C"),
-          ("broken", "C1CC"), ("ethyl acetate", "CCOC(=O)C"), ("methyl propanoate", "CCC(=O)OC")]
+ESTERS = [
+    ("methyl butanoate", "CCCC(=O)OC"),
+    ("ethyl propanoate", "CCOC(=O)CC"),
+    ("propyl acetate", "CCCOC(=O)C"),
+    ("broken", "C1CC"),
+    ("ethyl acetate", "CCOC(=O)C"),
+    ("methyl propanoate", "CCC(=O)OC"),
+]
 
 
 @pytest.fixture(scope="module")
@@ -37,8 +43,11 @@ def measured_like(smiles, name):
     """A 'measured' spectrum: the predicted peaks with other intensities, plus a peak the prediction lacks."""
     p = tessarin.predict_spectrum(smiles)
     mz = np.append(p.mz, 29.0)
-    return Spectrum(mz, np.linspace(200, 999, len(mz)), metadata={"name": name, "smiles": smiles,
-                                                                  "mol_mass": p.metadata["mol_mass"]})
+    return Spectrum(
+        mz,
+        np.linspace(200, 999, len(mz)),
+        metadata={"name": name, "smiles": smiles, "mol_mass": p.metadata["mol_mass"]},
+    )
 
 
 def test_identify_ranks_like_rank_candidates_filters_and_plots(cli, tmp_path):
@@ -53,16 +62,31 @@ def test_identify_ranks_like_rank_candidates_filters_and_plots(cli, tmp_path):
     measured = list(tessarin.read_spectra(spectrum))[1]
     expected = tessarin.rank_candidates(measured, [(n, s) for n, s in ESTERS])
     rows = table(out.read_text())
-    assert [(r["rank"], r["score"], r["matched"], r["name"], r["smiles"], r["formula"]) for r in rows] == \
-        [(str(e.rank), f"{e.score:.4f}", str(e.matched), e.name, e.smiles, e.formula) for e in expected]
+    assert [(r["rank"], r["score"], r["matched"], r["name"], r["smiles"], r["formula"]) for r in rows] == [
+        (str(e.rank), f"{e.score:.4f}", str(e.matched), e.name, e.smiles, e.formula) for e in expected
+    ]
     assert rows[0]["name"] == "ethyl propanoate"
     errors = table((tmp_path / "ranking.tsv.errors.tsv").read_text())
     assert [(e["line"], e["smiles"]) for e in errors] == [("5", "C1CC")]
 
     # Only the spectrum's molecular mass (102), to standard output, the best two drawn.
     plot = tmp_path / "best.png"
-    result = run(cli, "identify", spectrum, "--record", "2", "--candidates", candidates, "--same-mass", "--top", "2",
-                 "--plot", plot, "--plot-count", "2")
+    result = run(
+        cli,
+        "identify",
+        spectrum,
+        "--record",
+        "2",
+        "--candidates",
+        candidates,
+        "--same-mass",
+        "--top",
+        "2",
+        "--plot",
+        plot,
+        "--plot-count",
+        "2",
+    )
     assert result.returncode == 1, result.stderr  # still the broken candidate, now on standard error
     rows = table(result.stdout)
     assert [r["smiles"] for r in rows] == [e.smiles for e in expected if e.spectrum.metadata["mol_mass"] == "102"][:2]
@@ -72,8 +96,11 @@ def test_identify_ranks_like_rank_candidates_filters_and_plots(cli, tmp_path):
     formula = run(cli, "identify", spectrum, "--candidates", candidates, "--formula", "C4H8O2", "--top", "1")
     assert table(formula.stdout)[0]["formula"] == "C4H8O2"
 
-    for args, message in [(["--mass", "88", "--same-mass"], "excludes"), (["--formula", "C4H8O2+"], "--formula"),
-                          (["--record", "3"], "fewer than 3 spectra")]:
+    for args, message in [
+        (["--mass", "88", "--same-mass"], "excludes"),
+        (["--formula", "C4H8O2+"], "--formula"),
+        (["--record", "3"], "fewer than 3 spectra"),
+    ]:
         bad = run(cli, "identify", spectrum, "--candidates", candidates, *args)
         assert bad.returncode == 2 and message in bad.stderr, (args, bad.stderr)
     no_mass = tmp_path / "no_mass.msp"
@@ -103,7 +130,9 @@ def test_search_hits_equal_search_library_and_broken_records_go_to_the_error_fil
     rows = table(out.read_text())
     assert [(r["query"], r["query_name"], r["rank"], r["library_index"], r["score"], r["name"]) for r in rows] == [
         (str(q + 1), queries[q].name, str(k + 1), str(h.index + 1), f"{h.score:.4f}", f"entry {h.index}")
-        for q, res in enumerate(expected) for k, h in enumerate(res.hits)]
+        for q, res in enumerate(expected)
+        for k, h in enumerate(res.hits)
+    ]
     errors = table((tmp_path / "hits.tsv.errors.tsv").read_text())
     assert len(errors) == 1 and errors[0]["file"] == str(lib_path) and "Num Peaks" in errors[0]["reason"]
 

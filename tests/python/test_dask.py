@@ -36,8 +36,9 @@ def nci_lines(first, count):
 def client():
     # A chunk whose worker dies fails at once, so that the rerun has work left.
     with dask.config.set({"distributed.scheduler.allowed-failures": 0}):
-        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                      dashboard_address=None) as cluster, distributed.Client(cluster) as c:
+        with distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+        ) as cluster, distributed.Client(cluster) as c:
             yield c
 
 
@@ -52,6 +53,7 @@ class KillOnce(distributed.WorkerPlugin):
             if entry["chunk"] == self.chunk and not os.path.exists(self.flag):
                 Path(self.flag).touch()
                 os._exit(1)
+
         tdask._before_chunk = before
 
     def teardown(self, worker):
@@ -64,8 +66,10 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
     smi.write_text("SMILES Name\n# comment\nCCO ethanol\n\nSMILES odd\nCC(=O)C acetone\n#x\nc1ccccc1\nC1CC bad\n")
     csv = tmp_path / "m.csv"
     csv.write_text('id,note,Canonical_SMILES\n\na,"two\nlines",CCO\nb,,CCN\n"c","say ""x""",C1CC\n\nd,x,CC=O\n')
-    block = "\n     RDKit          2D\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n" \
-            "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\nM  END\n"
+    block = (
+        "\n     RDKit          2D\n\n  1  0  0  0  0  0  0  0  0  0999 V2000\n"
+        "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\nM  END\n"
+    )
     sdf = tmp_path / "m.sdf"
     sdf.write_text("methane" + block + "$$$$\n$$$$\nsecond" + block + "$$$$\nnot a record\n$$$$\nthird" + block)
     for path in (smi, csv, sdf):
@@ -80,8 +84,9 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
             text, errors = "", ""
             for k, s in enumerate(starts):
                 part = tmp_path / f"part{k}.jsonl"
-                r = _native.predict_file_chunk(str(path), s, size, str(part), "jsonl", "schematic", False, False,
-                                               2, 0.0, 1)
+                r = _native.predict_file_chunk(
+                    str(path), s, size, str(part), "jsonl", "schematic", False, False, 2, 0.0, 1
+                )
                 assert r["read"] == min(size, count - k * size)
                 text += part.read_text()
                 if r["errors"]:
@@ -90,8 +95,9 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
             whole_errors = Path(str(whole) + ".errors.tsv")
             assert errors == (whole_errors.read_text().split("\n", 1)[1] if whole_errors.exists() else ""), path
     with pytest.raises(ValueError, match="unknown spectrum model"):
-        _native.predict_file_chunk(str(smi), start, 1, str(tmp_path / "x.msp"), "msp", "nonsense", False, False, 2,
-                                   0.0, 1)
+        _native.predict_file_chunk(
+            str(smi), start, 1, str(tmp_path / "x.msp"), "msp", "nonsense", False, False, 2, 0.0, 1
+        )
 
 
 def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tmp_path):
@@ -125,8 +131,19 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
     (tmp_path / "merged.csv.errors.tsv").write_text("stale")
     assert tdask.merge(work, merged)["failed"] == 2
     single = tmp_path / "single.csv"
-    result = subprocess.run([os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin", "predict", source,
-                             "-o", single, "--format", "csv", "--ring"], capture_output=True)
+    result = subprocess.run(
+        [
+            os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin",
+            "predict",
+            source,
+            "-o",
+            single,
+            "--format",
+            "csv",
+            "--ring",
+        ],
+        capture_output=True,
+    )
     assert result.returncode == 1, result.stderr
     assert merged.read_bytes() == single.read_bytes()
     assert Path(str(merged) + ".errors.tsv").read_bytes() == Path(str(single) + ".errors.tsv").read_bytes()
@@ -134,11 +151,13 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
     # A bag of SMILES, one chunk per partition, numbered as the list it holds.
     smiles = [line.split()[0] for line in source.read_text().splitlines()]
     bag = dask.bag.from_sequence(smiles, npartitions=4)
-    tdask.predict_library(bag, tmp_path / "bag", client, fmt="jsonl", recursive_ms=True, max_generations=1,
-                          time_limit=60)
+    tdask.predict_library(
+        bag, tmp_path / "bag", client, fmt="jsonl", recursive_ms=True, max_generations=1, time_limit=60
+    )
     tdask.merge(tmp_path / "bag", tmp_path / "bag.jsonl")
-    tessarin.predict_library(smiles, tmp_path / "list.jsonl", fmt="jsonl", recursive_ms=True, max_generations=1,
-                             timeout_per_molecule=60)
+    tessarin.predict_library(
+        smiles, tmp_path / "list.jsonl", fmt="jsonl", recursive_ms=True, max_generations=1, timeout_per_molecule=60
+    )
     assert (tmp_path / "bag.jsonl").read_bytes() == (tmp_path / "list.jsonl").read_bytes()
 
 
@@ -152,8 +171,9 @@ def library(tmp_path_factory):
     for k, (a, b) in enumerate([(0, 13), (13, 14), (14, 40)]):
         shards.append(str(d / f"shard{k}.msp"))
         tessarin.write_spectra(spectra[a:b], shards[-1])
-    tessarin.predict_library([line.split()[0] for line in nci_lines(150, 10)], d / "queries.msp",
-                             ring_fragmentation=True)
+    tessarin.predict_library(
+        [line.split()[0] for line in nci_lines(150, 10)], d / "queries.msp", ring_fragmentation=True
+    )
     return d / "all.msp", shards, d / "queries.msp"
 
 
@@ -178,8 +198,7 @@ def test_command_line_hands_runs_to_the_scheduler(client, library, tmp_path):
     outs = []
     for extra in ([], ["--scheduler", address, "--chunk-size", "6"]):
         out = tmp_path / f"out{len(outs)}.jsonl"
-        r = subprocess.run([exe, "predict", source, "-o", out, "--format", "jsonl", *extra],
-                           capture_output=True)
+        r = subprocess.run([exe, "predict", source, "-o", out, "--format", "jsonl", *extra], capture_output=True)
         assert r.returncode == 1 and b"2 of 22 molecules failed" in r.stderr, r.stderr
         outs.append(out.read_bytes())
     assert outs[0] == outs[1]
@@ -188,7 +207,8 @@ def test_command_line_hands_runs_to_the_scheduler(client, library, tmp_path):
     whole, shards, queries = library
     native = subprocess.run([exe, "search", queries, "--library", whole, "--top", "4"], capture_output=True)
     library_args = [a for s in shards for a in ("--library", s)]
-    spread = subprocess.run([exe, "search", queries, *library_args, "--top", "4", "--scheduler", address],
-                            capture_output=True)
+    spread = subprocess.run(
+        [exe, "search", queries, *library_args, "--top", "4", "--scheduler", address], capture_output=True
+    )
     assert (native.returncode, spread.returncode) == (0, 0), spread.stderr
     assert native.stdout == spread.stdout and native.stdout.count(b"\n") == 41

@@ -55,8 +55,10 @@ def test_default_demo_report_files_and_result(tmp_path, capsys, vif_calls, saved
 
     graph_png, ms_png = f"{prefix}_graph.png", f"{prefix}_ms.png"
     # The graph file holds VIF's 12 x 10 figure, the spectrum file the 11 x 5.5 one.
-    assert saved == [(graph_png, [12, 10], {"dpi": 140, "bbox_inches": "tight"}),
-                     (ms_png, [11, 5.5], {"dpi": 140, "bbox_inches": "tight"})]
+    assert saved == [
+        (graph_png, [12, 10], {"dpi": 140, "bbox_inches": "tight"}),
+        (ms_png, [11, 5.5], {"dpi": 140, "bbox_inches": "tight"}),
+    ]
     for path in (graph_png, ms_png):
         with Image.open(path) as im:
             assert im.info["dpi"] == pytest.approx((140, 140), abs=0.1)
@@ -65,11 +67,14 @@ def test_default_demo_report_files_and_result(tmp_path, capsys, vif_calls, saved
     split = [e for e in result["fragments"] if e["split"]]
     assert 0 < len(split) < len(result["fragments"])  # the molecule has cuts that are skipped
     lines = capsys.readouterr().out.splitlines()
-    assert lines[:3] == [f"Molecule : {DEFAULT}",
-                         f"M+ = {result['mol_mass']}   LPI = {{{lpi['n+']}, {lpi['n0']}, {lpi['n-']}}}",
-                         "Fragments (single-cut):"]
-    assert lines[3:-1] == ["   " + e["bond"].rjust(10) + "  ->  " + ", ".join(f"{f}({mz})" for f, _m, mz in
-                                                                              e["fragments"]) for e in split]
+    assert lines[:3] == [
+        f"Molecule : {DEFAULT}",
+        f"M+ = {result['mol_mass']}   LPI = {{{lpi['n+']}, {lpi['n0']}, {lpi['n-']}}}",
+        "Fragments (single-cut):",
+    ]
+    assert lines[3:-1] == [
+        "   " + e["bond"].rjust(10) + "  ->  " + ", ".join(f"{f}({mz})" for f, _m, mz in e["fragments"]) for e in split
+    ]
     assert "     C13-Cl16  ->  C13H8N3(206), Cl(35)" in lines
     assert lines[-1] == f"Saved: {graph_png} , {ms_png}"
     spectrum = plt.gcf().axes[0]
@@ -87,7 +92,10 @@ def test_bond_labels_right_aligned_unsplit_cuts_skipped_nothing_saved(tmp_path, 
     monkeypatch.setattr(tessarin, "VIF", lambda smiles, **kw: dict(real(smiles, **kw), fragments=fragments))
     tessarin.triple_group_demo("CO", save_prefix=None)
     assert capsys.readouterr().out.splitlines()[2:] == [
-        "Fragments (single-cut):", "        C0-O1  ->  HO(17), CH3(15)", "   C1000-Cl1001  ->  X(1)"]
+        "Fragments (single-cut):",
+        "        C0-O1  ->  HO(17), CH3(15)",
+        "   C1000-Cl1001  ->  X(1)",
+    ]
     fragments.clear()
     tessarin.triple_group_demo("O", save_prefix="")
     assert capsys.readouterr().out.splitlines()[2:] == ["Fragments (single-cut):"]
@@ -97,8 +105,11 @@ def test_bond_labels_right_aligned_unsplit_cuts_skipped_nothing_saved(tmp_path, 
 def test_graph_is_saved_even_when_show_closes_the_figures(tmp_path, monkeypatch):
     titles = []
     real = matplotlib.figure.Figure.savefig
-    monkeypatch.setattr(matplotlib.figure.Figure, "savefig",
-                        lambda fig, *a, **k: (titles.append(fig.axes[0].get_title()), real(fig, *a, **k)))
+    monkeypatch.setattr(
+        matplotlib.figure.Figure,
+        "savefig",
+        lambda fig, *a, **k: (titles.append(fig.axes[0].get_title()), real(fig, *a, **k)),
+    )
     monkeypatch.setattr(plt, "show", lambda *a, **k: plt.close("all"))  # as notebook back ends do
     tessarin.triple_group_demo("CCl", save_prefix=str(tmp_path / "nb"))
     assert titles[0].startswith("VIF: CCl   |   LPI = {n+=")

@@ -46,8 +46,11 @@ def records(path):
 
 def predict(cli, path, molecules, jobs):
     path.write_text("".join(f"{smiles}\t{name}\n" for smiles, name in molecules))
-    done = subprocess.run([cli, "predict", path, "-o", path.with_suffix(".jsonl"), "--format", "jsonl", "--jobs",
-                           str(jobs)], capture_output=True, timeout=300)
+    done = subprocess.run(
+        [cli, "predict", path, "-o", path.with_suffix(".jsonl"), "--format", "jsonl", "--jobs", str(jobs)],
+        capture_output=True,
+        timeout=300,
+    )
     assert done.returncode == 0, done.stderr.decode()
     return records(path.with_suffix(".jsonl"))
 
@@ -67,6 +70,7 @@ def test_every_record_of_the_command_equals_the_molecule_predicted_alone(cli, al
 @pytest.mark.parametrize("order", [1, -1], ids=["forwards", "backwards"])
 def test_native_threads_of_this_process_give_the_records_of_the_command_alone(alone, tmp_path, order):
     compute_atom_layout(Chem.AddHs(Chem.MolFromSmiles(MIXED[1][0])))  # a depiction made here before
-    predict_library([(name, smiles) for smiles, name in MIXED[::order]], output=tmp_path / "lib.jsonl", fmt="jsonl",
-                    jobs=4)
+    predict_library(
+        [(name, smiles) for smiles, name in MIXED[::order]], output=tmp_path / "lib.jsonl", fmt="jsonl", jobs=4
+    )
     assert records(tmp_path / "lib.jsonl") == alone

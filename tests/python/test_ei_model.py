@@ -9,8 +9,17 @@ import pytest
 import tessarin
 from tessarin import _native
 
-MOLECULES = ["CCCCC(=O)OC", "c1ccccc1CCN", "ClC(Cl)(Cl)Cl", "CC(C)(C)O", "O=C1CCCCC1", "CCOC(=O)C1CCC(I)CC1",
-             "Brc1ccccc1", "CC(=O)Nc1ccc(O)cc1", "[2H]C([2H])([2H])O"]
+MOLECULES = [
+    "CCCCC(=O)OC",
+    "c1ccccc1CCN",
+    "ClC(Cl)(Cl)Cl",
+    "CC(C)(C)O",
+    "O=C1CCCCC1",
+    "CCOC(=O)C1CCC(I)CC1",
+    "Brc1ccccc1",
+    "CC(=O)Nc1ccc(O)cc1",
+    "[2H]C([2H])([2H])O",
+]
 
 
 def formulas(annotation):
@@ -118,10 +127,12 @@ def test_mclafferty_ions_of_a_ketone_and_an_ester():
 
 def test_the_side_of_lower_ionisation_energy_keeps_the_charge():
     # One bond, two possible ions: (molecule, stronger ion, its formula, the other side's ion).
-    cases = [("CN(C)Cc1ccccc1", 58, "C3H8N", 77),   # iminium ion beats phenyl (alpha-cleavage at N)
-             ("CCCCc1ccccc1", 91, "C7H7", 43),      # benzyl/tropylium beats propyl
-             ("CC(=O)c1ccccc1", 105, "C7H5O", 15),  # benzoyl beats methyl
-             ("CCCCC(C)=O", 43, "C2H3O", 57)]       # acetyl beats butyl
+    cases = [
+        ("CN(C)Cc1ccccc1", 58, "C3H8N", 77),  # iminium ion beats phenyl (alpha-cleavage at N)
+        ("CCCCc1ccccc1", 91, "C7H7", 43),  # benzyl/tropylium beats propyl
+        ("CC(=O)c1ccccc1", 105, "C7H5O", 15),  # benzoyl beats methyl
+        ("CCCCC(C)=O", 43, "C2H3O", 57),
+    ]  # acetyl beats butyl
     for smiles, strong, formula, weak in cases:
         peaks = peaks_of(smiles)
         assert formula in peaks[strong][1], (smiles, peaks[strong])

@@ -91,10 +91,18 @@ def test_molecules_with_a_writable_wrapper_work_too():
     assert tessarin._fragment_formula(rw, range(rw.GetNumAtoms())) == "CH4O"
 
 
-@pytest.mark.parametrize("indices, error", [
-    ([7], IndexError), ([-1], IndexError), ([10 ** 40], IndexError),
-    ([1.0], TypeError), ("01", TypeError), (3, TypeError), ([None], TypeError),
-])
+@pytest.mark.parametrize(
+    "indices, error",
+    [
+        ([7], IndexError),
+        ([-1], IndexError),
+        ([10**40], IndexError),
+        ([1.0], TypeError),
+        ("01", TypeError),
+        (3, TypeError),
+        ([None], TypeError),
+    ],
+)
 def test_bad_indices_raise_clear_errors(indices, error):
     mol = prepared("C")
     with pytest.raises(error):

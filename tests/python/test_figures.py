@@ -29,21 +29,28 @@ def split(frags):
 
 
 def test_spectrum_of_fragments_with_lifted_close_labels():
-    fragments = [split([("CH3O", 31.03, 31), ("H", 1.01, 1)]),
-                 {"bond": "C1-C2", "split": False, "mode": "single", "fragments": None},
-                 split([("CH3", 15.03, 15), ("HO", 17.01, 17)]),
-                 split([("C2H5", 29.06, 29), ("X", 17.0, 17)])]
+    fragments = [
+        split([("CH3O", 31.03, 31), ("H", 1.01, 1)]),
+        {"bond": "C1-C2", "split": False, "mode": "single", "fragments": None},
+        split([("CH3", 15.03, 15), ("HO", 17.01, 17)]),
+        split([("C2H5", 29.06, 29), ("X", 17.0, 17)]),
+    ]
     ax = tessarin.plot_mass_spectrum("CCO", 46, fragments)
     assert ax.figure.get_size_inches().tolist() == [11, 5.5]
     got = sticks(ax)
     crimson, steel = matplotlib.colors.to_hex("crimson"), matplotlib.colors.to_hex("steelblue")
     assert [(x, h, c) for x, h, c, _ in got] == [
-        (1, 60, steel), (15, 60, steel), (17, 60, steel), (29, 60, steel), (31, 60, steel), (46, 100, crimson)]
+        (1, 60, steel),
+        (15, 60, steel),
+        (17, 60, steel),
+        (29, 60, steel),
+        (31, 60, steel),
+        (46, 100, crimson),
+    ]
     assert [w for *_, w in got] == [1.6] * 5 + [2.2]
     texts = [(t.get_text(), t.xyann[1]) for t in ax.texts]
     # x_max 66, close_thresh 3.96: 17 climbs above 15, 29 starts again, 31 climbs.
-    assert texts == [("H\n1", 63), ("CH3\n15", 63), ("HO\n17", 74), ("C2H5\n29", 63), ("CH3O\n31", 74),
-                     ("M+\n46", 103)]
+    assert texts == [("H\n1", 63), ("CH3\n15", 63), ("HO\n17", 74), ("C2H5\n29", 63), ("CH3O\n31", 74), ("M+\n46", 103)]
     assert ax.get_xlim() == (0, 66) and ax.get_ylim() == (0, 150)
     assert ax.get_xlabel() == "m/z"
     assert ax.get_ylabel() == "(schematic \u2014 intensities are not predicted)"
@@ -71,16 +78,26 @@ def test_spectrum_edge_cases():
 
 def test_vif_draws_graph_and_spectrum_and_returns_nine_keys(capsys):
     result = tessarin.VIF("CCl", verbose=False)
-    assert list(result) == ["lpi", "soft_bonds", "fragments", "graph", "chem_bonds", "atom_subgraphs", "pos",
-                            "mol_mass", "mol_mass_avg"]
+    assert list(result) == [
+        "lpi",
+        "soft_bonds",
+        "fragments",
+        "graph",
+        "chem_bonds",
+        "atom_subgraphs",
+        "pos",
+        "mol_mass",
+        "mol_mass_avg",
+    ]
     graph_fig, spectrum_fig = [plt.figure(n) for n in plt.get_fignums()[-2:]]
     assert graph_fig.get_size_inches().tolist() == [12, 10]
     ax = graph_fig.axes[0]
     lpi = result["lpi"]
     n_soft = len(result["soft_bonds"])
     soft_text = f"soft: {n_soft} bond" if n_soft else "soft: yok"
-    assert ax.get_title() == (f"VIF: CCl   |   LPI = {{n+={lpi['n+']}, n0={lpi['n0']}, n-={lpi['n-']}}}   |   "
-                              + soft_text)
+    assert ax.get_title() == (
+        f"VIF: CCl   |   LPI = {{n+={lpi['n+']}, n0={lpi['n0']}, n-={lpi['n-']}}}   |   " + soft_text
+    )
     labels = sorted(t.get_text() for t in ax.texts)
     assert "C0" in labels and "Cl4" in labels and "H8" in labels
     assert spectrum_fig.axes[0].get_title() == "Tessarin predicted EI-MS fragments: CCl"
@@ -95,7 +112,7 @@ def test_vif_graph_edge_styles_and_colours():
     colours = [matplotlib.colors.to_hex(c) for c in node_colls[0].get_facecolors()]
     n_c, n_br = 4, 9
     assert colours[:n_c] == [matplotlib.colors.to_hex("red")] * n_c
-    assert colours[n_c:n_c + n_br] == [matplotlib.colors.to_hex("gray")] * n_br  # bromine is not in the table
+    assert colours[n_c : n_c + n_br] == [matplotlib.colors.to_hex("gray")] * n_br  # bromine is not in the table
     edge_colls = [c for c in ax.collections if isinstance(c, LineCollection)]
     n_soft = len(result["soft_bonds"])
     essential = edge_colls[0]

@@ -14,9 +14,16 @@ def mol_h(smiles):
 
 
 def soft(mol, u, v, order=1):
-    return {"u_node": 0, "v_node": 0, "atom_u": u, "atom_v": v,
-            "sym_u": mol.GetAtomWithIdx(u).GetSymbol(), "sym_v": mol.GetAtomWithIdx(v).GetSymbol(),
-            "order": order, "k": 0}
+    return {
+        "u_node": 0,
+        "v_node": 0,
+        "atom_u": u,
+        "atom_v": v,
+        "sym_u": mol.GetAtomWithIdx(u).GetSymbol(),
+        "sym_v": mol.GetAtomWithIdx(v).GetSymbol(),
+        "order": order,
+        "k": 0,
+    }
 
 
 def mzs(entry):
@@ -33,9 +40,13 @@ def reference_predict(mol, soft_bonds, ring_fragmentation=False, min_ring_fragme
         out = []
         for comp in sorted(components, key=min):
             atoms = sorted(comp)
-            out.append((tessarin._fragment_formula(mol, atoms),
-                        round(sum(mol.GetAtomWithIdx(i).GetMass() for i in atoms), 2),
-                        tessarin._nominal_mass(mol, atoms)))
+            out.append(
+                (
+                    tessarin._fragment_formula(mol, atoms),
+                    round(sum(mol.GetAtomWithIdx(i).GetMass() for i in atoms), 2),
+                    tessarin._nominal_mass(mol, atoms),
+                )
+            )
         return sorted(out, key=lambda f: -f[2])
 
     def heavy(comp):
@@ -88,8 +99,9 @@ class TestSingleCuts:
     def test_ethanol_c_o(self):
         mol = mol_h("CCO")
         entries = predict_fragments(mol, [soft(mol, 1, 2)])
-        assert entries == [{"bond": "C1-O2", "split": True, "mode": "single",
-                            "fragments": [("C2H5", 29.06, 29), ("HO", 17.01, 17)]}]
+        assert entries == [
+            {"bond": "C1-O2", "split": True, "mode": "single", "fragments": [("C2H5", 29.06, 29), ("HO", 17.01, 17)]}
+        ]
         assert list(entries[0]) == ["bond", "split", "mode", "fragments"]
         formula, mass, mz = entries[0]["fragments"][0]
         assert type(formula) is str and type(mass) is float and type(mz) is int
@@ -105,7 +117,7 @@ class TestSingleCuts:
 class TestHostileRecords:
     def test_atom_indices_outside_the_molecule(self):
         mol = mol_h("CCO")
-        for u, v in ((1, 99), (-1, 2), (2 ** 70, 1)):
+        for u, v in ((1, 99), (-1, 2), (2**70, 1)):
             with pytest.raises(IndexError):
                 predict_fragments(mol, [soft(mol, 1, 2) | {"atom_u": u, "atom_v": v}])
         with pytest.raises(TypeError):

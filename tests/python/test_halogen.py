@@ -19,9 +19,22 @@ def close_figures():
     plt.close("all")
 
 
-FULL_KEYS = ("lpi", "soft_bonds", "fragments", "real_fragments", "single_fragments", "ringcut_fragments",
-             "ring_soft_bonds", "recursive_peaks", "graph", "chem_bonds", "atom_subgraphs", "pos", "mol_mass",
-             "mol_mass_avg")
+FULL_KEYS = (
+    "lpi",
+    "soft_bonds",
+    "fragments",
+    "real_fragments",
+    "single_fragments",
+    "ringcut_fragments",
+    "ring_soft_bonds",
+    "recursive_peaks",
+    "graph",
+    "chem_bonds",
+    "atom_subgraphs",
+    "pos",
+    "mol_mass",
+    "mol_mass_avg",
+)
 
 
 def vif(smiles):
@@ -47,19 +60,22 @@ def test_default_run_prints_27_lines_and_draws_four_molecules(tmp_path, capsys):
 
     assert [(label, smiles) for label, smiles, _ in results] == [row[:2] for row in tessarin.HALOGEN_TESTS]
     for (label, smiles, note), (_, _, result), first, second in zip(
-            tessarin.HALOGEN_TESTS, results, lines[3:27:2], lines[4:27:2]):
+        tessarin.HALOGEN_TESTS, results, lines[3:27:2], lines[4:27:2]
+    ):
         # The full, undrawn result map of that molecule, analysed with the defaults.
         fresh = vif(smiles)
         assert list(result) == list(FULL_KEYS)
         assert triple(result) == triple(fresh) and result["fragments"] == fresh["fragments"]
         assert result["mol_mass"] == fresh["mol_mass"] and result["recursive_peaks"] is None
-        assert first.startswith(label.ljust(24) + " LPI=" + f"({', '.join(map(str, triple(result)))})".ljust(12)
-                                + " | C-X: ")
+        assert first.startswith(
+            label.ljust(24) + " LPI=" + f"({', '.join(map(str, triple(result)))})".ljust(12) + " | C-X: "
+        )
         assert second == " " * 24 + f" [{note}]"
     by_label = dict(zip((row[0] for row in tessarin.HALOGEN_TESTS), lines[3:27:2]))
     # Chlorobenzene loses its chlorine; the two-space label keeps its padding.
-    assert by_label["chlorobenzene  (C-Cl)"] == ("chlorobenzene  (C-Cl)    LPI=(15, 0, 18)  | C-X: "
-                                                 "Cl0-C1->C6H5(77),Cl(35)")
+    assert by_label["chlorobenzene  (C-Cl)"] == (
+        "chlorobenzene  (C-Cl)    LPI=(15, 0, 18)  | C-X: " "Cl0-C1->C6H5(77),Cl(35)"
+    )
     assert by_label["methyl chloride"].endswith(" | C-X: C-X does NOT cleave")
     assert "; C0-Cl2->" in by_label["CCl4"]  # several cuts joined by "; "
 
@@ -89,11 +105,13 @@ def test_cleavage_text_follows_split_cuts_whose_label_names_a_halogen(monkeypatc
     def fake_vif(smiles, **kwargs):
         assert kwargs == {"draw": False, "verbose": False, "show_spectrum": False}
         fragments = {
-            "mixed": [entry("Cl0-C1", [("C6H5", 77.1, 77), ("Cl", 35.45, 35)]),
-                      entry("C1-Br2", None, split=False),  # not cut: never listed
-                      entry("C1-C2", [("CH3", 15.0, 15), ("CH3", 15.0, 15)]),
-                      entry("Fe0-C1", [("CH3", 15.0, 15), ("Fe", 55.8, 56)]),  # plain substring test
-                      entry("C3-Br4", [("C3H7", 43.1, 43), ("Br", 79.9, 79)])],
+            "mixed": [
+                entry("Cl0-C1", [("C6H5", 77.1, 77), ("Cl", 35.45, 35)]),
+                entry("C1-Br2", None, split=False),  # not cut: never listed
+                entry("C1-C2", [("CH3", 15.0, 15), ("CH3", 15.0, 15)]),
+                entry("Fe0-C1", [("CH3", 15.0, 15), ("Fe", 55.8, 56)]),  # plain substring test
+                entry("C3-Br4", [("C3H7", 43.1, 43), ("Br", 79.9, 79)]),
+            ],
             "none": [entry("C0-Cl1", None, split=False), entry("C0-C1", [("CH3", 15.0, 15)])],
         }[smiles]
         return dict(real, fragments=fragments)
@@ -131,7 +149,8 @@ def test_bromine_nodes_are_brown_and_lithium_grey():
         colours.update(C="red", H="skyblue")
         graph = result["graph"]
         assert [matplotlib.colors.to_hex(c) for c in nodes.get_facecolors()] == [
-            matplotlib.colors.to_hex(colours[graph.nodes[n]["symbol"]]) for n in graph.nodes]
+            matplotlib.colors.to_hex(colours[graph.nodes[n]["symbol"]]) for n in graph.nodes
+        ]
 
 
 def test_bad_rows_nothing_to_draw_and_unwritable_path(tmp_path, capsys, monkeypatch):

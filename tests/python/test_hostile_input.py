@@ -16,8 +16,17 @@ import pytest
 from rdkit import Chem
 
 import tessarin
-from tessarin import (VIF, _cut_atom_set, _fragment_atom_softs, compute_atom_layout, compute_lpi,
-                      detect_soft_bonds, predict_fragments, predict_fragments_recursive, predict_library)
+from tessarin import (
+    VIF,
+    _cut_atom_set,
+    _fragment_atom_softs,
+    compute_atom_layout,
+    compute_lpi,
+    detect_soft_bonds,
+    predict_fragments,
+    predict_fragments_recursive,
+    predict_library,
+)
 from support import prepared, reference_soft_bonds
 
 UNREADABLE = "SMILES okunamad\u0131!"
@@ -39,16 +48,20 @@ def nitrobenzene():
 
 
 class TestSmilesText:
-    @pytest.mark.parametrize("text", [
-        "CCO\x00CC",            # the parser would stop at the NUL and read ethanol
-        "\x00",
-        "CC\udcff",             # a lone surrogate has no UTF-8 form
-        "(" * 20000,
-        "C1" * 5000,
-        "[" * 5000,
-        "C" * 20 + "." * 1000,
-        "\U0001f4a5",
-    ], ids=lambda text: ascii(text[:12]) + (f"...({len(text)})" if len(text) > 12 else ""))
+    @pytest.mark.parametrize(
+        "text",
+        [
+            "CCO\x00CC",  # the parser would stop at the NUL and read ethanol
+            "\x00",
+            "CC\udcff",  # a lone surrogate has no UTF-8 form
+            "(" * 20000,
+            "C1" * 5000,
+            "[" * 5000,
+            "C" * 20 + "." * 1000,
+            "\U0001f4a5",
+        ],
+        ids=lambda text: ascii(text[:12]) + (f"...({len(text)})" if len(text) > 12 else ""),
+    )
     def test_text_that_is_no_smiles_gives_the_failure_value(self, text, capsys):
         assert VIF(text, draw=False) == UNREADABLE
         assert capsys.readouterr().out == ""
@@ -75,18 +88,21 @@ class TestSmilesText:
 
 
 class TestVifArguments:
-    @pytest.mark.parametrize("option, value, error", [
-        ("n_iter", 2**31, ValueError),
-        ("n_iter", 10**30, ValueError),
-        ("n_iter", -1, ValueError),
-        ("max_generations", 10**30, ValueError),
-        ("max_generations", -(10**30), ValueError),
-        ("target_bond_len", "1.5", TypeError),
-        ("radius_ratio", None, TypeError),
-        ("bond_kappa", 1j, TypeError),
-        ("target_bond_len", -1.0, ValueError),
-        ("target_bond_len", float("inf"), ValueError),
-    ])
+    @pytest.mark.parametrize(
+        "option, value, error",
+        [
+            ("n_iter", 2**31, ValueError),
+            ("n_iter", 10**30, ValueError),
+            ("n_iter", -1, ValueError),
+            ("max_generations", 10**30, ValueError),
+            ("max_generations", -(10**30), ValueError),
+            ("target_bond_len", "1.5", TypeError),
+            ("radius_ratio", None, TypeError),
+            ("bond_kappa", 1j, TypeError),
+            ("target_bond_len", -1.0, ValueError),
+            ("target_bond_len", float("inf"), ValueError),
+        ],
+    )
     def test_bad_numbers_are_refused_naming_the_argument(self, option, value, error):
         with pytest.raises(error, match=option):
             quiet("CCO", **{option: value})
@@ -115,6 +131,7 @@ class TestSize:
         # dense matrix, of 77 GB.
         def tree(depth):
             return "C" if depth == 0 else "C(" + tree(depth - 1) + ")" + tree(depth - 1)
+
         dendrimer = tree(13)
         started = time.monotonic()
         with pytest.raises(MemoryError, match="too large"):
@@ -171,8 +188,9 @@ class TestGraphs:
         expected = [bonds.index(b) for b in _fragment_atom_softs(H, subs, bonds, atoms)]
         assert expected  # the nitro group's bonds are soft
         assert [bonds2.index(b) for b in _fragment_atom_softs(G, subs2, bonds2, atoms)] == expected
-        assert (predict_fragments_recursive(mol, G, subs2, bonds2, max_generations=2)
-                == predict_fragments_recursive(mol, H, subs, bonds, max_generations=2))
+        assert predict_fragments_recursive(mol, G, subs2, bonds2, max_generations=2) == predict_fragments_recursive(
+            mol, H, subs, bonds, max_generations=2
+        )
 
     def test_self_loops_in_a_fragment_are_counted_like_any_edge(self, nitrobenzene):
         mol, r = nitrobenzene
@@ -191,10 +209,12 @@ class TestGraphs:
         H = r["graph"].copy()
         H[0][1]["weight"] = bad
         subs, bonds = r["atom_subgraphs"], r["chem_bonds"]
-        for call in (lambda: compute_lpi(H),
-                     lambda: detect_soft_bonds(H, bonds, r["lpi"]),
-                     lambda: _fragment_atom_softs(H, subs, bonds, {0, 1, 2}),
-                     lambda: predict_fragments_recursive(mol, H, subs, bonds)):
+        for call in (
+            lambda: compute_lpi(H),
+            lambda: detect_soft_bonds(H, bonds, r["lpi"]),
+            lambda: _fragment_atom_softs(H, subs, bonds, {0, 1, 2}),
+            lambda: predict_fragments_recursive(mol, H, subs, bonds),
+        ):
             with pytest.raises(ValueError, match="finite"):
                 call()
 
@@ -204,8 +224,12 @@ class TestRecords:
         mol, r = nitrobenzene
         H, subs, bonds = r["graph"], r["atom_subgraphs"], r["chem_bonds"]
         plain = predict_fragments_recursive(mol, H, subs, bonds)
-        foreign = [dict(bonds[0], u_node=10**6), dict(bonds[1], atom_u=-7), dict(bonds[2], atom_v=10**40),
-                   dict(bonds[3], v_node="nowhere")]
+        foreign = [
+            dict(bonds[0], u_node=10**6),
+            dict(bonds[1], atom_u=-7),
+            dict(bonds[2], atom_v=10**40),
+            dict(bonds[3], v_node="nowhere"),
+        ]
         assert predict_fragments_recursive(mol, H, subs, bonds + foreign) == plain
         assert _fragment_atom_softs(H, subs, foreign, set(subs)) == []
         assert _cut_atom_set(mol, set(subs), [dict(bonds[0], atom_u=10**40)], True, 25) == set()
@@ -244,9 +268,11 @@ class TestRecords:
 class TestLayoutHelpers:
     @pytest.mark.parametrize("bad", [np.nan, np.inf, -np.inf])
     def test_non_finite_coordinates_are_refused_before_anything_moves(self, bad):
-        for call in (lambda c: tessarin._radial_equalize(c, {0: [0, 1, 2]}),
-                     lambda c: tessarin._enforce_mirror(c, [0, 0, 0], 1),
-                     lambda c: tessarin._pca_align(c)):
+        for call in (
+            lambda c: tessarin._radial_equalize(c, {0: [0, 1, 2]}),
+            lambda c: tessarin._enforce_mirror(c, [0, 0, 0], 1),
+            lambda c: tessarin._pca_align(c),
+        ):
             coords = np.array([[1.0, 0.5], [1.2, -0.3], [0.0, 0.0]])
             coords[2, 1] = bad
             before = coords.copy()
@@ -301,8 +327,11 @@ def sigint_after(delay):
 
 def big_ring_with_soft_ring_bonds():
     mol = Chem.AddHs(Chem.MolFromSmiles("C1" + "C" * 1498 + "C1"))
-    softs = [{"atom_u": b.GetBeginAtomIdx(), "atom_v": b.GetEndAtomIdx(), "sym_u": "C", "sym_v": "C", "order": 1}
-             for b in mol.GetBonds() if b.IsInRing()]
+    softs = [
+        {"atom_u": b.GetBeginAtomIdx(), "atom_v": b.GetEndAtomIdx(), "sym_u": "C", "sym_v": "C", "order": 1}
+        for b in mol.GetBonds()
+        if b.IsInRing()
+    ]
     return mol, softs
 
 
@@ -353,10 +382,20 @@ def recursion():
     return lambda: predict_fragments_recursive(*args, max_generations=3)
 
 
-@pytest.mark.parametrize("make_call, delay", [
-    (vif_recursion, 1.0), (vif_layout, 0.3), (atom_layout, 0.3), (mirror_pairing, 0.3),
-    (dense_soft_bond_tests, 0.5), (ring_double_cuts, 0.3), (atom_set_ring_double_cuts, 0.3), (recursion, 0.5),
-], ids=lambda v: v.__name__ if callable(v) else str(v))
+@pytest.mark.parametrize(
+    "make_call, delay",
+    [
+        (vif_recursion, 1.0),
+        (vif_layout, 0.3),
+        (atom_layout, 0.3),
+        (mirror_pairing, 0.3),
+        (dense_soft_bond_tests, 0.5),
+        (ring_double_cuts, 0.3),
+        (atom_set_ring_double_cuts, 0.3),
+        (recursion, 0.5),
+    ],
+    ids=lambda v: v.__name__ if callable(v) else str(v),
+)
 def test_ctrl_c_stops_long_native_work_promptly(make_call, delay):
     """Each call would run for minutes or more, in a different long loop of the engine."""
     name = make_call.__name__

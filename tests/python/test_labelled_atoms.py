@@ -18,8 +18,11 @@ ROOT = Path(__file__).resolve().parents[2]
 # chloroacetone with 37Cl and 18O is 36 + 5 + 37 + 18; the 13C benzene 79.
 CASES = {
     "[2H]C([2H])([2H])OC(=O)C": (77, "C3H3D3O2", {"O4-C5": [("C2H3O", 43), ("CD3O", 34)]}),
-    "[37Cl]CC(=[18O])C": (96, "C3H5[37Cl][18O]", {"Cl0-C1": [("C3H5[18O]", 59), ("[37Cl]", 37)],
-                                                  "C1-C2": [("CH2[37Cl]", 51), ("C2H3[18O]", 45)]}),
+    "[37Cl]CC(=[18O])C": (
+        96,
+        "C3H5[37Cl][18O]",
+        {"Cl0-C1": [("C3H5[18O]", 59), ("[37Cl]", 37)], "C1-C2": [("CH2[37Cl]", 51), ("C2H3[18O]", 45)]},
+    ),
     "[13cH]1ccccc1": (79, "C5[13C]H6", {"C0-C1 + C3-C4": [("C2[13C]H3", 40), ("C3H3", 39)]}),
 }
 
@@ -41,7 +44,13 @@ def test_analysis_fragments_generations_and_report_count_the_labels(capsys):
             assert "  +  ".join(f"{f} (m/z={mz})" for f, mz in formula_mz) in report
     deep = tessarin.VIF("[37Cl]CC(=[18O])C", draw=False, verbose=False, recursive_ms=True)["recursive_peaks"]
     assert {mz: p["formula"] for mz, p in deep.items()} == {
-        96: "C3H5[37Cl][18O]", 37: "[37Cl]", 51: "CH2[37Cl]", 59: "C3H5[18O]", 45: "C2H3[18O]", 14: "CH2"}
+        96: "C3H5[37Cl][18O]",
+        37: "[37Cl]",
+        51: "CH2[37Cl]",
+        59: "C3H5[18O]",
+        45: "C2H3[18O]",
+        14: "CH2",
+    }
 
 
 def test_python_helpers_spectrum_and_figure(tmp_path):
@@ -70,8 +79,11 @@ def test_records_in_every_format(tmp_path):
     src.write_text("".join(f"{s} m{i}\n" for i, s in enumerate(CASES)) + "CC(=O)CCl plain\n")
     cli = str(ROOT / "build" / "tessarin")
     for fmt in ("msp", "jsonl", "csv"):
-        run = subprocess.run([cli, "predict", src, "-o", tmp_path / f"lib.{fmt}", "--format", fmt, "--ring"],
-                             capture_output=True, timeout=300)
+        run = subprocess.run(
+            [cli, "predict", src, "-o", tmp_path / f"lib.{fmt}", "--format", fmt, "--ring"],
+            capture_output=True,
+            timeout=300,
+        )
         assert run.returncode == 0, run.stderr
     records = [json.loads(line) for line in (tmp_path / "lib.jsonl").read_text().splitlines()]
     expected = [(mass, formula) for mass, formula, _ in CASES.values()] + [(92, "C3H5ClO")]

@@ -12,6 +12,7 @@ from support import layout as ref
 import tessarin
 from tessarin import _symmetry_classes, compute_atom_layout
 
+
 def nci_molecules(count, max_atoms):
     """Every 7th molecule of RDKit's NCI sample with 2 to ``max_atoms`` atoms once prepared."""
     RDLogger.DisableLog("rdApp.*")
@@ -19,8 +20,18 @@ def nci_molecules(count, max_atoms):
 
 
 # Symmetric molecules, and hydrogen-only ones (redepicted without CoordGen).
-EXTRA = [tessarin.nitrobenzene, tessarin.tnt, tessarin.dodecane, tessarin.ccl4, tessarin.acetone_oxime,
-         tessarin.benzaldehyde_imine, tessarin.diborane, tessarin.co2, "[H][H]", "[H][H].[H][H]"]
+EXTRA = [
+    tessarin.nitrobenzene,
+    tessarin.tnt,
+    tessarin.dodecane,
+    tessarin.ccl4,
+    tessarin.acetone_oxime,
+    tessarin.benzaldehyde_imine,
+    tessarin.diborane,
+    tessarin.co2,
+    "[H][H]",
+    "[H][H].[H][H]",
+]
 
 
 def test_layout_agrees_with_numpy_on_real_molecules():
@@ -59,7 +70,8 @@ def test_symmetry_classes_fall_back_to_one_class_per_atom():
 
 def test_result_types_and_the_molecules_conformer():
     assert str(inspect.signature(compute_atom_layout)) == (
-        "(mol, n_iter=600, target_bond_len=1.5, repulsion_factor=1.2, k_attr=0.06, k_rep=0.05)")
+        "(mol, n_iter=600, target_bond_len=1.5, repulsion_factor=1.2, k_attr=0.06, k_rep=0.05)"
+    )
     mol = ref.prepare("CC(=O)Oc1ccccc1C(=O)O")
     assert mol.GetNumConformers() == 0
     coords, ranks = compute_atom_layout(mol=mol, n_iter=100)
@@ -101,15 +113,18 @@ def test_every_parameter_reaches_the_relaxation():
     assert np.abs(compute_atom_layout(mol, **params)[0] - theirs).max() <= 1e-9
 
 
-@pytest.mark.parametrize("kwargs, error", [
-    (dict(n_iter=-1), ValueError),
-    (dict(n_iter=2.5), TypeError),
-    (dict(n_iter=None), TypeError),
-    (dict(target_bond_len=float("nan")), ValueError),
-    (dict(target_bond_len=0.0), ValueError),
-    (dict(target_bond_len="1.5"), TypeError),
-    (dict(k_rep=float("inf")), ValueError),
-])
+@pytest.mark.parametrize(
+    "kwargs, error",
+    [
+        (dict(n_iter=-1), ValueError),
+        (dict(n_iter=2.5), TypeError),
+        (dict(n_iter=None), TypeError),
+        (dict(target_bond_len=float("nan")), ValueError),
+        (dict(target_bond_len=0.0), ValueError),
+        (dict(target_bond_len="1.5"), TypeError),
+        (dict(k_rep=float("inf")), ValueError),
+    ],
+)
 def test_bad_parameters_are_refused_before_the_molecule_is_touched(kwargs, error):
     mol = ref.prepare("CCO")
     with pytest.raises(error):

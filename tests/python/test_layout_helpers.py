@@ -11,8 +11,9 @@ from tessarin import _angle_diff, _enforce_mirror, _pca_align, _radial_equalize,
 
 # --- in-place contracts -----------------------------------------------------------------------
 
+
 def test_radial_equalize_moves_rows_of_the_callers_array():
-    b = math.sqrt(9 - 0.75 ** 2)
+    b = math.sqrt(9 - 0.75**2)
     coords = np.array([[2.0, 0.0], [0.75, b], [-2.75, -b], [5.0, 5.0]]) + [1.0, -2.0]
     assert _radial_equalize(coords[:3], {7: [0, 1, 2]}) is None  # a view: its base changes
     assert np.allclose(np.linalg.norm(coords[:3] - [1.0, -2.0], axis=1), 3.0)
@@ -47,13 +48,13 @@ def test_enforce_mirror_returns_the_callers_array_changed():
 # --- refusals: never a silent copy -----------------------------------------------------------------
 
 BAD_ARRAYS = [
-    ([[0.0, 1.0], [2.0, 3.0]], TypeError),                        # a list, not an array
-    (np.array([[0, 1], [2, 3]]), TypeError),                      # int64
+    ([[0.0, 1.0], [2.0, 3.0]], TypeError),  # a list, not an array
+    (np.array([[0, 1], [2, 3]]), TypeError),  # int64
     (np.array([[0, 1], [2, 3]], dtype=np.float32), TypeError),
-    (np.array([[0, 1], [2, 3]], dtype=">f8"), TypeError),         # byte-swapped
+    (np.array([[0, 1], [2, 3]], dtype=">f8"), TypeError),  # byte-swapped
     (np.zeros((2, 3)), ValueError),
     (np.zeros(4), ValueError),
-    (np.zeros((4, 2))[::2], ValueError),                           # strided view
+    (np.zeros((4, 2))[::2], ValueError),  # strided view
     (np.asfortranarray(np.arange(6.0).reshape(3, 2)), ValueError),
 ]
 
@@ -64,11 +65,15 @@ def _read_only():
     return a
 
 
-@pytest.mark.parametrize("call", [
-    lambda c: _radial_equalize(c, {0: [0, 1]}),
-    lambda c: _pca_align(c),
-    lambda c: _enforce_mirror(c, [0, 0], 1),
-], ids=["radial_equalize", "pca_align", "enforce_mirror"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda c: _radial_equalize(c, {0: [0, 1]}),
+        lambda c: _pca_align(c),
+        lambda c: _enforce_mirror(c, [0, 0], 1),
+    ],
+    ids=["radial_equalize", "pca_align", "enforce_mirror"],
+)
 def test_in_place_helpers_refuse_arrays_they_cannot_change_in_place(call):
     for coords, error in BAD_ARRAYS + [(_read_only(), ValueError)]:
         before = np.array(coords, copy=True)
@@ -81,13 +86,13 @@ def test_bad_groups_ranks_and_axis_are_refused_before_anything_moves():
     coords = np.array([[0.0, 0.3], [1.0, -0.2], [2.0, 0.01]])
     before = coords.copy()
     with pytest.raises(TypeError):
-        _radial_equalize(coords, [[0, 1]])                 # not a mapping
+        _radial_equalize(coords, [[0, 1]])  # not a mapping
     with pytest.raises(IndexError):
         _radial_equalize(coords, {0: [0, 1], 1: [2, 3]})
     with pytest.raises(TypeError):
         _radial_equalize(coords, {0: [0, 1.0]})
     with pytest.raises(ValueError):
-        _enforce_mirror(coords, [0, 0], 1)                 # one rank short
+        _enforce_mirror(coords, [0, 0], 1)  # one rank short
     with pytest.raises(TypeError):
         _enforce_mirror(coords, [0, 0, 0.5], 1)
     with pytest.raises(ValueError):
@@ -100,6 +105,7 @@ def test_bad_groups_ranks_and_axis_are_refused_before_anything_moves():
 
 
 # --- the same numbers as NumPy -------------------------------------------------------------------
+
 
 def test_helpers_agree_with_numpy_bit_for_bit():
     rng = np.random.default_rng(3)
@@ -142,8 +148,15 @@ def test_scalar_helpers_convert_their_arguments():
 
 
 def test_yerlestir_dugumler_refusals():
-    for n_nodes, targets, error in [(0, [], ValueError), (-1, [1.0], ValueError), (2.0, [], TypeError),
-                                    (True, [], TypeError), (3, "ab", TypeError), (3, [float("nan")], ValueError),
-                                    (3, 1.0, TypeError), (10 ** 12, [], ValueError)]:
+    for n_nodes, targets, error in [
+        (0, [], ValueError),
+        (-1, [1.0], ValueError),
+        (2.0, [], TypeError),
+        (True, [], TypeError),
+        (3, "ab", TypeError),
+        (3, [float("nan")], ValueError),
+        (3, 1.0, TypeError),
+        (10**12, [], ValueError),
+    ]:
         with pytest.raises(error):
             _yerlestir_dugumler(n_nodes, targets)

@@ -97,10 +97,17 @@ def test_directed_and_multigraphs_are_refused_self_loops_and_views_read_like_num
     assert triple(tessarin.compute_lpi(view)) == numpy_lpi(view)[0]
 
 
-@pytest.mark.parametrize("value, error", [
-    ("heavy", ValueError), (None, TypeError), (1j, TypeError), (float("nan"), ValueError),
-    (float("inf"), ValueError), ([1], TypeError),
-])
+@pytest.mark.parametrize(
+    "value, error",
+    [
+        ("heavy", ValueError),
+        (None, TypeError),
+        (1j, TypeError),
+        (float("nan"), ValueError),
+        (float("inf"), ValueError),
+        ([1], TypeError),
+    ],
+)
 def test_bad_weights_raise(value, error):
     g = nx.Graph()
     g.add_edge(0, 1, weight=value)

@@ -13,24 +13,58 @@ _ = inspect.Parameter.empty
 
 # name -> [(argument, default)], `_` for "no default"
 SIGNATURES = {
-    "VIF": [("smiles", _), ("n_iter", 600), ("target_bond_len", 1.5), ("radius_ratio", 0.23),
-            ("show_spectrum", True), ("bond_kappa", 0.9), ("draw", True), ("verbose", True),
-            ("ring_fragmentation", False), ("recursive_ms", False), ("max_generations", 2)],
+    "VIF": [
+        ("smiles", _),
+        ("n_iter", 600),
+        ("target_bond_len", 1.5),
+        ("radius_ratio", 0.23),
+        ("show_spectrum", True),
+        ("bond_kappa", 0.9),
+        ("draw", True),
+        ("verbose", True),
+        ("ring_fragmentation", False),
+        ("recursive_ms", False),
+        ("max_generations", 2),
+    ],
     "compute_lpi": [("graph", _), ("tol", 1e-09), ("weight", "weight")],
-    "compute_atom_layout": [("mol", _), ("n_iter", 600), ("target_bond_len", 1.5), ("repulsion_factor", 1.2),
-                            ("k_attr", 0.06), ("k_rep", 0.05)],
+    "compute_atom_layout": [
+        ("mol", _),
+        ("n_iter", 600),
+        ("target_bond_len", 1.5),
+        ("repulsion_factor", 1.2),
+        ("k_attr", 0.06),
+        ("k_rep", 0.05),
+    ],
     "detect_soft_bonds": [("graph", _), ("chem_bonds", _), ("baseline_lpi", _), ("tol", 1e-09)],
-    "predict_fragments": [("mol", _), ("soft_bonds", _), ("ring_fragmentation", False),
-                          ("min_ring_fragment_mz", 30)],
-    "predict_fragments_recursive": [("mol", _), ("H", _), ("atom_subgraphs", _), ("chem_bonds", _),
-                                    ("max_generations", 3), ("min_mz", 25), ("ring_fragmentation", True)],
+    "predict_fragments": [("mol", _), ("soft_bonds", _), ("ring_fragmentation", False), ("min_ring_fragment_mz", 30)],
+    "predict_fragments_recursive": [
+        ("mol", _),
+        ("H", _),
+        ("atom_subgraphs", _),
+        ("chem_bonds", _),
+        ("max_generations", 3),
+        ("min_mz", 25),
+        ("ring_fragmentation", True),
+    ],
     "plot_mass_spectrum": [("smiles", _), ("mol_mass", _), ("fragments", _), ("ax", None)],
     "fetch_smiles_from_pubchem": [("query", _), ("by", "name"), ("timeout", 20)],
     "VIF_from_pubchem": [("query", _), ("by", "name"), ("vif_kwargs", "**")],
-    "VIF_panel": [("molecules", None), ("by", "name"), ("cols", 5), ("save", None), ("node_size", 60),
-                  ("bond_kappa", 0.9)],
-    "VIF_ms_panel": [("molecules", None), ("by", "name"), ("cols", 2), ("save", None),
-                     ("ring_fragmentation", False), ("recursive_ms", False)],
+    "VIF_panel": [
+        ("molecules", None),
+        ("by", "name"),
+        ("cols", 5),
+        ("save", None),
+        ("node_size", 60),
+        ("bond_kappa", 0.9),
+    ],
+    "VIF_ms_panel": [
+        ("molecules", None),
+        ("by", "name"),
+        ("cols", 2),
+        ("save", None),
+        ("ring_fragmentation", False),
+        ("recursive_ms", False),
+    ],
     "triple_group_demo": [("smiles", "N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl"), ("save_prefix", "/tmp/vif_kombine")],
     "halogen_test": [("molekuller", None), ("panel_n", 4), ("save", "/tmp/vif_halojen.png")],
     "validate": [("verbose", True)],
@@ -46,8 +80,7 @@ SIGNATURES = {
     "_enforce_mirror": [("coords", _), ("ranks", _), ("axis", _), ("eps", 0.05)],
     "_yerlestir_dugumler": [("n_nodes", _), ("target_angles", _)],
     "_build_bond_orders": [("mol", _)],
-    "_fragment_atom_softs": [("H", _), ("atom_subgraphs", _), ("chem_bonds", _), ("atom_set", _),
-                             ("tol", 1e-09)],
+    "_fragment_atom_softs": [("H", _), ("atom_subgraphs", _), ("chem_bonds", _), ("atom_set", _), ("tol", 1e-09)],
     "_cut_atom_set": [("mol", _), ("atom_set", _), ("softs", _), ("ring_fragmentation", _), ("min_mz", _)],
 }
 
@@ -70,12 +103,15 @@ def test_all_28_functions_have_the_documented_signatures():
             assert type(default) is type(want), (name, arg)
 
 
-@pytest.mark.parametrize("call", [
-    lambda: tessarin.compute_lpi(),
-    lambda: tessarin.compute_lpi(None, 1e-9, "weight", "extra"),
-    lambda: tessarin.compute_lpi(graph=None, colour="red"),
-    lambda: tessarin._pair_label(None, 0, i=1),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: tessarin.compute_lpi(),
+        lambda: tessarin.compute_lpi(None, 1e-9, "weight", "extra"),
+        lambda: tessarin.compute_lpi(graph=None, colour="red"),
+        lambda: tessarin._pair_label(None, 0, i=1),
+    ],
+)
 def test_wrong_calls_raise_type_error_naming_the_function(call):
     with pytest.raises(TypeError) as err:
         call()
@@ -104,8 +140,10 @@ def test_module_level_names_and_tables():
     assert len(tessarin.MS_REFERENCES) == 2
     assert tessarin.HALOGEN_TESTS[0][0] == "chlorobenzene  (C-Cl)"
     assert tessarin.HALOGEN_TESTS[1][2] == "exp: 96(M) BASE \u2014 F NOT lost"
-    assert all(isinstance(row, tuple) and len(row) == 3 for row in
-               tessarin.HALOGEN_TESTS + tessarin.LPI_REFERENCES + tessarin.MS_REFERENCES)
+    assert all(
+        isinstance(row, tuple) and len(row) == 3
+        for row in tessarin.HALOGEN_TESTS + tessarin.LPI_REFERENCES + tessarin.MS_REFERENCES
+    )
 
 
 def test_named_smiles_and_upper_case_aliases():

@@ -45,7 +45,8 @@ def test_vif_panel_by_smiles(monkeypatch, by):
     axes = fig.axes
     assert len(axes) == 8 and not any(ax.axison for ax in axes)
     assert [(ax.get_subplotspec().rowspan.start, ax.get_subplotspec().colspan.start) for ax in axes] == [
-        (i // 4, i % 4) for i in range(8)]
+        (i // 4, i % 4) for i in range(8)
+    ]
     # An unreadable SMILES and one VIF rejects both give an empty grey error cell; the rest is drawn.
     assert title_of(axes[1]) == ("C1CC\n(error)", 9, GREY) and len(axes[1].collections) == 0
     assert title_of(axes[2]) == ("[*]C\n(error)", 9, GREY)
@@ -60,12 +61,17 @@ def test_vif_panel_by_smiles(monkeypatch, by):
         (nodes,) = [c for c in ax.collections if isinstance(c, PathCollection)]
         assert set(nodes.get_sizes()) == {25}
         assert [matplotlib.colors.to_hex(c) for c in nodes.get_facecolors()] == [
-            matplotlib.colors.to_hex({"C": "red", "H": "skyblue", "Cl": "lightgreen", "O": "red"}.get(
-                graph.nodes[n]["symbol"], "gray")) for n in graph.nodes]  # silicon: gray
+            matplotlib.colors.to_hex(
+                {"C": "red", "H": "skyblue", "Cl": "lightgreen", "O": "red"}.get(graph.nodes[n]["symbol"], "gray")
+            )
+            for n in graph.nodes
+        ]  # silicon: gray
         edges = [c for c in ax.collections if isinstance(c, LineCollection)]
         assert [len(e.get_segments()) for e in edges] == [graph.number_of_edges() - n_soft] + [n_soft] * bool(n_soft)
         assert [(matplotlib.colors.to_hex(e.get_colors()[0]), e.get_linewidths()[0]) for e in edges] == [
-            ("#000000", 0.8), (matplotlib.colors.to_hex("red"), 1.3)][:len(edges)]
+            ("#000000", 0.8),
+            (matplotlib.colors.to_hex("red"), 1.3),
+        ][: len(edges)]
     assert len(tessarin.VIF("CC(=O)Cl", draw=False, verbose=False)["soft_bonds"]) > 0
 
 
@@ -91,8 +97,11 @@ def test_panels_by_name_against_local_pubchem(pubchem_server):
 
 def test_panels_by_cid_look_up_identifiers(pubchem_server):
     fig = tessarin.VIF_panel([962, "750", 4242], by="cid", cols=3)
-    assert [ax.get_title() for ax in fig.axes] == [lpi_title(962, "O"), lpi_title("750", "C(C(=O)O)N"),
-                                                   "4242\n(not found)"]
+    assert [ax.get_title() for ax in fig.axes] == [
+        lpi_title(962, "O"),
+        lpi_title("750", "C(C(=O)O)N"),
+        "4242\n(not found)",
+    ]
     assert pubchem_server.paths == [PATH.format("cid", q) for q in ("962", "750", "4242")]
     fig = tessarin.VIF_ms_panel([176, 4242], by="cid")
     assert [ax.get_title() for ax in fig.axes] == [spectrum_title(176), "4242 (not found)"]
@@ -127,7 +136,8 @@ def test_options_are_handed_to_vif(monkeypatch):
     tessarin.VIF_panel(["CCO"], by="smiles", bond_kappa=0.7)
     assert calls == [
         ("CCO", {"draw": False, "verbose": False, "ring_fragmentation": True, "recursive_ms": True}),
-        ("CCO", {"draw": False, "verbose": False, "bond_kappa": 0.7})]
+        ("CCO", {"draw": False, "verbose": False, "bond_kappa": 0.7}),
+    ]
 
 
 def test_ms_panel_with_recursive_fragmentation():
@@ -155,12 +165,15 @@ def test_panels_save_png_before_showing(panel, tmp_path, monkeypatch):
 
 
 @pytest.mark.parametrize("panel", [tessarin.VIF_panel, tessarin.VIF_ms_panel])
-@pytest.mark.parametrize("kwargs, error, words", [
-    ({"molecules": []}, ValueError, "no molecules"),
-    ({"molecules": "water"}, TypeError, "single string"),
-    ({"cols": 0}, ValueError, "cols must be at least 1"),
-    ({"cols": 2.5}, TypeError, "cols must be a whole number"),
-])
+@pytest.mark.parametrize(
+    "kwargs, error, words",
+    [
+        ({"molecules": []}, ValueError, "no molecules"),
+        ({"molecules": "water"}, TypeError, "single string"),
+        ({"cols": 0}, ValueError, "cols must be at least 1"),
+        ({"cols": 2.5}, TypeError, "cols must be a whole number"),
+    ],
+)
 def test_bad_arguments_are_refused_before_drawing(panel, kwargs, error, words, shown):
     with pytest.raises(error, match=words):
         panel(**dict({"molecules": ["O"], "by": "smiles"}, **kwargs))

@@ -20,15 +20,18 @@ fetch = tessarin.fetch_smiles_from_pubchem
 PATH = "/rest/pug/compound/{}/{}/property/SMILES/JSON"
 
 
-@pytest.mark.parametrize("query, by, segment", [
-    ("glycine", "name", "glycine"),
-    ("lactic acid", "name", "lactic%20acid"),
-    ("a/b?c#d", "name", "a%2Fb%3Fc%23d"),
-    ("β-alanine", "name", "%CE%B2-alanine"),
-    ("..", "name", "%2E%2E"),
-    (962, "cid", "962"),
-    (np.int64(750), "cid", "750"),
-])
+@pytest.mark.parametrize(
+    "query, by, segment",
+    [
+        ("glycine", "name", "glycine"),
+        ("lactic acid", "name", "lactic%20acid"),
+        ("a/b?c#d", "name", "a%2Fb%3Fc%23d"),
+        ("β-alanine", "name", "%CE%B2-alanine"),
+        ("..", "name", "%2E%2E"),
+        (962, "cid", "962"),
+        (np.int64(750), "cid", "750"),
+    ],
+)
 def test_query_is_one_path_segment(pubchem_server, query, by, segment):
     try:
         fetch(query, by=by)
@@ -52,28 +55,34 @@ def test_lookup_kind_is_checked_before_anything_is_sent(pubchem_server, by):
     assert pubchem_server.paths == []
 
 
-@pytest.mark.parametrize("records, expected", [
-    ([{"CID": 1, "SMILES": "", "IsomericSMILES": "C[C@H](N)O"}], ("C[C@H](N)O", 1)),
-    ([{"CID": 2, "ConnectivitySMILES": "CCO"}], ("CCO", 2)),
-    ([{"SMILES": None, "IsomericSMILES": 5, "ConnectivitySMILES": "C"}], ("C", None)),
-    ([{"IsomericSMILES": "N[C@@H](C)C(=O)O", "SMILES": "NC(C)C(=O)O", "CID": 5950}], ("NC(C)C(=O)O", 5950)),
-    ([{"CID": None, "SMILES": "O"}], ("O", None)),
-    ([{"CID": 3, "SMILES": "CC"}, {"CID": 4, "SMILES": "CCC"}], ("CC", 3)),
-    ([{"CID": 2**62, "SMILES": "C"}], ("C", 2**62)),
-])
+@pytest.mark.parametrize(
+    "records, expected",
+    [
+        ([{"CID": 1, "SMILES": "", "IsomericSMILES": "C[C@H](N)O"}], ("C[C@H](N)O", 1)),
+        ([{"CID": 2, "ConnectivitySMILES": "CCO"}], ("CCO", 2)),
+        ([{"SMILES": None, "IsomericSMILES": 5, "ConnectivitySMILES": "C"}], ("C", None)),
+        ([{"IsomericSMILES": "N[C@@H](C)C(=O)O", "SMILES": "NC(C)C(=O)O", "CID": 5950}], ("NC(C)C(=O)O", 5950)),
+        ([{"CID": None, "SMILES": "O"}], ("O", None)),
+        ([{"CID": 3, "SMILES": "CC"}, {"CID": 4, "SMILES": "CCC"}], ("CC", 3)),
+        ([{"CID": 2**62, "SMILES": "C"}], ("C", 2**62)),
+    ],
+)
 def test_smiles_fallbacks_and_cid(pubchem_server, records, expected):
     pubchem_server.add("name", "x", property_table(*records))
     assert fetch("x") == expected
 
 
-@pytest.mark.parametrize("status, body, message", [
-    (404, NOT_FOUND, "PubChem 'x' için sonuç döndürmedi (HTTP 404)"),
-    (503, "<html>Service Unavailable</html>", "PubChem 'x' için sonuç döndürmedi (HTTP 503)"),
-    (201, property_table({"SMILES": "O"}), "PubChem 'x' için sonuç döndürmedi (HTTP 201)"),
-    (200, {}, "PubChem 'x' için boş yanıt döndü"),
-    (200, {"PropertyTable": {}}, "PubChem 'x' için boş yanıt döndü"),
-    (200, property_table(), "PubChem 'x' için boş yanıt döndü"),
-])
+@pytest.mark.parametrize(
+    "status, body, message",
+    [
+        (404, NOT_FOUND, "PubChem 'x' için sonuç döndürmedi (HTTP 404)"),
+        (503, "<html>Service Unavailable</html>", "PubChem 'x' için sonuç döndürmedi (HTTP 503)"),
+        (201, property_table({"SMILES": "O"}), "PubChem 'x' için sonuç döndürmedi (HTTP 201)"),
+        (200, {}, "PubChem 'x' için boş yanıt döndü"),
+        (200, {"PropertyTable": {}}, "PubChem 'x' için boş yanıt döndü"),
+        (200, property_table(), "PubChem 'x' için boş yanıt döndü"),
+    ],
+)
 def test_status_and_empty_table_errors(pubchem_server, status, body, message):
     pubchem_server.add("name", "x", body, status=status)
     with pytest.raises(ValueError) as err:
@@ -81,12 +90,15 @@ def test_status_and_empty_table_errors(pubchem_server, status, body, message):
     assert str(err.value) == message and type(err.value) is ValueError
 
 
-@pytest.mark.parametrize("body", [
-    '{"CID": 7, "Title": "it\'s \\"quoted\\"", "SMILES": ""}',
-    '{"Title": "tab\\there, \\u200b, \\u00e9, \\ud83d\\ude00, back\\\\slash", "IUPACName": "it\'s"}',
-    '{"n": [1, 2.50, -0.0, 1e-7, 1E20, 12345678901234567, true, false, null], "o": {"b": {"c": []}, "a": {}}}',
-    '{"z": 1, "a": 2, "z": 3}',
-])
+@pytest.mark.parametrize(
+    "body",
+    [
+        '{"CID": 7, "Title": "it\'s \\"quoted\\"", "SMILES": ""}',
+        '{"Title": "tab\\there, \\u200b, \\u00e9, \\ud83d\\ude00, back\\\\slash", "IUPACName": "it\'s"}',
+        '{"n": [1, 2.50, -0.0, 1e-7, 1E20, 12345678901234567, true, false, null], "o": {"b": {"c": []}, "a": {}}}',
+        '{"z": 1, "a": 2, "z": 3}',
+    ],
+)
 def test_missing_smiles_shows_the_record_as_python_writes_it(pubchem_server, body):
     pubchem_server.add("name", "x", f'{{"PropertyTable": {{"Properties": [{body}, {{"SMILES": "O"}}]}}}}')
     with pytest.raises(ValueError) as err:
@@ -94,14 +106,17 @@ def test_missing_smiles_shows_the_record_as_python_writes_it(pubchem_server, bod
     assert str(err.value) == "PubChem yanıtında SMILES bulunamadı: " + str(json.loads(body))
 
 
-@pytest.mark.parametrize("body, pos", [
-    ("<html><body>Error</body></html>", 0),
-    ("", 0),
-    ('{"a": 1,}', 8),
-    ('["é", x]', 6),
-    ('{"PropertyTable": {}} x', 22),
-    (b'{"a": "\xff"}', 7),
-])
+@pytest.mark.parametrize(
+    "body, pos",
+    [
+        ("<html><body>Error</body></html>", 0),
+        ("", 0),
+        ('{"a": 1,}', 8),
+        ('["é", x]', 6),
+        ('{"PropertyTable": {}} x', 22),
+        (b'{"a": "\xff"}', 7),
+    ],
+)
 def test_body_that_is_not_json_raises_json_decode_error(pubchem_server, body, pos):
     pubchem_server.add("name", "x", body)
     with pytest.raises(json.JSONDecodeError) as err:
@@ -111,27 +126,36 @@ def test_body_that_is_not_json_raises_json_decode_error(pubchem_server, body, po
     assert err.value.doc == text and err.value.pos == pos
 
 
-@pytest.mark.parametrize("body", [
-    "null", '{"PropertyTable": []}', '{"PropertyTable": {"Properties": {"SMILES": "O"}}}',
-    '{"PropertyTable": {"Properties": ["O"]}}', '{"PropertyTable": {"Properties": [{"CID": "962", "SMILES": "O"}]}}',
-])
+@pytest.mark.parametrize(
+    "body",
+    [
+        "null",
+        '{"PropertyTable": []}',
+        '{"PropertyTable": {"Properties": {"SMILES": "O"}}}',
+        '{"PropertyTable": {"Properties": ["O"]}}',
+        '{"PropertyTable": {"Properties": [{"CID": "962", "SMILES": "O"}]}}',
+    ],
+)
 def test_reply_of_the_wrong_shape_is_a_value_error(pubchem_server, body):
     pubchem_server.add("name", "x", body)
     with pytest.raises(ValueError, match="^unexpected PubChem reply for 'x': "):
         fetch("x")
 
 
-@pytest.mark.parametrize("kwargs, error", [
-    ({"query": True, "by": "cid"}, TypeError),
-    ({"query": 962.0, "by": "cid"}, TypeError),
-    ({"query": b"water"}, TypeError),
-    ({"query": "\ud800"}, UnicodeEncodeError),
-    ({"timeout": 0}, ValueError),
-    ({"timeout": math.nan}, ValueError),
-    ({"timeout": math.inf}, ValueError),
-    ({"timeout": None}, TypeError),
-    ({"timeout": "20"}, TypeError),
-])
+@pytest.mark.parametrize(
+    "kwargs, error",
+    [
+        ({"query": True, "by": "cid"}, TypeError),
+        ({"query": 962.0, "by": "cid"}, TypeError),
+        ({"query": b"water"}, TypeError),
+        ({"query": "\ud800"}, UnicodeEncodeError),
+        ({"timeout": 0}, ValueError),
+        ({"timeout": math.nan}, ValueError),
+        ({"timeout": math.inf}, ValueError),
+        ({"timeout": None}, TypeError),
+        ({"timeout": "20"}, TypeError),
+    ],
+)
 def test_bad_arguments_are_rejected_before_sending(pubchem_server, kwargs, error):
     with pytest.raises(error):
         fetch(**{"query": "water", **kwargs})
@@ -147,8 +171,12 @@ def test_base_url_is_read_at_each_call(pubchem_server, monkeypatch):
         assert len(pubchem_server.paths) == 1 and len(other.paths) == 1
     finally:
         other.close()
-    for base, error in [("file:///etc", ValueError), ("ftp://127.0.0.1/rest", ValueError), (None, TypeError),
-                        (pubchem_server.base + "\0/elsewhere", ValueError)]:
+    for base, error in [
+        ("file:///etc", ValueError),
+        ("ftp://127.0.0.1/rest", ValueError),
+        (None, TypeError),
+        (pubchem_server.base + "\0/elsewhere", ValueError),
+    ]:
         monkeypatch.setattr(tessarin, "PUBCHEM_REST", base)
         with pytest.raises(error):
             fetch("passwd")
@@ -254,7 +282,8 @@ def test_vif_from_pubchem_prints_and_hands_over(pubchem_server, recording_vif, c
     assert recording_vif.calls[-1] == (("[Na+].[Cl-]",), {})
     assert capsys.readouterr().out == (
         "[PubChem] 'lactic acid' -> CID 612 -> SMILES: CC(C(=O)O)O\n"
-        "[PubChem] '5' -> CID None -> SMILES: [Na+].[Cl-]\n")
+        "[PubChem] '5' -> CID None -> SMILES: [Na+].[Cl-]\n"
+    )
 
 
 def test_vif_from_pubchem_failure_prints_nothing(pubchem_server, recording_vif, capsys):

@@ -28,14 +28,19 @@ class TestVif:
         assert out[-1] == "        m/z list: [" + ", ".join(map(str, sorted(peaks, reverse=True))) + "]"
         # The same peaks as the public function on the returned graph.
         mol = prepared(smiles)
-        assert list(predict_fragments_recursive(mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"],
-                                                max_generations=2).items()) == list(peaks.items())
+        assert list(
+            predict_fragments_recursive(
+                mol, r["graph"], r["atom_subgraphs"], r["chem_bonds"], max_generations=2
+            ).items()
+        ) == list(peaks.items())
 
     def test_generations_and_ring_option(self, capsys):
         r0 = VIF("CCO", draw=False, verbose=True, recursive_ms=True, max_generations=0)
         assert r0["recursive_peaks"] == {46: {"formula": "C2H6O", "generation": 0}}
-        assert capsys.readouterr().out.splitlines()[-2:] == ["      Multi-generation MS (0 generations, 1 peaks):",
-                                                             "        m/z list: [46]"]
+        assert capsys.readouterr().out.splitlines()[-2:] == [
+            "      Multi-generation MS (0 generations, 1 peaks):",
+            "        m/z list: [46]",
+        ]
         # Ring double cuts always take part, whatever VIF's own ring_fragmentation says.
         a = VIF("C1CCCCC1", draw=False, verbose=False, recursive_ms=True, ring_fragmentation=False)
         b = VIF("C1CCCCC1", draw=False, verbose=False, recursive_ms=True, ring_fragmentation=True)
@@ -57,7 +62,7 @@ class TestPredictFragmentsRecursive:
         maps = [predict_fragments_recursive(*args, max_generations=g) for g in (1, 2, 3)]
         for shorter, longer in zip(maps, maps[1:]):
             # A longer run only adds peaks; what was found keeps its formula and generation.
-            assert list(longer.items())[:len(shorter)] == list(shorter.items())
+            assert list(longer.items())[: len(shorter)] == list(shorter.items())
         assert max(v["generation"] for v in maps[2].values()) == 3
         assert predict_fragments_recursive(*args) == maps[2]
 

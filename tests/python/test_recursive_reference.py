@@ -91,11 +91,14 @@ def reference_cut_atom_set(mol, atom_set, softs, ring_fragmentation, min_mz):
     return result
 
 
-def reference_recursive(mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25,
-                        ring_fragmentation=True):
+def reference_recursive(mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25, ring_fragmentation=True):
     all_atoms = frozenset(range(mol.GetNumAtoms()))
-    peaks = {tessarin._nominal_mass(mol, sorted(all_atoms)):
-             {"formula": tessarin._fragment_formula(mol, sorted(all_atoms)), "generation": 0}}
+    peaks = {
+        tessarin._nominal_mass(mol, sorted(all_atoms)): {
+            "formula": tessarin._fragment_formula(mol, sorted(all_atoms)),
+            "generation": 0,
+        }
+    }
     seen, queue = {all_atoms}, [(all_atoms, 0)]
     while queue:
         atom_set, gen = queue.pop(0)
@@ -133,11 +136,13 @@ def test_helpers_match_the_reference_on_every_atom_set_of_a_run(analysed):
         sets = [whole] + sorted(reference_cut_atom_set(mol, set(whole), softs, True, 25), key=sorted)
         for atom_set in sets:
             softs = reference_atom_set_softs(H, subgraphs, bonds, atom_set)
-            assert [id(s) for s in tessarin._fragment_atom_softs(H, subgraphs, bonds, atom_set)] == \
-                [id(s) for s in softs]
+            assert [id(s) for s in tessarin._fragment_atom_softs(H, subgraphs, bonds, atom_set)] == [
+                id(s) for s in softs
+            ]
             for ring, floor in ((True, 25), (False, 25), (True, 40.0)):
-                assert tessarin._cut_atom_set(mol, set(atom_set), softs, ring, floor) == \
-                    reference_cut_atom_set(mol, set(atom_set), softs, ring, floor)
+                assert tessarin._cut_atom_set(mol, set(atom_set), softs, ring, floor) == reference_cut_atom_set(
+                    mol, set(atom_set), softs, ring, floor
+                )
 
 
 def test_both_native_paths_match_the_reference_peak_maps(analysed):

@@ -7,6 +7,7 @@ from tessarin import _native
 
 def test_fast_peeled_and_dense_soft_bonds_agree_on_nci_molecules():
     tested = 0
+
     def edge(record):
         return record["u_node"], record["v_node"], record["atom_u"], record["atom_v"], record["k"]
 

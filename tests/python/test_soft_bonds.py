@@ -73,8 +73,9 @@ class TestResult:
         weighted = nx.cycle_graph(5)
         nx.set_edge_attributes(weighted, 1.0, "weight")
         records = [rec(u, v) for u, v in bare.edges()]
-        assert (detect_soft_bonds(bare, records, compute_lpi(weighted))
-                == detect_soft_bonds(weighted, records, compute_lpi(weighted)))
+        assert detect_soft_bonds(bare, records, compute_lpi(weighted)) == detect_soft_bonds(
+            weighted, records, compute_lpi(weighted)
+        )
 
 
 class TestGraphIsOnlyRead:
@@ -104,8 +105,7 @@ class TestGraphIsOnlyRead:
 
 class TestHostileInput:
     def test_directed_multi_and_non_graphs_raise_type_error(self):
-        for graph in (nx.DiGraph([(0, 1)]), nx.MultiGraph([(0, 1)]), nx.MultiDiGraph([(0, 1)]), {0: {1: {}}},
-                      None):
+        for graph in (nx.DiGraph([(0, 1)]), nx.MultiGraph([(0, 1)]), nx.MultiDiGraph([(0, 1)]), {0: {1: {}}}, None):
             with pytest.raises(TypeError):
                 detect_soft_bonds(graph, [rec(0, 1)], {"n+": 1, "n0": 0, "n-": 1})
 
@@ -132,8 +132,12 @@ class TestHostileInput:
         assert detect_soft_bonds(g, [rec("N", "O"), rec(0, 1), rec("C", None)], compute_lpi(g)) == []
 
     def test_bad_weights_raise(self):
-        for bad, error in ((float("nan"), ValueError), (float("inf"), ValueError), ("heavy", ValueError),
-                           (None, TypeError)):
+        for bad, error in (
+            (float("nan"), ValueError),
+            (float("inf"), ValueError),
+            ("heavy", ValueError),
+            (None, TypeError),
+        ):
             g = path_graph([0, 1, 2])
             g[0][1]["weight"] = bad
             with pytest.raises(error):
@@ -150,9 +154,20 @@ class TestAgreesWithTheEigenvalueDefinition:
             base = compute_lpi(g, tol=tol)
             assert detect_soft_bonds(g, records, base, tol=tol) == reference_soft_bonds(g, records, base, tol)
 
-    @pytest.mark.parametrize("smiles", ["CCO", "c1ccc(cc1)[N+](=O)[O-]", "CC(=NO)C", "C1[Li]C[Li]1",
-                                        "N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", "NN.OB1OB(O1)OB2OB(O)O2",
-                                        "[H]B1([H])[H][B]([H])([H])[H]1", "C(Cl)(Cl)(Cl)Br", "OI(=O)=O"])
+    @pytest.mark.parametrize(
+        "smiles",
+        [
+            "CCO",
+            "c1ccc(cc1)[N+](=O)[O-]",
+            "CC(=NO)C",
+            "C1[Li]C[Li]1",
+            "N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl",
+            "NN.OB1OB(O1)OB2OB(O)O2",
+            "[H]B1([H])[H][B]([H])([H])[H]1",
+            "C(Cl)(Cl)(Cl)Br",
+            "OI(=O)=O",
+        ],
+    )
     def test_small_molecules_match_the_plain_eigenvalue_test(self, smiles):
         g, chem_bonds = vif_like_graph(prepared(smiles))
         base = compute_lpi(g)
@@ -182,6 +197,7 @@ class TestAgreesWithTheEigenvalueDefinition:
 
 def test_public_signature():
     import inspect
+
     sig = inspect.signature(tessarin.detect_soft_bonds)
     assert list(sig.parameters) == ["graph", "chem_bonds", "baseline_lpi", "tol"]
     assert sig.parameters["tol"].default == 1e-09

@@ -18,8 +18,12 @@ def _spectrum(peaks, **metadata):
 
 
 def test_spectrum_sorts_its_peaks_keeps_them_read_only_and_refuses_bad_peaks():
-    s = Spectrum([43.0, 15, 58], [999, 120.5, 300], annotations=["C2H3O", None, ["C3H6O", "C2H2O2"]],
-                 metadata={"name": "acetone", "mol_mass": 58, "score": 0.5, "note": None})
+    s = Spectrum(
+        [43.0, 15, 58],
+        [999, 120.5, 300],
+        annotations=["C2H3O", None, ["C3H6O", "C2H2O2"]],
+        metadata={"name": "acetone", "mol_mass": 58, "score": 0.5, "note": None},
+    )
     assert s.mz.tolist() == [15.0, 43.0, 58.0] and s.intensities.tolist() == [120.5, 999.0, 300.0]
     assert s.annotations == [None, "C2H3O", "C3H6O, C2H2O2"]
     assert s.metadata == {"name": "acetone", "mol_mass": "58", "score": "0.5"}
@@ -49,9 +53,11 @@ def test_spectrum_sorts_its_peaks_keeps_them_read_only_and_refuses_bad_peaks():
 
 
 def test_files_round_trip_and_a_broken_record_names_its_file_and_line(tmp_path):
-    spectra = [tessarin.predict_spectrum("CC(=O)C"),
-               _spectrum([(15, 10.5), (29, 999)], name="methanol fragment", comments="two\nlines"),
-               tessarin.predict_spectrum("ClCCO", ring_fragmentation=True)]
+    spectra = [
+        tessarin.predict_spectrum("CC(=O)C"),
+        _spectrum([(15, 10.5), (29, 999)], name="methanol fragment", comments="two\nlines"),
+        tessarin.predict_spectrum("ClCCO", ring_fragmentation=True),
+    ]
     for ext in ("msp", "mgf", "jsonl"):
         path = tmp_path / f"lib.{ext}"
         assert tessarin.write_spectra(iter(spectra), path) == 3
@@ -105,8 +111,9 @@ def test_similarity_matches_hand_worked_scores():
     assert tessarin.similarity(a, b, intensity_power=0.5).score == pytest.approx(13 / math.sqrt(14 * 15))
     # Reverse: the 20 of a is not in b and does not count.
     assert tessarin.similarity(a, b, reverse=True).score == pytest.approx(97 / math.sqrt(97 * 101))
-    assert tessarin.similarity(a, b, method="dot_product", mz_power=0, intensity_power=1).score == \
-        pytest.approx(97 ** 2 / (98 * 101))
+    assert tessarin.similarity(a, b, method="dot_product", mz_power=0, intensity_power=1).score == pytest.approx(
+        97**2 / (98 * 101)
+    )
     with pytest.raises(ValueError, match="method"):
         tessarin.similarity(a, b, method="spectral_entropy")
     with pytest.raises(ValueError, match="tolerance"):
@@ -120,8 +127,14 @@ def test_rank_candidates_from_a_list_or_a_table_equals_scoring_each_prediction(t
     smiles = ["CCCC(=O)OC", "CCOC(=O)CC", "CCCOC(=O)C", "C1CC", "CCOC(=O)C"]
     measured = tessarin.predict_spectrum("CCOC(=O)CC").normalized(100)
     ranking = tessarin.rank_candidates(measured, list(zip(names, smiles)), jobs=2)
-    expected = sorted(((tessarin.similarity(measured, tessarin.predict_spectrum(s), intensity_power=0.5).score, i)
-                       for i, s in enumerate(smiles) if s != "C1CC"), key=lambda t: -t[0])
+    expected = sorted(
+        (
+            (tessarin.similarity(measured, tessarin.predict_spectrum(s), intensity_power=0.5).score, i)
+            for i, s in enumerate(smiles)
+            if s != "C1CC"
+        ),
+        key=lambda t: -t[0],
+    )
     assert [(r.score, r.position) for r in ranking] == expected
     assert ranking[0].name == "ethyl propanoate" and ranking[0].rank == 1 and ranking[0].score == pytest.approx(1.0)
     assert ranking[1].score < ranking[0].score
@@ -157,8 +170,13 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
     library = []
     for k in range(40):
         n = int(rng.integers(3, 15))
-        library.append(Spectrum(rng.choice(np.arange(12, 200), size=n, replace=False), rng.uniform(1, 999, size=n),
-                                metadata={"name": f"entry {k}"}))
+        library.append(
+            Spectrum(
+                rng.choice(np.arange(12, 200), size=n, replace=False),
+                rng.uniform(1, 999, size=n),
+                metadata={"name": f"entry {k}"},
+            )
+        )
     queries = [library[3], library[17].normalized(5), _spectrum([(500, 1)])]
     results = tessarin.search_library(queries, library, top=4, method="composite")
     for query, result in zip(queries, results):
@@ -175,8 +193,9 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
         f.write("Name: broken\nNum Peaks: 3\n10 1\n\n")
     with pytest.warns(UserWarning, match="q.msp:31: Num Peaks is 3"):
         from_files = tessarin.search_library(query_path, lib_path, top=4, method="composite", errors="warn")
-    assert [[(h.index, h.score) for h in r.hits] for r in from_files] == \
-        [[(h.index, h.score) for h in r.hits] for r in results]
+    assert [[(h.index, h.score) for h in r.hits] for r in from_files] == [
+        [(h.index, h.score) for h in r.hits] for r in results
+    ]
     with pytest.raises(tessarin.SpectrumRecordError):
         tessarin.search_library(query_path, lib_path)
 
@@ -186,8 +205,12 @@ def test_evaluate_counts_isobaric_candidates_and_reports_spectra_without_structu
         s = tessarin.predict_spectrum(smiles)
         return Spectrum(s.mz, np.linspace(100, 500, len(s)), metadata={"name": name, "smiles": smiles})
 
-    spectra = [measured("CCOC(=O)C", "ethyl acetate"), measured("CCC(=O)OC", "methyl propanoate"),
-               measured("C/C=C/C", "butene"), Spectrum([10], [1], metadata={"name": "anonymous"})]
+    spectra = [
+        measured("CCOC(=O)C", "ethyl acetate"),
+        measured("CCC(=O)OC", "methyl propanoate"),
+        measured("C/C=C/C", "butene"),
+        Spectrum([10], [1], metadata={"name": "anonymous"}),
+    ]
     ev = tessarin.evaluate(spectra, jobs=2)
     rows = {r["name"]: r for r in ev.spectra}
     assert rows["ethyl acetate"]["candidates"] == 2 and rows["butene"]["candidates"] == 1
@@ -196,8 +219,10 @@ def test_evaluate_counts_isobaric_candidates_and_reports_spectra_without_structu
     assert rows["methyl propanoate"]["rank"] == 1.0 and rows["methyl propanoate"]["top1"] == 1.0
     for name in ("ethyl acetate", "methyl propanoate"):
         own = spectra[[s.name for s in spectra].index(name)]
-        assert rows[name]["score"] == tessarin.similarity(own, tessarin.predict_spectrum(rows[name]["smiles"]),
-                                                          intensity_power=0.5).score
+        assert (
+            rows[name]["score"]
+            == tessarin.similarity(own, tessarin.predict_spectrum(rows[name]["smiles"]), intensity_power=0.5).score
+        )
     assert ev.summary["spectra"] == 4 and ev.summary["evaluated"] == 3 and ev.summary["structures"] == 3
     assert ev.summary["mean_candidates"] == pytest.approx(5 / 3)
     assert ev.report.startswith("spectra          4 (3 evaluated, 1 without measures)")
@@ -217,7 +242,9 @@ def test_mirror_plot_highlights_matched_peaks_and_its_labels_never_overlap(tmp_p
     down = sorted(seg[1][0] for seg in by_gid["predicted, matched"].get_segments())
     assert up == sorted(measured.mz[i] for i, _ in match.pairs)
     assert down == sorted(predicted.mz[j] for _, j in match.pairs)
-    assert all(seg[1][1] <= 0 for seg in by_gid["predicted"].get_segments() + by_gid["predicted, matched"].get_segments())
+    assert all(
+        seg[1][1] <= 0 for seg in by_gid["predicted"].get_segments() + by_gid["predicted, matched"].get_segments()
+    )
     assert f"{match.score:.3f}" in ax.get_title() and "ethanol (predicted)" in ax.get_title()
 
     # Crowded labels: many annotated peaks one m/z apart; every drawn label fits alone.
@@ -229,5 +256,5 @@ def test_mirror_plot_highlights_matched_peaks_and_its_labels_never_overlap(tmp_p
     labels = [t for t in ax2.texts if t.get_gid() == "peak label"]
     assert 2 <= len(labels) < 120
     boxes = [t.get_window_extent(renderer) for t in labels]
-    assert not any(a.overlaps(b) for i, a in enumerate(boxes) for b in boxes[i + 1:])
+    assert not any(a.overlaps(b) for i, a in enumerate(boxes) for b in boxes[i + 1 :])
     plt.close("all")

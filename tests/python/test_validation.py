@@ -25,8 +25,7 @@ def test_quiet_validation_prints_nothing(capsys):
 
 
 def test_failures_are_reported_and_every_row_still_runs(monkeypatch, capsys):
-    monkeypatch.setattr(tessarin, "LPI_REFERENCES",
-                        [("water", "O", (3, 3, 0)), ("methylamine", "CN", (6, 1, 6))])
+    monkeypatch.setattr(tessarin, "LPI_REFERENCES", [("water", "O", (3, 3, 0)), ("methylamine", "CN", (6, 1, 6))])
     monkeypatch.setattr(tessarin, "MS_REFERENCES", [("methane", "C", 15)])
     assert tessarin.validate() is False
     lines = capsys.readouterr().out.splitlines()

@@ -9,9 +9,22 @@ import pytest
 
 import tessarin
 
-KEYS_14 = ["lpi", "soft_bonds", "fragments", "real_fragments", "single_fragments", "ringcut_fragments",
-           "ring_soft_bonds", "recursive_peaks", "graph", "chem_bonds", "atom_subgraphs", "pos", "mol_mass",
-           "mol_mass_avg"]
+KEYS_14 = [
+    "lpi",
+    "soft_bonds",
+    "fragments",
+    "real_fragments",
+    "single_fragments",
+    "ringcut_fragments",
+    "ring_soft_bonds",
+    "recursive_peaks",
+    "graph",
+    "chem_bonds",
+    "atom_subgraphs",
+    "pos",
+    "mol_mass",
+    "mol_mass_avg",
+]
 RECORD_KEYS = ["u_node", "v_node", "atom_u", "atom_v", "sym_u", "sym_v", "order", "k"]
 
 
@@ -23,11 +36,23 @@ def triple(lpi):
     return lpi["n+"], lpi["n0"], lpi["n-"]
 
 
-@pytest.mark.parametrize("smiles, expected", [
-    ("O", (3, 0, 3)), ("CO", (6, 0, 6)), ("CN", (6, 1, 6)), ("F", (2, 0, 3)), ("CF", (5, 0, 6)),
-    ("C=C", (6, 0, 6)), ("C", (4, 0, 4)), ("c1ccccc1", (15, 0, 15)), ("C1CCCCC1", (18, 0, 18)),
-    ("CCC", (10, 0, 10)), ("CCCC", (13, 0, 13)), ("CC(=O)OC1=CC=CC=C1C(=O)O", (26, 0, 34)),
-])
+@pytest.mark.parametrize(
+    "smiles, expected",
+    [
+        ("O", (3, 0, 3)),
+        ("CO", (6, 0, 6)),
+        ("CN", (6, 1, 6)),
+        ("F", (2, 0, 3)),
+        ("CF", (5, 0, 6)),
+        ("C=C", (6, 0, 6)),
+        ("C", (4, 0, 4)),
+        ("c1ccccc1", (15, 0, 15)),
+        ("C1CCCCC1", (18, 0, 18)),
+        ("CCC", (10, 0, 10)),
+        ("CCCC", (13, 0, 13)),
+        ("CC(=O)OC1=CC=CC=C1C(=O)O", (26, 0, 34)),
+    ],
+)
 def test_reference_lpi_triples(smiles, expected):
     assert triple(quiet(smiles)["lpi"]) == expected
 
@@ -63,7 +88,11 @@ def test_ethylene_numbering_and_formaldehyde_records():
     r = quiet("C=O")
     bonds = r["chem_bonds"]
     assert [(b["atom_u"], b["atom_v"], b["order"], b["k"]) for b in bonds] == [
-        (0, 1, 2, 0), (0, 1, 2, 1), (0, 2, 1, 0), (0, 3, 1, 0)]
+        (0, 1, 2, 0),
+        (0, 1, 2, 1),
+        (0, 2, 1, 0),
+        (0, 3, 1, 0),
+    ]
     assert all(r["graph"][b["u_node"]][b["v_node"]]["weight"] == 0.9 for b in bonds)
     assert tessarin._build_bond_orders(tessarin.Chem.MolFromSmiles("C=O")) == {(0, 1): 2, (1, 0): 2}
 

@@ -62,10 +62,10 @@ def vif_like_graph(mol, bond_kappa=0.9):
         n_pi = min(pi_count, n_nodes - 1) if n_nodes > 1 else 0
         nodes = list(range(g.number_of_nodes(), g.number_of_nodes() + n_nodes))
         g.add_nodes_from(nodes, symbol=atom.GetSymbol())
-        sigma[idx] = itertools.cycle(nodes[:n_nodes - n_pi])
-        pi[idx] = itertools.cycle(nodes[n_nodes - n_pi:]) if n_pi else None
+        sigma[idx] = itertools.cycle(nodes[: n_nodes - n_pi])
+        pi[idx] = itertools.cycle(nodes[n_nodes - n_pi :]) if n_pi else None
         first[idx] = nodes[0]
-        for u, v in itertools.combinations(nodes[:n_nodes - n_pi], 2):
+        for u, v in itertools.combinations(nodes[: n_nodes - n_pi], 2):
             g.add_edge(u, v, weight=1.0)
     chem_bonds = []
     for bond in mol.GetBonds():
@@ -81,9 +81,18 @@ def vif_like_graph(mol, bond_kappa=0.9):
             if g.has_edge(u, v):
                 continue
             g.add_edge(u, v, weight=bond_kappa)
-            chem_bonds.append({"u_node": u, "v_node": v, "atom_u": a, "atom_v": b,
-                               "sym_u": mol.GetAtomWithIdx(a).GetSymbol(),
-                               "sym_v": mol.GetAtomWithIdx(b).GetSymbol(), "order": order, "k": k})
+            chem_bonds.append(
+                {
+                    "u_node": u,
+                    "v_node": v,
+                    "atom_u": a,
+                    "atom_v": b,
+                    "sym_u": mol.GetAtomWithIdx(a).GetSymbol(),
+                    "sym_v": mol.GetAtomWithIdx(b).GetSymbol(),
+                    "order": order,
+                    "k": k,
+                }
+            )
     return g, chem_bonds
 
 
@@ -127,6 +136,7 @@ def reference_lpi(graph, tol=1e-09, weight="weight"):
 def reference_soft_bonds(graph, chem_bonds, baseline_lpi, tol=1e-09):
     """The soft-bond test the plain way: delete the edge, take every eigenvalue, put it back."""
     from tessarin import compute_lpi
+
     g = graph.copy()
     softs = []
     for record in chem_bonds:

@@ -176,5 +176,3 @@ def compute_atom_layout(mol, **params):
     if len(coords) == 1:
         return coords, ranks
     return refine(coords, bonds_of(mol), ranks, **params), ranks
-
-

@@ -44,8 +44,13 @@ COMPOUNDS = [
     ("cytosine", 597, "C1=C(NC(=O)N=C1)N"),
 ]
 
-NOT_FOUND = {"Fault": {"Code": "PUGREST.NotFound", "Message": "No CID found",
-                       "Details": ["No CID found that matches the given name"]}}
+NOT_FOUND = {
+    "Fault": {
+        "Code": "PUGREST.NotFound",
+        "Message": "No CID found",
+        "Details": ["No CID found that matches the given name"],
+    }
+}
 BAD_REQUEST = {"Fault": {"Code": "PUGREST.BadRequest", "Message": "Unable to parse the request"}}
 
 
@@ -79,8 +84,9 @@ class LocalPubChem:
         self._server = ThreadingHTTPServer(("127.0.0.1", 0), self._handler_class())
         self._server.daemon_threads = True
         self.base = f"http://127.0.0.1:{self._server.server_port}/rest/pug/compound"
-        self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,), name="local-pubchem",
-                                        daemon=True)
+        self._thread = threading.Thread(
+            target=self._server.serve_forever, args=(0.05,), name="local-pubchem", daemon=True
+        )
         self._thread.start()
 
     def add(self, by, query, body, status=200, delay=0.0, headers=None):
@@ -104,7 +110,7 @@ class LocalPubChem:
         path = urllib.parse.urlsplit(raw_path).path
         if not (path.startswith(PREFIX) and path.endswith(SUFFIX)) or urllib.parse.urlsplit(raw_path).query:
             return Reply(BAD_REQUEST, status=400)
-        by, _, segment = path[len(PREFIX):-len(SUFFIX)].partition("/")
+        by, _, segment = path[len(PREFIX) : -len(SUFFIX)].partition("/")
         if by not in ("name", "cid") or not segment or "/" in segment:
             return Reply(BAD_REQUEST, status=400)
         return self.replies.get((by, urllib.parse.unquote(segment)), Reply(NOT_FOUND, status=404))
