@@ -16,12 +16,12 @@ depiction  how the whole VIF and the depiction alone grow from C100 to C1000.
 """
 
 import json
-import random
+import random  # noqa: F401 (used by HELPERS, run with exec)
 import subprocess
 import sys
 import time
 
-import networkx as nx
+import networkx as nx  # noqa: F401 (used by HELPERS)
 import numpy as np
 
 CHILD = r"""
@@ -57,8 +57,8 @@ print(json.dumps({"seconds": seconds, "peak_above_kib": status("VmHWM") - before
 """
 
 HELPERS = r'''
-import random
-import networkx as nx
+import random  # noqa: F401 (used by HELPERS, run with exec)
+import networkx as nx  # noqa: F401 (used by HELPERS)
 import numpy as np
 
 def polyethylene(nodes, shuffle):

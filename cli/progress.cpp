@@ -22,13 +22,15 @@ std::string clock_text(double seconds) {
 std::string progress_line(const batch::BatchProgress& p, std::optional<std::size_t> total, int width) {
   const double rate = p.elapsed_seconds > 0 ? static_cast<double>(p.written) / p.elapsed_seconds : 0.0;
   char buf[64];
-  std::string out = "  " + std::to_string(p.written);
+  std::string out = "  ";
+  out += std::to_string(p.written);
   if (total && *total > 0) {
     const std::size_t done = std::min(p.written, *total);
     const double fraction = static_cast<double>(done) / static_cast<double>(*total);
     const int filled = static_cast<int>(fraction * width);
-    out += "/" + std::to_string(*total) + " [" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+    out.append("/").append(std::to_string(*total)).append(" [");
+    out.append(static_cast<std::size_t>(filled), '#').append(static_cast<std::size_t>(width - filled), '.');
+    out += ']';
     std::snprintf(buf, sizeof buf, " %3d%%", static_cast<int>(fraction * 100));
     out += buf;
   } else {
@@ -37,9 +39,9 @@ std::string progress_line(const batch::BatchProgress& p, std::optional<std::size
   std::snprintf(buf, sizeof buf, "  %.1f mol/s", rate);
   out += buf;
   if (total && rate > 0 && p.written < *total) {
-    out += "  " + clock_text(static_cast<double>(*total - p.written) / rate) + " left";
+    out.append("  ").append(clock_text(static_cast<double>(*total - p.written) / rate)).append(" left");
   }
-  if (p.failed > 0) out += "  " + std::to_string(p.failed) + " failed";
+  if (p.failed > 0) out.append("  ").append(std::to_string(p.failed)).append(" failed");
   return out;
 }
 
@@ -48,7 +50,8 @@ void ProgressBar::update(const batch::BatchProgress& p) {
   const std::size_t length = line.size();
   if (length < last_length_) line.append(last_length_ - length, ' ');
   last_length_ = length;
-  std::fputs(("\r" + line).c_str(), out_);
+  std::fputc('\r', out_);
+  std::fputs(line.c_str(), out_);
   std::fflush(out_);
   shown_ = true;
 }

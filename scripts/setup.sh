@@ -14,6 +14,7 @@ packages=(
   librdkit-dev libcoordgen-dev python3-rdkit rdkit-data
   python3-dev python3-venv pybind11-dev libboost-python-dev
   liblapack-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev libcli11-dev zlib1g-dev
+  clang-format black python3-flake8
   python3-numpy python3-networkx python3-matplotlib python3-pytest python3-tqdm
   python3-dask python3-distributed
 )
@@ -43,7 +44,8 @@ site="$(.venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["pure
 ln -sfn "$repo/tessarin" "$site/tessarin"
 
 echo "[setup] building"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TEST_PYTHON="$repo/.venv/bin/python" >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TEST_PYTHON="$repo/.venv/bin/python" \
+  -DTESSARIN_WERROR="${TESSARIN_WERROR:-OFF}" >/dev/null
 cmake --build build -j"$(nproc)"
 
 # The command-line program, native only, next to the venv's interpreter.

@@ -25,7 +25,7 @@ if (($(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo 28) > 28)) && setarch 
 fi
 
 echo "[sanitizers] building build-san"
-cmake -S . -B build-san -DTESSARIN_SANITIZE=ON \
+cmake -S . -B build-san -DTESSARIN_SANITIZE=ON -DTESSARIN_WERROR="${TESSARIN_WERROR:-OFF}" \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 "${launch[@]}" cmake --build build-san -j"$(nproc)"
 

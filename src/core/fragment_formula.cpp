@@ -22,7 +22,11 @@ std::string FormulaTerm::text() const {
   if (label == 0) return symbol;
   if (symbol == "H" && label == 2) return "D";
   if (symbol == "H" && label == 3) return "T";
-  return "[" + std::to_string(label) + symbol + "]";
+  std::string out = "[";
+  out += std::to_string(label);
+  out += symbol;
+  out += ']';
+  return out;
 }
 
 FormulaTerm formula_term(const RDKit::Atom& atom) {

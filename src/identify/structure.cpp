@@ -36,8 +36,9 @@ std::map<std::string, long long> formula_counts(std::string_view formula) {
   std::map<std::string, long long> counts;
   std::size_t i = 0;
   auto refuse = [&]() -> void {
-    throw InvalidInput("'" + std::string(formula) +
-                       "' is not a molecular formula (element symbols with counts, like C6H6)");
+    std::string message = "'";
+    message.append(formula).append("' is not a molecular formula (element symbols with counts, like C6H6)");
+    throw InvalidInput(message);
   };
   bool any = false;
   while (i < formula.size()) {

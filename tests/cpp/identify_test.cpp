@@ -40,7 +40,7 @@ MoleculeSource source_of(std::vector<batch::MoleculeInput> molecules) {
 std::vector<batch::MoleculeInput> inputs(const std::vector<std::string>& smiles) {
   std::vector<batch::MoleculeInput> out;
   for (std::size_t i = 0; i < smiles.size(); ++i)
-    out.push_back({i + 1, "m" + std::to_string(i), smiles[i], "", "", ""});
+    out.push_back({i + 1, std::string("m").append(std::to_string(i)), smiles[i], "", "", ""});
   return out;
 }
 

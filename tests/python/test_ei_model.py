@@ -91,7 +91,7 @@ def test_batch_threads_and_single_spectra_agree_and_records_say_the_model(tmp_pa
     tessarin.predict_library(["CCOC(=O)C1CCC(I)CC1"], output=str(out), model="ei")
     text = out.read_text()
     assert "EI model" in text.split("Num Peaks")[0]
-    line127 = next(l for l in text.splitlines() if l.startswith("127 "))
+    line127 = next(row for row in text.splitlines() if row.startswith("127 "))
     assert "I" in line127.split('"')[1].split(", ") and "C7H11O2" in line127
     back = next(tessarin.read_spectra(str(out)))
     assert {"I", "C7H11O2"} <= set(formulas(back.annotations[list(back.mz).index(127)]))
