@@ -2,6 +2,7 @@
 
 import math
 import warnings
+from pathlib import Path
 
 import matplotlib
 import numpy as np
@@ -258,3 +259,65 @@ def test_mirror_plot_highlights_matched_peaks_and_its_labels_never_overlap(tmp_p
     boxes = [t.get_window_extent(renderer) for t in labels]
     assert not any(a.overlaps(b) for i, a in enumerate(boxes) for b in boxes[i + 1 :])
     plt.close("all")
+
+
+MIRROR_CASES = {  # measured record (CC BY, tests/data/mirror_plots) and the structure it is of
+    "MSBNK-NILU-NL0122.txt": "Cc1c(Br)c(Br)c(Br)c(Br)c1Br",  # pentabromotoluene: Br5 clusters
+    "MSBNK-NILU-NL0113.txt": "CCOC(=O)c1ccccc1C(=O)OCC",  # diethyl phthalate: one dominant peak
+}
+
+
+@pytest.mark.parametrize("record", sorted(MIRROR_CASES))
+def test_mirror_plot_labels_cover_no_bar_no_label_and_no_legend_on_hard_spectra(record, tmp_path):
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from matplotlib.collections import LineCollection
+
+    measured = next(tessarin.read_spectra(Path(__file__).parents[1] / "data" / "mirror_plots" / record))
+    smiles = MIRROR_CASES[record]
+    base_mz = measured.mz[int(np.argmax(measured.intensities))]
+    for model in ("ei", "schematic"):
+        predicted = tessarin.predict_spectrum(smiles, model=model)
+        for annotate in (False, True):
+            ax = tessarin.mirror_plot(measured, predicted, annotate=annotate)
+            fig = ax.figure
+            fig.savefig(tmp_path / f"{model}-{annotate}.png")
+            renderer = fig.canvas.get_renderer()
+            px = fig.dpi / 72
+            bars = []
+            for c in ax.collections:
+                if isinstance(c, LineCollection):
+                    for (x0, y0), (x1, y1) in c.get_segments():
+                        (dx, dy0), (_, dy1) = ax.transData.transform([(x0, y0), (x1, y1)])
+                        half = c.get_linewidths()[0] * px / 2
+                        bars.append((dx - half, dx + half, min(dy0, dy1), max(dy0, dy1)))
+            assert len(bars) == len(measured) + len(predicted)
+            labels = [t for t in ax.texts if t.get_gid() == "peak label"]
+            boxes = [t.get_window_extent(renderer) for t in labels]
+            legend = ax.get_legend().get_window_extent(renderer)
+            where = (record, model, annotate)
+            for k, box in enumerate(boxes):
+                hit = [b for b in bars if b[1] > box.x0 and b[0] < box.x1 and b[3] > box.y0 and b[2] < box.y1]
+                assert not hit, (where, labels[k].get_text())
+                assert not box.overlaps(legend), (where, labels[k].get_text())
+                assert not any(box.overlaps(other) for other in boxes[k + 1 :]), (where, labels[k].get_text())
+                assert ax.get_window_extent(renderer).contains(box.x0, box.y0)
+            texts = [t.get_text() for t in labels]
+            # Short labels: never the list of every ion at an m/z, never "isotope".
+            assert texts and not any("," in t or "isotope" in t or len(t.split("\n")[-1]) > 12 for t in texts), texts
+            # The base peak is named by its m/z, whatever else is labelled.
+            assert any(t.split("\n")[0] == f"{base_mz:.4f}" for t in texts), (where, texts)
+            if annotate and model == "ei":
+                assert any("\n" in t for t in texts), where  # explained peaks carry their ion
+            lo = ax.get_xlim()[0]
+            lowest = min(measured.mz.min(), predicted.mz.min())
+            span = max(measured.mz.max(), predicted.mz.max()) - lowest
+            assert lowest - 0.1 * span <= lo <= lowest, where  # the axis starts near the lowest peak
+            legend_texts = [t.get_text() for t in ax.get_legend().get_texts()]
+            for c in ax.collections:  # each colour is named with its number of peaks
+                if c.get_gid():
+                    kind = c.get_gid() if c.get_gid().endswith("matched") else c.get_gid() + ", unmatched"
+                    assert f"{kind} ({len(c.get_segments())} peaks)" in legend_texts, (where, legend_texts)
+            if record == "MSBNK-NILU-NL0122.txt" and model == "ei" and not annotate:
+                assert any(t.startswith("M+") for t in texts), texts  # the molecular ion's isotope peaks
+            plt.close("all")
