@@ -233,16 +233,18 @@ def _is_stream(value, method):
 
 
 def _stream_name(stream):
-    """The file name a file object was opened with, or None (a BytesIO, a descriptor)."""
+    """The name a file object was opened with ("<stdin>" too), or None (a BytesIO, a descriptor)."""
     name = getattr(stream, "name", None)
     if isinstance(name, bytes):
         name = os.fsdecode(name)
-    return name if isinstance(name, str) and name and not name.startswith("<") else None
+    return name if isinstance(name, str) and name else None
 
 
 def _suffix(name, compressed):
     """The temporary file's extension: the name's format extension, with ".gz" when the content is gzip."""
-    base, ext = os.path.splitext(os.path.basename(name or ""))
+    if name is None or name.startswith("<"):
+        name = ""
+    base, ext = os.path.splitext(os.path.basename(name))
     if ext.lower() == ".gz":
         ext = os.path.splitext(base)[1]
     return ext + (".gz" if compressed else "")
@@ -329,13 +331,18 @@ def _records(reader, warn, renaming=(None, None)):
         except StopIteration:
             return
         except SpectrumRecordError as e:
-            e = _renamed(e, *renaming)
+            renamed = _renamed(e, *renaming)
             if not warn:
-                raise e from None
-            warnings.warn(str(e), stacklevel=2)
+                if renamed is e:
+                    raise
+                raise renamed from None
+            warnings.warn(str(renamed), stacklevel=2)
             continue
         except OSError as e:
-            raise _renamed(e, *renaming) from None
+            renamed = _renamed(e, *renaming)
+            if renamed is e:
+                raise
+            raise renamed from None
         yield Spectrum._from_parts(parts)
 
 
