@@ -121,6 +121,7 @@ from .spectra import (
     evaluate,
 )
 from .figures.mirror import mirror_plot
+from .unknown import estimate_molecular_mass
 
 __all__ = [
     "__version__",
@@ -156,4 +157,5 @@ __all__ = [
     "search_library",
     "evaluate",
     "mirror_plot",
+    "estimate_molecular_mass",
 ]
