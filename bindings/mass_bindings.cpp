@@ -53,7 +53,8 @@ void register_molecular_mass(py::module_& m, py::module_& testing) {
         py::list out;
         for (const spectra::MassEstimate& e : estimates) {
           py::list hypotheses;
-          for (const spectra::MassHypothesis& h : e.hypotheses) hypotheses.append(py::make_tuple(h.mass, h.score, h.evidence));
+          for (const spectra::MassHypothesis& h : e.hypotheses)
+            hypotheses.append(py::make_tuple(h.mass, h.score, h.evidence));
           out.append(py::make_tuple(hypotheses, e.plausible, e.used_library));
         }
         return out;

@@ -55,7 +55,7 @@ class MassHypotheses(list):
 
 
 def estimate_molecular_mass(
-    spectrum, library=None, max_hypotheses=5, min_score=0.01, plausible_ratio=0.1, max_plausible=3, jobs=None
+    spectrum, library=None, max_hypotheses=5, min_score=0.01, plausible_ratio=0.3, max_plausible=3, jobs=None
 ):
     """Ranked molecular-mass hypotheses of a measured EI spectrum from its peaks (its metadata is not read).
 

@@ -36,14 +36,38 @@ struct Loss {
   int mass;
   const char* neutral;
 };
-constexpr std::array<Loss, 32> kLosses{{{1, "H"},        {2, "H2"},           {15, "CH3"},      {16, "O, NH2, CH4"},
-                                        {17, "OH, NH3"}, {18, "H2O"},         {19, "F"},        {20, "HF"},
-                                        {26, "C2H2, CN"}, {27, "HCN, C2H3"},  {28, "CO, C2H4"}, {29, "CHO, C2H5"},
-                                        {30, "CH2O, NO"}, {31, "OCH3"},       {32, "CH3OH, S"}, {33, "SH"},
-                                        {34, "H2S"},      {35, "Cl"},         {36, "HCl"},      {42, "CH2CO, C3H6"},
-                                        {43, "C3H7, CH3CO"}, {44, "CO2"},     {45, "OC2H5, COOH"}, {46, "NO2"},
-                                        {47, "CH3S"},     {55, "C4H7"},       {57, "C4H9"},     {59, "COOCH3"},
-                                        {60, "CH3COOH"},  {79, "Br"},         {80, "HBr"},      {127, "I"}}};
+constexpr std::array<Loss, 32> kLosses{{{1, "H"},
+                                        {2, "H2"},
+                                        {15, "CH3"},
+                                        {16, "O, NH2, CH4"},
+                                        {17, "OH, NH3"},
+                                        {18, "H2O"},
+                                        {19, "F"},
+                                        {20, "HF"},
+                                        {26, "C2H2, CN"},
+                                        {27, "HCN, C2H3"},
+                                        {28, "CO, C2H4"},
+                                        {29, "CHO, C2H5"},
+                                        {30, "CH2O, NO"},
+                                        {31, "OCH3"},
+                                        {32, "CH3OH, S"},
+                                        {33, "SH"},
+                                        {34, "H2S"},
+                                        {35, "Cl"},
+                                        {36, "HCl"},
+                                        {42, "CH2CO, C3H6"},
+                                        {43, "C3H7, CH3CO"},
+                                        {44, "CO2"},
+                                        {45, "OC2H5, COOH"},
+                                        {46, "NO2"},
+                                        {47, "CH3S"},
+                                        {55, "C4H7"},
+                                        {57, "C4H9"},
+                                        {59, "COOCH3"},
+                                        {60, "CH3COOH"},
+                                        {79, "Br"},
+                                        {80, "HBr"},
+                                        {127, "I"}}};
 
 // Features read from the spectrum, in this order, then the library's.
 enum Feature : std::size_t {
@@ -101,9 +125,9 @@ std::vector<std::string> feature_name_storage() {
                                     "M+1 without M"};
   for (const Loss& loss : kLosses) names.push_back("loses " + std::to_string(loss.mass));
   for (const Loss& loss : kLosses) names.push_back("loses " + std::to_string(loss.mass) + ", no molecular ion");
-  names.insert(names.end(), {"library best", "library none", "library below best", "library best mass",
-                             "library second mass", "library third mass", "library best, no molecular ion",
-                             "library below best, no molecular ion"});
+  names.insert(names.end(),
+               {"library best", "library none", "library below best", "library best mass", "library second mass",
+                "library third mass", "library best, no molecular ion", "library below best, no molecular ion"});
   return names;
 }
 
@@ -152,7 +176,8 @@ NominalPeaks nominal_peaks(const Spectrum& spectrum) {
   if (top_mz > kMaxMz) throw InvalidInput("m/z " + std::to_string(top_mz) + " is beyond an EI spectrum's range");
   peaks.share.assign(static_cast<std::size_t>(std::lround(top_mz)) + 1, 0.0);
   for (std::size_t i = 0; i < spectrum.size(); ++i) {
-    if (spectrum.intensities[i] > 0) peaks.share[static_cast<std::size_t>(std::lround(spectrum.mz[i]))] += spectrum.intensities[i];
+    if (spectrum.intensities[i] > 0)
+      peaks.share[static_cast<std::size_t>(std::lround(spectrum.mz[i]))] += spectrum.intensities[i];
   }
   const double base = *std::max_element(peaks.share.begin(), peaks.share.end());
   for (double& v : peaks.share) v /= base;
@@ -205,7 +230,8 @@ Pattern best_pattern(const NominalPeaks& peaks, int m) {
   const double at_m = peaks(m);
   if (at_m <= 0) return best;
   std::array<double, kClusterWidth + 1> observed{};
-  for (int k = 1; k <= kClusterWidth; ++k) observed[static_cast<std::size_t>(k)] = std::sqrt(std::min(peaks(m + k) / at_m, 10.0));
+  for (int k = 1; k <= kClusterWidth; ++k)
+    observed[static_cast<std::size_t>(k)] = std::sqrt(std::min(peaks(m + k) / at_m, 10.0));
   const double r1 = peaks(m + 1) / at_m;
   for (int br = 0; br <= 4; ++br) {
     for (int cl = 0; cl + br <= 6; ++cl) {
@@ -219,7 +245,8 @@ Pattern best_pattern(const NominalPeaks& peaks, int m) {
           const auto& rel = pattern_of(c, cl, br, s, si);
           const int width = std::min(kClusterWidth, 2 * (cl + br + s + si) + 2);
           double misfit = 0.02 * (cl + br + s + si);
-          for (int k = 1; k <= width; ++k) misfit += std::abs(observed[static_cast<std::size_t>(k)] - std::sqrt(rel[static_cast<std::size_t>(k)]));
+          for (int k = 1; k <= width; ++k)
+            misfit += std::abs(observed[static_cast<std::size_t>(k)] - std::sqrt(rel[static_cast<std::size_t>(k)]));
           if (misfit < best.misfit) {
             best.carbons = c;
             best.chlorines = cl;
@@ -321,7 +348,8 @@ Candidates describe(const Spectrum& spectrum, const LibraryMassEvidence* library
       double explained = 0;
       for (int j = 1; j <= 2; ++j) {
         const Pattern& lower = cand.pattern(m - j);
-        if (peaks(m - j) >= kPresent) explained = std::max(explained, peaks(m - j) * lower.relative[static_cast<std::size_t>(j)]);
+        if (peaks(m - j) >= kPresent)
+          explained = std::max(explained, peaks(m - j) * lower.relative[static_cast<std::size_t>(j)]);
       }
       x[kIsotopeOfLower] = std::min(1.0, explained / at_m);
     } else {
@@ -554,8 +582,8 @@ std::vector<LibraryMassEvidence> library_mass_evidence(const SpectralLibrary& li
 }
 
 std::vector<MassEstimate> estimate_molecular_masses(std::span<const Spectrum> spectra,
-                                                    const MassEstimateOptions& options,
-                                                    const SpectralLibrary* library, unsigned threads) {
+                                                    const MassEstimateOptions& options, const SpectralLibrary* library,
+                                                    unsigned threads) {
   options.check();
   for (const Spectrum& s : spectra) nominal_peaks(s);  // refuse bad input before the search
   std::vector<LibraryMassEvidence> evidence;

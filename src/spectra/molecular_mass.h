@@ -34,8 +34,8 @@ namespace tessarin::spectra {
 // entries of that mass, and how many entries the mass has.
 struct LibraryMassEvidence {
   struct Mass {
-    std::size_t entries = 0;  // library entries of this nominal mass
-    double best = 0;          // best score among them (0: none shares a peak with the query)
+    std::size_t entries = 0;     // library entries of this nominal mass
+    double best = 0;             // best score among them (0: none shares a peak with the query)
     std::size_t best_index = 0;  // library index of the best one (when best > 0)
     std::string best_name;
   };
@@ -51,7 +51,7 @@ std::vector<LibraryMassEvidence> library_mass_evidence(const SpectralLibrary& li
 
 struct MassHypothesis {
   int mass = 0;
-  double score = 0;  // share of the probability over all candidate masses
+  double score = 0;                   // share of the probability over all candidate masses
   std::vector<std::string> evidence;  // one line per piece of evidence
   bool operator==(const MassHypothesis&) const = default;
 };
@@ -60,8 +60,10 @@ struct MassEstimateOptions {
   std::size_t max_hypotheses = 5;  // at most this many hypotheses
   double min_score = 0.01;         // and only those scoring at least this (the best is always kept)
   // The plausible masses: hypotheses scoring at least plausible_ratio times
-  // the best, at most max_plausible of them.
-  double plausible_ratio = 0.1;
+  // the best, at most max_plausible of them. A search across them ranks its
+  // hits well by similarity + 0.1 ln(hypothesis score): weaker masses bring
+  // hits that outscore the right one more often than they hold it.
+  double plausible_ratio = 0.3;
   std::size_t max_plausible = 3;
 
   // Throws InvalidInput for options out of range.
@@ -83,8 +85,8 @@ MassEstimate estimate_molecular_mass(const Spectrum& spectrum, const MassEstimat
 
 // Every query against one library (library evidence from one search).
 std::vector<MassEstimate> estimate_molecular_masses(std::span<const Spectrum> spectra,
-                                                    const MassEstimateOptions& options,
-                                                    const SpectralLibrary* library, unsigned threads = 0);
+                                                    const MassEstimateOptions& options, const SpectralLibrary* library,
+                                                    unsigned threads = 0);
 
 // The candidates and their evidence as numbers, for the fitting script:
 // feature names, and per candidate mass one row of values in that order.

@@ -40,8 +40,20 @@ bool mentions(const MassHypothesis& h, const std::string& words) {
 // 1,2-Dichlorobenzene as an EI spectrum shows it: M 146 with the 9:6:1
 // cluster of two chlorines, M-Cl at 111/113, C6H3 and C6H4 below.
 Spectrum dichlorobenzene() {
-  return peaks({{50, 12},   {73, 8},     {74, 15},  {75, 28},   {109, 4},  {111, 38}, {112, 3},
-                {113, 12},  {146, 999},  {147, 65}, {148, 640}, {149, 41}, {150, 102}, {151, 6}});
+  return peaks({{50, 12},
+                {73, 8},
+                {74, 15},
+                {75, 28},
+                {109, 4},
+                {111, 38},
+                {112, 3},
+                {113, 12},
+                {146, 999},
+                {147, 65},
+                {148, 640},
+                {149, 41},
+                {150, 102},
+                {151, 6}});
 }
 
 TEST(MolecularMass, ChlorineClusterGivesTheLightestIsotopeAndItsTwoChlorines) {
@@ -65,8 +77,17 @@ TEST(MolecularMass, ChlorineClusterGivesTheLightestIsotopeAndItsTwoChlorines) {
 // A tertiary alcohol (2-methyl-2-butanol, M 88) whose molecular ion does not
 // survive: M-15 (73), M-18 (70) and M-29 (59) point at 88.
 TEST(MolecularMass, LossesPointAtAnAbsentMolecularIon) {
-  const Spectrum s = peaks({{29, 120}, {31, 180}, {41, 150}, {43, 210}, {45, 90}, {55, 250}, {59, 999}, {60, 35},
-                            {70, 160}, {73, 220}, {74, 11}});
+  const Spectrum s = peaks({{29, 120},
+                            {31, 180},
+                            {41, 150},
+                            {43, 210},
+                            {45, 90},
+                            {55, 250},
+                            {59, 999},
+                            {60, 35},
+                            {70, 160},
+                            {73, 220},
+                            {74, 11}});
   const MassEstimate e = estimate_molecular_mass(s);
   ASSERT_FALSE(e.hypotheses.empty());
   EXPECT_EQ(e.hypotheses.front().mass, 88);
@@ -80,8 +101,14 @@ TEST(MolecularMass, LossesPointAtAnAbsentMolecularIon) {
 // nitrogen) favour the even mass, even-m/z ones the odd mass of one nitrogen.
 TEST(MolecularMass, NitrogenRuleBreaksATie) {
   auto with_fragments = [](int shift) {
-    return peaks({{39.0 + shift, 300}, {51.0 + shift, 250}, {65.0 + shift, 400}, {77.0 + shift, 600},
-                  {91.0 + shift, 999}, {105.0 + shift, 500}, {134, 400}, {135, 400}});
+    return peaks({{39.0 + shift, 300},
+                  {51.0 + shift, 250},
+                  {65.0 + shift, 400},
+                  {77.0 + shift, 600},
+                  {91.0 + shift, 999},
+                  {105.0 + shift, 500},
+                  {134, 400},
+                  {135, 400}});
   };
   auto margin = [](const MassEstimate& e) {
     const MassHypothesis* even = find(e, 134);
@@ -100,7 +127,7 @@ TEST(MolecularMass, NitrogenRuleBreaksATie) {
 // A fragment 8 u below a mass: no neutral weighs 8 u, so that mass is much
 // less likely the molecule's than with the same fragment 15 u below it.
 TEST(MolecularMass, ImpossibleLossRulesOutAMass) {
-  const std::vector<std::pair<double, double>> base = {{29, 200}, {41, 300}, {43, 999}, {57, 400},
+  const std::vector<std::pair<double, double>> base = {{29, 200}, {41, 300},  {43, 999}, {57, 400},
                                                        {71, 150}, {100, 120}, {101, 8}};
   auto with = [&](double mz) {
     std::vector<std::pair<double, double>> list = base;
