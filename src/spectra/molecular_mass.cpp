@@ -28,6 +28,8 @@ constexpr int kCandidatesAbove = 150;
 // EI spectra end far below this; a higher m/z is refused rather than binned.
 constexpr double kMaxMz = 100000;
 constexpr int kClusterWidth = 8;  // isotope peaks read above a candidate
+// A molecular ion this strong shows its isotope cluster well enough to read.
+constexpr double kReadableCluster = 0.02;
 
 double log_intensity(double share) { return std::log10(std::max(share, kFloor)) + 4; }
 
@@ -35,6 +37,7 @@ double log_intensity(double share) { return std::log10(std::max(share, kFloor)) 
 struct Loss {
   int mass;
   const char* neutral;
+  char needs = 0;  // 'S', 'C' (Cl) or 'B' (Br): the element the neutral must hold
 };
 constexpr std::array<Loss, 32> kLosses{{{1, "H"},
                                         {2, "H2"},
@@ -51,22 +54,22 @@ constexpr std::array<Loss, 32> kLosses{{{1, "H"},
                                         {30, "CH2O, NO"},
                                         {31, "OCH3"},
                                         {32, "CH3OH, S"},
-                                        {33, "SH"},
-                                        {34, "H2S"},
-                                        {35, "Cl"},
-                                        {36, "HCl"},
+                                        {33, "SH", 'S'},
+                                        {34, "H2S", 'S'},
+                                        {35, "Cl", 'C'},
+                                        {36, "HCl", 'C'},
                                         {42, "CH2CO, C3H6"},
                                         {43, "C3H7, CH3CO"},
                                         {44, "CO2"},
                                         {45, "OC2H5, COOH"},
                                         {46, "NO2"},
-                                        {47, "CH3S"},
+                                        {47, "CH3S", 'S'},
                                         {55, "C4H7"},
                                         {57, "C4H9"},
                                         {59, "COOCH3"},
                                         {60, "CH3COOH"},
-                                        {79, "Br"},
-                                        {80, "HBr"},
+                                        {79, "Br", 'B'},
+                                        {80, "HBr", 'B'},
                                         {127, "I"}}};
 
 // Features read from the spectrum, in this order, then the library's.
@@ -395,7 +398,7 @@ std::string percent(double share) {
 }
 
 std::string pattern_words(const Pattern& p) {
-  std::string words = p.carbons > 0 ? "about " + std::to_string(p.carbons) + " C" : "too weak an M+1 to count carbons";
+  std::string words = p.carbons > 0 ? "about " + std::to_string(p.carbons) + " C" : "M+1 too weak to count carbons";
   auto add = [&](int n, const char* symbol) {
     if (n > 0) words += ", " + std::to_string(n) + " " + symbol;
   };
@@ -414,9 +417,12 @@ std::vector<std::string> evidence_of(const Candidates& cand, int m, const Librar
   std::vector<std::string> lines;
   if (at_m >= kPresent) {
     lines.push_back("molecular ion: m/z " + ms + " at " + percent(at_m) + " of the base peak");
-    const Pattern& p = cand.pattern(m);
-    lines.push_back("isotope cluster: M+1 " + percent(peaks(m + 1) / at_m) + ", M+2 " + percent(peaks(m + 2) / at_m) +
-                    " of M, fits " + pattern_words(p));
+    if (at_m >= kReadableCluster) {
+      lines.push_back("isotope cluster: M+1 " + percent(peaks(m + 1) / at_m) + ", M+2 " + percent(peaks(m + 2) / at_m) +
+                      " of M: " + pattern_words(cand.pattern(m)));
+    } else {
+      lines.push_back("isotope cluster: M too weak to read it");
+    }
   } else if (at_m > 0) {
     lines.push_back("molecular ion: only a trace at m/z " + ms + " (" + percent(at_m) + " of the base peak)");
   } else {
@@ -424,9 +430,16 @@ std::vector<std::string> evidence_of(const Candidates& cand, int m, const Librar
   }
   lines.push_back(m % 2 == 0 ? "nitrogen rule: even mass, so no nitrogen or an even number of them"
                              : "nitrogen rule: odd mass, so an odd number of nitrogens");
-  // The strongest common losses.
+  // The strongest common losses; those of S, Cl or Br only when the cluster
+  // shows that element (else the peak is more likely an isotope peak).
+  const Pattern& cluster = cand.pattern(m);
+  const bool readable = at_m >= kReadableCluster;
   std::vector<std::pair<double, const Loss*>> seen;
   for (const Loss& loss : kLosses) {
+    if (readable && ((loss.needs == 'S' && cluster.sulfurs == 0) || (loss.needs == 'C' && cluster.chlorines == 0) ||
+                     (loss.needs == 'B' && cluster.bromines == 0))) {
+      continue;
+    }
     const double v = peaks(m - loss.mass);
     if (v >= 0.01) seen.emplace_back(v, &loss);
   }
