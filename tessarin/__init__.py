@@ -125,6 +125,7 @@ from .spectra import (
     evaluate,
 )
 from .figures.mirror import mirror_plot
+from .unknown import estimate_molecular_mass
 
 __all__ = [
     "__version__",
@@ -160,4 +161,5 @@ __all__ = [
     "search_library",
     "evaluate",
     "mirror_plot",
+    "estimate_molecular_mass",
 ]
