@@ -215,6 +215,7 @@ py::tuple formulas_of_nominal_mass(py::handle mass, py::handle elements, py::han
 }  // namespace
 
 void register_pubchem(py::module_& m) {
+  m.attr("PUBCHEM_REST") = std::string(pubchem::kDefaultBase);
   m.def("fetch_smiles", &fetch_smiles, py::arg("base"), py::arg("by"), py::arg("query"), py::arg("timeout"),
         "(SMILES, CID or None) of a compound from the PUG REST compound endpoint `base`, by 'name' or "
         "'cid'. One GET bounded by `timeout` seconds; ConnectionError / TimeoutError when the transfer "

@@ -3,7 +3,7 @@
 from . import _native
 from ._package import package
 
-PUBCHEM_REST = "https://pubchem.ncbi.nlm.nih.gov/rest/pug/compound"
+PUBCHEM_REST = _native.PUBCHEM_REST  # the compound endpoint every request starts with
 
 
 def fetch_smiles_from_pubchem(query, by="name", timeout=20):

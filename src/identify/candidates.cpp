@@ -125,9 +125,8 @@ std::vector<Candidate> reduce_to_parents(const std::vector<CandidateRecord>& rec
     c.nominal_mass = g.parent.composition.nominal_mass;
     kept.emplace_back(g.best, std::move(c));
   }
-  std::sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
-    return earlier(a.second.cid, a.first, b.second.cid, b.first);
-  });
+  std::sort(kept.begin(), kept.end(),
+            [](const auto& a, const auto& b) { return earlier(a.second.cid, a.first, b.second.cid, b.first); });
   std::vector<Candidate> out;
   out.reserve(kept.size());
   for (auto& [at, c] : kept) out.push_back(std::move(c));

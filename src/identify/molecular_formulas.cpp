@@ -183,8 +183,8 @@ std::array<bool, kRules.size()> allowed_elements(int nominal_mass, const std::ve
       hydrogen = true;
       continue;
     }
-    const auto rule = std::find_if(kRules.begin(), kRules.end(),
-                                   [&](const ElementRule& r) { return symbol == r.symbol; });
+    const auto rule =
+        std::find_if(kRules.begin(), kRules.end(), [&](const ElementRule& r) { return symbol == r.symbol; });
     if (rule == kRules.end()) {
       throw InvalidInput("'" + symbol + "' is not an element candidate formulas are built from (C, H, N, O, S, P, F, " +
                          "Cl, Br, I, Si)");

@@ -26,13 +26,13 @@ struct PubChemQuery {
 };
 
 struct PubChemCandidates {
-  std::vector<Candidate> candidates;  // one per parent structure, ascending CID
-  CandidateCounts counts;             // of the records of every formula searched, together
-  std::vector<std::string> formulas;  // searched, in that order
-  std::size_t formulas_left_out = 0;  // enumerated for the mass beyond max_formulas
-  std::vector<std::string> truncated; // formulas whose reply held max_records records: there may be more
-  std::size_t requests = 0;           // sent to the service
-  std::size_t cache_hits = 0;         // formulas answered from the cache
+  std::vector<Candidate> candidates;   // one per parent structure, ascending CID
+  CandidateCounts counts;              // of the records of every formula searched, together
+  std::vector<std::string> formulas;   // searched, in that order
+  std::size_t formulas_left_out = 0;   // enumerated for the mass beyond max_formulas
+  std::vector<std::string> truncated;  // formulas whose reply held max_records records: there may be more
+  std::size_t requests = 0;            // sent to the service
+  std::size_t cache_hits = 0;          // formulas answered from the cache
 };
 
 // Searches PubChem (through pubchem::FormulaSearch with `options`) for each

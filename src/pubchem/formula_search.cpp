@@ -38,15 +38,14 @@ FormulaSearch::FormulaSearch(SearchOptions options) : options_(std::move(options
 }
 
 void FormulaSearch::pause(double seconds) const {
-  const auto until =
-      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                             std::chrono::duration<double>(std::min(seconds, 86400.0)));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                            std::chrono::duration<double>(std::min(seconds, 86400.0)));
   for (;;) {
     if (options_.keep_going && !options_.keep_going()) throw TransferCancelled("search cancelled");
     const auto now = std::chrono::steady_clock::now();
     if (now >= until) return;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now,
-                                                                               std::chrono::milliseconds(100)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(100)));
   }
 }
 

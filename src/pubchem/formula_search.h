@@ -18,16 +18,16 @@
 namespace tessarin::pubchem {
 
 struct SearchOptions {
-  std::string base;                          // the compound endpoint, ".../rest/pug/compound"
-  FormulaRoute route = FormulaRoute::fast;   // fastformula, or formula with a list key
-  double timeout_seconds = 30;               // each request
-  std::size_t max_records = 1000;            // per formula
-  double wait_seconds = 2;                   // between polls; before asking a busy service again (doubled each time)
-  int max_polls = 30;                        // polls of one list key before giving up
-  int max_retries = 3;                       // of one request the service was too busy to answer
-  double min_interval_seconds = 0.2;         // between requests: the service asks for at most five a second
-  std::string cache_dir;                     // where replies are kept; empty: nowhere
-  KeepGoing keep_going;                      // polled during transfers and waits; false stops with TransferCancelled
+  std::string base;                         // the compound endpoint, ".../rest/pug/compound"
+  FormulaRoute route = FormulaRoute::fast;  // fastformula, or formula with a list key
+  double timeout_seconds = 30;              // each request
+  std::size_t max_records = 1000;           // per formula
+  double wait_seconds = 2;                  // between polls; before asking a busy service again (doubled each time)
+  int max_polls = 30;                       // polls of one list key before giving up
+  int max_retries = 3;                      // of one request the service was too busy to answer
+  double min_interval_seconds = 0.2;        // between requests: the service asks for at most five a second
+  std::string cache_dir;                    // where replies are kept; empty: nowhere
+  KeepGoing keep_going;                     // polled during transfers and waits; false stops with TransferCancelled
 
   // Throws InvalidInput for values out of range (a base that is not http(s) is left to the transfer).
   void check() const;

@@ -7,6 +7,9 @@
 
 namespace tessarin::pubchem {
 
+// PubChem's PUG REST compound endpoint, the base of every request.
+inline constexpr std::string_view kDefaultBase = "https://pubchem.ncbi.nlm.nih.gov/rest/pug/compound";
+
 // Message of the error raised for a lookup kind other than "name" or "cid".
 inline constexpr std::string_view kBadLookupKind = "by parametresi 'name' veya 'cid' olmalı";
 
