@@ -39,9 +39,11 @@ def bench_index(copies):
         wall, cpu = time.perf_counter(), time.process_time()
         index = tessarin.CandidateIndex(path, save=True)
         wall, cpu = time.perf_counter() - wall, time.process_time() - cpu
-        print(f"index of {len(index):,} molecules ({len(lines) * copies:,} lines, gzip): "
-              f"{wall:.1f} s wall, {cpu:.1f} s CPU ({1e6 * cpu / max(len(index), 1):.0f} us a molecule); "
-              f"{len(index.failed)} failed; saved: {index.saved}")
+        print(
+            f"index of {len(index):,} molecules ({len(lines) * copies:,} lines, gzip): "
+            f"{wall:.1f} s wall, {cpu:.1f} s CPU ({1e6 * cpu / max(len(index), 1):.0f} us a molecule); "
+            f"{len(index.failed)} failed; saved: {index.saved}"
+        )
         wall = time.perf_counter()
         again = tessarin.CandidateIndex(path, save=True)
         print(f"saved index read back in {time.perf_counter() - wall:.1f} s (used: {again.from_saved})")

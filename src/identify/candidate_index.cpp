@@ -127,7 +127,11 @@ CandidateIndex::CandidateIndex(const std::string& path, bool use_saved, const st
 void CandidateIndex::add(Candidate c) {
   const auto at = static_cast<std::uint32_t>(entries_.size());
   by_mass_[c.nominal_mass].push_back(at);
-  by_formula_[formula_counts(c.formula)].push_back(at);
+  try {
+    by_formula_[formula_counts(c.formula)].push_back(at);
+  } catch (const InvalidInput&) {
+    // A formula no search can name (a dummy atom): found by its mass only.
+  }
   entries_.push_back(std::move(c));
 }
 
@@ -270,14 +274,7 @@ bool CandidateIndex::load_saved(const std::string& identity) {
     }
   }
   if (in.bad() || read_entries.size() != entries || read_failed.size() != failures) return false;
-  try {
-    for (Candidate& c : read_entries) add(std::move(c));
-  } catch (const InvalidInput&) {
-    entries_.clear();
-    by_mass_.clear();
-    by_formula_.clear();
-    return false;
-  }
+  for (Candidate& c : read_entries) add(std::move(c));
   failed_ = std::move(read_failed);
   return true;
 }

@@ -40,8 +40,9 @@ class CandidateIndex {
 
   // The molecules of this nominal mass and/or formula (element counts
   // compared), in file order: the molecules rank_candidates keeps with the
-  // same filter. Throws InvalidInput for neither, or a formula formula_counts
-  // cannot read.
+  // same filter (a molecule with a dummy atom, whose formula no search can
+  // name, is found by its mass only). Throws InvalidInput for neither, or a
+  // formula formula_counts cannot read.
   std::vector<Candidate> find(std::optional<int> nominal_mass, const std::optional<std::string>& formula) const;
 
   std::size_t size() const { return entries_.size(); }  // molecules indexed

@@ -45,6 +45,9 @@ bool earlier(const std::optional<std::int64_t>& a, std::size_t a_at, const std::
 std::optional<ParentStructure> parent_structure(const std::string& smiles) {
   std::unique_ptr<RDKit::RWMol> mol = parse(smiles);
   if (!mol || mol->getNumAtoms() == 0) return std::nullopt;
+  for (const RDKit::Atom* atom : mol->atoms()) {
+    if (atom->getAtomicNum() == 0) return std::nullopt;
+  }
   ParentStructure parent;
   try {
     RDKit::MolStandardize::LargestFragmentChooser chooser(/*preferOrganic=*/true);

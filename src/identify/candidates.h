@@ -40,7 +40,8 @@ struct CandidateCounts {
 // (carboxylates, ammonium ions; nitro groups and quaternary nitrogens stay),
 // stereochemistry dropped. `smiles` is RDKit's canonical SMILES of it, the
 // key two records of one compound share; `changed` says whether anything but
-// stereochemistry was taken off. Nothing when the SMILES does not parse.
+// stereochemistry was taken off. Nothing when the SMILES does not parse or
+// holds a dummy atom (the open ends of a polymer's repeating unit).
 struct ParentStructure {
   std::string smiles;
   Composition composition;

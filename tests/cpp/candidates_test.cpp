@@ -76,11 +76,10 @@ std::set<std::string> every_formula(int mass, const std::vector<Element>& elemen
 }
 
 TEST(CandidateFormulas, AreEveryFormulaTheRulesAllowAndNoOther) {
-  const std::vector<Element> some = {{"C", 12, 4, 0, 0, false},  {"N", 14, 3, 4, 0, false},
-                                     {"O", 16, 2, 3, 0, false},  {"S", 32, 2, 3, 4, true},
-                                     {"Cl", 35, 1, 0, 12, true}, {"Br", 79, 1, 0, 8, true}};
-  const std::vector<Element> all = {{"C", 12, 4, 0, 0, false}, {"N", 14, 3, 4, 0, false}, {"O", 16, 2, 3, 0, false},
-                                    {"S", 32, 2, 3, 4, true},  {"P", 31, 3, 2, 3, true},  {"Si", 28, 4, 1, 6, true},
+  const std::vector<Element> some = {{"C", 12, 4, 0, 0, false}, {"N", 14, 3, 4, 0, false},  {"O", 16, 2, 3, 0, false},
+                                     {"S", 32, 2, 3, 4, true},  {"Cl", 35, 1, 0, 12, true}, {"Br", 79, 1, 0, 8, true}};
+  const std::vector<Element> all = {{"C", 12, 4, 0, 0, false}, {"N", 14, 3, 4, 0, false},  {"O", 16, 2, 3, 0, false},
+                                    {"S", 32, 2, 3, 4, true},  {"P", 31, 3, 2, 3, true},   {"Si", 28, 4, 1, 6, true},
                                     {"F", 19, 1, 0, 0, true},  {"Cl", 35, 1, 0, 12, true}, {"Br", 79, 1, 0, 8, true},
                                     {"I", 127, 1, 0, 4, true}};
   for (int mass = 1; mass <= 200; ++mass) {
@@ -141,12 +140,13 @@ TEST(CandidateParents, SaltsAndChargesGoStereoAndNitroGroupsStay) {
   EXPECT_FALSE(identify::parent_structure("C1CC("));
   EXPECT_FALSE(identify::parent_structure(""));
   EXPECT_FALSE(identify::parent_structure("[Xx]"));
+  EXPECT_FALSE(identify::parent_structure("*CC*"));
 
   // A salt named first and with the lowest CID still gives way to the parent itself.
   identify::CandidateCounts counts;
   const std::vector<identify::Candidate> kept = identify::reduce_to_parents(
-      {{"CN.Cl", "methylamine hydrochloride", 5}, {"CN", "methylamine", 6329}, {"C[NH3+]", "methylammonium", 3}},
-      {}, counts);
+      {{"CN.Cl", "methylamine hydrochloride", 5}, {"CN", "methylamine", 6329}, {"C[NH3+]", "methylammonium", 3}}, {},
+      counts);
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].name, "methylamine");
   EXPECT_EQ(kept[0].cid, 6329);
@@ -188,7 +188,8 @@ TEST(PubchemReplyCache, KeepsRepliesByUrlWholeAndNeverAnotherUrlsReply) {
   // Another URL's reply at this URL's file (as a hash shared by both would put it) is no answer.
   const std::string other = url + "&x";
   ASSERT_TRUE(cache.store(other, {200, "{}"}));
-  std::filesystem::copy_file(cache.path_of(other), cache.path_of(url), std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(cache.path_of(other), cache.path_of(url),
+                             std::filesystem::copy_options::overwrite_existing);
   EXPECT_FALSE(cache.find(url));
   EXPECT_TRUE(cache.find(other));
   // No temporary file is left behind.
