@@ -102,6 +102,7 @@ from .figures.panels import VIF_panel, VIF_ms_panel
 
 # PubChem.
 from ._pubchem import PUBCHEM_REST, fetch_smiles_from_pubchem, VIF_from_pubchem
+from .candidates import Candidate, Candidates, CandidateIndex, candidate_formulas, pubchem_candidates
 
 # Tables, built-in runs and libraries.
 from ._tables import BIOMOLECULES, HALOGEN_TESTS, LPI_REFERENCES, MS_REFERENCES
@@ -141,6 +142,7 @@ __all__ = [
     "VIF_ms_panel",
     "predict_library",
     "fetch_smiles_from_pubchem",
+    *("pubchem_candidates", "candidate_formulas", "CandidateIndex", "Candidate", "Candidates"),
     "validate",
     "halogen_test",
     "triple_group_demo",

@@ -5,7 +5,7 @@ from typing import Any, Literal
 from . import _native
 from ._package import package
 
-PUBCHEM_REST = "https://pubchem.ncbi.nlm.nih.gov/rest/pug/compound"
+PUBCHEM_REST = _native.PUBCHEM_REST  # the compound endpoint every request starts with
 
 
 def fetch_smiles_from_pubchem(
