@@ -3,10 +3,7 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -22,6 +19,7 @@
 #include "batch/writers.h"
 #include "convert.h"
 #include "core/errors.h"
+#include "errors.h"
 #include "prediction/predict.h"
 #include "registry.h"
 #include "tessarin/version.h"
@@ -79,21 +77,25 @@ batch::BatchSummary run_interruptible(batch::LibraryRequest& request, py::handle
   request.cancel = &cancel;
 
   batch::BatchSummary summary;
-  std::string failure;
-  bool refused = false;
+  std::exception_ptr failure;
   {
     py::gil_scoped_release release;
     try {
       summary = batch::predict_library(request);
-    } catch (const batch::ResumeRefused& e) {
-      failure = e.what();
-      refused = true;
-    } catch (const std::exception& e) {
-      failure = e.what();
+    } catch (const std::exception&) {
+      failure = std::current_exception();
     }
   }
   if (python_error) throw py::error_already_set();
-  if (!failure.empty()) raise_python_error(refused ? PyExc_ValueError : PyExc_OSError, failure);
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const batch::ResumeRefused& e) {
+      raise_python_error(PyExc_ValueError, e.what());
+    } catch (const std::exception& e) {
+      raise_os_error(e);
+    }
+  }
   return summary;
 }
 
@@ -104,7 +106,9 @@ void open_library_files(std::optional<batch::LibraryFiles>& files, const std::st
   } catch (const batch::ResumeRefused& e) {
     raise_python_error(PyExc_ValueError, e.what());
   } catch (const std::runtime_error& e) {
-    raise_python_error(PyExc_OSError, e.what());
+    raise_os_error(e);
+  } catch (const UnusableFile& e) {
+    raise_os_error(e);
   }
 }
 
@@ -119,7 +123,8 @@ py::dict files_summary(const batch::BatchSummary& summary, const batch::LibraryF
 batch::OutputFormat format_argument(const std::string& fmt) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
   if (!format)
-    throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
+    throw py::value_error("fmt must be \"msp\", \"jsonl\", \"csv\" or \"mgf\", got " +
+                          std::string(py::repr(py::str(fmt))));
   return *format;
 }
 
@@ -158,7 +163,7 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     try {
       input.emplace(*input_path);
     } catch (const batch::UnusableInput& e) {
-      raise_python_error(PyExc_OSError, e.what());
+      raise_os_error(e);
     }
     if (range) input->reader().set_line_range(*range);
     batch::describe_input_file(run, *input_path);
@@ -220,7 +225,7 @@ std::size_t count_input(const std::string& path, const py::handle& lines) {
   try {
     input.emplace(path);
   } catch (const batch::UnusableInput& e) {
-    raise_python_error(PyExc_OSError, e.what());
+    raise_os_error(e);
   }
   if (range) input->reader().set_line_range(*range);
   std::size_t n = 0;
@@ -276,12 +281,8 @@ py::dict predict_file_chunk(const std::string& path, const PositionTuple& start,
   if (output.empty()) throw py::value_error("output must be a file path");
   const batch::ReaderPosition from = reader_position(start);
 
-  const batch::InputFormat input_format = batch::splittable_input_format(path);
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
-  file.seekg(static_cast<std::streamoff>(from.offset));
-  if (!file) throw InvalidInput("cannot read " + path + " from byte " + std::to_string(from.offset));
-  batch::MoleculeReader reader(file, input_format, from);
+  batch::MoleculeFile file(path, from);
+  batch::MoleculeReader& reader = file.reader();
 
   batch::LibraryRequest request;
   request.options.analysis.ring_fragmentation = ring_fragmentation;
@@ -366,6 +367,13 @@ void register_batch(py::module_& m) {
   m.def(
       "library_output_header", [](const std::string& fmt) { return batch::output_header(format_argument(fmt)); },
       py::arg("fmt"), "The text a spectral-library file of this format starts with.");
+  m.def(
+      "library_output_format",
+      [](const std::string& path) {
+        return std::string(
+            batch::output_format_name(batch::output_format_of_path(path).value_or(batch::OutputFormat::msp)));
+      },
+      py::arg("path"), "The format a library file's name declares (.msp, .jsonl, .csv, .mgf), else \"msp\".");
   m.def(
       "library_errors_header", [] { return batch::error_header(); },
       "The header line of a spectral library's error file.");

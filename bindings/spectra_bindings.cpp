@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "errors.h"
 #include "identify/evaluate.h"
 #include "identify/library_search.h"
 #include "identify/rank.h"
@@ -184,8 +185,7 @@ py::object reader_next(spectra::SpectrumReader& reader) {
   } catch (const spectra::RecordError& e) {
     raise_record_error(e);
   } catch (const std::runtime_error& e) {
-    PyErr_SetString(PyExc_OSError, e.what());
-    throw py::error_already_set();
+    raise_os_error(e);
   }
   if (!got) throw py::stop_iteration();
   return spectrum_to_python(s);
@@ -288,14 +288,10 @@ void register_spectra(py::module_& m, py::module_& testing) {
         try {
           writer.emplace(file, f);
         } catch (const std::runtime_error& e) {
-          PyErr_SetString(PyExc_OSError, e.what());
-          throw py::error_already_set();
+          raise_os_error(e);
         }
         std::size_t written = 0;
-        const auto system_failure = [](const std::runtime_error& e) {
-          PyErr_SetString(PyExc_OSError, e.what());
-          throw py::error_already_set();
-        };
+        const auto system_failure = [](const std::runtime_error& e) { raise_os_error(e); };
         for (py::handle item : py::reinterpret_borrow<py::iterable>(spectra_)) {
           const spectra::Spectrum s = spectrum_argument(item, "spectrum " + std::to_string(written));
           try {

@@ -1,7 +1,8 @@
 // tessarin: the command-line program. VIF reports, batch prediction of EI
-// spectra into spectral-library files, the validation run, and predictions
-// compared with measured spectra (identify, search, evaluate); one source
-// file per subcommand (commands.h).
+// spectra into spectral-library files, the validation run, predictions
+// compared with measured spectra (identify, search, evaluate), and spectrum
+// files converted between formats; one source file per subcommand
+// (commands.h).
 #include <algorithm>
 #include <iostream>
 #include <optional>
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
   const std::vector<Command> commands = {
       add_vif_command(*program),      add_predict_command(*program), add_validate_command(*program),
       add_identify_command(*program), add_search_command(*program),  add_evaluate_command(*program),
+      add_convert_command(*program),
   };
   if (argc < 2) {
     std::cerr << program->help();

@@ -31,8 +31,8 @@ namespace {
 struct PredictArguments {
   std::string input;
   std::string output;
-  batch::OutputFormat format = batch::OutputFormat::msp;
-  unsigned jobs = 0;  // 0: one per core
+  std::optional<batch::OutputFormat> format;  // when not given: the output's extension, else msp
+  unsigned jobs = 0;                          // 0: one per core
   batch::PredictOptions predict;
   std::optional<batch::LineRange> lines;
   bool resume = false;
@@ -41,7 +41,7 @@ struct PredictArguments {
 CLI::Validator output_format_name() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
-        return batch::output_format_named(text) ? std::string() : "must be msp, jsonl or csv, got '" + text + "'";
+        return batch::output_format_named(text) ? std::string() : "must be msp, jsonl, csv or mgf, got '" + text + "'";
       },
       "", "output format");
 }
@@ -88,13 +88,19 @@ std::optional<std::size_t> count_molecules(const std::string& path, const std::o
   }
 }
 
+// The format asked for, else the one the output's name declares, else MSP.
+batch::OutputFormat output_format(const PredictArguments& args) {
+  if (args.format) return *args.format;
+  return batch::output_format_of_path(args.output).value_or(batch::OutputFormat::msp);
+}
+
 // What decides the output's contents, recorded beside it for --resume.
 batch::RunDescription describe_run(const PredictArguments& args) {
   batch::RunDescription run;
   run.program = std::string("tessarin ") + kVersion;
   batch::describe_input_file(run, args.input);
   run.lines = args.lines;
-  run.format = args.format;
+  run.format = output_format(args);
   run.options = args.predict.analysis;
   run.model = args.predict.model;
   return run;
@@ -122,7 +128,7 @@ int run_predict(const PredictArguments& args) {
   const batch::RunDescription run = describe_run(args);
   std::optional<batch::LibraryFiles> files;
   try {
-    files.emplace(output_path, args.format, &run, args.resume);
+    files.emplace(output_path, run.format, &run, args.resume);
   } catch (const std::exception& e) {
     throw UsageError(e.what());
   }
@@ -196,10 +202,11 @@ Command add_predict_command(CLI::App& program) {
   command
       ->add_option_function<std::string>(
           "--format", [args](const std::string& name) { args->format = *batch::output_format_named(name); },
-          "msp, jsonl or csv")
+          "msp, jsonl, csv or mgf; when not given, the one OUTPUT's extension names (.msp, .jsonl, .csv, .mgf), "
+          "else msp")
       ->type_name("FORMAT")
       ->check(output_format_name())
-      ->default_str("msp");
+      ->default_str("by extension");
   add_jobs_option(*command, args->jobs, "worker processes");
   add_time_limit_option(*command, args->predict.time_limit_seconds,
                         "seconds per molecule, whatever the step; 0: no limit");

@@ -8,12 +8,10 @@ from typing import Any, Literal
 from . import _native
 from ._types import FilePath, Model, Molecule
 
-# Output formats by file extension, for an output given without fmt.
-_FORMAT_OF_EXTENSION = {".msp": "msp", ".jsonl": "jsonl", ".ndjson": "jsonl", ".json": "jsonl", ".csv": "csv"}
-
 
 def _format_of(output):
-    return _FORMAT_OF_EXTENSION.get(os.path.splitext(output)[1].lower(), "msp")
+    """The format an output given without fmt is written in: the one its extension names, as for the command."""
+    return _native.library_output_format(output)
 
 
 def _interactive():
@@ -90,8 +88,9 @@ def predict_library(
     ion at that m/z, and the records say so ("comments" in dicts and JSON
     Lines, the MSP Comments line; CSV rows name every formula).
 
-    With an ``output`` path, writes the spectra in ``fmt`` ("msp", "jsonl" or
-    "csv"; when None, from the extension: .jsonl, .csv, else MSP) and the
+    With an ``output`` path, writes the spectra in ``fmt`` ("msp", "jsonl",
+    "csv" or "mgf"; when None, from the extension: .jsonl, .csv, .mgf, else
+    MSP; never compressed) and the
     failed molecules to ``output + ".errors.tsv"``, records how the file was
     made in ``output + ".run.json"``, and returns {"written": spectra
     written, "failed": molecules failed, "errors": the error file's path or

@@ -567,6 +567,8 @@ def _predict_main(args):
         raise _Usage(f"--jobs: needs a whole number from 1 to 1024, got {args.jobs}")
     if args.max_generations < 0 or not args.timeout_per_molecule >= 0:
         raise _Usage("--max-generations and --timeout-per-molecule must be >= 0")
+    if args.format is None:  # as the command: the output's extension, else msp
+        args.format = _native.library_output_format(args.output)
     _native.library_output_header(args.format)
     work_dir = args.work_dir or args.output + ".shards"
     with distributed.Client(args.scheduler) as client:
@@ -653,7 +655,7 @@ def _parser():
     p = commands.add_parser("predict")
     p.add_argument("input", metavar="INPUT")
     p.add_argument("-o", "--output", required=True)
-    p.add_argument("--format", choices=("msp", "jsonl", "csv"), default="msp")
+    p.add_argument("--format", choices=("msp", "jsonl", "csv", "mgf"), default=None)
     p.add_argument("-j", "--jobs", type=int, default=None)
     p.add_argument("--timeout-per-molecule", type=float, default=0.0)
     p.add_argument("--ring", action="store_true")

@@ -307,7 +307,9 @@ def read_spectra(
     A malformed record raises ``SpectrumRecordError`` (a ValueError naming the
     file and the line) with ``errors="raise"``; with ``errors="warn"`` it is
     reported as a warning and reading goes on. A file that cannot be opened
-    raises ValueError, one that cannot be read OSError.
+    raises the OSError of the reason (FileNotFoundError, IsADirectoryError
+    for a directory read in another format than MassBank, PermissionError),
+    one that cannot be read OSError; the file may be gzip-compressed.
     """
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
@@ -349,18 +351,24 @@ def _records(reader, warn, renaming=(None, None)):
 def write_spectra(
     spectra: Iterable[Spectrum],
     path: FilePath | IO[str] | IO[bytes],
-    format: Literal["msp", "mgf", "jsonl"] | None = None,
+    format: Literal["msp", "mgf", "jsonl", "csv"] | None = None,
 ) -> int:
     """Write spectra (any iterable of ``Spectrum``) to ``path``; returns how many were written.
 
     ``path`` is a path or an open file object (text or binary; a
     ``gzip.open(..., "wb")`` file compresses what it is given), written at
-    its position and left open. The format is ``format`` ("msp", "mgf" or
-    "jsonl") or else the extension (.msp, .mgf, .jsonl) of the path or of the
-    file object's name. MSP is written as NIST MS Search reads it (a
+    its position and left open. The format is ``format`` ("msp", "mgf",
+    "jsonl" or "csv", a peak table) or else the extension (.msp, .mgf,
+    .jsonl, .csv) of the path or of the file object's name; paths are
+    written uncompressed. MSP is written as NIST MS Search reads it (a
     nameless spectrum gets its SMILES or accession as name), annotations as
-    quoted text after each peak. Reading the file back gives the same
-    spectra for what the format holds.
+    quoted text after each peak; an MGF header holds TITLE, PEPMASS, MW,
+    SMILES, FORMULA, COMMENTS and the fields that are MGF parameters (the
+    rest of a library record belongs to JSON Lines). Reading the file back
+    gives the same spectra for what the format holds. A path that cannot be
+    created raises the OSError of the reason (FileNotFoundError,
+    IsADirectoryError); a write that fails (a full disk) leaves the file cut
+    at its last whole record.
     """
     if not _is_stream(path, "write"):
         return _native.write_spectra(spectra, path, format)

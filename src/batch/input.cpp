@@ -2,17 +2,10 @@
 
 #include <GraphMol/FileParsers/FileParsers.h>
 #include <GraphMol/SmilesParse/SmilesWrite.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <regex>
 
 #include "core/errors.h"
@@ -222,15 +215,22 @@ std::optional<InputFormat> declared_input_format(std::string_view path) {
   return std::nullopt;
 }
 
-InputFormat MoleculeReader::sniff_format(std::istream& in, std::deque<std::string>& lookahead) {
-  std::string line;
-  while (lookahead.size() < 4 && std::getline(in, line)) lookahead.push_back(line);
-  if (in.bad()) throw std::runtime_error("cannot read the input");
-  if (lookahead.size() == 4 &&
-      (lookahead[3].find("V2000") != std::string::npos || lookahead[3].find("V3000") != std::string::npos)) {
+InputFormat MoleculeReader::sniff_format(core::LineSource& source) {
+  std::string_view head = source.head(std::size_t{1} << 16);
+  if (head.substr(0, 3) == "\xEF\xBB\xBF") head.remove_prefix(3);  // byte-order mark
+  std::vector<std::string_view> first;                             // up to four lines
+  while (first.size() < 4 && !head.empty()) {
+    const std::size_t end = std::min(head.find_first_of("\r\n"), head.size());
+    first.push_back(head.substr(0, end));
+    std::size_t next = end;
+    if (next < head.size()) next += head[next] == '\r' && next + 1 < head.size() && head[next + 1] == '\n' ? 2 : 1;
+    head.remove_prefix(next);
+  }
+  if (first.size() == 4 &&
+      (first[3].find("V2000") != std::string_view::npos || first[3].find("V3000") != std::string_view::npos)) {
     return InputFormat::sdf;
   }
-  for (const std::string& l : lookahead) {
+  for (std::string_view l : first) {
     const std::string_view t = trimmed(l);
     if (t.empty() || t.front() == '#') continue;
     if (looks_like_header(t, '\t')) return InputFormat::tsv;
@@ -240,11 +240,9 @@ InputFormat MoleculeReader::sniff_format(std::istream& in, std::deque<std::strin
   return InputFormat::smiles;
 }
 
-MoleculeReader::MoleculeReader(std::istream& in, InputFormat format, const ReaderPosition& from)
-    : in_(in),
+MoleculeReader::MoleculeReader(core::LineSource& source, InputFormat format, const ReaderPosition& from)
+    : source_(source),
       format_(format),
-      line_no_(from.line),
-      offset_(from.offset),
       seen_content_(from.seen_content),
       header_read_(from.header_read),
       smiles_column_(from.smiles_column),
@@ -253,30 +251,25 @@ MoleculeReader::MoleculeReader(std::istream& in, InputFormat format, const Reade
       cas_column_(from.cas_column) {}
 
 ReaderPosition MoleculeReader::position() const {
-  if (!offset_known_) throw std::logic_error("the position of a reader given look-ahead lines is not known");
-  return {offset_, line_no_, seen_content_, header_read_, smiles_column_, name_column_, id_column_, cas_column_};
+  return {source_.offset(), line_no(),    seen_content_, header_read_,
+          smiles_column_,   name_column_, id_column_,    cas_column_};
 }
 
 bool MoleculeReader::read_line(std::string& line) {
-  if (!lookahead_.empty()) {
-    line = std::move(lookahead_.front());
-    lookahead_.pop_front();
-    offset_known_ = false;
-  } else if (!std::getline(in_, line)) {
-    if (in_.bad()) throw std::runtime_error("cannot read the input (line " + std::to_string(line_no_ + 1) + ")");
-    return false;
-  } else {
-    offset_ += line.size() + (in_.eof() ? 0 : 1);  // the line break, unless the file ends without one
+  const std::string* l = source_.next();
+  if (l == nullptr) return false;
+  if (source_.truncated()) {
+    throw InvalidInput("line " + std::to_string(line_no()) + " is longer than " +
+                       std::to_string(core::LineSource::kMaxLineBytes >> 20) + " MiB");
   }
-  ++line_no_;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  line = *l;
   return true;
 }
 
 bool MoleculeReader::next(MoleculeInput& out) {
   for (;;) {
     out = MoleculeInput{};
-    if (line_no_ >= range_.last) return false;
+    if (line_no() >= range_.last) return false;
     if (!next_any(out)) return false;
     if (range_.contains(out.line)) return true;
     if (out.line > range_.last) return false;
@@ -306,7 +299,7 @@ bool MoleculeReader::next_smiles(MoleculeInput& out) {
     const bool first = !seen_content_;
     seen_content_ = true;
     if (first && lower(smiles) == "smiles") continue;  // header row
-    out.line = line_no_;
+    out.line = line_no();
     out.smiles = std::string(smiles);
     std::string_view rest = text.substr(end);
     if (!rest.empty() && rest.front() == '\t') {
@@ -355,7 +348,7 @@ bool MoleculeReader::next_sdf(MoleculeInput& out) {
   std::size_t start = 0;
   bool has_content = false;
   while (read_line(line)) {
-    if (start == 0) start = line_no_;
+    if (start == 0) start = line_no();
     if (line.rfind("$$$$", 0) == 0) {
       if (!has_content && trimmed(block).empty()) {  // stray terminator
         block.clear();
@@ -382,7 +375,7 @@ bool MoleculeReader::read_row(std::vector<std::string>& fields, std::size_t& fir
   do {
     if (!read_line(line)) return false;
   } while (trimmed(line).empty());
-  first_line = line_no_;
+  first_line = line_no();
   if (format_ == InputFormat::tsv) {
     std::size_t start = 0;
     for (;;) {
@@ -431,54 +424,6 @@ bool MoleculeReader::read_row(std::vector<std::string>& fields, std::size_t& fir
   }
 }
 
-// Reads a file or standard input through zlib, which passes plain files
-// through as they are. Read failures throw, and reach the reader's caller
-// (the stream rethrows them).
-class MoleculeFile::Buffer : public std::streambuf {
- public:
-  Buffer(gzFile file, std::string path) : file_(file), path_(std::move(path)) {}
-  ~Buffer() override { gzclose(file_); }
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-
-  bool compressed() const { return gzdirect(file_) == 0; }
-  // The first block, before any of it is handed out.
-  std::string_view first_block() {
-    if (gptr() == nullptr) underflow();
-    return std::string_view(eback(), static_cast<std::size_t>(egptr() - eback()));
-  }
-  void skip(std::size_t n) { gbump(static_cast<int>(n)); }
-
- protected:
-  int_type underflow() override {
-    if (gptr() != nullptr && gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    const int n = gzread(file_, data_.data(), static_cast<unsigned>(data_.size()));
-    if (n < 0) fail();
-    if (n == 0) {
-      int code = Z_OK;
-      gzerror(file_, &code);
-      if (code != Z_OK) fail();
-      setg(data_.data(), data_.data(), data_.data());
-      return traits_type::eof();
-    }
-    setg(data_.data(), data_.data(), data_.data() + n);
-    return traits_type::to_int_type(*gptr());
-  }
-
- private:
-  [[noreturn]] void fail() {
-    int code = Z_OK;
-    const char* message = gzerror(file_, &code);
-    if (code == Z_ERRNO) throw std::runtime_error("cannot read " + path_ + ": " + std::strerror(errno));
-    if (code == Z_BUF_ERROR) throw std::runtime_error("the compressed input " + path_ + " ends early (cut short?)");
-    throw std::runtime_error("cannot decompress " + path_ + ": " + (message ? message : "damaged data"));
-  }
-
-  gzFile file_;
-  std::string path_;
-  std::array<char, 1 << 16> data_{};
-};
-
 namespace {
 
 // Why the first block is not text of molecules, or nothing.
@@ -508,52 +453,37 @@ std::optional<std::string> not_text(std::string_view block, bool compressed) {
 
 MoleculeFile::MoleculeFile(const std::string& path) {
   const std::string shown = path == "-" ? std::string("standard input") : path;
-  int fd = -1;
-  if (path == "-") {
-    fd = ::dup(STDIN_FILENO);
-    if (fd < 0) throw UnusableInput("cannot read standard input: " + std::string(std::strerror(errno)));
-  } else {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw UnusableInput("cannot open " + path + ": " + std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      throw UnusableInput("cannot read " + path + ": it is a directory");
-    }
+  try {
+    source_ = std::make_unique<core::LineSource>(path);
+  } catch (const UnusableFile& e) {
+    throw UnusableInput(e.what(), e.path(), e.error_number());
   }
-  gzFile file = gzdopen(fd, "rb");
-  if (file == nullptr) {
-    ::close(fd);
-    throw UnusableInput("cannot read " + shown + ": out of memory");
-  }
-  gzbuffer(file, 1 << 17);
-  buffer_ = std::make_unique<Buffer>(file, shown);
   std::string_view block;
   try {
-    block = buffer_->first_block();
+    block = source_->head(std::size_t{1} << 16);
   } catch (const std::exception& e) {
-    throw UnusableInput(e.what());
+    throw UnusableInput(e.what(), path, 0);
   }
-  if (const std::optional<std::string> why = not_text(block, buffer_->compressed())) {
-    throw UnusableInput(shown + " is not a file of molecules: " + *why);
+  if (const std::optional<std::string> why = not_text(block, source_->compressed())) {
+    throw UnusableInput(shown + " is not a file of molecules: " + *why, path, 0);
   }
-  if (block.substr(0, 3) == "\xEF\xBB\xBF") buffer_->skip(3);  // UTF-8 byte-order mark
-  stream_ = std::make_unique<std::istream>(buffer_.get());
-  stream_->exceptions(std::ios::badbit);  // a read failure reaches the reader's caller as it is
-
-  std::deque<std::string> lookahead;
   const std::optional<InputFormat> declared = path == "-" ? std::nullopt : declared_input_format(path);
+  format_ = declared ? *declared : MoleculeReader::sniff_format(*source_);
+  reader_ = std::make_unique<MoleculeReader>(*source_, format_);
+}
+
+MoleculeFile::MoleculeFile(const std::string& path, const ReaderPosition& from) {
+  format_ = splittable_input_format(path);
   try {
-    format_ = declared ? *declared : MoleculeReader::sniff_format(*stream_, lookahead);
-  } catch (const std::exception& e) {
-    throw UnusableInput(e.what());
+    source_ = std::make_unique<core::LineSource>(
+        path, core::LineSource::Options{core::LineSource::Text::bytes, from.offset, from.line});
+  } catch (const UnusableFile& e) {
+    throw UnusableInput(e.what(), e.path(), e.error_number());
   }
-  reader_ = std::make_unique<MoleculeReader>(*stream_, format_, std::move(lookahead));
+  reader_ = std::make_unique<MoleculeReader>(*source_, format_, from);
 }
 
 MoleculeFile::~MoleculeFile() = default;
-
-bool MoleculeFile::compressed() const { return buffer_->compressed(); }
 
 InputFormat splittable_input_format(const std::string& path) {
   if (path == "-") throw InvalidInput("standard input cannot be split into chunks");
@@ -566,10 +496,8 @@ InputFormat splittable_input_format(const std::string& path) {
 
 std::vector<ReaderPosition> chunk_starts(const std::string& path, std::size_t chunk_size, std::size_t& molecules) {
   if (chunk_size == 0) throw InvalidInput("the chunk size must be at least 1");
-  const InputFormat format = splittable_input_format(path);
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
-  MoleculeReader reader(file, format);
+  MoleculeFile file(path, ReaderPosition{});
+  MoleculeReader& reader = file.reader();
   std::vector<ReaderPosition> starts;
   MoleculeInput m;
   molecules = 0;

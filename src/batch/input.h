@@ -6,8 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <istream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/line_source.h"
 
 namespace tessarin::batch {
 
@@ -47,8 +46,8 @@ InputFormat input_format_of_path(std::string_view path);
 std::optional<InputFormat> declared_input_format(std::string_view path);
 
 // Where a reader stands between two molecules: all it needs to go on reading
-// from there, in another process too (with the file opened at `offset`), as
-// if it had read the file from its start.
+// from there, in another process too (MoleculeFile opened at the position),
+// as if it had read the file from its start.
 struct ReaderPosition {
   std::uint64_t offset = 0;  // bytes of the input consumed
   std::size_t line = 0;      // lines consumed
@@ -76,34 +75,36 @@ struct ReaderPosition {
 //    that is never closed, throws InvalidInput naming the line.
 //  - SDF files: records end at a "$$$$" line; a last record without one
 //    still counts when it holds anything.
+// Lines may end in LF, CRLF or CR (core::LineSource).
 class MoleculeReader {
  public:
-  MoleculeReader(std::istream& in, InputFormat format) : in_(in), format_(format) {}
-  // Goes on from `from`; `in` must stand at from.offset.
-  MoleculeReader(std::istream& in, InputFormat format, const ReaderPosition& from);
+  MoleculeReader(core::LineSource& source, InputFormat format) : source_(source), format_(format) {}
+  // Goes on from `from`; `source` must have been opened at from.offset, after
+  // from.line lines.
+  MoleculeReader(core::LineSource& source, InputFormat format, const ReaderPosition& from);
 
-  // The format of an input without a telling name, from its first lines: an
-  // SDF has the counts line ("V2000" or "V3000") as its fourth line; a table's
-  // header has a SMILES column between commas or tabs.
-  static InputFormat sniff_format(std::istream& in, std::deque<std::string>& lookahead);
-  MoleculeReader(std::istream& in, InputFormat format, std::deque<std::string> lookahead)
-      : in_(in), format_(format), lookahead_(std::move(lookahead)) {}
+  // The format of an input without a telling name, from its first lines (read
+  // ahead, not consumed): an SDF has the counts line ("V2000" or "V3000") as
+  // its fourth line; a table's header has a SMILES column between commas or
+  // tabs.
+  static InputFormat sniff_format(core::LineSource& source);
 
   // Only the molecules that start within `range` are returned.
   void set_line_range(LineRange range) { range_ = range; }
 
   // False at the end of the input. Throws std::runtime_error when reading
-  // fails or a table has no SMILES column.
+  // fails, InvalidInput when a table has no SMILES column or a line is longer
+  // than core::LineSource::kMaxLineBytes.
   bool next(MoleculeInput& out);
 
   InputFormat format() const { return format_; }
 
-  // Where the reader stands now. Throws std::logic_error for a reader given
-  // look-ahead lines (its offset is not known).
+  // Where the reader stands now.
   ReaderPosition position() const;
 
  private:
   bool read_line(std::string& line);
+  std::size_t line_no() const { return source_.line_number(); }
   bool next_any(MoleculeInput& out);
   bool next_smiles(MoleculeInput& out);
   bool next_table(MoleculeInput& out);
@@ -112,12 +113,8 @@ class MoleculeReader {
   // on; false at the end.
   bool read_row(std::vector<std::string>& fields, std::size_t& first_line);
 
-  std::istream& in_;
+  core::LineSource& source_;
   InputFormat format_;
-  std::deque<std::string> lookahead_;
-  std::size_t line_no_ = 0;
-  std::uint64_t offset_ = 0;
-  bool offset_known_ = true;
   bool seen_content_ = false;
   LineRange range_;
   // Table columns, once the header is read.
@@ -126,10 +123,11 @@ class MoleculeReader {
 };
 
 // A file the run cannot read as molecules: missing, a directory, binary data,
-// another compression than gzip. The message names the file and the reason.
-class UnusableInput : public InvalidInput {
+// another compression than gzip. The message names the file and the reason;
+// error_number() is the system's (0 for a file that opens but holds no text).
+class UnusableInput : public UnusableFile {
  public:
-  using InvalidInput::InvalidInput;
+  using UnusableFile::UnusableFile;
 };
 
 // The position of `path`'s reader before molecule 0, chunk_size,
@@ -152,22 +150,24 @@ class MoleculeFile {
  public:
   // Throws UnusableInput naming the path and the reason.
   explicit MoleculeFile(const std::string& path);
+  // The file from `from` on (a position chunk_starts gave): the rest of a
+  // splittable file, read as if from its start. Throws UnusableInput as the
+  // other constructor does, and InvalidInput for a file chunk_starts refuses.
+  MoleculeFile(const std::string& path, const ReaderPosition& from);
   ~MoleculeFile();
   MoleculeFile(const MoleculeFile&) = delete;
   MoleculeFile& operator=(const MoleculeFile&) = delete;
 
   InputFormat format() const { return format_; }
   // Whether the file is gzip-compressed.
-  bool compressed() const;
+  bool compressed() const { return source_->compressed(); }
   // The reader of the whole input (once).
   MoleculeReader& reader() { return *reader_; }
   // See MoleculeReader::next.
   bool next(MoleculeInput& out) { return reader_->next(out); }
 
  private:
-  class Buffer;
-  std::unique_ptr<Buffer> buffer_;
-  std::unique_ptr<std::istream> stream_;
+  std::unique_ptr<core::LineSource> source_;
   InputFormat format_ = InputFormat::smiles;
   std::unique_ptr<MoleculeReader> reader_;
 };

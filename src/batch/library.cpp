@@ -10,6 +10,7 @@
 #include "batch/deadline.h"
 #include "batch/worker_messages.h"
 #include "core/errors.h"
+#include "spectra/writer.h"
 
 namespace tessarin::batch {
 
@@ -177,10 +178,11 @@ LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format, 
     : format_(format) {
   if (output_path == "-") {
     if (resume) throw ResumeRefused("cannot resume standard output");
-    output_ = std::make_unique<OutputFile>(output_path);
+    output_ = std::make_unique<core::OutputFile>(output_path);
     output_->write(output_header(format));
     return;
   }
+  (void)spectra::writable_format(output_path, spectrum_format(format));  // refuses a name the format cannot have
   errors_path_ = errors_path_of(output_path);
   std::error_code ignored;
   const bool continuing = resume && std::filesystem::exists(output_path, ignored);
@@ -198,11 +200,11 @@ LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format, 
     } else {
       std::filesystem::remove(errors_path_, ignored);
     }
-    output_ = std::make_unique<OutputFile>(output_path, /*append=*/true);
+    output_ = std::make_unique<core::OutputFile>(output_path, core::OutputFile::Mode::append);
     if (state_.output_bytes == 0) output_->write(output_header(format));
   } else {
     std::filesystem::remove(errors_path_, ignored);
-    output_ = std::make_unique<OutputFile>(output_path);
+    output_ = std::make_unique<core::OutputFile>(output_path);
     output_->write(output_header(format));
   }
   output_->flush();
@@ -222,7 +224,8 @@ void LibraryFiles::write(const Outcome& o) {
     return;
   }
   if (!errors_) {
-    errors_ = std::make_unique<OutputFile>(errors_path_, /*append=*/errors_exist_);
+    errors_ = std::make_unique<core::OutputFile>(
+        errors_path_, errors_exist_ ? core::OutputFile::Mode::append : core::OutputFile::Mode::create);
     if (!errors_exist_) errors_->write(error_header());
   }
   errors_->write(row);

@@ -18,6 +18,7 @@
 #include "batch/resume.h"
 #include "batch/worker_process.h"
 #include "batch/writers.h"
+#include "core/output_file.h"
 
 namespace tessarin::batch {
 
@@ -57,15 +58,18 @@ std::string errors_path_of(const std::string& output_path);
 // describes another run). With the output "-" (standard output) failures are
 // written to standard error instead. Every record is flushed as it is
 // written, in input order across both files, so that a run killed at any
-// moment leaves whole records but for the last one (see resume.h).
+// moment leaves whole records but for the last one (see resume.h); a write
+// that fails (a full disk) cuts its file back to the last whole record
+// (core::OutputFile).
 class LibraryFiles {
  public:
   // A new library. With `run`, its description is recorded beside the output
   // (OUTPUT.run.json). With `resume` and an existing output, the library is
   // continued instead: the record must match `run` (ResumeRefused otherwise),
   // a last half-written record is cut off, and resumed() tells how many
-  // molecules the files already hold. Throws std::runtime_error when a file
-  // cannot be written.
+  // molecules the files already hold. Throws UnusableFile when a file cannot
+  // be created, InvalidInput for an output named .gz (libraries are written
+  // uncompressed), FileAccessError when a file cannot be written.
   LibraryFiles(const std::string& output_path, OutputFormat format, const RunDescription* run = nullptr,
                bool resume = false);
 
@@ -84,10 +88,10 @@ class LibraryFiles {
   const LibraryState& resumed_state() const { return state_; }
 
  private:
-  std::unique_ptr<OutputFile> output_;
+  std::unique_ptr<core::OutputFile> output_;
   OutputFormat format_;
   std::string errors_path_;
-  std::unique_ptr<OutputFile> errors_;
+  std::unique_ptr<core::OutputFile> errors_;
   bool errors_exist_ = false;  // a resumed error file, appended to
   std::size_t errors_on_stderr_ = 0;
   LibraryState state_;

@@ -33,7 +33,8 @@ std::string encode_configure(const PredictOptions& options, std::optional<Output
 void decode_configure(std::string_view payload, PredictOptions& options, std::optional<OutputFormat>& format) {
   PayloadReader r(payload);
   const std::uint8_t f = r.byte();
-  if (f > 3) throw std::runtime_error("a worker message names an unknown output format");
+  if (f > 1 + static_cast<int>(OutputFormat::mgf))
+    throw std::runtime_error("a worker message names an unknown output format");
   format = f == 0 ? std::nullopt : std::optional(static_cast<OutputFormat>(f - 1));
   analysis::Options& a = options.analysis;
   a.n_iter = static_cast<int>(r.i64());

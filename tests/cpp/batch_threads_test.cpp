@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,7 +16,7 @@ namespace tessarin::batch {
 namespace {
 
 std::vector<MoleculeInput> nci_molecules(std::size_t count) {
-  std::ifstream in("/usr/share/RDKit/Data/NCI/first_5K.smi");
+  core::LineSource in("/usr/share/RDKit/Data/NCI/first_5K.smi");
   MoleculeReader reader(in, InputFormat::smiles);
   std::vector<MoleculeInput> out;
   MoleculeInput m;

@@ -80,7 +80,7 @@ def test_files_round_trip_and_a_broken_record_names_its_file_and_line(tmp_path):
     assert err.value.path == str(broken) and err.value.line == 7 and f"{broken}:7:" in str(err.value)
     with pytest.warns(UserWarning, match="broken.msp:7"):
         assert [s.name for s in tessarin.read_spectra(broken, errors="warn")] == ["a", "c"]
-    with pytest.raises(ValueError, match="cannot open"):
+    with pytest.raises(FileNotFoundError, match="missing.msp"):
         tessarin.read_spectra(tmp_path / "missing.msp")  # at the call, not at the first record
     with pytest.raises(ValueError):
         tessarin.write_spectra(spectra, tmp_path / "lib.txt")
