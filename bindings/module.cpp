@@ -17,4 +17,5 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_validation(m);
   tessarin::bindings::register_batch(m);
   tessarin::bindings::register_spectra(m, testing);
+  tessarin::bindings::register_fingerprint_network(testing);
 }
