@@ -32,8 +32,8 @@ std::unique_ptr<RDKit::ROMol> network_molecule(const std::string& smiles) {
 void register_fingerprint_network(py::module_& testing) {
   testing.def(
       "fingerprint_counts",
-      [](const std::string& smiles) { return prediction::fingerprint_counts(*network_molecule(smiles)); },
-      "smiles"_a, "Morgan count fingerprint the EI model's network reads: [(environment id, count)], ascending id.");
+      [](const std::string& smiles) { return prediction::fingerprint_counts(*network_molecule(smiles)); }, "smiles"_a,
+      "Morgan count fingerprint the EI model's network reads: [(environment id, count)], ascending id.");
   testing.def(
       "fingerprint_network",
       [](const std::string& smiles, int nominal_mass) {

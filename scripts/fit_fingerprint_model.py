@@ -202,9 +202,9 @@ def fit_ions(d, X, mols, lam, w0=None, offset=None):
         mx = np.full(d.n, -np.inf)
         np.maximum.at(mx, rm, s)
         E = np.exp(s - mx[rm])
-        I = np.maximum(As @ E, 1e-300)
+        current = np.maximum(As @ E, 1e-300)
         Z = np.bincount(rm, weights=E, minlength=d.n)
-        u = np.sqrt(I)
+        u = np.sqrt(current)
         num = np.bincount(cm, weights=q * u, minlength=d.n)
         den = qn * np.sqrt(np.maximum(Z, 1e-300))
         cos = np.where(msel, num / np.maximum(den, 1e-300), 0.0)
@@ -231,13 +231,13 @@ def ion_intensities(d, s, mols):
         rows = d.ion_rows[mi]
         if len(rows):
             E[rows] = np.exp(s[rows] - s[rows].max())
-    I = d.A @ E
+    current = d.A @ E
     order = np.argsort(d.cell_mol, kind="stable")
     bounds = np.searchsorted(d.cell_mol[order], np.arange(d.n + 1))
     out = {}
     for mi in mols:
         idx = order[bounds[mi] : bounds[mi + 1]]
-        out[mi] = {int(d.cell_mz[c]): float(I[c]) for c in idx}
+        out[mi] = {int(d.cell_mz[c]): float(current[c]) for c in idx}
     return out
 
 
@@ -327,7 +327,9 @@ class Net:
     def outputs(self, Xs, masses):
         """(y, relu(F), relu(R) by m/z) per molecule."""
         y, F, R, _, _, valid, rev_ok, _ = self.heads(Xs, masses)
-        return [(y[i], np.maximum(F[i], 0) * valid[i], np.maximum(R[i], 0) * valid[i] * rev_ok[i]) for i in range(len(y))]
+        return [
+            (y[i], np.maximum(F[i], 0) * valid[i], np.maximum(R[i], 0) * valid[i] * rev_ok[i]) for i in range(len(y))
+        ]
 
 
 def train_network(fps, recs, mols, cfg, seed):
@@ -559,7 +561,8 @@ def write_data(path, net, meta):
         "// The fingerprint network's fitted numbers. Written by scripts/fit_fingerprint_model.py; do not edit by",
         "// hand. The format is described in fingerprint_network_data.h, the network in fingerprint_network.h.",
         "//",
-        "// Fitted on massbank_ei_open.jsonl (%s measured EI spectra, MassBank records under open licences):" % meta["n"],
+        "// Fitted on massbank_ei_open.jsonl (%s measured EI spectra, MassBank records under open licences):"
+        % meta["n"],
         "// environments seen in at least %d molecules, %d hidden units, %d epochs of Adam (learning rate %g,"
         % (meta["min_bit_mols"], meta["hidden"], meta["epochs"], meta["lr"]),
         "// batches of %d, dropout %g on the hidden layer, weight decay %g), maximising the cosine of the"
@@ -603,8 +606,13 @@ def write_data(path, net, meta):
     for name, wk, _ in MATRICES:
         rows, cols = p[wk].shape
         n = (len(base64.b64encode(bytes(rows * cols))) + CHUNK - 1) // CHUNK
-        lines.append("const Matrix %s = {%d, %d, %sChunks, %d, %sScale, %sBias};" % (name, rows, cols, name, n, name, name))
-    lines += ["", "const double kFeatureWeights[3] = {%s};" % ", ".join("%r" % float(x) for x in meta["feature_weights"])]
+        lines.append(
+            "const Matrix %s = {%d, %d, %sChunks, %d, %sScale, %sBias};" % (name, rows, cols, name, n, name, name)
+        )
+    lines += [
+        "",
+        "const double kFeatureWeights[3] = {%s};" % ", ".join("%r" % float(x) for x in meta["feature_weights"]),
+    ]
     lines += ["// clang-format on", "", "}  // namespace tessarin::prediction::network_data", ""]
     with open(path, "w") as f:
         f.write("\n".join(lines))
@@ -684,7 +692,6 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
     for i, r in enumerate(recs):
         groups[r["nominal_mass"]].append(i)
     everyone = list(range(len(recs)))
-    predicted = {name: {} for name in methods}
     tested = {name: [] for name in methods}
     results = {name: [] for name in methods}
     fs = folds_of(everyone, k, seed)
@@ -749,6 +756,8 @@ def main(argv=None):
     ap.add_argument("--lam", type=float, default=1e-4)
     ap.add_argument("--cache", help="keep the extracted ions and fingerprints in this file (outside the repository)")
     ap.add_argument("--no-cv", action="store_true")
+    ap.add_argument("--keep-fit", help="keep the shipped fit in this file (outside the repository) to write again")
+    ap.add_argument("--cv-text", help="lines of an earlier cross-validation to note in the written file")
     ap.add_argument("--no-write", action="store_true")
     a = ap.parse_args(argv)
 
@@ -778,11 +787,37 @@ def main(argv=None):
                 o, by_class = res[name]
                 cv_lines.append("%d-fold cross-validated (seed %d), %s: %s" % (a.folds, seed, name, fmt(o)))
                 cv_lines.append(
-                    "    top-1 by class: "
-                    + ", ".join("%s %.2f (%d)" % (c, v, n) for c, (v, n) in by_class.items())
+                    "    top-1 by class: " + ", ".join("%s %.2f (%d)" % (c, v, n) for c, (v, n) in by_class.items())
                 )
                 log(cv_lines[-2])
                 log(cv_lines[-1])
+    if a.no_write:
+        return 0
+    # The shipped numbers: the network fitted on every molecule, and the weights of its ion features fitted on
+    # network values of molecules it did not see (two halves), beside ion weights fitted on every molecule.
+    if a.keep_fit and os.path.exists(a.keep_fit):
+        with open(a.keep_fit, "rb") as f:
+            net, wn = pickle.load(f)
+    else:
+        everyone = list(range(len(recs)))
+        keep = d.columns(everyone, a.min_molecules)
+        X = d.X[:, keep].tocsr()
+        w = fit_ions(d, X, everyone, a.lam)
+        oof = oof_network(fps, recs, everyone, NET_CONFIG, 2, 7)
+        nf = sparse.csr_matrix(network_features(d, [oof[m] for m in everyone]))
+        wn = fit_ions(d, nf, everyone, a.lam, offset=X @ w)
+        net = train_network(fps, recs, everyone, NET_CONFIG, 7)
+        if a.keep_fit:
+            with open(a.keep_fit, "wb") as f:
+                pickle.dump((net, wn), f)
+    log("network feature weights: " + " ".join("%.4f" % x for x in wn))
+    meta = dict(NET_CONFIG, n="{:,}".format(len(recs)), cv=cv_lines, feature_weights=wn)
+    if a.cv_text:
+        with open(a.cv_text) as f:
+            meta["cv"] += [line.rstrip() for line in f if line.strip()]
+    write_data(a.out, net, meta)
+    log("wrote %s (%d environments, %d hidden units)" % (a.out, len(net.vocab), NET_CONFIG["hidden"]))
+    return 0
 
 
 if __name__ == "__main__":

@@ -25,13 +25,13 @@ extern const int kRadius;
 extern const int kSpan;       // m/z 0..kSpan-1 of the heads, losses 0..kSpan-1 of the reverse head
 extern const int kAboveMass;  // outputs above M + kAboveMass are 0
 extern const int kInputs;
-extern const int kMaxCount;              // counts above it count as kMaxCount
-extern const double kCountValue[];       // kMaxCount + 1 entries: log(1 + count)
+extern const int kMaxCount;                  // counts above it count as kMaxCount
+extern const double kCountValue[];           // kMaxCount + 1 entries: log(1 + count)
 extern const std::uint32_t kEnvironments[];  // kInputs ascending environment ids
-extern const Matrix kHiddenLayer;        // kInputs x hidden
-extern const Matrix kForward;            // hidden x kSpan
-extern const Matrix kReverse;            // hidden x kSpan
-extern const Matrix kGate;               // hidden x kSpan
-extern const double kFeatureWeights[3];  // "network at the ion's m/z", "network forward", "network reverse"
+extern const Matrix kHiddenLayer;            // kInputs x hidden
+extern const Matrix kForward;                // hidden x kSpan
+extern const Matrix kReverse;                // hidden x kSpan
+extern const Matrix kGate;                   // hidden x kSpan
+extern const double kFeatureWeights[3];      // "network at the ion's m/z", "network forward", "network reverse"
 
 }  // namespace tessarin::prediction::network_data

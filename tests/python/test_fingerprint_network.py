@@ -24,7 +24,9 @@ MOLECULES = [
 
 @pytest.fixture(scope="module")
 def script():
-    spec = importlib.util.spec_from_file_location("fit_fingerprint_model", ROOT / "scripts" / "fit_fingerprint_model.py")
+    spec = importlib.util.spec_from_file_location(
+        "fit_fingerprint_model", ROOT / "scripts" / "fit_fingerprint_model.py"
+    )
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module
