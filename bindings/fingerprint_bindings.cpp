@@ -46,9 +46,9 @@ void register_fingerprint_network(py::module_& testing) {
       [] {
         const prediction::FingerprintNetworkShape s = prediction::fingerprint_network_shape();
         return py::dict("radius"_a = s.radius, "inputs"_a = s.inputs, "hidden"_a = s.hidden, "span"_a = s.span,
-                        "above_mass"_a = s.above_mass);
+                        "above_mass"_a = s.above_mass, "share"_a = prediction::fingerprint_network_share());
       },
-      "Sizes of the fitted fingerprint network.");
+      "Sizes of the fitted fingerprint network, and its share of the combined intensities.");
 }
 
 }  // namespace tessarin::bindings

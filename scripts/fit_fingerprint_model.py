@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
-"""Fit the fingerprint network of the EI model and the ion weights that combine it with the candidate ions,
-cross-validate both, and write src/prediction/fingerprint_network_data.cpp.
+"""Fit the EI model's fingerprint network, cross-validate it alone and combined with the candidate ions, and write
+src/prediction/fingerprint_network_data.cpp.
 
-usage: .venv/bin/python scripts/fit_fingerprint_model.py DATA.jsonl [--folds 5] [--seeds 0,1] [--no-cv]
-                                                         [--out FILE] [--no-write] [--cache FILE]
+usage: .venv/bin/python scripts/fit_fingerprint_model.py DATA.jsonl [--folds 5] [--seeds 0,1] [--methods ...]
+                                  [--no-cv] [--no-write] [--out FILE] [--cache FILE] [--keep-fit FILE] [--cv-text FILE]
+
+--cache keeps the extracted ions and fingerprints, --keep-fit the shipped network, in files outside the
+repository, so that a later run (the file written again with --cv-text, the lines of an earlier
+cross-validation) need not repeat them.
 
 DATA.jsonl: one measured spectrum per line, {"smiles", "canonical_smiles", "nominal_mass", "peaks"}. The data are
 read, never copied; the written file holds only fitted numbers.
 
 The network (src/prediction/fingerprint_network.h). Input: the Morgan count fingerprint of the molecule (radius 2,
 bond types, no chirality, unfolded environment ids; the engine's fingerprint_counts), x_b = log(1 + count) for the
-kept environments (those seen in at least --min-bit-molecules training molecules). One hidden layer
+kept environments (those seen in at least 3 training molecules). One hidden layer
 h = relu(W1 x + b1). Three heads over m/z 0..D-1: forward F = Wf h + bf (by m/z), reverse R = Wr h + br (by
 neutral loss l = M - m/z from the nominal mass M), gate g = sigmoid(Wg h + bg) (by m/z). The output
 y(m/z) = relu(g F(m/z) + (1 - g) R(M - m/z)) for m/z <= M + 10, else 0, is a predicted square-rooted
@@ -21,11 +25,12 @@ The ions (src/prediction/ei_model.h): every candidate ion i of the engine's extr
 (tessarin._native._testing.ei_candidate_ions) that is a sub-formula of its molecule, with its named features
 x_i and score s_i = w . x_i; its intensity E_i = exp(s_i) is spread linearly over its isotope cluster (abundances
 summing to 1): I(m/z) = sum_i a_i(m/z) E_i. The weights maximise the cosine of sqrt(I) with the measured
-square-rooted spectrum, minus lam/2 |w|^2 (L-BFGS). The combination adds, to every ion, named features read from
-the network at that ion: "network at the ion's m/z" = log(eps + y(m/z) / max y) and "network forward",
-"network reverse" likewise from relu(F) and relu(R) at the ion's m/z and loss. Their weights are fitted with the
-ion weights, on network values of molecules the network did not see (inner folds), so that a weight says how
-far the network can be trusted on a new molecule.
+square-rooted spectrum, minus lam/2 |w|^2 (L-BFGS).
+
+The combination: at every m/z that a candidate ion of the molecule reaches (its isotope peaks included), the
+intensity is (1 - share) I(m/z) / max I + share y(m/z)^2 / max y^2, share = 1/2 (not tuned); the network adds
+nothing where the molecule has no candidate ion, so every peak still has its ions. The script also reports the
+ion model alone, the network alone and the plain average of the two spectra (at every m/z).
 
 Cross-validation: molecules are shuffled (seeded) into folds; every fold is predicted by models fitted on the
 other folds only and scored, like `tessarin evaluate`, against all molecules of the file of its nominal mass
@@ -155,32 +160,11 @@ class Ions:
         return keep
 
 
-def network_features(d, net_out):
-    """Per ion: log(eps + value) of the network's mixed output, forward and reverse head at the ion (values over
-    each molecule's largest), from net_out[molecule] = (y, F+, R+) arrays over m/z."""
-    f = np.zeros((len(d.owner), 3))
-    for mi, rows in enumerate(d.ion_rows):
-        if len(rows) == 0:
-            continue
-        mz = d.ion_mz[rows]
-        ok = (mz >= 0) & (mz < MZ_SPAN)
-        for j, v in enumerate(net_out[mi]):
-            top = v.max()
-            vals = np.zeros(len(rows))
-            if top > 0:
-                vals[ok] = v[mz[ok]] / top
-            f[rows, j] = np.log(EPS + vals)
-    return f
-
-
-NETWORK_FEATURES = ["network at the ion's m/z", "network forward", "network reverse"]
-
-
 # ---------------------------------------------------------------------------------------------------
 # The ion fit: maximise the cosine of square-rooted spectra
 
 
-def fit_ions(d, X, mols, lam, w0=None, offset=None):
+def fit_ions(d, X, mols, lam, w0=None):
     msel = np.zeros(d.n, dtype=bool)
     msel[mols] = True
     rows = np.where(msel[d.owner])[0]
@@ -195,10 +179,8 @@ def fit_ions(d, X, mols, lam, w0=None, offset=None):
     qn = d.qnorm
     nm = len(mols)
 
-    s0 = np.zeros(len(rows)) if offset is None else offset[rows]
-
     def f(w):
-        s = Xs @ w + s0
+        s = Xs @ w
         mx = np.full(d.n, -np.inf)
         np.maximum.at(mx, rm, s)
         E = np.exp(s - mx[rm])
@@ -426,17 +408,6 @@ def network_outputs(net, fps, recs, mols):
     return dict(zip(mols, net.outputs(X, masses)))
 
 
-def oof_network(fps, recs, mols, cfg, k, seed):
-    """Network outputs of `mols`, each from a network fitted on the other inner folds."""
-    out = {}
-    fs = folds_of(mols, k, seed + 1000)
-    for i, test in enumerate(fs):
-        train = [m for j, f in enumerate(fs) if j != i for m in f]
-        net = train_network(fps, recs, train, cfg, seed + i)
-        out.update(network_outputs(net, fps, recs, test))
-    return out
-
-
 # ---------------------------------------------------------------------------------------------------
 # Measures (those of `tessarin evaluate`: src/spectra/evaluation.h)
 
@@ -609,10 +580,7 @@ def write_data(path, net, meta):
         lines.append(
             "const Matrix %s = {%d, %d, %sChunks, %d, %sScale, %sBias};" % (name, rows, cols, name, n, name, name)
         )
-    lines += [
-        "",
-        "const double kFeatureWeights[3] = {%s};" % ", ".join("%r" % float(x) for x in meta["feature_weights"]),
-    ]
+    lines += ["", "const double kNetworkShare = %r;" % NETWORK_SHARE]
     lines += ["// clang-format on", "", "}  // namespace tessarin::prediction::network_data", ""]
     with open(path, "w") as f:
         f.write("\n".join(lines))
@@ -642,7 +610,7 @@ def read_data(path):
         p[bk] = np.array([float(x) for x in block(name + "Bias").replace(",", " ").split()])
     assert ints("kInputs") == len(vocab) and ints("kSpan") == MZ_SPAN
     net = Net(vocab, p)
-    net.feature_weights = [float(x) for x in re.search(r"kFeatureWeights\[3\] = \{(.*?)\};", text).group(1).split(",")]
+    net.share = float(re.search(r"const double kNetworkShare = (.*?);", text).group(1))
     return net
 
 
@@ -650,7 +618,8 @@ def read_data(path):
 # Cross-validation
 
 
-NET_CONFIG = dict(hidden=128, min_bit_mols=3, epochs=30, batch=32, lr=1e-3, wd=1e-4, dropout=0.3)
+NET_CONFIG = dict(hidden=256, min_bit_mols=3, epochs=40, batch=32, lr=1e-3, wd=1e-4, dropout=0.3)
+NETWORK_SHARE = 0.5  # the network's share of the combined spectrum (equal weights: not tuned)
 
 
 def evaluate(recs, tests, predicted, groups, classes):
@@ -682,6 +651,14 @@ def mix(a, b, weight_b, support=None):
     return out
 
 
+def candidate_mz(d):
+    """Per molecule, every m/z a candidate ion reaches (isotope peaks included): where the network may add."""
+    out = defaultdict(set)
+    for m, z in zip(d.cell_mol, d.cell_mz):
+        out[int(m)].add(int(z))
+    return out
+
+
 def network_spectrum(outs):
     y = outs[0]
     return {int(m): float(y[m] ** 2) for m in np.nonzero(y > 0)[0]}
@@ -694,6 +671,7 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
     everyone = list(range(len(recs)))
     tested = {name: [] for name in methods}
     results = {name: [] for name in methods}
+    support = candidate_mz(d)
     fs = folds_of(everyone, k, seed)
     for i, test in enumerate(fs):
         t0 = time.time()
@@ -714,20 +692,8 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
             preds["average"] = {m: as_spectrum(mix(ion_spec[m], net_spec[m], 0.5)) for m in everyone}
         if "average on ions" in methods:
             preds["average on ions"] = {
-                m: as_spectrum(mix(ion_spec[m], net_spec[m], 0.5, ion_spec[m])) for m in everyone
+                m: as_spectrum(mix(ion_spec[m], net_spec[m], NETWORK_SHARE, support[m])) for m in everyone
             }
-        if "joint" in methods:
-            # The network's weights among the ion features, fitted on network values of molecules the network
-            # did not see (two inner halves), the ion weights held.
-            oof = oof_network(fps, recs, train, cfg, 2, seed * 100 + i)
-            full = dict(outs)
-            full.update(oof)
-            nf_train = sparse.csr_matrix(network_features(d, [full[m] for m in everyone]))
-            nf_all = sparse.csr_matrix(network_features(d, [outs[m] for m in everyone]))
-            s_ion = X @ w
-            wn = fit_ions(d, nf_train, train, lam, offset=s_ion)
-            preds["joint"] = {m: as_spectrum(v) for m, v in ion_intensities(d, s_ion + nf_all @ wn, everyone).items()}
-            log("  fold %d network weights %s" % (i, " ".join("%.3f" % x for x in wn)))
         for name in methods:
             o, _, rows = evaluate(recs, test, preds[name], groups, classes)
             results[name] += rows
@@ -751,7 +717,7 @@ def main(argv=None):
     ap.add_argument("--out", default="src/prediction/fingerprint_network_data.cpp")
     ap.add_argument("--folds", type=int, default=5)
     ap.add_argument("--seeds", default="0,1")
-    ap.add_argument("--methods", default="ions,network,average,average on ions,joint")
+    ap.add_argument("--methods", default="ions,network,average,average on ions")
     ap.add_argument("--min-molecules", type=int, default=50)
     ap.add_argument("--lam", type=float, default=1e-4)
     ap.add_argument("--cache", help="keep the extracted ions and fingerprints in this file (outside the repository)")
@@ -793,25 +759,16 @@ def main(argv=None):
                 log(cv_lines[-1])
     if a.no_write:
         return 0
-    # The shipped numbers: the network fitted on every molecule, and the weights of its ion features fitted on
-    # network values of molecules it did not see (two halves), beside ion weights fitted on every molecule.
+    # The shipped numbers: the network fitted on every molecule.
     if a.keep_fit and os.path.exists(a.keep_fit):
         with open(a.keep_fit, "rb") as f:
-            net, wn = pickle.load(f)
+            net = pickle.load(f)
     else:
-        everyone = list(range(len(recs)))
-        keep = d.columns(everyone, a.min_molecules)
-        X = d.X[:, keep].tocsr()
-        w = fit_ions(d, X, everyone, a.lam)
-        oof = oof_network(fps, recs, everyone, NET_CONFIG, 2, 7)
-        nf = sparse.csr_matrix(network_features(d, [oof[m] for m in everyone]))
-        wn = fit_ions(d, nf, everyone, a.lam, offset=X @ w)
-        net = train_network(fps, recs, everyone, NET_CONFIG, 7)
+        net = train_network(fps, recs, list(range(len(recs))), NET_CONFIG, 7)
         if a.keep_fit:
             with open(a.keep_fit, "wb") as f:
-                pickle.dump((net, wn), f)
-    log("network feature weights: " + " ".join("%.4f" % x for x in wn))
-    meta = dict(NET_CONFIG, n="{:,}".format(len(recs)), cv=cv_lines, feature_weights=wn)
+                pickle.dump(net, f)
+    meta = dict(NET_CONFIG, n="{:,}".format(len(recs)), cv=cv_lines)
     if a.cv_text:
         with open(a.cv_text) as f:
             meta["cv"] += [line.rstrip() for line in f if line.strip()]

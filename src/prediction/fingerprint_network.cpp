@@ -14,8 +14,6 @@
 namespace tessarin::prediction {
 namespace {
 
-constexpr const char* kNetworkFeatureNames[] = {"network at the ion's m/z", "network forward", "network reverse"};
-
 // A matrix decoded into doubles, row-major.
 struct Dense {
   int rows = 0;
@@ -184,22 +182,7 @@ NetworkSpectrum fingerprint_network(const RDKit::ROMol& mol, int nominal_mass) {
   return fingerprint_network(fingerprint_counts(*fingerprint_molecule(mol)), nominal_mass);
 }
 
-std::vector<std::pair<const char*, double>> network_ion_features(const NetworkSpectrum& s, int mz) {
-  const auto feature = [&](const std::vector<double>& v, double top) {
-    const bool inside = mz >= 0 && static_cast<std::size_t>(mz) < v.size() && top > 0.0;
-    return std::log(kNetworkFeatureEps + (inside ? v[static_cast<std::size_t>(mz)] / top : 0.0));
-  };
-  return {{kNetworkFeatureNames[0], feature(s.mixed, s.mixed_max)},
-          {kNetworkFeatureNames[1], feature(s.forward, s.forward_max)},
-          {kNetworkFeatureNames[2], feature(s.reverse, s.reverse_max)}};
-}
-
-std::span<const std::pair<const char*, double>> fingerprint_network_feature_weights() {
-  static const std::pair<const char*, double> weights[] = {{kNetworkFeatureNames[0], network_data::kFeatureWeights[0]},
-                                                           {kNetworkFeatureNames[1], network_data::kFeatureWeights[1]},
-                                                           {kNetworkFeatureNames[2], network_data::kFeatureWeights[2]}};
-  return weights;
-}
+double fingerprint_network_share() { return network_data::kNetworkShare; }
 
 FingerprintNetworkShape fingerprint_network_shape() {
   return {network_data::kRadius, network_data::kInputs, network_data::kHiddenLayer.cols, network_data::kSpan,

@@ -27,7 +27,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <utility>
 #include <vector>
 
@@ -60,16 +59,10 @@ NetworkSpectrum fingerprint_network(const FingerprintCounts& counts, int nominal
 // fingerprint_network(fingerprint_counts(*fingerprint_molecule(mol)), nominal_mass).
 NetworkSpectrum fingerprint_network(const RDKit::ROMol& mol, int nominal_mass);
 
-// The network's named features of a candidate ion of nominal m/z `mz`, each
-// log(eps + value / largest value of the molecule) (log(eps) where the value
-// or the largest is 0, or mz is beyond the outputs): "network at the ion's
-// m/z" from y, "network forward" from relu(F) and "network reverse" from
-// relu(R) at the ion's loss M - mz. Their weights are
-// fingerprint_network_feature_weights(), fitted with the ion weights they
-// join (scripts/fit_fingerprint_model.py).
-inline constexpr double kNetworkFeatureEps = 0.01;
-std::vector<std::pair<const char*, double>> network_ion_features(const NetworkSpectrum& s, int mz);
-std::span<const std::pair<const char*, double>> fingerprint_network_feature_weights();
+// The network's share of the EI model's combined intensities: at every m/z a
+// candidate ion of the molecule reaches, (1 - share) I / max I + share
+// y^2 / max y^2, I the ion model's intensity (see the fitting script).
+double fingerprint_network_share();
 
 // The fitted network's sizes.
 struct FingerprintNetworkShape {

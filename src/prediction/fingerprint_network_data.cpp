@@ -1670,7 +1670,7 @@ const Matrix kForward = {16, 700, kForwardChunks, 150, kForwardScale, kForwardBi
 const Matrix kReverse = {16, 700, kReverseChunks, 150, kReverseScale, kReverseBias};
 const Matrix kGate = {16, 700, kGateChunks, 150, kGateScale, kGateBias};
 
-const double kFeatureWeights[3] = {0.5, 0.25, 0.25};
+const double kNetworkShare = 0.5;
 // clang-format on
 
 }  // namespace tessarin::prediction::network_data

@@ -32,6 +32,6 @@ extern const Matrix kHiddenLayer;            // kInputs x hidden
 extern const Matrix kForward;                // hidden x kSpan
 extern const Matrix kReverse;                // hidden x kSpan
 extern const Matrix kGate;                   // hidden x kSpan
-extern const double kFeatureWeights[3];      // "network at the ion's m/z", "network forward", "network reverse"
+extern const double kNetworkShare;           // the network's share of the combined intensities
 
 }  // namespace tessarin::prediction::network_data
