@@ -33,13 +33,13 @@ def main():
     masses = {}
     for s in smiles:
         try:
-            masses[s] = tessarin.predict_spectrum(s).metadata.get("mol_mass") or 0
+            masses[s] = int(tessarin.predict_spectrum(s).metadata["mol_mass"])
         except Exception:
             pass
-    usable = [s for s in masses]
+    usable = list(masses)
     shape = _native._testing.fingerprint_network_shape()
     print(f"{len(usable)} NCI molecules; network: {shape['inputs']} environments, {shape['hidden']} hidden units")
-    net = timed(lambda s: _native._testing.fingerprint_network(s, int(float(masses[s]))), usable)
+    net = timed(lambda s: _native._testing.fingerprint_network(s, masses[s]), usable)
     fp = timed(lambda s: _native._testing.fingerprint_counts(s), usable)
     ei = timed(lambda s: tessarin.predict_spectrum(s, model="ei"), usable)
     print(f"fingerprint (with reading the molecule)  {fp * 1e3:8.3f} ms per molecule")

@@ -664,7 +664,7 @@ def network_spectrum(outs):
     return {int(m): float(y[m] ** 2) for m in np.nonzero(y > 0)[0]}
 
 
-def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, log):
+def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, log, keep_predictions=None):
     groups = defaultdict(list)
     for i, r in enumerate(recs):
         groups[r["nominal_mass"]].append(i)
@@ -682,6 +682,10 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
         ion_spec = {m: as_spectrum(v) for m, v in ion_intensities(d, X @ w, everyone).items()}
         net = train_network(fps, recs, train, cfg, seed * 100 + i)
         outs = network_outputs(net, fps, recs, everyone)
+        if keep_predictions is not None:
+            keep_predictions.append(
+                dict(test=test, ions=ion_intensities(d, X @ w, everyone), network={m: outs[m][0] for m in everyone})
+            )
         net_spec = {m: as_spectrum(network_spectrum(outs[m])) for m in everyone}
         preds = {}
         if "ions" in methods:
@@ -723,6 +727,7 @@ def main(argv=None):
     ap.add_argument("--cache", help="keep the extracted ions and fingerprints in this file (outside the repository)")
     ap.add_argument("--no-cv", action="store_true")
     ap.add_argument("--keep-fit", help="keep the shipped fit in this file (outside the repository) to write again")
+    ap.add_argument("--keep-predictions", help="keep every fold's predictions in FILE.SEED (outside the repository)")
     ap.add_argument("--cv-text", help="lines of an earlier cross-validation to note in the written file")
     ap.add_argument("--no-write", action="store_true")
     a = ap.parse_args(argv)
@@ -740,15 +745,21 @@ def main(argv=None):
         if a.cache:
             with open(a.cache, "wb") as f:
                 pickle.dump(ext, f)
-    d = Ions(recs, ext)
     fps = Fingerprints(ext)
-    classes = classes_of(recs)
-    log("%d molecules, %d ions, %d features (%.0f s)" % (len(recs), d.X.shape[0], d.X.shape[1], time.time() - t))
     methods = a.methods.split(",")
     cv_lines = []
     if not a.no_cv:
+        d = Ions(recs, ext)
+        classes = classes_of(recs)
+        log("%d molecules, %d ions, %d features (%.0f s)" % (len(recs), d.X.shape[0], d.X.shape[1], time.time() - t))
         for seed in [int(x) for x in a.seeds.split(",")]:
-            res = cross_validate(d, fps, recs, seed, a.folds, NET_CONFIG, a.lam, a.min_molecules, classes, methods, log)
+            kept = [] if a.keep_predictions else None
+            res = cross_validate(
+                d, fps, recs, seed, a.folds, NET_CONFIG, a.lam, a.min_molecules, classes, methods, log, kept
+            )
+            if kept is not None:
+                with open("%s.%d" % (a.keep_predictions, seed), "wb") as f:
+                    pickle.dump(kept, f)
             for name in methods:
                 o, by_class = res[name]
                 cv_lines.append("%d-fold cross-validated (seed %d), %s: %s" % (a.folds, seed, name, fmt(o)))
