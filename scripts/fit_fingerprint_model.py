@@ -541,7 +541,12 @@ def write_data(path, net, meta):
         "// predicted and the measured square-rooted spectrum.",
         "//",
     ]
-    lines += ["// " + x for x in meta["cv"]]
+    for x in meta["cv"]:
+        while len(x) > 114 and ", " in x[:114]:  # long lines broken at a comma, the rest indented
+            cut = x[:114].rindex(", ") + 1
+            lines.append("// " + x[:cut])
+            x = "        " + x[cut:].lstrip()
+        lines.append("// " + x)
     lines += [
         "",
         '#include "prediction/fingerprint_network_data.h"',
