@@ -19,4 +19,5 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_batch(m);
   tessarin::bindings::register_spectra(m, testing);
   tessarin::bindings::register_molecular_mass(m, testing);
+  tessarin::bindings::register_fingerprint_network(testing);
 }

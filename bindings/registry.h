@@ -19,5 +19,6 @@ void register_validation(pybind11::module_& m);
 void register_batch(pybind11::module_& m);
 void register_spectra(pybind11::module_& m, pybind11::module_& testing);
 void register_molecular_mass(pybind11::module_& m, pybind11::module_& testing);
+void register_fingerprint_network(pybind11::module_& testing);
 
 }  // namespace tessarin::bindings
