@@ -66,7 +66,7 @@ class Candidates(list):
         truncated: Iterable[str] = (),
         requests: int = 0,
         cache_hits: int = 0,
-    ):
+    ) -> None:
         super().__init__(records)
         self.found = found
         self.kept = len(self)
@@ -180,7 +180,7 @@ class CandidateIndex:
     stops the reading with KeyboardInterrupt.
     """
 
-    def __init__(self, path: PathLike, save: bool = False):
+    def __init__(self, path: PathLike, save: bool = False) -> None:
         self.path = os.fspath(path)
         self._index = _native.CandidateIndex(path, bool(save))
 

@@ -1,8 +1,11 @@
 """Unknown spectra: the molecular mass of a measured EI spectrum from its peaks alone."""
 
 import html
+from typing import Iterable
 
 from . import _native
+from ._types import FilePath
+from .spectra import Spectrum
 
 
 class MassHypothesis:
@@ -55,8 +58,14 @@ class MassHypotheses(list):
 
 
 def estimate_molecular_mass(
-    spectrum, library=None, max_hypotheses=5, min_score=0.01, plausible_ratio=0.3, max_plausible=3, jobs=None
-):
+    spectrum: "Spectrum | list[Spectrum]",
+    library: "FilePath | Iterable[Spectrum] | None" = None,
+    max_hypotheses: int = 5,
+    min_score: float = 0.01,
+    plausible_ratio: float = 0.3,
+    max_plausible: int = 3,
+    jobs: int | None = None,
+) -> "MassHypotheses | list[MassHypotheses]":
     """Ranked molecular-mass hypotheses of a measured EI spectrum from its peaks (its metadata is not read).
 
     ``spectrum``: a ``Spectrum``, or a list of them (then a list of results, one per spectrum: give many
