@@ -48,13 +48,71 @@ class ShardError(RuntimeError):
     """Chunks of a run that did not finish; running again with the same arguments goes on with them."""
 
 
-def _client(client):
-    if client is not None:
-        return client
+class WorkerEnvironmentError(RuntimeError):
+    """Dask workers that cannot run tessarin's tasks: the package does not import there, or is another version."""
+
+
+# The probe runs on every worker. It is defined in a namespace of its own so that it travels by value:
+# a worker without the package could not unpickle a function of this module.
+_PROBE_SOURCE = """
+def probe():
+    import sys
     try:
-        return distributed.default_client()
-    except ValueError:
-        raise ValueError("no Dask client: pass client= or connect one (distributed.Client(address))") from None
+        import tessarin
+    except BaseException as e:
+        return sys.executable, None, type(e).__name__ + ": " + str(e)
+    return sys.executable, getattr(tessarin, "__version__", None), None
+"""
+
+
+def _probe():
+    namespace = {"__name__": "tessarin_worker_probe"}
+    exec(_PROBE_SOURCE, namespace)
+    return namespace["probe"]
+
+
+def _worker_command(address=None):
+    """How to start a worker that runs tessarin's tasks: the ``dask`` command of this environment."""
+    here = os.path.dirname(sys.executable)
+    command = os.path.join(here, "dask")
+    command = f"{command} worker" if os.access(command, os.X_OK) else f"{sys.executable} -m dask worker"
+    return f"{command} {address}" if address else command
+
+
+def check_workers(client):
+    """Raise WorkerEnvironmentError unless every worker of ``client`` imports this version of tessarin.
+
+    Workers started by another interpreter (Debian's ``dask worker`` runs /usr/bin/python3, which does not
+    see the set-up's environment) would fail every task with ModuleNotFoundError. The message says what
+    to start instead. Workers that join later are not checked. Returns the number of workers checked.
+    """
+    found = client.run(_probe())
+    wrong = []
+    for worker, (python, version, error) in sorted(found.items()):
+        if error is not None:
+            wrong.append(f"{worker} ({python}) cannot import tessarin: {error}")
+        elif version != _native.__version__:
+            wrong.append(f"{worker} ({python}) has tessarin {version}, not {_native.__version__}")
+    if wrong:
+        more = f" and {len(wrong) - 3} more" if len(wrong) > 3 else ""
+        address = getattr(client.scheduler, "address", None)
+        raise WorkerEnvironmentError(
+            f"{len(wrong)} of {len(found)} Dask workers cannot run tessarin's tasks: "
+            + "; ".join(wrong[:3])
+            + more
+            + f". Start the workers with the interpreter tessarin is set up with: {_worker_command(address)}"
+        )
+    return len(found)
+
+
+def _client(client):
+    if client is None:
+        try:
+            client = distributed.default_client()
+        except ValueError:
+            raise ValueError("no Dask client: pass client= or connect one (distributed.Client(address))") from None
+    check_workers(client)
+    return client
 
 
 def _write_json_atomically(path, data):
@@ -552,6 +610,32 @@ class _Parser(argparse.ArgumentParser):
         raise _Usage(message)
 
 
+_WORKER_WAIT = 300.0  # seconds
+
+
+def _connect(address):
+    """A client of the scheduler at ``address`` once a worker has joined (the checks then see it)."""
+    client = distributed.Client(address)
+    try:
+        waited = time.monotonic()
+        while not client.scheduler_info()["workers"]:
+            if time.monotonic() - waited > _WORKER_WAIT:
+                raise _NoWorkers(
+                    f"no Dask worker joined the scheduler {address} within {_WORKER_WAIT:.0f} s; "
+                    f"start them with {_worker_command(address)}"
+                )
+            time.sleep(0.2)
+        check_workers(client)
+    except BaseException:
+        client.close()
+        raise
+    return client
+
+
+class _NoWorkers(RuntimeError):
+    pass
+
+
 def _field(text):
     return "" if text is None else str(text).replace("\t", " ").replace("\n", " ").replace("\r", " ")
 
@@ -569,7 +653,7 @@ def _predict_main(args):
         raise _Usage("--max-generations and --timeout-per-molecule must be >= 0")
     _native.library_output_header(args.format)
     work_dir = args.work_dir or args.output + ".shards"
-    with distributed.Client(args.scheduler) as client:
+    with _connect(args.scheduler) as client:
         predict_library(
             args.input,
             work_dir,
@@ -594,7 +678,7 @@ def _predict_main(args):
 def _search_main(args):
     if args.top < 1 or (args.jobs is not None and not 1 <= args.jobs <= 1024):
         raise _Usage("--top needs a whole number >= 1 and --jobs one from 1 to 1024")
-    with distributed.Client(args.scheduler) as client:
+    with _connect(args.scheduler) as client:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             queries = []
@@ -684,11 +768,14 @@ def main(argv=None):
     try:
         args = _parser().parse_args(argv)
         return _predict_main(args) if args.command == "predict" else _search_main(args)
-    except (_Usage, ValueError, TypeError, OSError, ShardError) as e:
+    except (_Usage, ValueError, TypeError, OSError, ShardError, WorkerEnvironmentError, _NoWorkers) as e:
         print(f"tessarin: {e}", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
         return 130
+    except Exception as e:  # a failure of the cluster itself: said in one line, never as a traceback
+        print(f"tessarin: the Dask run failed: {type(e).__name__}: {e}", file=sys.stderr)
+        return 2
 
 
 if __name__ == "__main__":

@@ -190,6 +190,52 @@ def test_sharded_search_equals_one_search(client, library):
     assert any(h.index >= 14 for r in got for h in r.hits)  # hits from the last shard, counted over all
 
 
+NO_PACKAGE = """
+import sys
+
+
+class Refuse:
+    def find_spec(self, name, path=None, target=None):
+        if name == "tessarin" or name.startswith("tessarin."):
+            raise ModuleNotFoundError(f"No module named {name!r}", name=name)
+
+
+for name in [m for m in sys.modules if m == "tessarin" or m.startswith("tessarin.")]:
+    del sys.modules[name]
+sys.meta_path.insert(0, Refuse())
+"""
+
+
+def test_workers_that_cannot_import_the_package_are_refused_saying_what_to_start(tmp_path):
+    # As workers started by an interpreter that does not see the package (Debian's `dask worker`).
+    preload = tmp_path / "no_package.py"
+    preload.write_text(NO_PACKAGE)
+    source = tmp_path / "in.smi"
+    source.write_text("".join(nci_lines(0, 5)))
+    exe = os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin"
+    with distributed.LocalCluster(
+        n_workers=1,
+        threads_per_worker=1,
+        processes=True,
+        host="127.0.0.1",
+        dashboard_address=None,
+        preload=[str(preload)],
+    ) as cluster:
+        address = cluster.scheduler_address
+        r = subprocess.run(
+            [exe, "predict", source, "-o", tmp_path / "out.msp", "--scheduler", address],
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
+        assert r.returncode == 2, r.stderr
+        assert "cannot import tessarin: ModuleNotFoundError" in r.stderr and "Traceback" not in r.stderr
+        assert f"dask worker {address}" in r.stderr
+        assert not (tmp_path / "out.msp").exists()
+        with distributed.Client(cluster) as c, pytest.raises(tdask.WorkerEnvironmentError, match="cannot import"):
+            tdask.predict_library(source, tmp_path / "shards", c)
+
+
 def test_command_line_hands_runs_to_the_scheduler(client, library, tmp_path):
     exe = os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin"
     source = tmp_path / "in.smi"
