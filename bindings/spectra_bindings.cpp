@@ -274,7 +274,13 @@ void register_spectra(py::module_& m, py::module_& testing) {
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &reader_next)
       .def_property_readonly("format",
-                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); });
+                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); })
+      .def_property_readonly(
+          "record_path", [](const spectra::SpectrumReader& r) { return lenient_text(r.record_path()); },
+          "The file of the record last returned or refused.")
+      .def_property_readonly(
+          "record_line", [](const spectra::SpectrumReader& r) { return r.record_line(); },
+          "The first line of the record last returned or refused.");
 
   m.def(
       "write_spectra",

@@ -13,7 +13,6 @@
 #include "batch/worker_main.h"
 #include "commands.h"
 #include "common.h"
-#include "scheduler.h"
 
 namespace {
 
@@ -104,7 +103,6 @@ int main(int argc, char** argv) {
   if (const auto error = misplaced_first_word(*program, commands, args.front())) {
     return report_usage_error(*program, *error);
   }
-  if (const auto status = run_on_scheduler(args)) return *status;
 
   std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
   try {

@@ -72,10 +72,16 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
     )
     sdf = tmp_path / "m.sdf"
     sdf.write_text("methane" + block + "$$$$\n$$$$\nsecond" + block + "$$$$\nnot a record\n$$$$\nthird" + block)
+
+    def chunk(path, start, count, output, **settings):
+        job = {"kind": "tessarin library job", "version": 1, "input": str(path), "output": str(output)}
+        job.update(part={"start": start, "molecules": count}, format="jsonl", run_record=False, jobs=1, **settings)
+        return _native.run_library_job(json.dumps(job))
+
     for path in (smi, csv, sdf):
         whole = tmp_path / "whole.jsonl"
         count, [start] = _native.molecule_file_chunks(str(path), 1000)
-        _native.predict_file_chunk(str(path), start, count, str(whole), "jsonl", "schematic", False, False, 2, 0.0, 1)
+        chunk(path, start, count, whole)
         expected_lines = [json.loads(r)["line"] for r in whole.read_text().splitlines()]
         assert len(expected_lines) >= 3, path
         for size in (1, 2, 3):
@@ -84,9 +90,7 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
             text, errors = "", ""
             for k, s in enumerate(starts):
                 part = tmp_path / f"part{k}.jsonl"
-                r = _native.predict_file_chunk(
-                    str(path), s, size, str(part), "jsonl", "schematic", False, False, 2, 0.0, 1
-                )
+                r = chunk(path, s, size, part)
                 assert r["read"] == min(size, count - k * size)
                 text += part.read_text()
                 if r["errors"]:
@@ -94,10 +98,10 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
             assert text == whole.read_text(), (path, size)
             whole_errors = Path(str(whole) + ".errors.tsv")
             assert errors == (whole_errors.read_text().split("\n", 1)[1] if whole_errors.exists() else ""), path
-    with pytest.raises(ValueError, match="unknown spectrum model"):
-        _native.predict_file_chunk(
-            str(smi), start, 1, str(tmp_path / "x.msp"), "msp", "nonsense", False, False, 2, 0.0, 1
-        )
+    with pytest.raises(ValueError, match="model"):
+        chunk(smi, start, 1, tmp_path / "x.msp", model="nonsense")
+    with pytest.raises(ValueError, match="no field"):
+        chunk(smi, start, 1, tmp_path / "x.msp", fmt="msp")
 
 
 def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tmp_path):
@@ -121,6 +125,11 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
         tdask.merge(work, tmp_path / "early.csv")
     with pytest.raises(ValueError, match="other arguments.*chunk_size"):
         tdask.predict_library(source, work, client, chunk_size=9, fmt="csv", ring_fragmentation=True)
+    old = tmp_path / "old"
+    old.mkdir()
+    (old / "manifest.json").write_text(json.dumps({"kind": "tessarin predicted library shards, version 1"}))
+    with pytest.raises(ValueError, match="earlier tessarin"):
+        tdask.predict_library(source, old, client, chunk_size=8, fmt="csv")
 
     summary = tdask.predict_library(source, work, client, chunk_size=8, fmt="csv", ring_fragmentation=True)
     # A chunk still running when the first run gave up may have finished since: the rerun trusts its marker.
@@ -242,13 +251,19 @@ def test_command_line_hands_runs_to_the_scheduler(client, library, tmp_path):
     source.write_text("".join(nci_lines(200, 20) + BAD))
     address = client.scheduler.address
     outs = []
+    # Every option the command parsed reaches the workers (the job they run is the one the command built).
+    options = ["--format", "jsonl", "--model", "ei", "--ring", "--recursive", "--max-generations", "1"]
     for extra in ([], ["--scheduler", address, "--chunk-size", "6"]):
         out = tmp_path / f"out{len(outs)}.jsonl"
-        r = subprocess.run([exe, "predict", source, "-o", out, "--format", "jsonl", *extra], capture_output=True)
+        r = subprocess.run([exe, "predict", source, "-o", out, *options, *extra], capture_output=True)
         assert r.returncode == 1 and b"2 of 22 molecules failed" in r.stderr, r.stderr
         outs.append(out.read_bytes())
-    assert outs[0] == outs[1]
+    assert outs[0] == outs[1] and b'"options":{"ring":true,"recursive":true,"max_generations":1}' in outs[0]
     assert (tmp_path / "out1.jsonl.shards" / "manifest.json").exists()
+    refused = subprocess.run(
+        [exe, "predict", source, "-o", "-", "--scheduler", address], capture_output=True, text=True
+    )
+    assert refused.returncode == 2 and "output must be a file" in refused.stderr, refused.stderr
 
     whole, shards, queries = library
     native = subprocess.run([exe, "search", queries, "--library", whole, "--top", "4"], capture_output=True)
