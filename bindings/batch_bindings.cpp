@@ -223,7 +223,7 @@ py::dict run_library_job(const std::string& text, const py::handle& molecules) {
   const batch::BatchSummary summary = run_job(*run, python_error);
   py::dict out = files_summary(summary, *run->files());
   out["read"] = run->read();
-  out["killed"] = py::list();
+  out["killed"] = summary.killed_lines;
   return out;
 }
 

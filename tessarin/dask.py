@@ -190,6 +190,16 @@ def _chunk_job(job, temp):
     )
 
 
+def _lost_again(entry, result):
+    """The molecules whose worker process was killed from outside for the first time (none: the chunk is done).
+
+    Such a molecule failed for want of memory or by an operator's hand, not by its own chemistry: the
+    chunk is left unfinished, so that a rerun gives it another try. A molecule killed again on its
+    second try is recorded as failed, as a run on one machine records it.
+    """
+    return sorted(set(result["killed"]) - set(entry.get("killed", [])))
+
+
 def _run_file_chunk(output_dir, entry, path, job):
     """Worker: predicts one chunk of a file into its shard."""
     if _before_chunk is not None:
@@ -202,7 +212,8 @@ def _run_file_chunk(output_dir, entry, path, job):
             raise ValueError(
                 f"{path} changed: chunk {entry['chunk']} found {result['read']} molecules, not {entry['molecules']}"
             )
-        return _finish_shard(output_dir, entry, temp, result)
+        lost = _lost_again(entry, result)
+        return {"killed": lost} if lost else _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
             if os.path.exists(leftover):
@@ -223,7 +234,8 @@ def _run_bag_chunk(partition, output_dir, entry, job):
     try:
         chunk = dict(_chunk_job(job, temp), input=None, first_line=entry["first_line"])
         result = _native.run_library_job(json.dumps(chunk), molecules)
-        return _finish_shard(output_dir, entry, temp, result)
+        lost = _lost_again(entry, result)
+        return {"killed": lost} if lost else _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
             if os.path.exists(leftover):
@@ -311,7 +323,10 @@ def predict_library(
 
     Returns {"chunks", "done", "skipped", "written", "failed"}. Chunks that
     fail (a worker lost too often, a read error) are marked failed in the
-    manifest after the others ended, and ShardError is raised.
+    manifest after the others ended, and ShardError is raised. So are chunks
+    in which a molecule's native worker process was killed from outside (the
+    out-of-memory killer): the manifest lists its line under "killed" and a
+    rerun tries it again; killed a second time, it is recorded as failed.
     """
     if not isinstance(fmt, str) or not isinstance(model, str):
         raise TypeError("fmt and model must be strings")
@@ -430,11 +445,23 @@ def _predict_job(job, inputs, output_dir, client, chunk_size):
     for future in distributed.as_completed(list(futures)):
         entry = futures[future]
         try:
-            entry.update(future.result(), status="done")
-            entry.pop("reason", None)
+            result = future.result()
         except Exception as e:  # the chunk stays to be done by a rerun
             entry.update(status="failed", reason=f"{type(e).__name__}: {e}")
             failures.append(entry)
+        else:
+            if "written" in result:
+                entry.update(result, status="done")
+                entry.pop("reason", None)
+            else:  # molecules to try again: the chunk stays to be done by a rerun
+                lines = ", ".join(str(line) for line in result["killed"])
+                entry.update(
+                    status="failed",
+                    killed=sorted(set(entry.get("killed", [])) | set(result["killed"])),
+                    reason=f"the worker processes of the molecules on lines {lines} were killed from outside "
+                    "(out of memory?); a rerun tries them again",
+                )
+                failures.append(entry)
         if time.monotonic() - written_at > _MANIFEST_INTERVAL:
             _write_json_atomically(os.path.join(output_dir, MANIFEST), manifest)
             written_at = time.monotonic()

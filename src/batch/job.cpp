@@ -180,10 +180,11 @@ void LibraryJob::check() const {
 
 json LibraryJob::to_json() const {
   json out{{"kind", kKind}, {"version", kJobVersion}, {"input", optional_text(input)}};
-  out["lines"] = lines ? json::array({lines->first, lines->last == LineRange{}.last ? json(nullptr) : json(lines->last)})
-                       : json(nullptr);
-  out["part"] = part ? json{{"start", reader_position_json(part->start)}, {"molecules", part->molecules}}
+  out["lines"] = lines
+                     ? json::array({lines->first, lines->last == LineRange{}.last ? json(nullptr) : json(lines->last)})
                      : json(nullptr);
+  out["part"] =
+      part ? json{{"start", reader_position_json(part->start)}, {"molecules", part->molecules}} : json(nullptr);
   out["first_line"] = first_line;
   out["output"] = optional_text(output);
   out["format"] = format_name(format);
@@ -204,7 +205,8 @@ json LibraryJob::to_json() const {
 
 LibraryJob LibraryJob::from_json(const nlohmann::json& value) {
   Fields f(value, "a library job");
-  if (f.text("kind") != kKind) throw InvalidInput("not a library job (its \"kind\" is not \"" + std::string(kKind) + "\")");
+  if (f.text("kind") != kKind)
+    throw InvalidInput("not a library job (its \"kind\" is not \"" + std::string(kKind) + "\")");
   const nlohmann::json* version = f.find("version");
   if (version == nullptr || !version->is_number_integer() || version->get<long long>() != kJobVersion) {
     throw InvalidInput("a library job of another version (this program reads version " + std::to_string(kJobVersion) +

@@ -45,8 +45,8 @@ struct LibraryJob {
   // it), "-" for standard output, or empty for outcomes handed to the caller.
   std::string output;
   OutputFormat format = OutputFormat::msp;
-  bool resume = false;      // go on with an output a stopped run left
-  bool run_record = true;   // record the run beside the output (OUTPUT.run.json), for a later resume
+  bool resume = false;     // go on with an output a stopped run left
+  bool run_record = true;  // record the run beside the output (OUTPUT.run.json), for a later resume
   PredictOptions predict;
   unsigned jobs = 0;  // worker processes; 0: one per core
   std::optional<ClusterRun> cluster;

@@ -78,8 +78,10 @@ class WorkerSlot {
           return;
         case WorkerProcess::Wait::ended: {
           const std::string how = process_->end_description();
+          o.worker_killed = process_->killed_from_outside();
           process_.reset();
-          o.error = "the worker process died analysing the molecule (" + how + ", in " + step + ")";
+          o.error = "the worker process died analysing the molecule (" + how +
+                    (o.worker_killed ? " from outside" : "") + ", in " + step + ")";
           return;
         }
       }

@@ -167,6 +167,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   auto write_one = [&](Outcome& o) {
     if (o.cancelled) return false;
     if (!o.error.empty()) ++summary.failed;
+    if (!o.error.empty() && o.worker_killed) summary.killed_lines.push_back(o.input.line);
     ++summary.written;
     cb.write(o);
     return true;

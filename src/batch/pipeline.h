@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "batch/deadline.h"
 #include "batch/input.h"
@@ -26,7 +27,11 @@ struct Outcome {
   std::optional<spectra::Spectrum> spectrum;
   std::string error;       // why the molecule failed (record and spectrum empty)
   bool cancelled = false;  // the run stopped before the molecule was done
-  std::string text;        // the record as formatted by the worker, if it formats
+  // The molecule failed because its worker process was killed from outside
+  // (the out-of-memory killer): the failure is not the molecule's, and
+  // another try may succeed.
+  bool worker_killed = false;
+  std::string text;  // the record as formatted by the worker, if it formats
 
   // A record, its formatted text or a spectrum, and no error.
   bool succeeded() const {
@@ -66,6 +71,7 @@ struct BatchSummary {
   std::size_t written = 0;
   std::size_t failed = 0;
   bool cancelled = false;
+  std::vector<std::size_t> killed_lines;  // input lines of the failures marked worker_killed
 };
 
 // Runs the batch. When `cancel` becomes true, no new molecule is started,

@@ -177,6 +177,7 @@ bool WorkerProcess::reap(std::chrono::milliseconds wait) {
 
 void WorkerProcess::kill() {
   if (pid_ <= 0 || status_) return;
+  killed_here_ = true;
   ::kill(pid_, SIGKILL);
   close_channel();
   int status = 0;
@@ -206,6 +207,10 @@ std::string WorkerProcess::end_description() {
   }
   if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
   return "ended";
+}
+
+bool WorkerProcess::killed_from_outside() const {
+  return !killed_here_ && status_ && *status_ != -1 && WIFSIGNALED(*status_) && WTERMSIG(*status_) == SIGKILL;
 }
 
 }  // namespace tessarin::batch

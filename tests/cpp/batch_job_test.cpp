@@ -148,8 +148,10 @@ TEST(LibraryJob, ChecksRefuseAnOutputOverTheInputAndRunsThatCannotBeSplit) {
   const std::string standard_stream(1, '-');
   const std::vector<std::function<void(LibraryJob&)>> changes = {
       [&](LibraryJob& j) { j.input = standard_stream; }, [&](LibraryJob& j) { j.output = standard_stream; },
-      [](LibraryJob& j) { j.lines = LineRange{1, 5}; }, [](LibraryJob& j) { j.resume = true; },
-      [](LibraryJob& j) { j.cluster->chunk_size = 0; }};
+      [](LibraryJob& j) {
+        j.lines = LineRange{1, 5};
+      },
+      [](LibraryJob& j) { j.resume = true; }, [](LibraryJob& j) { j.cluster->chunk_size = 0; }};
   for (const auto& change : changes) {
     LibraryJob j = cluster;
     change(j);

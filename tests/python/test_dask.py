@@ -60,6 +60,51 @@ class KillOnce(distributed.WorkerPlugin):
         tdask._before_chunk = None
 
 
+class KillMoleculeOnce(distributed.WorkerPlugin):
+    """Kills (SIGKILL, as the out-of-memory killer does) the native worker process of chunk `chunk` once it has
+    spent a few tenths of a second of CPU on its first molecule; the first time only (the flag file says so)."""
+
+    def __init__(self, chunk, flag):
+        self.chunk, self.flag = chunk, flag
+
+    def setup(self, worker):
+        import signal
+        import threading
+        import time
+
+        def kill_when_busy():
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                for pid in children(os.getpid()):
+                    try:
+                        if b"tessarin-worker" not in Path(f"/proc/{pid}/cmdline").read_bytes():
+                            continue
+                        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+                        if (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK") >= 0.4:
+                            os.kill(pid, signal.SIGKILL)
+                            return
+                    except (OSError, IndexError, ValueError):
+                        continue
+                time.sleep(0.01)
+
+        def before(entry):
+            if entry["chunk"] == self.chunk and not os.path.exists(self.flag):
+                Path(self.flag).touch()
+                threading.Thread(target=kill_when_busy, daemon=True).start()
+
+        tdask._before_chunk = before
+
+    def teardown(self, worker):
+        tdask._before_chunk = None
+
+
+def children(pid):
+    found = []
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        found += [int(p) for p in (task / "children").read_text().split()]
+    return found
+
+
 def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path):
     # Headers, comments, blank lines, quoted line breaks and stray SDF terminators between chunk starts.
     smi = tmp_path / "m.smi"
@@ -168,6 +213,30 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
         smiles, tmp_path / "list.jsonl", fmt="jsonl", recursive_ms=True, max_generations=1, timeout_per_molecule=60
     )
     assert (tmp_path / "bag.jsonl").read_bytes() == (tmp_path / "list.jsonl").read_bytes()
+
+
+def test_a_molecule_killed_from_outside_is_tried_again_by_the_rerun(client, tmp_path):
+    # A chain of 150 carbons takes seconds to depict: its worker process is busy when the kill comes.
+    source = tmp_path / "in.smi"
+    source.write_text("C" * 150 + " chain\n" + "".join(nci_lines(0, 7)))
+    work, flag = tmp_path / "shards", tmp_path / "killed"
+    client.register_worker_plugin(KillMoleculeOnce(0, str(flag)), name="kill-molecule")
+    try:
+        with pytest.raises(tdask.ShardError, match="killed from outside.*a rerun tries them again"):
+            tdask.predict_library(source, work, client, chunk_size=4, jobs=1)
+    finally:
+        client.unregister_worker_plugin("kill-molecule")
+    assert flag.exists()
+    chunks = json.loads((work / "manifest.json").read_text())["chunks"]
+    assert (chunks[0]["status"], chunks[0]["killed"], chunks[1]["status"]) == ("failed", [1], "done")
+
+    assert tdask.predict_library(source, work, client, chunk_size=4, jobs=1)["failed"] == 0
+    tdask.merge(work, tmp_path / "merged.msp")
+    exe = os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin"
+    single = subprocess.run([exe, "predict", source, "-o", tmp_path / "single.msp"], capture_output=True)
+    assert single.returncode == 0, single.stderr
+    assert (tmp_path / "merged.msp").read_bytes() == (tmp_path / "single.msp").read_bytes()
+    assert not (tmp_path / "merged.msp.errors.tsv").exists()
 
 
 @pytest.fixture(scope="module")
