@@ -15,7 +15,7 @@ packages=(
   python3-dev python3-venv pybind11-dev libboost-python-dev
   liblapack-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev libcli11-dev zlib1g-dev
   clang-format black python3-flake8
-  python3-numpy python3-networkx python3-matplotlib python3-pytest python3-tqdm
+  python3-numpy python3-networkx python3-matplotlib python3-pytest python3-tqdm python3-pandas
   python3-dask python3-distributed
 )
 

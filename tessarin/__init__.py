@@ -21,13 +21,15 @@ Libraries of molecules
 
 Spectra (measured and predicted)
     Spectrum                     m/z and intensity arrays, per-peak annotations, a metadata dict
+                                 (to and from pandas: to_dataframe, Spectrum.from_dataframe)
     predict_spectrum             the predicted spectrum of a SMILES or RDKit Mol as a Spectrum
     read_spectra, write_spectra  MSP, MassBank, JCAMP-DX, MGF and JSON Lines files, streamed
+                                 (paths, pathlib.Path or open file objects)
     similarity                   cosine, EI dot product or composite score and the matched peaks
     rank_candidates              candidate structures predicted and ranked against a measured spectrum
     search_library               query spectra against a spectral library, the best hits of each
     evaluate                     predictions against measured spectra of known structure
-    mirror_plot                  measured above, predicted below, matched peaks highlighted
+    mirror_plot                  measured above, predicted below, matched peaks highlighted and labelled
 
 PubChem
     fetch_smiles_from_pubchem    (SMILES, CID) of a compound by name or CID
@@ -39,6 +41,8 @@ Built-in runs
 
 Tables: LPI_REFERENCES, MS_REFERENCES, HALOGEN_TESTS, BIOMOLECULES, PUBCHEM_REST; named
 SMILES strings such as ``ethanol``, ``nitrobenzene`` and their aliases (``NB``, ``TNT``, ...).
+In a notebook a Spectrum shows as a stick plot, a ranking or search result as a table. The
+functions are annotated (the package has a py.typed marker) for editors and type checkers.
 ``python -m tessarin`` runs the halogen test. The command-line program ``tessarin`` runs the
 same engine without Python.
 """

@@ -2,8 +2,11 @@
 
 import os
 import sys
+from collections.abc import Callable, Iterable
+from typing import Any, Literal
 
 from . import _native
+from ._types import FilePath, Model, Molecule
 
 # Output formats by file extension, for an output given without fmt.
 _FORMAT_OF_EXTENSION = {".msp": "msp", ".jsonl": "jsonl", ".ndjson": "jsonl", ".json": "jsonl", ".csv": "csv"}
@@ -41,19 +44,19 @@ class _Progress:
 
 
 def predict_library(
-    molecules,
-    output=None,
-    fmt=None,
-    ring_fragmentation=False,
-    recursive_ms=False,
-    jobs=None,
-    model="schematic",
-    timeout_per_molecule=None,
-    max_generations=2,
-    progress=None,
-    resume=False,
-    lines=None,
-):
+    molecules: Iterable[Molecule | tuple[str, Molecule]] | os.PathLike[str] | os.PathLike[bytes],
+    output: FilePath | None = None,
+    fmt: Literal["msp", "jsonl", "csv"] | None = None,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+    jobs: int | None = None,
+    model: Model = "schematic",
+    timeout_per_molecule: float | None = None,
+    max_generations: int = 2,
+    progress: bool | Callable[[int, int], object] | None = None,
+    resume: bool = False,
+    lines: tuple[int, int | None] | None = None,
+) -> list[dict[str, Any]] | dict[str, Any]:
     """Predict the EI spectrum of every molecule of ``molecules`` in native worker processes.
 
     ``molecules`` is any iterable of SMILES strings, RDKit molecules or
