@@ -10,6 +10,7 @@
 
 #include <RDGeneral/Invariant.h>
 
+#include "batch/prediction_worker.h"
 #include "batch/worker_main.h"
 #include "commands.h"
 #include "common.h"
@@ -79,7 +80,8 @@ int run(const Command& command) {
 
 int main(int argc, char** argv) {
   // `predict` runs its molecules in copies of this program started this way.
-  if (argc >= 2 && argv[1] == tessarin::batch::kWorkerArgument) return tessarin::batch::run_worker(argc - 2, argv + 2);
+  if (argc >= 2 && argv[1] == tessarin::batch::kWorkerArgument)
+    return tessarin::batch::serve_prediction_worker(argc - 2, argv + 2);
   std::ios::sync_with_stdio(true);
   const auto program = make_program();
   const std::vector<Command> commands = {

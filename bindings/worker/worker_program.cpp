@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "batch/prediction_worker.h"
 #include "batch/worker_main.h"
 
 int main(int argc, char** argv) {
@@ -10,5 +11,5 @@ int main(int argc, char** argv) {
     std::cerr << "tessarin-worker: started by the tessarin package for its batch runs, not by hand\n";
     return 2;
   }
-  return tessarin::batch::run_worker(argc - 2, argv + 2);
+  return tessarin::batch::serve_prediction_worker(argc - 2, argv + 2);
 }

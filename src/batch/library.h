@@ -27,26 +27,14 @@ struct PredictOptions {
   double time_limit_seconds = 0;  // per molecule; <= 0: no limit
 };
 
-// What RDKit and the engine set up on first use (depiction settings, element
-// tables), done once, on the calling thread, before workers start.
-void warm_up();
-
-// The frame of every worker step that analyses a molecule: parses the SDF
-// record if there is one, runs `work` with the stop check of a Deadline of
-// the time limit (also stopping when `cancel` is set), and turns what it
-// throws into the outcome's error (Cancelled: marks the outcome cancelled).
-// A failed or cancelled outcome keeps no record, spectrum or text.
-void guarded_step(Outcome& outcome, double time_limit_seconds, const std::atomic<bool>* cancel,
-                  const std::function<void(const analysis::StopCheck&)>& work);
-
 // Told the step of the analysis under way ("the atom layout") as it starts.
 using StepListener = std::function<void(std::string_view step)>;
 
 // Worker step: parses the SDF record if there is one, analyses the molecule
 // under a Deadline of the time limit (also stopping when `cancel` is set),
-// and formats the record when `format` is given. A molecule that fails gets
-// its reason in `error`; a cancelled one is marked cancelled.
-void process_molecule(Outcome& outcome, const PredictOptions& options, std::optional<OutputFormat> format,
+// and formats its record in `format` into the outcome's text. A molecule
+// that fails gets its reason in `error`; a cancelled one is marked cancelled.
+void process_molecule(Outcome& outcome, const PredictOptions& options, OutputFormat format,
                       const std::atomic<bool>* cancel, const StepListener& on_step = {});
 
 // The path of the error file of an output file: OUTPUT.errors.tsv.

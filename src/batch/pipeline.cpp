@@ -123,15 +123,15 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
             cb.process(o);
           }
         } catch (const Cancelled&) {
-          o.record.reset();
+          o.text.clear();
           o.spectrum.reset();
           o.cancelled = true;
         } catch (const std::exception& e) {
-          o.record.reset();
+          o.text.clear();
           o.spectrum.reset();
           o.error = *e.what() != '\0' ? e.what() : "unknown failure";
         } catch (...) {
-          o.record.reset();
+          o.text.clear();
           o.spectrum.reset();
           o.error = "unknown failure";
         }

@@ -13,7 +13,6 @@
 
 #include "batch/deadline.h"
 #include "batch/input.h"
-#include "batch/record.h"
 #include "spectra/spectrum.h"
 
 namespace tessarin::batch {
@@ -21,22 +20,19 @@ namespace tessarin::batch {
 struct Outcome {
   std::size_t index = 0;  // 0-based position in the input
   MoleculeInput input;
-  std::optional<SpectrumRecord> record;
   // The predicted spectrum, for the runs that score predictions rather than
-  // write library records (the molecule succeeded when either is set).
+  // write library records (the molecule succeeded when it or `text` is set).
   std::optional<spectra::Spectrum> spectrum;
-  std::string error;       // why the molecule failed (record and spectrum empty)
+  std::string error;       // why the molecule failed (spectrum and text empty)
   bool cancelled = false;  // the run stopped before the molecule was done
   // The molecule failed because its worker process was killed from outside
   // (the out-of-memory killer): the failure is not the molecule's, and
   // another try may succeed.
   bool worker_killed = false;
-  std::string text;  // the record as formatted by the worker, if it formats
+  std::string text;  // the molecule's library record, as formatted by the worker
 
-  // A record, its formatted text or a spectrum, and no error.
-  bool succeeded() const {
-    return !cancelled && error.empty() && (record.has_value() || spectrum.has_value() || !text.empty());
-  }
+  // A record's text or a spectrum, and no error.
+  bool succeeded() const { return !cancelled && error.empty() && (spectrum.has_value() || !text.empty()); }
 };
 
 struct BatchProgress {
@@ -53,7 +49,7 @@ struct BatchCallbacks {
   // reader still blocked in a read when the run is cancelled is left behind
   // (detached): what it reads from must then outlive the call.
   std::function<bool(MoleculeInput&)> read;
-  // Worker threads: fill record/error/text of the outcome. An escaping
+  // Worker threads: fill text, spectrum or error of the outcome. An escaping
   // exception becomes the molecule's error, except Cancelled, which marks
   // the outcome cancelled.
   std::function<void(Outcome&)> process;

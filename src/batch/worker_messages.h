@@ -1,19 +1,16 @@
-// The payloads of the batch's worker messages (worker_protocol.h): what the
-// run sends a worker (its options, a molecule) and what comes back.
+// The payloads of the worker messages (worker_protocol.h) about a molecule:
+// the molecule a run sends a worker and the outcome that comes back. The
+// options a service takes in its configure message are the service's.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "batch/library.h"
+#include "batch/input.h"
 #include "batch/pipeline.h"
-#include "batch/writers.h"
 
 namespace tessarin::batch::wire {
-
-std::string encode_configure(const PredictOptions& options, std::optional<OutputFormat> format);
-void decode_configure(std::string_view payload, PredictOptions& options, std::optional<OutputFormat>& format);
 
 std::string encode_molecule(const MoleculeInput& input);
 MoleculeInput decode_molecule(std::string_view payload);

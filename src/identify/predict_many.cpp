@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "batch/library.h"
+#include "batch/molecule_step.h"
 #include "core/errors.h"
 
 namespace tessarin::identify {
