@@ -10,11 +10,11 @@
 #include <GraphMol/ROMol.h>
 
 #include "analysis/analysis.h"
-#include "batch/depiction_worker.h"
 #include "convert.h"
 #include "interrupt.h"
 #include "python_stdout.h"
 #include "registry.h"
+#include "run/depiction_worker.h"
 #include "to_python.h"
 #include "worker_command.h"
 

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "batch/job.h"
 #include "batch/library.h"
-#include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/writers.h"
 #include "convert.h"
 #include "core/errors.h"
 #include "prediction/predict.h"
 #include "registry.h"
+#include "run/input.h"
+#include "run/pipeline.h"
 #include "to_python.h"
 #include "worker_command.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "counts/lpi.h"
 #include "prediction/predict.h"
+#include "run/input.h"
 #include "spectra/reader.h"
 #include "spectra/similarity.h"
 #include "spectra/spectrum.h"

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "batch/worker_main.h"
+#include "run/worker_main.h"
 
 namespace tessarin::bindings {
 

@@ -2,7 +2,7 @@
 // in the package), which predict_library and large depictions run in.
 #pragma once
 
-#include "batch/worker_process.h"
+#include "run/worker_process.h"
 
 namespace tessarin::bindings {
 

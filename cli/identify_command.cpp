@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "batch/input.h"
 #include "batch/writers.h"
 #include "commands.h"
 #include "common.h"
@@ -18,6 +17,7 @@
 #include "identify/tables.h"
 #include "plot.h"
 #include "progress.h"
+#include "run/input.h"
 #include "spectra/reader.h"
 #include "table_output.h"
 

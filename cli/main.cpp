@@ -11,9 +11,9 @@
 #include <RDGeneral/Invariant.h>
 
 #include "batch/prediction_worker.h"
-#include "batch/worker_main.h"
 #include "commands.h"
 #include "common.h"
+#include "run/worker_main.h"
 
 namespace {
 

@@ -13,16 +13,16 @@
 #include <optional>
 #include <string>
 
-#include "batch/input.h"
 #include "batch/job.h"
 #include "batch/library.h"
-#include "batch/pipeline.h"
-#include "batch/worker_main.h"
 #include "batch/writers.h"
 #include "commands.h"
 #include "common.h"
 #include "core/errors.h"
 #include "progress.h"
+#include "run/input.h"
+#include "run/pipeline.h"
+#include "run/worker_main.h"
 #include "scheduler.h"
 
 namespace tessarin::cli {

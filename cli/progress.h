@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 namespace tessarin::cli {
 

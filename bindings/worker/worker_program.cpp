@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "batch/prediction_worker.h"
-#include "batch/worker_main.h"
+#include "run/worker_main.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || std::string_view(argv[1]) != tessarin::batch::kWorkerArgument) {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "batch/library.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 

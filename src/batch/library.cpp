@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <iostream>
 
-#include "batch/molecule_step.h"
 #include "batch/prediction_worker.h"
-#include "batch/worker_pool.h"
 #include "core/errors.h"
+#include "run/molecule_step.h"
+#include "run/worker_pool.h"
 
 namespace tessarin::batch {
 

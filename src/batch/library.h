@@ -13,11 +13,11 @@
 #include <string_view>
 
 #include "analysis/analysis.h"
-#include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/resume.h"
-#include "batch/worker_process.h"
 #include "batch/writers.h"
+#include "run/pipeline.h"
+#include "run/worker_process.h"
 
 namespace tessarin::batch {
 

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "batch/worker_main.h"
-#include "batch/worker_protocol.h"
+#include "run/worker_main.h"
+#include "run/worker_protocol.h"
 
 namespace tessarin::batch {
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "batch/input.h"
 #include "batch/writers.h"
 #include "prediction/predict.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 

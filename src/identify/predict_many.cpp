@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "batch/molecule_step.h"
 #include "core/errors.h"
+#include "run/molecule_step.h"
 
 namespace tessarin::identify {
 

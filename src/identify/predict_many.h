@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "batch/input.h"
-#include "batch/pipeline.h"
 #include "identify/structure.h"
 #include "prediction/predict.h"
+#include "run/input.h"
+#include "run/pipeline.h"
 #include "spectra/spectrum.h"
 
 namespace tessarin::identify {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "batch/record.h"
 #include "batch/writers.h"
 #include "core/errors.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 namespace {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "batch/input.h"
 #include "batch/library.h"
 #include "batch/writers.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 namespace {

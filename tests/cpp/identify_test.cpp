@@ -2,7 +2,6 @@
 // plain computations: predict each molecule, score it, sort.
 #include <gtest/gtest.h>
 
-#include "batch/input.h"
 #include "core/errors.h"
 #include "core/number_format.h"
 #include "identify/evaluate.h"
@@ -11,6 +10,7 @@
 #include "identify/structure.h"
 #include "identify/tables.h"
 #include "prediction/predict.h"
+#include "run/input.h"
 #include "spectra/evaluation.h"
 #include "spectra/search.h"
 #include "spectra/writer.h"

@@ -1,4 +1,4 @@
-#include "batch/depiction_worker.h"
+#include "run/depiction_worker.h"
 
 #include <GraphMol/Conformer.h>
 #include <GraphMol/MolPickler.h>
@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "batch/worker_protocol.h"
 #include "core/errors.h"
+#include "run/worker_protocol.h"
 
 namespace tessarin::batch {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "batch/deadline.h"
-#include "batch/input.h"
+#include "run/deadline.h"
+#include "run/input.h"
 #include "spectra/spectrum.h"
 
 namespace tessarin::batch {

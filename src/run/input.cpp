@@ -1,4 +1,4 @@
-#include "batch/input.h"
+#include "run/input.h"
 
 #include <GraphMol/FileParsers/FileParsers.h>
 #include <GraphMol/SmilesParse/SmilesWrite.h>

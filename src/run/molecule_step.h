@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "analysis/analysis.h"
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 namespace tessarin::batch {
 

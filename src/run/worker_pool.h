@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "batch/pipeline.h"
-#include "batch/worker_process.h"
+#include "run/pipeline.h"
+#include "run/worker_process.h"
 
 namespace tessarin::batch {
 

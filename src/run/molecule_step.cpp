@@ -1,4 +1,4 @@
-#include "batch/molecule_step.h"
+#include "run/molecule_step.h"
 
 #include <RDGeneral/Invariant.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "batch/deadline.h"
-#include "batch/input.h"
+#include "run/deadline.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 

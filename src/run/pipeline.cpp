@@ -1,4 +1,4 @@
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 #include <signal.h>
 

@@ -1,8 +1,8 @@
-#include "batch/worker_messages.h"
+#include "run/worker_messages.h"
 
 #include <stdexcept>
 
-#include "batch/worker_protocol.h"
+#include "run/worker_protocol.h"
 
 namespace tessarin::batch::wire {
 std::string encode_molecule(const MoleculeInput& m) {

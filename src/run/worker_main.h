@@ -8,7 +8,7 @@
 #include <functional>
 #include <string_view>
 
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 namespace tessarin::batch {
 

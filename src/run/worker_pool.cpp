@@ -1,12 +1,12 @@
-#include "batch/worker_pool.h"
+#include "run/worker_pool.h"
 
 #include <chrono>
 #include <optional>
 #include <stdexcept>
 
-#include "batch/deadline.h"
-#include "batch/worker_messages.h"
-#include "batch/worker_protocol.h"
+#include "run/deadline.h"
+#include "run/worker_messages.h"
+#include "run/worker_protocol.h"
 
 namespace tessarin::batch {
 namespace {

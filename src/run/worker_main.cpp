@@ -1,4 +1,4 @@
-#include "batch/worker_main.h"
+#include "run/worker_main.h"
 
 #include <GraphMol/MolPickler.h>
 #include <GraphMol/ROMol.h>
@@ -12,10 +12,10 @@
 #include <iostream>
 #include <string>
 
-#include "batch/worker_messages.h"
-#include "batch/worker_protocol.h"
 #include "core/errors.h"
 #include "layout/atom_layout.h"
+#include "run/worker_messages.h"
+#include "run/worker_protocol.h"
 
 namespace tessarin::batch {
 namespace {

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "batch/worker_process.h"
 #include "layout/point2.h"
+#include "run/worker_process.h"
 
 namespace RDKit {
 class ROMol;

@@ -1,4 +1,4 @@
-#include "batch/worker_process.h"
+#include "run/worker_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "batch/worker_protocol.h"
+#include "run/worker_protocol.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

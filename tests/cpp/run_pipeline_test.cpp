@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 namespace tessarin::batch {
 namespace {

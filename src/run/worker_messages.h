@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "batch/input.h"
-#include "batch/pipeline.h"
+#include "run/input.h"
+#include "run/pipeline.h"
 
 namespace tessarin::batch::wire {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/worker_protocol.h"
+#include "run/worker_protocol.h"
 
 namespace tessarin::batch {
 
