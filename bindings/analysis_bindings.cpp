@@ -136,9 +136,9 @@ constexpr unsigned kWorkerDepictionAtoms = 300;
 
 std::vector<layout::Point2> depict(RDKit::ROMol& mol) {
   if (mol.getNumAtoms() < kWorkerDepictionAtoms) return layout::depict_2d(mol);
-  const batch::WorkerCommand command = worker_command();
+  const run::WorkerCommand command = worker_command();
   py::gil_scoped_release let_others_run;
-  return batch::depict_in_worker(mol, command, [] {
+  return run::depict_in_worker(mol, command, [] {
     py::gil_scoped_acquire gil;
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   });

@@ -28,13 +28,13 @@ namespace tessarin::bindings {
 namespace {
 
 // The run's line range from None or a (first, last) pair of lines, last None for the end.
-std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
+std::optional<run::LineRange> line_range_argument(const py::handle& lines) {
   if (lines.is_none()) return std::nullopt;
   if (!(py::isinstance<py::tuple>(lines) || py::isinstance<py::list>(lines)) || py::len(lines) != 2) {
     throw py::type_error("lines must be None or a (first, last) pair of line numbers, not " +
                          std::string(py::repr(lines)));
   }
-  batch::LineRange range;
+  run::LineRange range;
   range.first = static_cast<std::size_t>(integer_argument(lines[py::int_(0)], "lines' first line", 1, LLONG_MAX));
   const py::object last = lines[py::int_(1)];
   if (!last.is_none()) {
@@ -51,7 +51,7 @@ std::unique_ptr<batch::LibraryJobRun> open_job(const batch::LibraryJob& job, bat
   std::unique_ptr<batch::LibraryJobRun> run;
   try {
     run = std::make_unique<batch::LibraryJobRun>(job, std::move(hooks));
-  } catch (const batch::UnusableInput& e) {
+  } catch (const run::UnusableInput& e) {
     raise_python_error(PyExc_OSError, e.what());
   } catch (const InvalidInput& e) {
     raise_python_error(PyExc_ValueError, e.what());
@@ -67,8 +67,8 @@ std::unique_ptr<batch::LibraryJobRun> open_job(const batch::LibraryJob& job, bat
 // `progress` (a callable given the numbers of molecules done and failed, or
 // none), stops it and reaches the caller; a refused resume raises ValueError,
 // a failure to read or write OSError.
-batch::BatchSummary run_job(batch::LibraryJobRun& run, const bool& python_error) {
-  batch::BatchSummary summary;
+run::BatchSummary run_job(batch::LibraryJobRun& run, const bool& python_error) {
+  run::BatchSummary summary;
   std::string failure;
   bool refused = false;
   {
@@ -92,7 +92,7 @@ batch::JobHooks python_hooks(std::atomic<bool>& cancel, bool& python_error, py::
   batch::JobHooks hooks;
   hooks.workers = worker_command();
   hooks.cancel = &cancel;
-  hooks.progress = [&cancel, &python_error, progress](const batch::BatchProgress& p) {
+  hooks.progress = [&cancel, &python_error, progress](const run::BatchProgress& p) {
     py::gil_scoped_acquire gil;
     if (python_error) return;
     if (PyErr_CheckSignals() != 0) {  // Ctrl-C: keep the KeyboardInterrupt for the caller
@@ -113,7 +113,7 @@ batch::JobHooks python_hooks(std::atomic<bool>& cancel, bool& python_error, py::
   return hooks;
 }
 
-py::dict files_summary(const batch::BatchSummary& summary, const batch::LibraryFiles& files) {
+py::dict files_summary(const run::BatchSummary& summary, const batch::LibraryFiles& files) {
   py::dict out;
   out["written"] = summary.written - summary.failed;
   out["failed"] = summary.failed;
@@ -130,9 +130,9 @@ batch::OutputFormat format_argument(const std::string& fmt) {
 
 // The outcomes of a run without an output file: a record's dict, or the
 // line, name, SMILES and error of a molecule that failed.
-py::list outcomes_to_python(const std::vector<batch::Outcome>& results) {
+py::list outcomes_to_python(const std::vector<run::Outcome>& results) {
   py::list spectra;
-  for (const batch::Outcome& o : results) {
+  for (const run::Outcome& o : results) {
     if (o.succeeded()) {
       spectra.append(json_to_python(nlohmann::ordered_json::parse(o.text)));
     } else {
@@ -183,10 +183,10 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
     hooks.molecules = molecule_inputs(molecules, "molecules");
     job.first_line = first_line;
   }
-  std::vector<batch::Outcome> results;
-  if (!output) hooks.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
+  std::vector<run::Outcome> results;
+  if (!output) hooks.collect = [&results](run::Outcome& o) { results.push_back(std::move(o)); };
   const std::unique_ptr<batch::LibraryJobRun> run = open_job(job, std::move(hooks));
-  const batch::BatchSummary summary = run_job(*run, python_error);
+  const run::BatchSummary summary = run_job(*run, python_error);
   if (run->files() != nullptr) return files_summary(summary, *run->files());
   return outcomes_to_python(results);
 }
@@ -220,7 +220,7 @@ py::dict run_library_job(const std::string& text, const py::handle& molecules) {
   }
   if (job.output.empty()) throw py::value_error("a library job run from its JSON form needs an output file");
   const std::unique_ptr<batch::LibraryJobRun> run = open_job(job, std::move(hooks));
-  const batch::BatchSummary summary = run_job(*run, python_error);
+  const run::BatchSummary summary = run_job(*run, python_error);
   py::dict out = files_summary(summary, *run->files());
   out["read"] = run->read();
   out["killed"] = summary.killed_lines;
@@ -229,18 +229,18 @@ py::dict run_library_job(const std::string& text, const py::handle& molecules) {
 
 // The number of molecules the native readers find in a file (up to a read failure).
 std::size_t count_input(const std::string& path, const py::handle& lines) {
-  const std::optional<batch::LineRange> range = line_range_argument(lines);
-  std::optional<batch::MoleculeFile> input;
+  const std::optional<run::LineRange> range = line_range_argument(lines);
+  std::optional<run::MoleculeFile> input;
   try {
     input.emplace(path);
-  } catch (const batch::UnusableInput& e) {
+  } catch (const run::UnusableInput& e) {
     raise_python_error(PyExc_OSError, e.what());
   }
   if (range) input->reader().set_line_range(*range);
   std::size_t n = 0;
   {
     py::gil_scoped_release release;
-    batch::MoleculeInput m;
+    run::MoleculeInput m;
     try {
       while (input->reader().next(m)) ++n;
     } catch (const std::exception&) {
@@ -254,13 +254,13 @@ std::size_t count_input(const std::string& path, const py::handle& lines) {
 // text of a job's part start) before every chunk_size-th one.
 py::tuple molecule_file_chunks(const std::string& path, std::size_t chunk_size) {
   std::size_t molecules = 0;
-  std::vector<batch::ReaderPosition> starts;
+  std::vector<run::ReaderPosition> starts;
   {
     py::gil_scoped_release release;
-    starts = batch::chunk_starts(path, chunk_size, molecules);
+    starts = run::chunk_starts(path, chunk_size, molecules);
   }
   py::list out;
-  for (const batch::ReaderPosition& p : starts) out.append(json_to_python(batch::reader_position_json(p)));
+  for (const run::ReaderPosition& p : starts) out.append(json_to_python(batch::reader_position_json(p)));
   return py::make_tuple(molecules, out);
 }
 

@@ -7,6 +7,6 @@
 namespace tessarin::bindings {
 
 // The command that starts a worker; RuntimeError when the program is missing.
-batch::WorkerCommand worker_command();
+run::WorkerCommand worker_command();
 
 }  // namespace tessarin::bindings

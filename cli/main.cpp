@@ -80,7 +80,7 @@ int run(const Command& command) {
 
 int main(int argc, char** argv) {
   // `predict` runs its molecules in copies of this program started this way.
-  if (argc >= 2 && argv[1] == tessarin::batch::kWorkerArgument)
+  if (argc >= 2 && argv[1] == tessarin::run::kWorkerArgument)
     return tessarin::batch::serve_prediction_worker(argc - 2, argv + 2);
   std::ios::sync_with_stdio(true);
   const auto program = make_program();

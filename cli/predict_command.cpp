@@ -42,7 +42,7 @@ CLI::Validator output_format_name() {
 }
 
 // "FIRST-LAST" or "FIRST-": 1-based input lines.
-std::optional<batch::LineRange> line_range_of(const std::string& text) {
+std::optional<run::LineRange> line_range_of(const std::string& text) {
   const auto dash = text.find('-');
   if (dash == std::string::npos || dash == 0) return std::nullopt;
   auto number = [](const std::string& digits) -> std::optional<std::size_t> {
@@ -54,9 +54,9 @@ std::optional<batch::LineRange> line_range_of(const std::string& text) {
   const std::optional<std::size_t> first = number(text.substr(0, dash));
   const std::string rest = text.substr(dash + 1);
   const std::optional<std::size_t> last =
-      rest.empty() ? std::optional<std::size_t>(batch::LineRange{}.last) : number(rest);
+      rest.empty() ? std::optional<std::size_t>(run::LineRange{}.last) : number(rest);
   if (!first || !last || *first == 0 || *last < *first) return std::nullopt;
-  return batch::LineRange{*first, *last};
+  return run::LineRange{*first, *last};
 }
 
 CLI::Validator line_range() {
@@ -69,12 +69,12 @@ CLI::Validator line_range() {
       "", "line range");
 }
 
-std::optional<std::size_t> count_molecules(const std::string& path, const std::optional<batch::LineRange>& lines) {
+std::optional<std::size_t> count_molecules(const std::string& path, const std::optional<run::LineRange>& lines) {
   try {
-    batch::MoleculeFile input(path);
-    batch::MoleculeReader& reader = input.reader();
+    run::MoleculeFile input(path);
+    run::MoleculeReader& reader = input.reader();
     if (lines) reader.set_line_range(*lines);
-    batch::MoleculeInput m;
+    run::MoleculeInput m;
     std::size_t n = 0;
     while (reader.next(m)) ++n;
     return n;
@@ -131,9 +131,9 @@ int run_predict(PredictArguments& args) {
   const bool show_progress = ::isatty(STDERR_FILENO) == 1;
   std::optional<ProgressBar> bar;
   batch::JobHooks hooks;
-  if (show_progress) hooks.progress = [&bar](const batch::BatchProgress& p) { bar->update(p); };
+  if (show_progress) hooks.progress = [&bar](const run::BatchProgress& p) { bar->update(p); };
   hooks.cancel = &stop_requested();
-  hooks.workers = batch::WorkerCommand{"/proc/self/exe", {std::string(batch::kWorkerArgument)}};
+  hooks.workers = run::WorkerCommand{"/proc/self/exe", {std::string(run::kWorkerArgument)}};
   std::optional<batch::LibraryJobRun> run;
   try {
     run.emplace(job, std::move(hooks));
@@ -150,7 +150,7 @@ int run_predict(PredictArguments& args) {
   bar.emplace(stderr, total);
 
   install_stop_handler();
-  batch::BatchSummary summary;
+  run::BatchSummary summary;
   try {
     summary = run->run();
   } catch (const std::exception& e) {

@@ -7,7 +7,7 @@
 #include "run/worker_main.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::string_view(argv[1]) != tessarin::batch::kWorkerArgument) {
+  if (argc < 2 || std::string_view(argv[1]) != tessarin::run::kWorkerArgument) {
     std::cerr << "tessarin-worker: started by the tessarin package for its batch runs, not by hand\n";
     return 2;
   }

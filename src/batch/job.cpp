@@ -109,9 +109,9 @@ class Fields {
   std::set<std::string> seen_;
 };
 
-ReaderPosition position_of(const nlohmann::json& value) {
+run::ReaderPosition position_of(const nlohmann::json& value) {
   Fields f(value, "a library job's part start");
-  ReaderPosition p;
+  run::ReaderPosition p;
   p.offset = f.whole("offset").value_or(0);
   p.line = static_cast<std::size_t>(f.whole("line").value_or(0));
   p.seen_content = f.flag("seen_content", false);
@@ -126,7 +126,7 @@ ReaderPosition position_of(const nlohmann::json& value) {
 
 }  // namespace
 
-json reader_position_json(const ReaderPosition& p) {
+json reader_position_json(const run::ReaderPosition& p) {
   return json{{"offset", p.offset},
               {"line", p.line},
               {"seen_content", p.seen_content},
@@ -180,9 +180,9 @@ void LibraryJob::check() const {
 
 json LibraryJob::to_json() const {
   json out{{"kind", kKind}, {"version", kJobVersion}, {"input", optional_text(input)}};
-  out["lines"] = lines
-                     ? json::array({lines->first, lines->last == LineRange{}.last ? json(nullptr) : json(lines->last)})
-                     : json(nullptr);
+  out["lines"] =
+      lines ? json::array({lines->first, lines->last == run::LineRange{}.last ? json(nullptr) : json(lines->last)})
+            : json(nullptr);
   out["part"] =
       part ? json{{"start", reader_position_json(part->start)}, {"molecules", part->molecules}} : json(nullptr);
   out["first_line"] = first_line;
@@ -216,7 +216,7 @@ LibraryJob LibraryJob::from_json(const nlohmann::json& value) {
   job.input = f.text("input");
   if (const nlohmann::json* l = f.find("lines")) {
     if (!l->is_array() || l->size() != 2) f.fail("lines", "null or [first, last] (last null for the end)");
-    LineRange range;
+    run::LineRange range;
     range.first = static_cast<std::size_t>(f.whole_number((*l)[0], "lines"));
     if (!(*l)[1].is_null()) range.last = static_cast<std::size_t>(f.whole_number((*l)[1], "lines"));
     job.lines = range;
@@ -272,23 +272,23 @@ LibraryJobRun::LibraryJobRun(const LibraryJob& job, JobHooks hooks) : job_(job),
   RunDescription run;
   run.program = std::string("tessarin ") + kVersion;
   if (job_.part) {
-    const InputFormat format = splittable_input_format(job_.input);
+    const run::InputFormat format = run::splittable_input_format(job_.input);
     auto file = std::make_unique<std::ifstream>(job_.input, std::ios::binary);
-    if (!*file) throw UnusableInput("cannot open " + job_.input + ": " + std::strerror(errno));
+    if (!*file) throw run::UnusableInput("cannot open " + job_.input + ": " + std::strerror(errno));
     file->seekg(static_cast<std::streamoff>(job_.part->start.offset));
     if (!*file) {
-      throw UnusableInput("cannot read " + job_.input + " from byte " + std::to_string(job_.part->start.offset));
+      throw run::UnusableInput("cannot read " + job_.input + " from byte " + std::to_string(job_.part->start.offset));
     }
-    part_reader_ = std::make_unique<MoleculeReader>(*file, format, job_.part->start);
+    part_reader_ = std::make_unique<run::MoleculeReader>(*file, format, job_.part->start);
     part_stream_ = std::move(file);
   } else if (!job_.input.empty()) {
-    file_ = std::make_unique<MoleculeFile>(job_.input);
+    file_ = std::make_unique<run::MoleculeFile>(job_.input);
     if (job_.lines) file_->reader().set_line_range(*job_.lines);
     describe_input_file(run, job_.input);
   } else {
-    for (MoleculeInput& m : hooks_.molecules) m.line += job_.first_line - 1;
+    for (run::MoleculeInput& m : hooks_.molecules) m.line += job_.first_line - 1;
     if (job_.lines) {
-      std::erase_if(hooks_.molecules, [this](const MoleculeInput& m) { return !job_.lines->contains(m.line); });
+      std::erase_if(hooks_.molecules, [this](const run::MoleculeInput& m) { return !job_.lines->contains(m.line); });
     }
     run.input = "molecules given in Python";
   }
@@ -301,25 +301,25 @@ LibraryJobRun::LibraryJobRun(const LibraryJob& job, JobHooks hooks) : job_(job),
 
 LibraryJobRun::~LibraryJobRun() = default;
 
-BatchSummary LibraryJobRun::run() {
+run::BatchSummary LibraryJobRun::run() {
   LibraryRequest request;
   request.options = job_.predict;
   request.jobs = job_.jobs;
   if (part_reader_) {
     const std::size_t count = job_.part->molecules;
-    request.read = [this, count](MoleculeInput& m) {
+    request.read = [this, count](run::MoleculeInput& m) {
       if (read_ == count || !part_reader_->next(m)) return false;
       ++read_;
       return true;
     };
   } else if (file_) {
-    request.read = [this](MoleculeInput& m) {
+    request.read = [this](run::MoleculeInput& m) {
       if (!file_->next(m)) return false;
       ++read_;
       return true;
     };
   } else {
-    request.read = [this](MoleculeInput& m) {
+    request.read = [this](run::MoleculeInput& m) {
       if (next_ >= hooks_.molecules.size()) return false;
       m = std::move(hooks_.molecules[next_++]);
       ++read_;

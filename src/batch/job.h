@@ -23,7 +23,7 @@ namespace tessarin::batch {
 // A piece of an input file: `molecules` molecules from a reader position on
 // (a cluster's chunk, from chunk_starts).
 struct InputPart {
-  ReaderPosition start;
+  run::ReaderPosition start;
   std::size_t molecules = 0;
 };
 
@@ -38,9 +38,9 @@ struct LibraryJob {
   // The molecules: a SMILES, SDF or CSV/TSV file (plain or gzip), "-" for
   // standard input, or empty for molecules the caller hands to the run.
   std::string input;
-  std::optional<LineRange> lines;  // only the molecules that start on these lines
-  std::optional<InputPart> part;   // only these molecules of the file
-  std::size_t first_line = 1;      // the line number of the first molecule handed over
+  std::optional<run::LineRange> lines;  // only the molecules that start on these lines
+  std::optional<InputPart> part;        // only these molecules of the file
+  std::size_t first_line = 1;           // the line number of the first molecule handed over
   // The records: a file (with OUTPUT.errors.tsv and OUTPUT.run.json beside
   // it), "-" for standard output, or empty for outcomes handed to the caller.
   std::string output;
@@ -71,7 +71,7 @@ struct LibraryJob {
 };
 
 // The JSON form of a reader position, as a job's "part" holds it.
-nlohmann::ordered_json reader_position_json(const ReaderPosition& position);
+nlohmann::ordered_json reader_position_json(const run::ReaderPosition& position);
 
 // The output of a cluster run's work directory by default: OUTPUT.shards.
 std::string default_work_dir(const std::string& output_path);
@@ -80,12 +80,12 @@ std::string default_work_dir(const std::string& output_path);
 struct JobHooks {
   // The molecules, for a job without an input file; their lines are
   // counted from job.first_line on (line 1 becomes first_line).
-  std::vector<MoleculeInput> molecules;
+  std::vector<run::MoleculeInput> molecules;
   // Where the molecules are analysed (see LibraryRequest::workers).
-  std::optional<WorkerCommand> workers;
+  std::optional<run::WorkerCommand> workers;
   // For a job without an output file: every outcome, in input order.
-  std::function<void(Outcome&)> collect;
-  std::function<void(const BatchProgress&)> progress;
+  std::function<void(run::Outcome&)> collect;
+  std::function<void(const run::BatchProgress&)> progress;
   std::atomic<bool>* cancel = nullptr;
 };
 
@@ -101,7 +101,7 @@ class LibraryJobRun {
   LibraryJobRun& operator=(const LibraryJobRun&) = delete;
 
   // Predicts the molecules (see predict_library). Once.
-  BatchSummary run();
+  run::BatchSummary run();
 
   const LibraryJob& job() const { return job_; }
   // The files written, when the job has an output.
@@ -114,9 +114,9 @@ class LibraryJobRun {
  private:
   LibraryJob job_;
   JobHooks hooks_;
-  std::unique_ptr<MoleculeFile> file_;
+  std::unique_ptr<run::MoleculeFile> file_;
   std::unique_ptr<std::istream> part_stream_;
-  std::unique_ptr<MoleculeReader> part_reader_;
+  std::unique_ptr<run::MoleculeReader> part_reader_;
   std::optional<LibraryFiles> files_;
   std::size_t next_ = 0;  // the next of hooks_.molecules
   std::size_t read_ = 0;

@@ -17,7 +17,7 @@ namespace {
 void skip_resumed(const LibraryRequest& request) {
   const LibraryState& state = request.files->resumed_state();
   std::size_t known = 0;  // position in state.lines
-  MoleculeInput m;
+  run::MoleculeInput m;
   for (std::size_t i = 0; i < state.molecules; ++i) {
     if (!request.read(m)) {
       throw ResumeRefused("cannot resume: the output holds " + std::to_string(state.molecules) +
@@ -39,9 +39,9 @@ void skip_resumed(const LibraryRequest& request) {
 
 }  // namespace
 
-void process_molecule(Outcome& o, const PredictOptions& options, OutputFormat format, const std::atomic<bool>* cancel,
-                      const StepListener& on_step) {
-  guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
+void process_molecule(run::Outcome& o, const PredictOptions& options, OutputFormat format,
+                      const std::atomic<bool>* cancel, const StepListener& on_step) {
+  run::guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
     if (o.input.smiles.empty()) throw InvalidInput("no SMILES");
     const char* last_step = nullptr;
     std::optional<analysis::Result> result =
@@ -99,7 +99,7 @@ LibraryFiles::LibraryFiles(const std::string& output_path, OutputFormat format, 
   if (run != nullptr) write_run_record(output_path, *run);
 }
 
-void LibraryFiles::write(const Outcome& o) {
+void LibraryFiles::write(const run::Outcome& o) {
   if (o.succeeded()) {
     output_->write(o.text);
     output_->flush();
@@ -129,36 +129,38 @@ void LibraryFiles::close() {
   if (errors_) errors_->close();
 }
 
-BatchSummary predict_library(const LibraryRequest& request) {
+run::BatchSummary predict_library(const LibraryRequest& request) {
   std::atomic<bool> never{false};
   std::atomic<bool>& cancel = request.cancel != nullptr ? *request.cancel : never;
   LibraryFiles* files = request.files;
   // Records for the caller travel as their JSON text.
   const OutputFormat format = files != nullptr ? files->format() : OutputFormat::jsonl;
-  const unsigned jobs = effective_jobs(request.jobs);
+  const unsigned jobs = run::effective_jobs(request.jobs);
 
-  BatchCallbacks cb;
+  run::BatchCallbacks cb;
   cb.read = request.read;
   if (files != nullptr) {
-    cb.write = [files](Outcome& o) { files->write(o); };
+    cb.write = [files](run::Outcome& o) { files->write(o); };
   } else {
     cb.write = request.collect;
   }
   cb.progress = request.progress;
 
-  std::unique_ptr<WorkerPool> workers;
-  BatchSummary summary;
+  std::unique_ptr<run::WorkerPool> workers;
+  run::BatchSummary summary;
   try {
     if (files != nullptr && files->resumed() > 0) skip_resumed(request);
     if (request.workers) {
-      workers = std::make_unique<WorkerPool>(*request.workers, jobs, wire::encode_configure(request.options, format),
-                                             request.options.time_limit_seconds);
-      cb.process_by = [&workers, &cancel](Outcome& o, unsigned worker) { workers->analyse(o, worker, cancel); };
+      workers = std::make_unique<run::WorkerPool>(
+          *request.workers, jobs, wire::encode_configure(request.options, format), request.options.time_limit_seconds);
+      cb.process_by = [&workers, &cancel](run::Outcome& o, unsigned worker) { workers->analyse(o, worker, cancel); };
     } else {
-      warm_up();
-      cb.process = [&request, format, &cancel](Outcome& o) { process_molecule(o, request.options, format, &cancel); };
+      run::warm_up();
+      cb.process = [&request, format, &cancel](run::Outcome& o) {
+        process_molecule(o, request.options, format, &cancel);
+      };
     }
-    summary = run_batch(cb, jobs, cancel);
+    summary = run::run_batch(cb, jobs, cancel);
     if (workers) workers->finish();
     workers.reset();
     if (files != nullptr) files->close();

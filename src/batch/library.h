@@ -34,7 +34,7 @@ using StepListener = std::function<void(std::string_view step)>;
 // under a Deadline of the time limit (also stopping when `cancel` is set),
 // and formats its record in `format` into the outcome's text. A molecule
 // that fails gets its reason in `error`; a cancelled one is marked cancelled.
-void process_molecule(Outcome& outcome, const PredictOptions& options, OutputFormat format,
+void process_molecule(run::Outcome& outcome, const PredictOptions& options, OutputFormat format,
                       const std::atomic<bool>* cancel, const StepListener& on_step = {});
 
 // The path of the error file of an output file: OUTPUT.errors.tsv.
@@ -58,7 +58,7 @@ class LibraryFiles {
                bool resume = false);
 
   // A formatted record, or an error row for a failed molecule.
-  void write(const Outcome& outcome);
+  void write(const run::Outcome& outcome);
   void flush();
   // Throws std::runtime_error when anything could not be written.
   void close();
@@ -85,14 +85,14 @@ struct LibraryRequest {
   PredictOptions options;
   unsigned jobs = 0;  // worker threads (and processes); 0: one per core
   // The next molecule (reader thread), false at the end; see BatchCallbacks::read.
-  std::function<bool(MoleculeInput&)> read;
+  std::function<bool(run::MoleculeInput&)> read;
   // Where the results go: a file (with its error file) when `files` is set,
   // otherwise each outcome, records and failures alike, to `collect` (a
   // record as its JSON text in `text`).
   LibraryFiles* files = nullptr;
-  std::function<void(Outcome&)> collect;
+  std::function<void(run::Outcome&)> collect;
   // About ten times a second and at the end, on the calling thread.
-  std::function<void(const BatchProgress&)> progress;
+  std::function<void(const run::BatchProgress&)> progress;
   // Set (by a signal handler, or by `progress`) to stop: finished records up
   // to the first missing one are still delivered, and the run returns
   // with `cancelled` set.
@@ -104,7 +104,7 @@ struct LibraryRequest {
   // only the molecule it happened on, and cancelling stops every molecule at
   // once. Without one, on threads of this process, where a limit or a
   // cancellation is noticed at the analysis's next check.
-  std::optional<WorkerCommand> workers;
+  std::optional<run::WorkerCommand> workers;
 };
 
 // Runs the whole library. With a resumed library, the molecules its files
@@ -113,6 +113,6 @@ struct LibraryRequest {
 // failure to start one is thrown as std::runtime_error). The files are closed
 // at the end, also when reading or writing fails, in which case the failure
 // is rethrown (std::runtime_error).
-BatchSummary predict_library(const LibraryRequest& request);
+run::BatchSummary predict_library(const LibraryRequest& request);
 
 }  // namespace tessarin::batch

@@ -19,7 +19,7 @@ static_assert(sizeof(PredictOptions) == 56, "send every prediction option to the
 
 std::string encode_configure(const PredictOptions& options, OutputFormat format) {
   const analysis::Options& a = options.analysis;
-  PayloadWriter w;
+  run::wire::PayloadWriter w;
   w.byte(static_cast<std::uint8_t>(1 + static_cast<int>(format)))
       .i64(a.n_iter)
       .f64(a.target_bond_len)
@@ -34,7 +34,7 @@ std::string encode_configure(const PredictOptions& options, OutputFormat format)
 }
 
 void decode_configure(std::string_view payload, PredictOptions& options, OutputFormat& format) {
-  PayloadReader r(payload);
+  run::wire::PayloadReader r(payload);
   const std::uint8_t f = r.byte();
   if (f == 0 || f > 3) throw std::runtime_error("a worker message names no known output format");
   format = static_cast<OutputFormat>(f - 1);
@@ -58,12 +58,12 @@ void decode_configure(std::string_view payload, PredictOptions& options, OutputF
 int serve_prediction_worker(int argc, const char* const* args) {
   PredictOptions options;
   OutputFormat format = OutputFormat::jsonl;
-  WorkerService service;
+  run::WorkerService service;
   service.configure = [&](std::string_view payload) { wire::decode_configure(payload, options, format); };
-  service.analyse = [&](Outcome& o, const std::function<void(std::string_view)>& on_step) {
+  service.analyse = [&](run::Outcome& o, const std::function<void(std::string_view)>& on_step) {
     process_molecule(o, options, format, nullptr, on_step);
   };
-  return run_worker(argc, args, service);
+  return run::run_worker(argc, args, service);
 }
 
 }  // namespace tessarin::batch

@@ -12,7 +12,7 @@
 #include "core/errors.h"
 #include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 std::vector<layout::Point2> depict_in_worker(RDKit::ROMol& mol, const WorkerCommand& command,
                                              const std::function<void()>& check) {
@@ -71,4 +71,4 @@ std::vector<layout::Point2> depict_in_worker(RDKit::ROMol& mol, const WorkerComm
   return coords;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -17,7 +17,7 @@
 
 #include "core/errors.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
@@ -601,4 +601,4 @@ void resolve_sdf_record(MoleculeInput& input) {
   if (input.smiles.empty()) throw InvalidInput("SDF record without atoms");
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -9,7 +9,7 @@
 #include "run/deadline.h"
 #include "run/input.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 void warm_up() {
   static std::once_flag once;
@@ -35,4 +35,4 @@ void guarded_step(Outcome& o, double time_limit_seconds, const std::atomic<bool>
   }
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -10,7 +10,7 @@
 #include "analysis/analysis.h"
 #include "run/pipeline.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 // What RDKit and the engine set up on first use (depiction settings, element
 // tables), done once, on the calling thread, before workers start.
@@ -24,4 +24,4 @@ void warm_up();
 void guarded_step(Outcome& outcome, double time_limit_seconds, const std::atomic<bool>* cancel,
                   const std::function<void(const analysis::StopCheck&)>& work);
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

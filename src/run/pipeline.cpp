@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -242,4 +242,4 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   return summary;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

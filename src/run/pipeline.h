@@ -15,7 +15,7 @@
 #include "run/input.h"
 #include "spectra/spectrum.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 struct Outcome {
   std::size_t index = 0;  // 0-based position in the input
@@ -80,4 +80,4 @@ BatchSummary run_batch(const BatchCallbacks& callbacks, unsigned jobs, std::atom
 // Number of worker threads for `requested` (0: the number of cores).
 unsigned effective_jobs(unsigned requested);
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

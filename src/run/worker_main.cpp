@@ -17,7 +17,7 @@
 #include "run/worker_messages.h"
 #include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 constexpr int kChannel = 3;
@@ -106,4 +106,4 @@ int run_worker(int argc, const char* const* args, const WorkerService& service) 
   return 0;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

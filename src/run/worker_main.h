@@ -10,7 +10,7 @@
 
 #include "run/pipeline.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 // The first argument that makes a program serve the protocol.
 inline constexpr std::string_view kWorkerArgument = "--batch-worker";
@@ -32,4 +32,4 @@ struct WorkerService {
 // choice of the kernel's out-of-memory killer.
 int run_worker(int argc, const char* const* args, const WorkerService& service);
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -4,7 +4,7 @@
 
 #include "run/worker_protocol.h"
 
-namespace tessarin::batch::wire {
+namespace tessarin::run::wire {
 std::string encode_molecule(const MoleculeInput& m) {
   PayloadWriter w;
   w.u64(m.line).text(m.name).text(m.smiles).text(m.molblock).text(m.cas).text(m.id);
@@ -52,4 +52,4 @@ void decode_result(std::string_view payload, Outcome& o) {
   }
 }
 
-}  // namespace tessarin::batch::wire
+}  // namespace tessarin::run::wire

@@ -10,7 +10,7 @@
 #include "run/input.h"
 #include "run/pipeline.h"
 
-namespace tessarin::batch::wire {
+namespace tessarin::run::wire {
 
 std::string encode_molecule(const MoleculeInput& input);
 MoleculeInput decode_molecule(std::string_view payload);
@@ -20,4 +20,4 @@ MoleculeInput decode_molecule(std::string_view payload);
 std::string encode_result(const Outcome& outcome);
 void decode_result(std::string_view payload, Outcome& outcome);
 
-}  // namespace tessarin::batch::wire
+}  // namespace tessarin::run::wire

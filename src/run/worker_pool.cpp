@@ -8,7 +8,7 @@
 #include "run/worker_messages.h"
 #include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 // How long past its limit a worker may take before it is stopped: time for
@@ -115,4 +115,4 @@ void WorkerPool::finish() {
   for (auto& slot : slots_) slot->finish();
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

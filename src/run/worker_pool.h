@@ -14,7 +14,7 @@
 #include "run/pipeline.h"
 #include "run/worker_process.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 class WorkerPool {
  public:
@@ -41,4 +41,4 @@ class WorkerPool {
   std::vector<std::unique_ptr<Slot>> slots_;
 };
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 constexpr int kChannelFd = 3;
@@ -213,4 +213,4 @@ bool WorkerProcess::killed_from_outside() const {
   return !killed_here_ && status_ && *status_ != -1 && WIFSIGNALED(*status_) && WTERMSIG(*status_) == SIGKILL;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -18,7 +18,7 @@
 
 #include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 // The program that serves the protocol, and the arguments that make it do so.
 struct WorkerCommand {
@@ -76,4 +76,4 @@ class WorkerProcess {
   std::optional<int> status_;  // the wait status, once reaped
 };
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -15,6 +15,12 @@
 namespace tessarin::batch {
 namespace {
 
+using run::input_format_of_path;
+using run::InputFormat;
+using run::MoleculeInput;
+using run::MoleculeReader;
+using run::resolve_sdf_record;
+
 ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, ms::CutMode mode = ms::CutMode::single) {
   return {"C1-O2", true, std::move(mode), std::move(pieces)};
 }

@@ -16,6 +16,8 @@
 namespace tessarin::batch {
 namespace {
 
+using run::LineRange;
+
 LibraryJob every_field_set() {
   LibraryJob job;
   job.input = "/data/in.csv";

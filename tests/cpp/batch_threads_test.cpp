@@ -16,6 +16,11 @@
 namespace tessarin::batch {
 namespace {
 
+using run::InputFormat;
+using run::MoleculeInput;
+using run::MoleculeReader;
+using run::Outcome;
+
 std::vector<MoleculeInput> nci_molecules(std::size_t count) {
   std::ifstream in("/usr/share/RDKit/Data/NCI/first_5K.smi");
   MoleculeReader reader(in, InputFormat::smiles);

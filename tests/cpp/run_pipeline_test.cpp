@@ -12,7 +12,7 @@
 
 #include "run/pipeline.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 // Reads `count` molecules named "0", "1", ...
@@ -134,4 +134,4 @@ TEST(BatchPipeline, ReadAndWriteFailuresReachTheCallerAfterJoiningTheThreads) {
 }
 
 }  // namespace
-}  // namespace tessarin::batch
+}  // namespace tessarin::run
