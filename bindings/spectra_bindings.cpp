@@ -67,8 +67,8 @@ class NativeRun {
       cancel = true;
     }
   }
-  std::function<void(const batch::BatchProgress&)> progress() {
-    return [this](const batch::BatchProgress&) { check_signals(); };
+  std::function<void(const run::BatchProgress&)> progress() {
+    return [this](const run::BatchProgress&) { check_signals(); };
   }
 
   // Runs `work` without the GIL; raises the interrupt, or rethrows what
@@ -94,21 +94,21 @@ class NativeRun {
 
 // Where the candidates come from: a file path, or Python molecules.
 struct CandidateSource {
-  std::unique_ptr<batch::MoleculeFile> file;
-  std::vector<batch::MoleculeInput> molecules;
+  std::unique_ptr<run::MoleculeFile> file;
+  std::vector<run::MoleculeInput> molecules;
   std::size_t next = 0;
 
   explicit CandidateSource(py::handle candidates) {
     if (py::isinstance<py::str>(candidates) || py::isinstance<py::bytes>(candidates) ||
         py::hasattr(candidates, "__fspath__")) {
-      file = std::make_unique<batch::MoleculeFile>(path_argument(candidates, "candidates"));
+      file = std::make_unique<run::MoleculeFile>(path_argument(candidates, "candidates"));
     } else {
       molecules = molecule_inputs(candidates, "candidates");
     }
   }
   identify::MoleculeSource source() {
-    if (file) return [this](batch::MoleculeInput& m) { return file->next(m); };
-    return [this](batch::MoleculeInput& m) {
+    if (file) return [this](run::MoleculeInput& m) { return file->next(m); };
+    return [this](run::MoleculeInput& m) {
       if (next >= molecules.size()) return false;
       m = std::move(molecules[next++]);
       return true;
@@ -274,7 +274,13 @@ void register_spectra(py::module_& m, py::module_& testing) {
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &reader_next)
       .def_property_readonly("format",
-                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); });
+                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); })
+      .def_property_readonly(
+          "record_path", [](const spectra::SpectrumReader& r) { return lenient_text(r.record_path()); },
+          "The file of the record last returned or refused.")
+      .def_property_readonly(
+          "record_line", [](const spectra::SpectrumReader& r) { return r.record_line(); },
+          "The first line of the record last returned or refused.");
 
   m.def(
       "write_spectra",

@@ -11,10 +11,10 @@
 
 #include <RDGeneral/Invariant.h>
 
-#include "batch/worker_main.h"
+#include "batch/prediction_worker.h"
 #include "commands.h"
 #include "common.h"
-#include "scheduler.h"
+#include "run/worker_main.h"
 
 namespace {
 
@@ -81,7 +81,8 @@ int run(const Command& command) {
 
 int main(int argc, char** argv) {
   // `predict` runs its molecules in copies of this program started this way.
-  if (argc >= 2 && argv[1] == tessarin::batch::kWorkerArgument) return tessarin::batch::run_worker(argc - 2, argv + 2);
+  if (argc >= 2 && argv[1] == tessarin::run::kWorkerArgument)
+    return tessarin::batch::serve_prediction_worker(argc - 2, argv + 2);
   std::ios::sync_with_stdio(true);
   const auto program = make_program();
   const std::vector<Command> commands = {
@@ -106,7 +107,6 @@ int main(int argc, char** argv) {
   if (const auto error = misplaced_first_word(*program, commands, args.front())) {
     return report_usage_error(*program, *error);
   }
-  if (const auto status = run_on_scheduler(args)) return *status;
 
   std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
   try {

@@ -42,6 +42,10 @@ if [[ ! -x .venv/bin/python ]]; then
 fi
 site="$(.venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
 ln -sfn "$repo/tessarin" "$site/tessarin"
+# The environment's `dask` (`.venv/bin/dask worker ADDRESS` on a cluster's machines): Debian's
+# /usr/bin/dask runs /usr/bin/python3, which does not see this environment's tessarin.
+printf '#!/bin/sh\nexec "%s" -m dask "$@"\n' "$repo/.venv/bin/python" > .venv/bin/dask
+chmod +x .venv/bin/dask
 
 echo "[setup] building"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TEST_PYTHON="$repo/.venv/bin/python" \

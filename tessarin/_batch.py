@@ -44,7 +44,7 @@ class _Progress:
 def predict_library(
     molecules: Iterable[Molecule | tuple[str, Molecule]] | os.PathLike[str] | os.PathLike[bytes],
     output: FilePath | None = None,
-    fmt: Literal["msp", "jsonl", "csv"] | None = None,
+    fmt: Literal["msp", "jsonl", "csv", "mgf"] | None = None,
     ring_fragmentation: bool = False,
     recursive_ms: bool = False,
     jobs: int | None = None,

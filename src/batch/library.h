@@ -13,12 +13,12 @@
 #include <string_view>
 
 #include "analysis/analysis.h"
-#include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/resume.h"
-#include "batch/worker_process.h"
 #include "batch/writers.h"
 #include "core/output_file.h"
+#include "run/pipeline.h"
+#include "run/worker_process.h"
 
 namespace tessarin::batch {
 
@@ -28,26 +28,14 @@ struct PredictOptions {
   double time_limit_seconds = 0;  // per molecule; <= 0: no limit
 };
 
-// What RDKit and the engine set up on first use (depiction settings, element
-// tables), done once, on the calling thread, before workers start.
-void warm_up();
-
-// The frame of every worker step that analyses a molecule: parses the SDF
-// record if there is one, runs `work` with the stop check of a Deadline of
-// the time limit (also stopping when `cancel` is set), and turns what it
-// throws into the outcome's error (Cancelled: marks the outcome cancelled).
-// A failed or cancelled outcome keeps no record, spectrum or text.
-void guarded_step(Outcome& outcome, double time_limit_seconds, const std::atomic<bool>* cancel,
-                  const std::function<void(const analysis::StopCheck&)>& work);
-
 // Told the step of the analysis under way ("the atom layout") as it starts.
 using StepListener = std::function<void(std::string_view step)>;
 
 // Worker step: parses the SDF record if there is one, analyses the molecule
 // under a Deadline of the time limit (also stopping when `cancel` is set),
-// and formats the record when `format` is given. A molecule that fails gets
-// its reason in `error`; a cancelled one is marked cancelled.
-void process_molecule(Outcome& outcome, const PredictOptions& options, std::optional<OutputFormat> format,
+// and formats its record in `format` into the outcome's text. A molecule
+// that fails gets its reason in `error`; a cancelled one is marked cancelled.
+void process_molecule(run::Outcome& outcome, const PredictOptions& options, OutputFormat format,
                       const std::atomic<bool>* cancel, const StepListener& on_step = {});
 
 // The path of the error file of an output file: OUTPUT.errors.tsv.
@@ -74,7 +62,7 @@ class LibraryFiles {
                bool resume = false);
 
   // A formatted record, or an error row for a failed molecule.
-  void write(const Outcome& outcome);
+  void write(const run::Outcome& outcome);
   void flush();
   // Throws std::runtime_error when anything could not be written.
   void close();
@@ -101,14 +89,14 @@ struct LibraryRequest {
   PredictOptions options;
   unsigned jobs = 0;  // worker threads (and processes); 0: one per core
   // The next molecule (reader thread), false at the end; see BatchCallbacks::read.
-  std::function<bool(MoleculeInput&)> read;
+  std::function<bool(run::MoleculeInput&)> read;
   // Where the results go: a file (with its error file) when `files` is set,
   // otherwise each outcome, records and failures alike, to `collect` (a
   // record as its JSON text in `text`).
   LibraryFiles* files = nullptr;
-  std::function<void(Outcome&)> collect;
+  std::function<void(run::Outcome&)> collect;
   // About ten times a second and at the end, on the calling thread.
-  std::function<void(const BatchProgress&)> progress;
+  std::function<void(const run::BatchProgress&)> progress;
   // Set (by a signal handler, or by `progress`) to stop: finished records up
   // to the first missing one are still delivered, and the run returns
   // with `cancelled` set.
@@ -120,7 +108,7 @@ struct LibraryRequest {
   // only the molecule it happened on, and cancelling stops every molecule at
   // once. Without one, on threads of this process, where a limit or a
   // cancellation is noticed at the analysis's next check.
-  std::optional<WorkerCommand> workers;
+  std::optional<run::WorkerCommand> workers;
 };
 
 // Runs the whole library. With a resumed library, the molecules its files
@@ -129,6 +117,6 @@ struct LibraryRequest {
 // failure to start one is thrown as std::runtime_error). The files are closed
 // at the end, also when reading or writing fails, in which case the failure
 // is rethrown (std::runtime_error).
-BatchSummary predict_library(const LibraryRequest& request);
+run::BatchSummary predict_library(const LibraryRequest& request);
 
 }  // namespace tessarin::batch

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <limits>
 
-#include "batch/input.h"
 #include "core/errors.h"
+#include "run/input.h"
 
 namespace tessarin::identify {
 namespace {
@@ -136,8 +136,8 @@ void CandidateIndex::add(Candidate c) {
 }
 
 void CandidateIndex::read_file(const std::function<bool()>& keep_going) {
-  batch::MoleculeFile file(path_);
-  batch::MoleculeInput m;
+  run::MoleculeFile file(path_);
+  run::MoleculeInput m;
   std::size_t position = 0;
   while (file.next(m)) {
     if (keep_going && position % 256 == 0 && !keep_going()) throw IndexingStopped("indexing of " + path_ + " stopped");
@@ -148,7 +148,7 @@ void CandidateIndex::read_file(const std::function<bool()>& keep_going) {
     std::string reason;
     if (!m.molblock.empty()) {
       try {
-        batch::resolve_sdf_record(m);
+        run::resolve_sdf_record(m);
       } catch (const InvalidInput& e) {
         reason = e.what();
       }

@@ -23,7 +23,7 @@ std::string saved_index_path(const std::string& path);
 
 class CandidateIndex {
  public:
-  // Reads every molecule of `path` (as batch::MoleculeFile reads it) and
+  // Reads every molecule of `path` (as run::MoleculeFile reads it) and
   // notes its formula and nominal mass (composition_of: the molecule the
   // analysis sees). Molecules that do not parse are listed in failed().
   // With `use_saved`, the index saved beside the file is read instead when it

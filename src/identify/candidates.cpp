@@ -139,10 +139,10 @@ std::vector<Candidate> reduce_to_parents(const std::vector<CandidateRecord>& rec
 
 MoleculeSource candidate_source(const std::vector<Candidate>& candidates) {
   auto next = std::make_shared<std::size_t>(0);
-  return [&candidates, next](batch::MoleculeInput& m) {
+  return [&candidates, next](run::MoleculeInput& m) {
     if (*next >= candidates.size()) return false;
     const Candidate& c = candidates[(*next)++];
-    m = batch::MoleculeInput{};
+    m = run::MoleculeInput{};
     m.line = c.line > 0 ? c.line : *next;
     m.name = !c.name.empty() ? c.name : c.cid ? "CID " + std::to_string(*c.cid) : std::string();
     m.smiles = c.smiles;

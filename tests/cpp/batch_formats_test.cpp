@@ -6,14 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "batch/record.h"
 #include "batch/writers.h"
 #include "core/errors.h"
+#include "run/input.h"
 #include "spectra_test_support.h"
 
 namespace tessarin::batch {
 namespace {
+
+using run::chunk_starts;
+using run::input_format_of_path;
+using run::InputFormat;
+using run::MoleculeFile;
+using run::MoleculeInput;
+using run::MoleculeReader;
+using run::ReaderPosition;
+using run::resolve_sdf_record;
 
 ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, ms::CutMode mode = ms::CutMode::single) {
   return {"C1-O2", true, std::move(mode), std::move(pieces)};

@@ -1,4 +1,4 @@
-#include "batch/worker_protocol.h"
+#include "run/worker_protocol.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace tessarin::batch::wire {
+namespace tessarin::run::wire {
 namespace {
 
 constexpr std::size_t kHeader = 5;  // type byte and 32-bit length
@@ -157,4 +157,4 @@ std::optional<Frame> FrameBuffer::pop() {
   return f;
 }
 
-}  // namespace tessarin::batch::wire
+}  // namespace tessarin::run::wire

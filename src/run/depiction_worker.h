@@ -8,14 +8,14 @@
 #include <functional>
 #include <vector>
 
-#include "batch/worker_process.h"
 #include "layout/point2.h"
+#include "run/worker_process.h"
 
 namespace RDKit {
 class ROMol;
 }
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 // Gives `mol` the conformer layout::depict_2d gives it and returns the atoms'
 // coordinates, depicting in a process started from `command`. `check` is
@@ -27,4 +27,4 @@ namespace tessarin::batch {
 std::vector<layout::Point2> depict_in_worker(RDKit::ROMol& mol, const WorkerCommand& command,
                                              const std::function<void()>& check);
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessarin::batch::wire {
+namespace tessarin::run::wire {
 
 enum class Type : char {
   // run -> worker
@@ -78,4 +78,4 @@ class FrameBuffer {
   std::size_t start_ = 0;
 };
 
-}  // namespace tessarin::batch::wire
+}  // namespace tessarin::run::wire

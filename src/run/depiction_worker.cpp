@@ -1,4 +1,4 @@
-#include "batch/depiction_worker.h"
+#include "run/depiction_worker.h"
 
 #include <GraphMol/Conformer.h>
 #include <GraphMol/MolPickler.h>
@@ -9,10 +9,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "batch/worker_protocol.h"
 #include "core/errors.h"
+#include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 std::vector<layout::Point2> depict_in_worker(RDKit::ROMol& mol, const WorkerCommand& command,
                                              const std::function<void()>& check) {
@@ -71,4 +71,4 @@ std::vector<layout::Point2> depict_in_worker(RDKit::ROMol& mol, const WorkerComm
   return coords;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

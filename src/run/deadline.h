@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 // The molecule ran past its time limit.
 class TimeLimitExceeded : public std::runtime_error {
@@ -60,4 +60,4 @@ class Deadline {
   std::optional<Clock::time_point> end_;
 };
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -16,7 +16,7 @@
 #include "core/errors.h"
 #include "core/line_source.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 enum class InputFormat { smiles, sdf, csv, tsv };
 
@@ -179,4 +179,4 @@ class MoleculeFile {
 // (the record's first line is `line`) where the message names one.
 void resolve_sdf_record(MoleculeInput& input);
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

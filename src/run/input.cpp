@@ -1,4 +1,4 @@
-#include "batch/input.h"
+#include "run/input.h"
 
 #include <GraphMol/FileParsers/FileParsers.h>
 #include <GraphMol/SmilesParse/SmilesWrite.h>
@@ -10,7 +10,7 @@
 
 #include "core/errors.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
@@ -529,4 +529,4 @@ void resolve_sdf_record(MoleculeInput& input) {
   if (input.smiles.empty()) throw InvalidInput("SDF record without atoms");
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -1,4 +1,4 @@
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 #include <signal.h>
 
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -123,15 +123,15 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
             cb.process(o);
           }
         } catch (const Cancelled&) {
-          o.record.reset();
+          o.text.clear();
           o.spectrum.reset();
           o.cancelled = true;
         } catch (const std::exception& e) {
-          o.record.reset();
+          o.text.clear();
           o.spectrum.reset();
           o.error = *e.what() != '\0' ? e.what() : "unknown failure";
         } catch (...) {
-          o.record.reset();
+          o.text.clear();
           o.spectrum.reset();
           o.error = "unknown failure";
         }
@@ -167,6 +167,7 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   auto write_one = [&](Outcome& o) {
     if (o.cancelled) return false;
     if (!o.error.empty()) ++summary.failed;
+    if (!o.error.empty() && o.worker_killed) summary.killed_lines.push_back(o.input.line);
     ++summary.written;
     cb.write(o);
     return true;
@@ -241,4 +242,4 @@ BatchSummary run_batch(const BatchCallbacks& cb, unsigned jobs, std::atomic<bool
   return summary;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

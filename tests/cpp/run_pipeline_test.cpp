@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 // Reads `count` molecules named "0", "1", ...
@@ -37,8 +37,7 @@ TEST(BatchPipeline, WritesInInputOrderWhateverOrderTheWorkersFinishIn) {
     if (o.index % 7 == 3) {
       throw std::runtime_error("bad");  // becomes the molecule's error
     } else {
-      o.record.emplace();
-      o.record->name = o.input.name;
+      o.text = o.input.name;
     }
   };
   std::vector<std::size_t> order;
@@ -46,7 +45,7 @@ TEST(BatchPipeline, WritesInInputOrderWhateverOrderTheWorkersFinishIn) {
   cb.write = [&](Outcome& o) {
     order.push_back(o.index);
     EXPECT_EQ(o.input.name, std::to_string(o.index));
-    if (!o.record) {
+    if (!o.succeeded()) {
       ++failures;
       EXPECT_EQ(o.error, "bad");
     }
@@ -76,7 +75,7 @@ TEST(BatchPipeline, NeverHoldsMoreThanTheWindowBetweenReadingAndWriting) {
   // The first molecule is slow: everything after it must wait in the window.
   cb.process = [](Outcome& o) {
     if (o.index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    o.record.emplace();
+    o.text = "record";
   };
   cb.write = [&](Outcome&) { ++written; };
   std::atomic<bool> cancel{false};
@@ -97,7 +96,7 @@ TEST(BatchPipeline, ACancelledMoleculeEndsTheWrittenPrefix) {
       cancel = true;
       throw Cancelled("cancelled");
     }
-    o.record.emplace();
+    o.text = "record";
   };
   std::vector<std::size_t> order;
   cb.write = [&](Outcome& o) { order.push_back(o.index); };
@@ -115,7 +114,7 @@ TEST(BatchPipeline, ReadAndWriteFailuresReachTheCallerAfterJoiningTheThreads) {
       if (next == 4) throw std::runtime_error("cannot read the input (line 5)");
       return inner(m);
     };
-    cb.process = [](Outcome& o) { o.record.emplace(); };
+    cb.process = [](Outcome& o) { o.text = "record"; };
     std::size_t written = 0;
     cb.write = [&](Outcome&) { ++written; };
     std::atomic<bool> cancel{false};
@@ -125,7 +124,7 @@ TEST(BatchPipeline, ReadAndWriteFailuresReachTheCallerAfterJoiningTheThreads) {
   {
     std::size_t next = 0;
     BatchCallbacks cb = numbered(1000, next);
-    cb.process = [](Outcome& o) { o.record.emplace(); };
+    cb.process = [](Outcome& o) { o.text = "record"; };
     cb.write = [](Outcome& o) {
       if (o.index == 20) throw std::runtime_error("cannot write out.msp: No space left on device");
     };
@@ -135,4 +134,4 @@ TEST(BatchPipeline, ReadAndWriteFailuresReachTheCallerAfterJoiningTheThreads) {
 }
 
 }  // namespace
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -1,4 +1,4 @@
-#include "batch/worker_process.h"
+#include "run/worker_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 constexpr int kChannelFd = 3;
@@ -177,6 +177,7 @@ bool WorkerProcess::reap(std::chrono::milliseconds wait) {
 
 void WorkerProcess::kill() {
   if (pid_ <= 0 || status_) return;
+  killed_here_ = true;
   ::kill(pid_, SIGKILL);
   close_channel();
   int status = 0;
@@ -208,4 +209,8 @@ std::string WorkerProcess::end_description() {
   return "ended";
 }
 
-}  // namespace tessarin::batch
+bool WorkerProcess::killed_from_outside() const {
+  return !killed_here_ && status_ && *status_ != -1 && WIFSIGNALED(*status_) && WTERMSIG(*status_) == SIGKILL;
+}
+
+}  // namespace tessarin::run

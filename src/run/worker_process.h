@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/worker_protocol.h"
+#include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 // The program that serves the protocol, and the arguments that make it do so.
 struct WorkerCommand {
@@ -57,6 +57,10 @@ class WorkerProcess {
   // After `ended`: how the process ended, e.g. "killed by signal 11
   // (Segmentation fault)" or "exit status 3"; reaps it.
   std::string end_description();
+  // After end_description: the process was killed (SIGKILL) by someone else
+  // than this object, as the kernel's out-of-memory killer kills: the end
+  // says nothing of the request it was on.
+  bool killed_from_outside() const;
 
   pid_t pid() const { return pid_; }
 
@@ -67,8 +71,9 @@ class WorkerProcess {
   pid_t pid_ = -1;
   int channel_ = -1;  // this process's end of the socket pair
   bool requests_closed_ = false;
+  bool killed_here_ = false;  // kill() sent the SIGKILL
   wire::FrameBuffer buffer_;
   std::optional<int> status_;  // the wait status, once reaped
 };
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

@@ -1,4 +1,4 @@
-#include "batch/worker_main.h"
+#include "run/worker_main.h"
 
 #include <GraphMol/MolPickler.h>
 #include <GraphMol/ROMol.h>
@@ -12,13 +12,12 @@
 #include <iostream>
 #include <string>
 
-#include "batch/library.h"
-#include "batch/worker_messages.h"
-#include "batch/worker_protocol.h"
 #include "core/errors.h"
 #include "layout/atom_layout.h"
+#include "run/worker_messages.h"
+#include "run/worker_protocol.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 namespace {
 
 constexpr int kChannel = 3;
@@ -59,7 +58,7 @@ void prefer_as_oom_victim() {
 
 }  // namespace
 
-int run_worker(int argc, const char* const* args) {
+int run_worker(int argc, const char* const* args, const WorkerService& service) {
   if (argc < 1) {
     std::cerr << "tessarin: the batch worker needs the id of the process that runs the batch\n";
     return 2;
@@ -75,19 +74,17 @@ int run_worker(int argc, const char* const* args) {
   if (::getppid() != parent) return 0;  // it ended already
   prefer_as_oom_victim();
 
-  PredictOptions options;
-  std::optional<OutputFormat> format;
   try {
     while (std::optional<wire::Frame> frame = wire::read_frame(kChannel)) {
       switch (frame->type) {
         case wire::Type::configure:
-          wire::decode_configure(frame->payload, options, format);
+          service.configure(frame->payload);
           break;
         case wire::Type::molecule: {
           Outcome o;
           o.input = wire::decode_molecule(frame->payload);
           bool connected = true;
-          process_molecule(o, options, format, nullptr, [&connected](std::string_view step) {
+          service.analyse(o, [&connected](std::string_view step) {
             if (connected)
               connected = wire::write_frame(kChannel, wire::Type::step, wire::PayloadWriter().text(step).data());
           });
@@ -109,4 +106,4 @@ int run_worker(int argc, const char* const* args) {
   return 0;
 }
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run

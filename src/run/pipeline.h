@@ -9,29 +9,30 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "batch/deadline.h"
-#include "batch/input.h"
-#include "batch/record.h"
+#include "run/deadline.h"
+#include "run/input.h"
 #include "spectra/spectrum.h"
 
-namespace tessarin::batch {
+namespace tessarin::run {
 
 struct Outcome {
   std::size_t index = 0;  // 0-based position in the input
   MoleculeInput input;
-  std::optional<SpectrumRecord> record;
   // The predicted spectrum, for the runs that score predictions rather than
-  // write library records (the molecule succeeded when either is set).
+  // write library records (the molecule succeeded when it or `text` is set).
   std::optional<spectra::Spectrum> spectrum;
-  std::string error;       // why the molecule failed (record and spectrum empty)
+  std::string error;       // why the molecule failed (spectrum and text empty)
   bool cancelled = false;  // the run stopped before the molecule was done
-  std::string text;        // the record as formatted by the worker, if it formats
+  // The molecule failed because its worker process was killed from outside
+  // (the out-of-memory killer): the failure is not the molecule's, and
+  // another try may succeed.
+  bool worker_killed = false;
+  std::string text;  // the molecule's library record, as formatted by the worker
 
-  // A record, its formatted text or a spectrum, and no error.
-  bool succeeded() const {
-    return !cancelled && error.empty() && (record.has_value() || spectrum.has_value() || !text.empty());
-  }
+  // A record's text or a spectrum, and no error.
+  bool succeeded() const { return !cancelled && error.empty() && (spectrum.has_value() || !text.empty()); }
 };
 
 struct BatchProgress {
@@ -48,7 +49,7 @@ struct BatchCallbacks {
   // reader still blocked in a read when the run is cancelled is left behind
   // (detached): what it reads from must then outlive the call.
   std::function<bool(MoleculeInput&)> read;
-  // Worker threads: fill record/error/text of the outcome. An escaping
+  // Worker threads: fill text, spectrum or error of the outcome. An escaping
   // exception becomes the molecule's error, except Cancelled, which marks
   // the outcome cancelled.
   std::function<void(Outcome&)> process;
@@ -66,6 +67,7 @@ struct BatchSummary {
   std::size_t written = 0;
   std::size_t failed = 0;
   bool cancelled = false;
+  std::vector<std::size_t> killed_lines;  // input lines of the failures marked worker_killed
 };
 
 // Runs the batch. When `cancel` becomes true, no new molecule is started,
@@ -78,4 +80,4 @@ BatchSummary run_batch(const BatchCallbacks& callbacks, unsigned jobs, std::atom
 // Number of worker threads for `requested` (0: the number of cores).
 unsigned effective_jobs(unsigned requested);
 
-}  // namespace tessarin::batch
+}  // namespace tessarin::run
