@@ -90,3 +90,12 @@ def estimate_molecular_mass(
         )
     ]
     return results[0] if single else results
+
+
+def explain(spectrum: Spectrum, smiles: str, plot: "FilePath | None" = None):
+    """Each measured peak of ``spectrum`` with the ions the EI model predicts for ``smiles`` at its m/z and
+    the model's reasons, the share of the measured intensity explained and the strong peaks nothing explains.
+
+    Not built yet: it needs the EI model's per-peak explanation. Raises ``NotImplementedError``.
+    """
+    raise NotImplementedError("tessarin.explain is not built yet: the EI model's per-peak explanation is missing")
