@@ -68,9 +68,7 @@ def main():
         true = tessarin.search_library(given, library, mass_tolerance=0.5, **common)
         a, b = recall(auto), recall(true)
         label = "measured m/z range" if measured_range else "every library peak"
-        print(
-            f"recall@1 ({label}): mass auto {a:.3f}, true mass {b:.3f}, ratio {a / b:.2f}   (auto: {dt:.1f} s)"
-        )
+        print(f"recall@1 ({label}): mass auto {a:.3f}, true mass {b:.3f}, ratio {a / b:.2f}   (auto: {dt:.1f} s)")
         if best is None:
             best = auto
 
@@ -80,12 +78,14 @@ def main():
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
 
-        hit = best[0].hits[0]
+        # The library as read keeps the predicted ions of each peak, which label the plot.
+        answer = library[best[0].hits[0].index]
+        answer.metadata["name"] = answer.metadata.get("smiles", "")
         fig, ax = plt.subplots(figsize=(10, 5))
         measured = tessarin.Spectrum(spectra[0].mz, spectra[0].intensities, metadata={"name": recs[0].get("name", "")})
-        tessarin.mirror_plot(measured, hit.spectrum, ax=ax, annotate=True)
+        tessarin.mirror_plot(measured, answer, ax=ax, annotate=True)
         fig.savefig(args.plot, dpi=110, bbox_inches="tight")
-        print(f"{args.plot}: {recs[0].get('name')} against its best answer {hit.spectrum.metadata.get('name')}")
+        print(f"{args.plot}: {recs[0].get('name')} against its best answer {answer.metadata['name']}")
 
 
 if __name__ == "__main__":
