@@ -1,7 +1,7 @@
 """Unknown spectra: the molecular mass of a measured EI spectrum from its peaks alone."""
 
 import html
-from typing import Iterable
+from typing import Iterable, NoReturn
 
 from . import _native
 from ._types import FilePath
@@ -92,7 +92,7 @@ def estimate_molecular_mass(
     return results[0] if single else results
 
 
-def explain(spectrum: Spectrum, smiles: str, plot: "FilePath | None" = None):
+def explain(spectrum: Spectrum, smiles: str, plot: "FilePath | None" = None) -> NoReturn:
     """Each measured peak of ``spectrum`` with the ions the EI model predicts for ``smiles`` at its m/z and
     the model's reasons, the share of the measured intensity explained and the strong peaks nothing explains.
 
