@@ -759,42 +759,52 @@ double score(const std::vector<EiFeature>& features) {
   return s;
 }
 
-std::string composition_key(const spectra::IonComposition& c) {
-  std::string key;
-  for (const auto& e : c.elements) key += std::to_string(e.atomic_number) + ":" + std::to_string(e.count) + ",";
-  key += "|";
-  for (const auto& l : c.labelled) key += std::to_string(l.atomic_number) + "/" + std::to_string(l.mass_number) + ",";
-  return key;
-}
-
-// Isotope clusters by composition, kept per thread across molecules (a
-// cluster depends on its composition only, so what is cached never changes a
+// Isotope clusters by ion formula (the formula, labelled atoms as their own
+// terms, tells the composition), kept per thread across molecules (a cluster
+// depends on its composition only, so what is cached never changes a
 // result); emptied between molecules when it has grown large, so references
 // stay valid while one molecule is worked on.
 thread_local std::unordered_map<std::string, std::vector<spectra::IsotopePeak>> cluster_cache;
 
-const std::vector<spectra::IsotopePeak>& cluster_of(const spectra::IonComposition& c) {
+const std::vector<spectra::IsotopePeak>& cluster_of(const std::string& formula, const spectra::IonComposition& c) {
   auto& cache = cluster_cache;
-  std::string key = composition_key(c);
-  auto it = cache.find(key);
+  auto it = cache.find(formula);
   if (it != cache.end()) return it->second;
-  return cache.emplace(std::move(key), spectra::isotope_cluster(c.elements, c.labelled)).first->second;
+  return cache.emplace(formula, spectra::isotope_cluster(c.elements, c.labelled)).first->second;
 }
 
-// The model's ions of one molecule with their scores, and their features
-// when an explanation wants them.
-struct ScoredIon {
-  int mz = 0;
+// The intensity exp(score) of the ions of one formula, summed: they share
+// one composition, so one isotope cluster.
+struct FormulaSum {
   std::string formula;
-  double score = 0.0;
+  int mz = 0;
+  double intensity = 0.0;  // relative to exp(reference score)
   const std::vector<spectra::IsotopePeak>* cluster = nullptr;
-  EiIon ion;  // features, neutral and shift: filled for explanations only
 };
 
-std::vector<ScoredIon> scored_ions(const RDKit::ROMol& mol, const molecule::Perception& perception,
-                                   const core::InterruptCheck& poll, bool keep_features) {
-  std::vector<ScoredIon> ions;
+// One ion of the molecule with its score and features, for explanations.
+struct ScoredIon {
+  std::size_t formula = 0;  // in ModelRun::formulas
+  double score = 0.0;
+  EiIon ion;
+};
+
+// One pass of the model over a molecule's candidate ions.
+struct ModelRun {
+  std::vector<FormulaSum> formulas;  // in order of first appearance
+  double reference = -HUGE_VAL;      // the score the intensities are relative to
+  std::vector<ScoredIon> ions;       // with `keep_ions` only
+};
+
+// Scores beyond the reference by more than this move the reference up, so no
+// sum overflows (an ion that much weaker than the strongest gives nothing).
+constexpr double kRescaleAbove = 50.0;
+
+ModelRun run_model(const RDKit::ROMol& mol, const molecule::Perception& perception, const core::InterruptCheck& poll,
+                   bool keep_ions) {
+  ModelRun run;
   if (cluster_cache.size() >= 100000) cluster_cache.clear();
+  std::unordered_map<std::string, std::size_t> index;
   int scored_piece = -1;
   double shared_score = 0.0;
   enumerate_ions(mol, perception, poll,
@@ -803,23 +813,28 @@ std::vector<ScoredIon> scored_ions(const RDKit::ROMol& mol, const molecule::Perc
                      shared_score = score(shared);
                      scored_piece = piece;
                    }
-                   ScoredIon s{ion.mz,
-                               keep_features ? ion.formula : std::move(ion.formula),
-                               shared_score + score(ion.features),
-                               &cluster_of(c),
-                               {}};
-                   if (keep_features) {
-                     ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
-                     s.ion = std::move(ion);
+                   const double s = shared_score + score(ion.features);
+                   if (run.reference == -HUGE_VAL) {
+                     run.reference = s;
+                   } else if (s > run.reference + kRescaleAbove) {
+                     const double factor = std::exp(run.reference - s);
+                     for (FormulaSum& f : run.formulas) f.intensity *= factor;
+                     run.reference = s;
                    }
-                   ions.push_back(std::move(s));
+                   auto [at, added] = index.try_emplace(ion.formula, run.formulas.size());
+                   if (added) run.formulas.push_back(FormulaSum{ion.formula, ion.mz, 0.0, &cluster_of(ion.formula, c)});
+                   run.formulas[at->second].intensity += std::exp(s - run.reference);
+                   if (keep_ions) {
+                     ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
+                     run.ions.push_back(ScoredIon{at->second, s, std::move(ion)});
+                   }
                  });
-  return ions;
+  return run;
 }
 
-// One ion's part of one m/z.
+// One formula's (or ion's) part of one m/z.
 struct Part {
-  std::size_t ion = 0;
+  std::size_t source = 0;
   int offset = 0;
   double value = 0.0;
 };
@@ -829,24 +844,17 @@ struct Cell {
   std::vector<Part> parts;
 };
 
-// Each ion's intensity exp(score) relative to the strongest, spread over its
-// isotope cluster, summed per m/z; `intensity[i]` gets ion i's.
-std::map<int, Cell> spread(const std::vector<ScoredIon>& ions, const core::InterruptCheck& poll,
-                           std::vector<double>& intensity) {
-  double top_score = -HUGE_VAL;
-  for (const ScoredIon& s : ions) top_score = std::max(top_score, s.score);
+// Each formula's intensity spread over its isotope cluster, summed per m/z.
+std::map<int, Cell> spread(const std::vector<FormulaSum>& formulas, const core::InterruptCheck& poll) {
   std::map<int, Cell> cells;
-  intensity.assign(ions.size(), 0.0);
-  for (std::size_t i = 0; i < ions.size(); ++i) {
+  for (std::size_t i = 0; i < formulas.size(); ++i) {
     if ((i & 255) == 0) core::poll(poll);
-    const ScoredIon& s = ions[i];
-    const double e = std::exp(s.score - top_score);
-    intensity[i] = e;
-    for (const spectra::IsotopePeak& p : *s.cluster) {
-      const double v = p.abundance * e;
+    const FormulaSum& f = formulas[i];
+    for (const spectra::IsotopePeak& p : *f.cluster) {
+      const double v = p.abundance * f.intensity;
       Cell& cell = cells[p.mz];
       cell.value += v;
-      cell.parts.push_back(Part{i, p.mz - s.mz, v});
+      cell.parts.push_back(Part{i, p.mz - f.mz, v});
     }
   }
   return cells;
@@ -866,25 +874,39 @@ double top_value(const std::map<int, Cell>& cells) {
 }
 
 // The formulas a peak names: the ions whose own m/z it is, else the isotope
-// peaks reaching it ("CCl3 isotope +2"), each summed over its ions, the
-// largest first (ties by name).
-std::vector<std::string> peak_formulas(const std::vector<ScoredIon>& ions, const Cell& cell) {
+// peaks reaching it ("CCl3 isotope +2"), the largest first (ties by name).
+std::vector<std::string> peak_formulas(const std::vector<FormulaSum>& formulas, const Cell& cell) {
   bool own = false;
   for (const Part& p : cell.parts) own = own || p.offset == 0;
-  std::map<std::string, double> names;
+  std::vector<std::pair<double, std::string>> ranked;
   for (const Part& p : cell.parts) {
     if (own != (p.offset == 0)) continue;
-    const std::string& f = ions[p.ion].formula;
-    names[own ? f : f + " isotope " + (p.offset > 0 ? "+" : "") + std::to_string(p.offset)] += p.value;
+    const std::string& f = formulas[p.source].formula;
+    ranked.emplace_back(-p.value, own ? f : f + " isotope " + (p.offset > 0 ? "+" : "") + std::to_string(p.offset));
   }
-  std::vector<std::pair<double, std::string>> ranked;
-  ranked.reserve(names.size());
-  for (auto& [f, v] : names) ranked.emplace_back(-v, f);
   std::sort(ranked.begin(), ranked.end());
   std::vector<std::string> out;
   out.reserve(ranked.size());
   for (auto& [v, f] : ranked) out.push_back(std::move(f));
   return out;
+}
+
+// The peaks of a run: its cells that are kept, with their intensities.
+struct PeakCells {
+  std::map<int, Cell> cells;
+  std::vector<std::pair<int, int>> kept;  // (m/z, intensity), ascending m/z
+};
+
+PeakCells peak_cells(const ModelRun& run, const core::InterruptCheck& poll) {
+  PeakCells s;
+  s.cells = spread(run.formulas, poll);
+  const double top = top_value(s.cells);
+  if (!(top > 0.0)) return s;
+  for (const auto& [mz, cell] : s.cells) {
+    const int x = peak_intensity(cell.value, top);
+    if (x > 0) s.kept.emplace_back(mz, x);
+  }
+  return s;
 }
 
 }  // namespace
@@ -909,49 +931,55 @@ std::vector<EiIon> ei_candidate_ions(const std::string& smiles) {
 
 std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception& perception,
                              const core::InterruptCheck& poll) {
-  const std::vector<ScoredIon> ions = scored_ions(mol, perception, poll, false);
-  std::vector<double> intensity;
-  const std::map<int, Cell> cells = spread(ions, poll, intensity);
-  const double top = top_value(cells);
+  const ModelRun run = run_model(mol, perception, poll, false);
+  const PeakCells s = peak_cells(run, poll);
   std::vector<EiPeak> out;
-  if (!(top > 0.0)) return out;
-  for (const auto& [mz, cell] : cells) {
-    const int x = peak_intensity(cell.value, top);
-    if (x > 0) out.push_back(EiPeak{mz, x, peak_formulas(ions, cell)});
-  }
+  out.reserve(s.kept.size());
+  for (const auto& [mz, x] : s.kept) out.push_back(EiPeak{mz, x, peak_formulas(run.formulas, s.cells.at(mz))});
   return out;
 }
 
 EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& perception,
                          const core::InterruptCheck& poll) {
-  std::vector<ScoredIon> ions = scored_ions(mol, perception, poll, true);
-  std::vector<double> intensity;
-  const std::map<int, Cell> cells = spread(ions, poll, intensity);
-  const double top = top_value(cells);
+  ModelRun run = run_model(mol, perception, poll, true);
+  const PeakCells s = peak_cells(run, poll);
   EiExplanation out;
-  if (!(top > 0.0)) return out;
+  // Each ion's intensity on the run's scale, and its part of every m/z.
+  std::vector<double> intensity(run.ions.size());
   double current = 0.0;
-  for (double x : intensity) current += x;
-  // Ions reaching a kept peak, numbered strongest first (ties in ion order).
-  std::vector<char> reaches(ions.size(), 0);
-  for (const auto& [mz, cell] : cells) {
-    if (peak_intensity(cell.value, top) == 0) continue;
-    for (const Part& p : cell.parts) reaches[p.ion] = 1;
+  for (std::size_t i = 0; i < run.ions.size(); ++i) {
+    intensity[i] = std::exp(run.ions[i].score - run.reference);
+    current += intensity[i];
   }
+  std::map<int, std::vector<Part>> parts;
+  for (const auto& [mz, x] : s.kept) parts[mz];
+  std::vector<char> reaches(run.ions.size(), 0);
+  for (std::size_t i = 0; i < run.ions.size(); ++i) {
+    if ((i & 255) == 0) core::poll(poll);
+    const FormulaSum& f = run.formulas[run.ions[i].formula];
+    for (const spectra::IsotopePeak& p : *f.cluster) {
+      auto at = parts.find(p.mz);
+      if (at == parts.end()) continue;
+      at->second.push_back(Part{i, p.mz - f.mz, p.abundance * intensity[i]});
+      reaches[i] = 1;
+    }
+  }
+  // The ions reaching a kept peak, strongest first (ties in ion order).
   std::vector<std::size_t> order;
-  for (std::size_t i = 0; i < ions.size(); ++i) {
+  for (std::size_t i = 0; i < run.ions.size(); ++i) {
     if (reaches[i]) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return intensity[a] > intensity[b]; });
-  std::vector<std::size_t> number(ions.size(), 0);
+  std::vector<std::size_t> number(run.ions.size(), 0);
   for (std::size_t k = 0; k < order.size(); ++k) {
     core::poll(poll);
     const std::size_t i = order[k];
     number[i] = k;
-    EiIon& ion = ions[i].ion;
+    const EiIon& ion = run.ions[i].ion;
     EiExplainedIon e{
-        ion.mz, ion.formula, ion.neutral, ion.hydrogen_shift, ion.molecular, ions[i].score, intensity[i] / current, {}};
+        ion.mz, ion.formula, ion.neutral, ion.hydrogen_shift, ion.molecular, run.ions[i].score, intensity[i] / current,
+        {}};
     std::map<std::string, double> values;  // a name may repeat; its values add up
     for (const auto& [name, value] : ion.features) values[name] += value;
     for (const auto& [name, value] : values) {
@@ -962,12 +990,13 @@ EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& pe
                      [](const auto& a, const auto& b) { return std::abs(a.contribution) > std::abs(b.contribution); });
     out.ions.push_back(std::move(e));
   }
-  for (const auto& [mz, cell] : cells) {
-    const int x = peak_intensity(cell.value, top);
-    if (x == 0) continue;
+  for (const auto& [mz, x] : s.kept) {
     EiExplainedPeak peak{mz, x, {}};
-    for (const Part& p : cell.parts)
-      peak.contributions.push_back(EiContribution{number[p.ion], p.offset, p.value / cell.value});
+    const std::vector<Part>& here = parts.at(mz);
+    double total = 0.0;
+    for (const Part& p : here) total += p.value;
+    for (const Part& p : here)
+      peak.contributions.push_back(EiContribution{number[p.source], p.offset, p.value / total});
     std::stable_sort(peak.contributions.begin(), peak.contributions.end(),
                      [](const EiContribution& a, const EiContribution& b) { return a.share > b.share; });
     out.peaks.push_back(std::move(peak));
