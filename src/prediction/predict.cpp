@@ -44,10 +44,10 @@ const char* model_name(Model model) {
 }
 
 Prediction predict(molecule::PreparedMolecule&& prepared, const std::string& smiles, const PredictionOptions& options,
-                   Analysis analysis, const analysis::StopCheck& stop) {
+                   Analysis need, const analysis::StopCheck& stop) {
   Prediction p;
   p.model = options.model;
-  if (analysis == Analysis::wanted || options.model == Model::schematic) {
+  if (need == Analysis::wanted || options.model == Model::schematic) {
     p.analysis = analysis::analyse_prepared(std::move(prepared), smiles, options.analysis, stop);
     const analysis::Result& a = *p.analysis;
     p.formula = a.formula;
@@ -72,13 +72,13 @@ Prediction predict(molecule::PreparedMolecule&& prepared, const std::string& smi
   return p;
 }
 
-std::optional<Prediction> predict(const std::string& smiles, const PredictionOptions& options, Analysis analysis,
+std::optional<Prediction> predict(const std::string& smiles, const PredictionOptions& options, Analysis need,
                                   const analysis::StopCheck& stop) {
   analysis::check_options(options.analysis);
   if (stop) stop("the preparation");
   std::optional<molecule::PreparedMolecule> prepared = molecule::prepare(smiles);
   if (!prepared) return std::nullopt;
-  return predict(std::move(*prepared), smiles, options, analysis, stop);
+  return predict(std::move(*prepared), smiles, options, need, stop);
 }
 
 spectra::Spectrum spectrum_of(const Prediction& prediction, const std::string& smiles, const std::string& name) {

@@ -56,11 +56,12 @@ struct Prediction {
 // the analysis' report would name). `stop` is checked all through, the EI
 // model's work included (step kEiStep). Throws what the analysis throws.
 Prediction predict(molecule::PreparedMolecule&& prepared, const std::string& smiles, const PredictionOptions& options,
-                   Analysis analysis = Analysis::if_needed, const analysis::StopCheck& stop = {});
+                   Analysis need = Analysis::if_needed, const analysis::StopCheck& stop = {});
 
-// The same from a SMILES; nothing when it does not parse.
+// The same from a SMILES; nothing when it does not parse. Throws InvalidInput
+// for analysis options out of range.
 std::optional<Prediction> predict(const std::string& smiles, const PredictionOptions& options,
-                                  Analysis analysis = Analysis::if_needed, const analysis::StopCheck& stop = {});
+                                  Analysis need = Analysis::if_needed, const analysis::StopCheck& stop = {});
 
 // The prediction as a Spectrum: its peaks annotated with their formulas, the
 // molecule's name, SMILES, formula and nominal mass as metadata, and for the
