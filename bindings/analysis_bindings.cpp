@@ -10,11 +10,11 @@
 #include <GraphMol/ROMol.h>
 
 #include "analysis/analysis.h"
-#include "batch/depiction_worker.h"
 #include "convert.h"
 #include "interrupt.h"
 #include "python_stdout.h"
 #include "registry.h"
+#include "run/depiction_worker.h"
 #include "to_python.h"
 #include "worker_command.h"
 
@@ -136,9 +136,9 @@ constexpr unsigned kWorkerDepictionAtoms = 300;
 
 std::vector<layout::Point2> depict(RDKit::ROMol& mol) {
   if (mol.getNumAtoms() < kWorkerDepictionAtoms) return layout::depict_2d(mol);
-  const batch::WorkerCommand command = worker_command();
+  const run::WorkerCommand command = worker_command();
   py::gil_scoped_release let_others_run;
-  return batch::depict_in_worker(mol, command, [] {
+  return run::depict_in_worker(mol, command, [] {
     py::gil_scoped_acquire gil;
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   });

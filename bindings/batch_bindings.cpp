@@ -3,28 +3,23 @@
 #include <pybind11/stl.h>
 
 #include <atomic>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include <filesystem>
-
-#include "batch/input.h"
+#include "batch/job.h"
 #include "batch/library.h"
-#include "batch/pipeline.h"
 #include "batch/record.h"
-#include "batch/resume.h"
 #include "batch/writers.h"
 #include "convert.h"
 #include "core/errors.h"
+#include "errors.h"
 #include "prediction/predict.h"
 #include "registry.h"
-#include "tessarin/version.h"
+#include "run/input.h"
+#include "run/pipeline.h"
 #include "to_python.h"
 #include "worker_command.h"
 
@@ -34,13 +29,13 @@ namespace tessarin::bindings {
 namespace {
 
 // The run's line range from None or a (first, last) pair of lines, last None for the end.
-std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
+std::optional<run::LineRange> line_range_argument(const py::handle& lines) {
   if (lines.is_none()) return std::nullopt;
   if (!(py::isinstance<py::tuple>(lines) || py::isinstance<py::list>(lines)) || py::len(lines) != 2) {
     throw py::type_error("lines must be None or a (first, last) pair of line numbers, not " +
                          std::string(py::repr(lines)));
   }
-  batch::LineRange range;
+  run::LineRange range;
   range.first = static_cast<std::size_t>(integer_argument(lines[py::int_(0)], "lines' first line", 1, LLONG_MAX));
   const py::object last = lines[py::int_(1)];
   if (!last.is_none()) {
@@ -51,14 +46,58 @@ std::optional<batch::LineRange> line_range_argument(const py::handle& lines) {
   return range;
 }
 
-// Runs the request without the GIL. Ctrl-C, or an exception raised by
+// The job's run opened: its check, input and output, each failure the
+// exception a Python caller expects.
+std::unique_ptr<batch::LibraryJobRun> open_job(const batch::LibraryJob& job, batch::JobHooks hooks) {
+  std::unique_ptr<batch::LibraryJobRun> run;
+  try {
+    run = std::make_unique<batch::LibraryJobRun>(job, std::move(hooks));
+  } catch (const UnusableFile& e) {  // run::UnusableInput too
+    raise_os_error(e);
+  } catch (const InvalidInput& e) {
+    raise_python_error(PyExc_ValueError, e.what());
+  } catch (const batch::ResumeRefused& e) {
+    raise_python_error(PyExc_ValueError, e.what());
+  } catch (const std::runtime_error& e) {
+    raise_os_error(e);
+  }
+  return run;
+}
+
+// Runs an opened job without the GIL. Ctrl-C, or an exception raised by
 // `progress` (a callable given the numbers of molecules done and failed, or
 // none), stops it and reaches the caller; a refused resume raises ValueError,
 // a failure to read or write OSError.
-batch::BatchSummary run_interruptible(batch::LibraryRequest& request, py::handle progress = py::handle()) {
-  std::atomic<bool> cancel{false};
-  bool python_error = false;
-  request.progress = [&cancel, &python_error, progress](const batch::BatchProgress& p) {
+run::BatchSummary run_job(batch::LibraryJobRun& run, const bool& python_error) {
+  run::BatchSummary summary;
+  std::exception_ptr failure;
+  {
+    py::gil_scoped_release release;
+    try {
+      summary = run.run();
+    } catch (const std::exception&) {
+      failure = std::current_exception();
+    }
+  }
+  if (python_error) throw py::error_already_set();
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const batch::ResumeRefused& e) {
+      raise_python_error(PyExc_ValueError, e.what());
+    } catch (const std::exception& e) {
+      raise_os_error(e);
+    }
+  }
+  return summary;
+}
+
+// The hooks of a run from Python: the worker program, Ctrl-C and `progress`.
+batch::JobHooks python_hooks(std::atomic<bool>& cancel, bool& python_error, py::handle progress) {
+  batch::JobHooks hooks;
+  hooks.workers = worker_command();
+  hooks.cancel = &cancel;
+  hooks.progress = [&cancel, &python_error, progress](const run::BatchProgress& p) {
     py::gil_scoped_acquire gil;
     if (python_error) return;
     if (PyErr_CheckSignals() != 0) {  // Ctrl-C: keep the KeyboardInterrupt for the caller
@@ -76,39 +115,10 @@ batch::BatchSummary run_interruptible(batch::LibraryRequest& request, py::handle
     }
     Py_DECREF(r);
   };
-  request.cancel = &cancel;
-
-  batch::BatchSummary summary;
-  std::string failure;
-  bool refused = false;
-  {
-    py::gil_scoped_release release;
-    try {
-      summary = batch::predict_library(request);
-    } catch (const batch::ResumeRefused& e) {
-      failure = e.what();
-      refused = true;
-    } catch (const std::exception& e) {
-      failure = e.what();
-    }
-  }
-  if (python_error) throw py::error_already_set();
-  if (!failure.empty()) raise_python_error(refused ? PyExc_ValueError : PyExc_OSError, failure);
-  return summary;
+  return hooks;
 }
 
-void open_library_files(std::optional<batch::LibraryFiles>& files, const std::string& output,
-                        batch::OutputFormat format, const batch::RunDescription* run = nullptr, bool resume = false) {
-  try {
-    files.emplace(output, format, run, resume);
-  } catch (const batch::ResumeRefused& e) {
-    raise_python_error(PyExc_ValueError, e.what());
-  } catch (const std::runtime_error& e) {
-    raise_python_error(PyExc_OSError, e.what());
-  }
-}
-
-py::dict files_summary(const batch::BatchSummary& summary, const batch::LibraryFiles& files) {
+py::dict files_summary(const run::BatchSummary& summary, const batch::LibraryFiles& files) {
   py::dict out;
   out["written"] = summary.written - summary.failed;
   out["failed"] = summary.failed;
@@ -119,86 +129,16 @@ py::dict files_summary(const batch::BatchSummary& summary, const batch::LibraryF
 batch::OutputFormat format_argument(const std::string& fmt) {
   const std::optional<batch::OutputFormat> format = batch::output_format_named(fmt);
   if (!format)
-    throw py::value_error("fmt must be \"msp\", \"jsonl\" or \"csv\", got " + std::string(py::repr(py::str(fmt))));
+    throw py::value_error("fmt must be \"msp\", \"jsonl\", \"csv\" or \"mgf\", got " +
+                          std::string(py::repr(py::str(fmt))));
   return *format;
 }
 
-py::object predict_library(const py::handle& molecules, const std::optional<std::string>& input_path,
-                           const std::optional<std::string>& output, const std::string& fmt, bool ring_fragmentation,
-                           bool recursive_ms, const py::handle& jobs, const py::handle& model,
-                           const py::handle& timeout_per_molecule, const py::handle& max_generations,
-                           const py::handle& progress, bool resume, const py::handle& lines, std::size_t first_line) {
-  if (first_line == 0) throw py::value_error("first_line must be at least 1");
-  const batch::OutputFormat format = format_argument(fmt);
-  const unsigned n_jobs = jobs_argument(jobs);
-  if (output && output->empty()) throw py::value_error("output must be a file path or None");
-  if (resume && !output) throw py::value_error("resume needs an output file");
-  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
-    throw py::type_error("progress must be callable or None, not " + type_name(progress));
-  }
-  batch::LibraryRequest request;
-  const prediction::PredictionOptions chosen =
-      prediction_options(model, ring_fragmentation, recursive_ms, max_generations);
-  request.options.analysis = chosen.analysis;
-  request.options.model = chosen.model;
-  if (!timeout_per_molecule.is_none()) {
-    request.options.time_limit_seconds = finite_argument(timeout_per_molecule, "timeout_per_molecule");
-    if (request.options.time_limit_seconds < 0) throw py::value_error("timeout_per_molecule must not be negative");
-  }
-  request.jobs = n_jobs;
-  request.workers = worker_command();
-  const std::optional<batch::LineRange> range = line_range_argument(lines);
-
-  // The molecules: a file read by the native readers, or the caller's, read now.
-  std::optional<batch::MoleculeFile> input;
-  std::vector<batch::MoleculeInput> inputs;
-  batch::RunDescription run;
-  run.program = std::string("tessarin ") + kVersion;
-  if (input_path) {
-    try {
-      input.emplace(*input_path);
-    } catch (const batch::UnusableInput& e) {
-      raise_python_error(PyExc_OSError, e.what());
-    }
-    if (range) input->reader().set_line_range(*range);
-    batch::describe_input_file(run, *input_path);
-  } else {
-    inputs = molecule_inputs(molecules, "molecules");
-    for (batch::MoleculeInput& m : inputs) m.line += first_line - 1;
-    if (range) {
-      std::erase_if(inputs, [&range](const batch::MoleculeInput& m) { return !range->contains(m.line); });
-    }
-    run.input = "molecules given in Python";
-  }
-  run.lines = range;
-  run.format = format;
-  run.options = request.options.analysis;
-  run.model = request.options.model;
-
-  std::optional<batch::LibraryFiles> files;
-  if (output) {
-    open_library_files(files, *output, format, &run, resume);
-    request.files = &*files;
-  }
-
-  std::vector<batch::Outcome> results;
-  std::size_t next = 0;
-  if (input) {
-    batch::MoleculeReader& reader = input->reader();
-    request.read = [&reader](batch::MoleculeInput& m) { return reader.next(m); };
-  } else {
-    request.read = [&inputs, &next](batch::MoleculeInput& m) {
-      if (next >= inputs.size()) return false;
-      m = std::move(inputs[next++]);
-      return true;
-    };
-  }
-  request.collect = [&results](batch::Outcome& o) { results.push_back(std::move(o)); };
-  const batch::BatchSummary summary = run_interruptible(request, progress);
-
-  if (files) return files_summary(summary, *files);
+// The outcomes of a run without an output file: a record's dict, or the
+// line, name, SMILES and error of a molecule that failed.
+py::list outcomes_to_python(const std::vector<run::Outcome>& results) {
   py::list spectra;
-  for (const batch::Outcome& o : results) {
+  for (const run::Outcome& o : results) {
     if (o.succeeded()) {
       spectra.append(json_to_python(nlohmann::ordered_json::parse(o.text)));
     } else {
@@ -213,20 +153,100 @@ py::object predict_library(const py::handle& molecules, const std::optional<std:
   return spectra;
 }
 
+py::object predict_library(const py::handle& molecules, const std::optional<std::string>& input_path,
+                           const std::optional<std::string>& output, const std::string& fmt, bool ring_fragmentation,
+                           bool recursive_ms, const py::handle& jobs, const py::handle& model,
+                           const py::handle& timeout_per_molecule, const py::handle& max_generations,
+                           const py::handle& progress, bool resume, const py::handle& lines, std::size_t first_line) {
+  if (first_line == 0) throw py::value_error("first_line must be at least 1");
+  batch::LibraryJob job;
+  job.format = format_argument(fmt);
+  job.jobs = jobs_argument(jobs);
+  if (output && output->empty()) throw py::value_error("output must be a file path or None");
+  if (resume && !output) throw py::value_error("resume needs an output file");
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress must be callable or None, not " + type_name(progress));
+  }
+  const prediction::PredictionOptions chosen =
+      prediction_options(model, ring_fragmentation, recursive_ms, max_generations);
+  job.predict.analysis = chosen.analysis;
+  job.predict.model = chosen.model;
+  if (!timeout_per_molecule.is_none()) {
+    job.predict.time_limit_seconds = finite_argument(timeout_per_molecule, "timeout_per_molecule");
+    if (job.predict.time_limit_seconds < 0) throw py::value_error("timeout_per_molecule must not be negative");
+  }
+  job.lines = line_range_argument(lines);
+  job.output = output.value_or(std::string());
+  job.resume = resume;
+
+  std::atomic<bool> cancel{false};
+  bool python_error = false;
+  batch::JobHooks hooks = python_hooks(cancel, python_error, progress);
+  // The molecules: a file read by the native readers, or the caller's, read now.
+  if (input_path) {
+    job.input = *input_path;
+  } else {
+    hooks.molecules = molecule_inputs(molecules, "molecules");
+    job.first_line = first_line;
+  }
+  std::vector<run::Outcome> results;
+  if (!output) hooks.collect = [&results](run::Outcome& o) { results.push_back(std::move(o)); };
+  const std::unique_ptr<batch::LibraryJobRun> run = open_job(job, std::move(hooks));
+  const run::BatchSummary summary = run_job(*run, python_error);
+  if (run->files() != nullptr) return files_summary(summary, *run->files());
+  return outcomes_to_python(results);
+}
+
+// The job of its JSON text, checked: ValueError names what is wrong.
+batch::LibraryJob job_of_json(const std::string& text) {
+  try {
+    const batch::LibraryJob job = batch::LibraryJob::from_json(nlohmann::json::parse(text));
+    job.check();
+    return job;
+  } catch (const nlohmann::json::parse_error& e) {
+    raise_python_error(PyExc_ValueError, std::string("a library job must be JSON text: ") + e.what());
+  } catch (const InvalidInput& e) {
+    raise_python_error(PyExc_ValueError, e.what());
+  }
+}
+
+// A job in its JSON form, for the runs on a cluster: a file's part into a
+// shard, or the molecules of a bag's partition. Returns what
+// predict_library returns for a file, with "read", the molecules read, and
+// "killed", the lines of the molecules whose worker process was killed from
+// outside (another try may succeed).
+py::dict run_library_job(const std::string& text, const py::handle& molecules) {
+  batch::LibraryJob job = job_of_json(text);
+  std::atomic<bool> cancel{false};
+  bool python_error = false;
+  batch::JobHooks hooks = python_hooks(cancel, python_error, py::none());
+  if (!molecules.is_none()) {
+    if (!job.input.empty()) throw py::value_error("a job with an input file takes no molecules");
+    hooks.molecules = molecule_inputs(molecules, "molecules");
+  }
+  if (job.output.empty()) throw py::value_error("a library job run from its JSON form needs an output file");
+  const std::unique_ptr<batch::LibraryJobRun> run = open_job(job, std::move(hooks));
+  const run::BatchSummary summary = run_job(*run, python_error);
+  py::dict out = files_summary(summary, *run->files());
+  out["read"] = run->read();
+  out["killed"] = summary.killed_lines;
+  return out;
+}
+
 // The number of molecules the native readers find in a file (up to a read failure).
 std::size_t count_input(const std::string& path, const py::handle& lines) {
-  const std::optional<batch::LineRange> range = line_range_argument(lines);
-  std::optional<batch::MoleculeFile> input;
+  const std::optional<run::LineRange> range = line_range_argument(lines);
+  std::optional<run::MoleculeFile> input;
   try {
     input.emplace(path);
-  } catch (const batch::UnusableInput& e) {
-    raise_python_error(PyExc_OSError, e.what());
+  } catch (const run::UnusableInput& e) {
+    raise_os_error(e);
   }
   if (range) input->reader().set_line_range(*range);
   std::size_t n = 0;
   {
     py::gil_scoped_release release;
-    batch::MoleculeInput m;
+    run::MoleculeInput m;
     try {
       while (input->reader().next(m)) ++n;
     } catch (const std::exception&) {
@@ -236,74 +256,18 @@ std::size_t count_input(const std::string& path, const py::handle& lines) {
   return n;
 }
 
-using PositionTuple = std::tuple<std::uint64_t, std::size_t, bool, bool, std::optional<std::size_t>,
-                                 std::optional<std::size_t>, std::optional<std::size_t>, std::optional<std::size_t>>;
-
-PositionTuple position_tuple(const batch::ReaderPosition& p) {
-  return {p.offset, p.line, p.seen_content, p.header_read, p.smiles_column, p.name_column, p.id_column, p.cas_column};
-}
-
-batch::ReaderPosition reader_position(const PositionTuple& t) {
-  batch::ReaderPosition p;
-  std::tie(p.offset, p.line, p.seen_content, p.header_read, p.smiles_column, p.name_column, p.id_column, p.cas_column) =
-      t;
-  return p;
-}
-
+// The number of molecules of a file and the reader's position (the JSON
+// text of a job's part start) before every chunk_size-th one.
 py::tuple molecule_file_chunks(const std::string& path, std::size_t chunk_size) {
   std::size_t molecules = 0;
-  std::vector<batch::ReaderPosition> starts;
+  std::vector<run::ReaderPosition> starts;
   {
     py::gil_scoped_release release;
-    starts = batch::chunk_starts(path, chunk_size, molecules);
+    starts = run::chunk_starts(path, chunk_size, molecules);
   }
   py::list out;
-  for (const batch::ReaderPosition& p : starts) out.append(py::cast(position_tuple(p)));
+  for (const run::ReaderPosition& p : starts) out.append(json_to_python(batch::reader_position_json(p)));
   return py::make_tuple(molecules, out);
-}
-
-// Up to `count` molecules of `path` from `start` on, into `output` as
-// predict_library writes them; line numbers are those of the whole file.
-py::dict predict_file_chunk(const std::string& path, const PositionTuple& start, std::size_t count,
-                            const std::string& output, const std::string& fmt, const std::string& model,
-                            bool ring_fragmentation, bool recursive_ms, int max_generations, double time_limit,
-                            const py::handle& jobs) {
-  const batch::OutputFormat format = format_argument(fmt);
-  const std::optional<prediction::Model> known = prediction::model_named(model);
-  if (!known) throw py::value_error("unknown spectrum model " + std::string(py::repr(py::str(model))));
-  if (max_generations < 0) throw py::value_error("max_generations must be >= 0");
-  if (!(time_limit >= 0)) throw py::value_error("time_limit must be a number >= 0");
-  if (output.empty()) throw py::value_error("output must be a file path");
-  const batch::ReaderPosition from = reader_position(start);
-
-  const batch::InputFormat input_format = batch::splittable_input_format(path);
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw InvalidInput("cannot open " + path + ": " + std::strerror(errno));
-  file.seekg(static_cast<std::streamoff>(from.offset));
-  if (!file) throw InvalidInput("cannot read " + path + " from byte " + std::to_string(from.offset));
-  batch::MoleculeReader reader(file, input_format, from);
-
-  batch::LibraryRequest request;
-  request.options.analysis.ring_fragmentation = ring_fragmentation;
-  request.options.analysis.recursive = recursive_ms;
-  request.options.analysis.max_generations = max_generations;
-  request.options.time_limit_seconds = time_limit;
-  request.options.model = *known;
-  request.jobs = jobs_argument(jobs);
-  request.workers = worker_command();
-  std::size_t read = 0;
-  request.read = [&reader, &read, count](batch::MoleculeInput& m) {
-    if (read == count || !reader.next(m)) return false;
-    ++read;
-    return true;
-  };
-  std::optional<batch::LibraryFiles> files;
-  open_library_files(files, output, format);
-  request.files = &*files;
-  const batch::BatchSummary summary = run_interruptible(request);
-  py::dict out = files_summary(summary, *files);
-  out["read"] = read;
-  return out;
 }
 
 // Fragment entries as plot_mass_spectrum receives them: "split" by truth
@@ -357,12 +321,20 @@ void register_batch(py::module_& m) {
       py::arg("path"), py::arg("lines"), "The number of molecules the native readers find in a file.");
   m.def("molecule_file_chunks", &molecule_file_chunks, py::arg("path"), py::arg("chunk_size"),
         "(molecules, starts): the number of molecules of a SMILES, SDF or CSV/TSV file and the reader's "
-        "position before every chunk_size-th one.");
-  m.def("predict_file_chunk", &predict_file_chunk, py::arg("path"), py::arg("start"), py::arg("count"),
-        py::arg("output"), py::arg("fmt"), py::arg("model"), py::arg("ring_fragmentation"), py::arg("recursive_ms"),
-        py::arg("max_generations"), py::arg("time_limit"), py::arg("jobs"),
-        "Predicts up to count molecules of a file from a position of molecule_file_chunks on into output "
-        "(and its error file), numbered by their lines in the whole file.");
+        "position before every chunk_size-th one, as a library job's part takes it.");
+  m.def(
+      "library_job", [](const std::string& text) { return job_of_json(text).to_json().dump(); }, py::arg("job"),
+      "The JSON text of a library job, checked and with every field: ValueError names what cannot run.");
+  m.def("run_library_job", &run_library_job, py::arg("job"), py::arg("molecules") = py::none(),
+        "Runs a library job given as JSON text into its output file (with the molecules of a job without an "
+        "input): {written, failed, errors, read, killed}.");
+  m.def(
+      "library_output_format",
+      [](const std::string& path) {
+        return std::string(
+            batch::output_format_name(batch::output_format_of_path(path).value_or(batch::OutputFormat::msp)));
+      },
+      py::arg("path"), "The format a library file's name declares (.msp, .jsonl, .csv, .mgf), else \"msp\".");
   m.def(
       "library_output_header", [](const std::string& fmt) { return batch::output_header(format_argument(fmt)); },
       py::arg("fmt"), "The text a spectral-library file of this format starts with.");

@@ -210,19 +210,19 @@ std::string smiles_argument(py::handle value, const std::string& what) {
   return RDKit::MolToSmiles(*mol);
 }
 
-std::vector<batch::MoleculeInput> molecule_inputs(py::handle molecules, const std::string& what) {
+std::vector<run::MoleculeInput> molecule_inputs(py::handle molecules, const std::string& what) {
   const std::string kinds = "an iterable of SMILES strings, (name, SMILES) pairs or RDKit Mols";
   if (py::isinstance<py::str>(molecules) || py::isinstance<py::bytes>(molecules)) {
     throw py::type_error(what + " must be " + kinds + ", not one string");
   }
   if (!py::hasattr(molecules, "__iter__"))
     throw py::type_error(what + " must be " + kinds + ", not " + type_name(molecules));
-  std::vector<batch::MoleculeInput> out;
+  std::vector<run::MoleculeInput> out;
   std::size_t position = 0;
   for (py::handle item : py::reinterpret_borrow<py::iterable>(molecules)) {
     ++position;
     const std::string where = "molecule " + std::to_string(position);
-    batch::MoleculeInput m;
+    run::MoleculeInput m;
     m.line = position;
     if (py::isinstance<py::str>(item)) {
       m.smiles = utf8_text(item, where);

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "counts/lpi.h"
 #include "prediction/predict.h"
+#include "run/input.h"
 #include "spectra/reader.h"
 #include "spectra/similarity.h"
 #include "spectra/spectrum.h"
@@ -100,7 +100,7 @@ std::string smiles_argument(pybind11::handle value, const std::string& what);
 // Molecules from any iterable (not a string) of SMILES strings, RDKit Mols
 // (named by their "_Name" property) and (name, SMILES or Mol) pairs; `line` is
 // the 1-based position. TypeError naming the position for anything else.
-std::vector<batch::MoleculeInput> molecule_inputs(pybind11::handle molecules, const std::string& what);
+std::vector<run::MoleculeInput> molecule_inputs(pybind11::handle molecules, const std::string& what);
 
 // Worker threads: None (0: one per core) or an integer from 1 to 1024.
 unsigned jobs_argument(pybind11::handle jobs);

@@ -13,8 +13,11 @@ PYBIND11_MODULE(_native, m) {
   tessarin::bindings::register_layout(m, testing);
   tessarin::bindings::register_ms(m, testing);
   tessarin::bindings::register_pubchem(m);
+  tessarin::bindings::register_candidates(m);
   tessarin::bindings::register_analysis(m, testing);
   tessarin::bindings::register_validation(m);
   tessarin::bindings::register_batch(m);
   tessarin::bindings::register_spectra(m, testing);
+  tessarin::bindings::register_molecular_mass(m, testing);
+  tessarin::bindings::register_fingerprint_network(testing);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "errors.h"
 #include "identify/evaluate.h"
 #include "identify/library_search.h"
 #include "identify/rank.h"
@@ -66,8 +67,8 @@ class NativeRun {
       cancel = true;
     }
   }
-  std::function<void(const batch::BatchProgress&)> progress() {
-    return [this](const batch::BatchProgress&) { check_signals(); };
+  std::function<void(const run::BatchProgress&)> progress() {
+    return [this](const run::BatchProgress&) { check_signals(); };
   }
 
   // Runs `work` without the GIL; raises the interrupt, or rethrows what
@@ -93,21 +94,21 @@ class NativeRun {
 
 // Where the candidates come from: a file path, or Python molecules.
 struct CandidateSource {
-  std::unique_ptr<batch::MoleculeFile> file;
-  std::vector<batch::MoleculeInput> molecules;
+  std::unique_ptr<run::MoleculeFile> file;
+  std::vector<run::MoleculeInput> molecules;
   std::size_t next = 0;
 
   explicit CandidateSource(py::handle candidates) {
     if (py::isinstance<py::str>(candidates) || py::isinstance<py::bytes>(candidates) ||
         py::hasattr(candidates, "__fspath__")) {
-      file = std::make_unique<batch::MoleculeFile>(path_argument(candidates, "candidates"));
+      file = std::make_unique<run::MoleculeFile>(path_argument(candidates, "candidates"));
     } else {
       molecules = molecule_inputs(candidates, "candidates");
     }
   }
   identify::MoleculeSource source() {
-    if (file) return [this](batch::MoleculeInput& m) { return file->next(m); };
-    return [this](batch::MoleculeInput& m) {
+    if (file) return [this](run::MoleculeInput& m) { return file->next(m); };
+    return [this](run::MoleculeInput& m) {
       if (next >= molecules.size()) return false;
       m = std::move(molecules[next++]);
       return true;
@@ -184,8 +185,7 @@ py::object reader_next(spectra::SpectrumReader& reader) {
   } catch (const spectra::RecordError& e) {
     raise_record_error(e);
   } catch (const std::runtime_error& e) {
-    PyErr_SetString(PyExc_OSError, e.what());
-    throw py::error_already_set();
+    raise_os_error(e);
   }
   if (!got) throw py::stop_iteration();
   return spectrum_to_python(s);
@@ -272,7 +272,13 @@ void register_spectra(py::module_& m, py::module_& testing) {
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &reader_next)
       .def_property_readonly("format",
-                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); });
+                             [](const spectra::SpectrumReader& r) { return spectra::format_name(r.format()); })
+      .def_property_readonly(
+          "record_path", [](const spectra::SpectrumReader& r) { return lenient_text(r.record_path()); },
+          "The file of the record last returned or refused.")
+      .def_property_readonly(
+          "record_line", [](const spectra::SpectrumReader& r) { return r.record_line(); },
+          "The first line of the record last returned or refused.");
 
   m.def(
       "write_spectra",
@@ -286,14 +292,10 @@ void register_spectra(py::module_& m, py::module_& testing) {
         try {
           writer.emplace(file, f);
         } catch (const std::runtime_error& e) {
-          PyErr_SetString(PyExc_OSError, e.what());
-          throw py::error_already_set();
+          raise_os_error(e);
         }
         std::size_t written = 0;
-        const auto system_failure = [](const std::runtime_error& e) {
-          PyErr_SetString(PyExc_OSError, e.what());
-          throw py::error_already_set();
-        };
+        const auto system_failure = [](const std::runtime_error& e) { raise_os_error(e); };
         for (py::handle item : py::reinterpret_borrow<py::iterable>(spectra_)) {
           const spectra::Spectrum s = spectrum_argument(item, "spectrum " + std::to_string(written));
           try {

@@ -7,11 +7,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "batch/worker_main.h"
+#include "run/worker_main.h"
 
 namespace tessarin::bindings {
 
-batch::WorkerCommand worker_command() {
+run::WorkerCommand worker_command() {
   static const std::string program = [] {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&worker_command), &info) == 0 || info.dli_fname == nullptr)
@@ -23,7 +23,7 @@ batch::WorkerCommand worker_command() {
                              (program.empty() ? std::string("tessarin-worker") : program) +
                              " is missing; build the package again (bash scripts/setup.sh)");
   }
-  return batch::WorkerCommand{program, {std::string(batch::kWorkerArgument)}};
+  return run::WorkerCommand{program, {std::string(run::kWorkerArgument)}};
 }
 
 }  // namespace tessarin::bindings

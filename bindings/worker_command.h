@@ -2,11 +2,11 @@
 // in the package), which predict_library and large depictions run in.
 #pragma once
 
-#include "batch/worker_process.h"
+#include "run/worker_process.h"
 
 namespace tessarin::bindings {
 
 // The command that starts a worker; RuntimeError when the program is missing.
-batch::WorkerCommand worker_command();
+run::WorkerCommand worker_command();
 
 }  // namespace tessarin::bindings

@@ -51,7 +51,7 @@ int run_evaluate(EvaluateArguments& args) {
   ProgressBar bar(stderr, std::nullopt);
   install_stop_handler();
   args.options.run.cancel = &stop_requested();
-  if (show_progress) args.options.run.progress = [&bar](const batch::BatchProgress& p) { bar.update(p); };
+  if (show_progress) args.options.run.progress = [&bar](const run::BatchProgress& p) { bar.update(p); };
   identify::Evaluation ev;
   try {
     ev = identify::evaluate_files(args.spectra, args.options, refuse);

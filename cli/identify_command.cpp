@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "batch/input.h"
 #include "batch/writers.h"
 #include "commands.h"
 #include "common.h"
@@ -18,6 +17,7 @@
 #include "identify/tables.h"
 #include "plot.h"
 #include "progress.h"
+#include "run/input.h"
 #include "spectra/reader.h"
 #include "table_output.h"
 
@@ -79,9 +79,9 @@ int run_identify(IdentifyArguments& args) {
   if (args.candidates != "-" && args.output != "-" && same_file(args.candidates, args.output)) {
     throw UsageError("the output would overwrite the candidates " + args.candidates);
   }
-  std::unique_ptr<batch::MoleculeFile> candidates;
+  std::unique_ptr<run::MoleculeFile> candidates;
   try {
-    candidates = std::make_unique<batch::MoleculeFile>(args.candidates);
+    candidates = std::make_unique<run::MoleculeFile>(args.candidates);
   } catch (const InvalidInput& e) {
     throw UsageError(e.what());
   }
@@ -91,11 +91,11 @@ int run_identify(IdentifyArguments& args) {
   ProgressBar bar(stderr, std::nullopt);
   install_stop_handler();
   args.rank.run.cancel = &stop_requested();
-  if (show_progress) args.rank.run.progress = [&bar](const batch::BatchProgress& p) { bar.update(p); };
+  if (show_progress) args.rank.run.progress = [&bar](const run::BatchProgress& p) { bar.update(p); };
   identify::Ranking ranking;
   try {
     ranking = identify::rank_candidates(
-        measured, [&candidates](batch::MoleculeInput& m) { return candidates->next(m); }, args.rank);
+        measured, [&candidates](run::MoleculeInput& m) { return candidates->next(m); }, args.rank);
   } catch (const InvalidInput& e) {
     bar.finish();
     throw UsageError(args.candidates + ": " + e.what());

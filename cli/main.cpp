@@ -1,7 +1,8 @@
 // tessarin: the command-line program. VIF reports, batch prediction of EI
-// spectra into spectral-library files, the validation run, and predictions
-// compared with measured spectra (identify, search, evaluate); one source
-// file per subcommand (commands.h).
+// spectra into spectral-library files, the validation run, predictions
+// compared with measured spectra (identify, search, evaluate), and spectrum
+// files converted between formats; one source file per subcommand
+// (commands.h).
 #include <algorithm>
 #include <iostream>
 #include <optional>
@@ -10,10 +11,10 @@
 
 #include <RDGeneral/Invariant.h>
 
-#include "batch/worker_main.h"
+#include "batch/prediction_worker.h"
 #include "commands.h"
 #include "common.h"
-#include "scheduler.h"
+#include "run/worker_main.h"
 
 namespace {
 
@@ -80,12 +81,14 @@ int run(const Command& command) {
 
 int main(int argc, char** argv) {
   // `predict` runs its molecules in copies of this program started this way.
-  if (argc >= 2 && argv[1] == tessarin::batch::kWorkerArgument) return tessarin::batch::run_worker(argc - 2, argv + 2);
+  if (argc >= 2 && argv[1] == tessarin::run::kWorkerArgument)
+    return tessarin::batch::serve_prediction_worker(argc - 2, argv + 2);
   std::ios::sync_with_stdio(true);
   const auto program = make_program();
   const std::vector<Command> commands = {
       add_vif_command(*program),      add_predict_command(*program), add_validate_command(*program),
       add_identify_command(*program), add_search_command(*program),  add_evaluate_command(*program),
+      add_convert_command(*program),
   };
   if (argc < 2) {
     std::cerr << program->help();
@@ -104,7 +107,6 @@ int main(int argc, char** argv) {
   if (const auto error = misplaced_first_word(*program, commands, args.front())) {
     return report_usage_error(*program, *error);
   }
-  if (const auto status = run_on_scheduler(args)) return *status;
 
   std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
   try {

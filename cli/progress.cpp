@@ -19,7 +19,7 @@ std::string clock_text(double seconds) {
 
 }  // namespace
 
-std::string progress_line(const batch::BatchProgress& p, std::optional<std::size_t> total, int width) {
+std::string progress_line(const run::BatchProgress& p, std::optional<std::size_t> total, int width) {
   const double rate = p.elapsed_seconds > 0 ? static_cast<double>(p.written) / p.elapsed_seconds : 0.0;
   char buf[64];
   std::string out = "  ";
@@ -45,7 +45,7 @@ std::string progress_line(const batch::BatchProgress& p, std::optional<std::size
   return out;
 }
 
-void ProgressBar::update(const batch::BatchProgress& p) {
+void ProgressBar::update(const run::BatchProgress& p) {
   std::string line = progress_line(p, total_);
   const std::size_t length = line.size();
   if (length < last_length_) line.append(last_length_ - length, ' ');

@@ -7,17 +7,17 @@
 #include <optional>
 #include <string>
 
-#include "batch/pipeline.h"
+#include "run/pipeline.h"
 
 namespace tessarin::cli {
 
 // "  1200/4999 [#####...............]  24%  410.3 mol/s  0:09 left  3 failed"
-std::string progress_line(const batch::BatchProgress& p, std::optional<std::size_t> total, int width = 20);
+std::string progress_line(const run::BatchProgress& p, std::optional<std::size_t> total, int width = 20);
 
 class ProgressBar {
  public:
   ProgressBar(std::FILE* out, std::optional<std::size_t> total) : out_(out), total_(total) {}
-  void update(const batch::BatchProgress& p);
+  void update(const run::BatchProgress& p);
   // Leaves the last state on its own line.
   void finish();
 

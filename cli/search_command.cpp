@@ -22,33 +22,131 @@ namespace {
 
 struct SearchArguments {
   std::vector<std::string> queries;
-  std::string library;
+  std::vector<std::string> libraries;  // one file, or the shards of one library with --scheduler
   std::string output = "-";
   identify::QuerySearch search;
   std::optional<double> mass_tolerance;
+  SchedulerOptions scheduler;
 };
+
+void report_errors(const TableOutput& out) {
+  if (out.errors() > 0) {
+    std::cerr << "tessarin: " << out.errors() << " records could not be read or searched (see " << out.errors_place()
+              << ")\n";
+  }
+}
+
+nlohmann::json optional_number(const std::optional<double>& value) {
+  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+// The search handed to the Dask driver: one task per library shard, the hits
+// joined as one search over the shards read as one library would rank them,
+// the table and its errors written here as a search on this machine writes
+// them.
+int run_search_on_cluster(const SearchArguments& args) {
+  const spectra::SearchOptions& o = args.search.options;
+  const spectra::SimilarityOptions& score = o.similarity;
+  const nlohmann::json request = {{"request", "search"},
+                                  {"scheduler", args.scheduler.address},
+                                  {"queries", args.queries},
+                                  {"library", args.libraries},
+                                  {"options",
+                                   {{"top", o.top},
+                                    {"min_score", o.min_score},
+                                    {"mass_tolerance", optional_number(o.mass_tolerance)},
+                                    {"method", std::string(spectra::method_name(score.method))},
+                                    {"tolerance", score.tolerance},
+                                    {"mz_power", optional_number(score.mz_power)},
+                                    {"intensity_power", optional_number(score.intensity_power)},
+                                    {"reverse", score.reverse},
+                                    {"jobs", o.threads == 0 ? nlohmann::json(nullptr) : nlohmann::json(o.threads)}}}};
+  install_stop_handler();
+  TableOutput out(args.output, identify::record_error_header());
+  const DriverReply driver = run_on_scheduler(request);
+  if (stop_requested().load()) {
+    out.close();
+    std::cerr << "tessarin: interrupted (" << stop_signal_name() << "); nothing was searched\n";
+    return stop_exit_status();
+  }
+  if (!driver.reply) {
+    out.close();
+    return driver.status == kExitOk ? kExitUsage : driver.status;
+  }
+  const auto error_of = [](const nlohmann::json& e) {
+    return spectra::RecordError(e.at(0).get<std::string>(), e.at(1).get<std::size_t>(), e.at(2).get<std::string>());
+  };
+  try {
+    const nlohmann::json& reply = *driver.reply;
+    for (const nlohmann::json& e : reply.at("library_errors")) out.error(identify::record_error_row(error_of(e)));
+    if (reply.at("library_size").get<std::size_t>() == 0) std::cerr << "tessarin: the library holds no spectra\n";
+    out.write(identify::hits_header());
+    for (const nlohmann::json& e : reply.at("query_errors")) out.error(identify::record_error_row(error_of(e)));
+    std::size_t i = 0;
+    for (const nlohmann::json& q : reply.at("queries")) {
+      identify::QueryResult result;
+      result.query = i++;
+      result.path = q.at("path").get<std::string>();
+      result.line = q.at("line").get<std::size_t>();
+      result.spectrum.metadata.set(spectra::keys::name, q.at("name").get<std::string>());
+      if (q.at("error").is_string()) result.error = q.at("error").get<std::string>();
+      std::vector<spectra::Metadata> entries;
+      for (const nlohmann::json& h : q.at("hits")) {
+        result.hits.push_back({h.at(0).get<std::size_t>(), h.at(1).get<double>(), h.at(2).get<std::size_t>()});
+        spectra::Metadata& m = entries.emplace_back();
+        m.set(spectra::keys::name, h.at(3).get<std::string>());
+        m.set(spectra::keys::smiles, h.at(4).get<std::string>());
+        m.set(spectra::keys::formula, h.at(5).get<std::string>());
+      }
+      if (!result.error.empty()) {
+        out.error(identify::record_error_row(
+            spectra::RecordError(result.path, result.line, "not searched: " + result.error)));
+      }
+      std::vector<const spectra::Metadata*> pointers;
+      for (const spectra::Metadata& m : entries) pointers.push_back(&m);
+      out.write(identify::hits_rows(result, pointers));
+    }
+  } catch (const nlohmann::json::exception& e) {
+    out.close();
+    std::cerr << "tessarin: the Dask driver's reply is not a search's: " << e.what() << '\n';
+    return kExitUsage;
+  }
+  out.close();
+  report_errors(out);
+  return out.errors() > 0 ? kExitFailed : kExitOk;
+}
 
 int run_search(SearchArguments& args) {
   for (const std::string& q : args.queries) {
     if (args.output != "-" && same_file(q, args.output))
       throw UsageError("the output would overwrite the queries " + q);
   }
-  if (args.output != "-" && same_file(args.library, args.output)) {
-    throw UsageError("the output would overwrite the library " + args.library);
+  for (const std::string& library : args.libraries) {
+    if (args.output != "-" && same_file(library, args.output)) {
+      throw UsageError("the output would overwrite the library " + library);
+    }
   }
   args.search.options.mass_tolerance = args.mass_tolerance;
+  try {
+    args.search.options.check();
+  } catch (const InvalidInput& e) {
+    throw UsageError(e.what());
+  }
+  if (!args.scheduler.address.empty()) return run_search_on_cluster(args);
+  if (args.libraries.size() != 1) throw UsageError("--library is given once, or once per shard with --scheduler");
+  const std::string& library_path = args.libraries.front();
   install_stop_handler();
   TableOutput out(args.output, identify::record_error_header());
 
   std::vector<spectra::RecordError> refused;
   std::optional<spectra::SpectralLibrary> library;
   try {
-    library.emplace(spectra::SpectralLibrary::read(args.library, std::nullopt, &refused));
+    library.emplace(spectra::SpectralLibrary::read(library_path, std::nullopt, &refused));
   } catch (const InvalidInput& e) {
     throw UsageError(e.what());
   }
   for (const spectra::RecordError& e : refused) out.error(identify::record_error_row(e));
-  if (library->size() == 0) std::cerr << "tessarin: the library " << args.library << " holds no spectra\n";
+  if (library->size() == 0) std::cerr << "tessarin: the library " << library_path << " holds no spectra\n";
   if (stop_requested()) std::_Exit(stop_exit_status());
 
   out.write(identify::hits_header());
@@ -70,10 +168,7 @@ int run_search(SearchArguments& args) {
     throw UsageError(e.what());
   }
   out.close();
-  if (out.errors() > 0) {
-    std::cerr << "tessarin: " << out.errors() << " records could not be read or searched (see " << out.errors_place()
-              << ")\n";
-  }
+  report_errors(out);
   if (summary.cancelled) {
     std::cerr << "tessarin: interrupted; the table has the hits of the first " << summary.queries << " queries\n";
     std::fflush(stdout);
@@ -91,9 +186,13 @@ Command add_search_command(CLI::App& program) {
   command->add_option("QUERIES", args->queries, "query spectrum files (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->required();
-  command->add_option("--library", args->library, "spectral library file, measured or made by 'tessarin predict'")
+  command
+      ->add_option("--library", args->libraries,
+                   "spectral library file, measured or made by 'tessarin predict' (with --scheduler: once per shard, "
+                   "in library order)")
       ->type_name("LIBRARY")
       ->check(not_empty())
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->required();
   command->add_option("-o,--output", args->output, "table of the hits; - standard output")
       ->type_name("OUTPUT")
@@ -115,7 +214,7 @@ Command add_search_command(CLI::App& program) {
       ->check(finite_number(0.0));
   add_score_options(*command, args->search.options.similarity);
   add_jobs_option(*command, args->search.options.threads, "threads");
-  add_scheduler_options(*command, false);
+  add_scheduler_options(*command, args->scheduler, false);
   command->footer(
       "The table has one row per hit: query (1-based), query_name, rank, score, matched (peaks),\n"
       "library_index (1-based), name, smiles, formula. The hits are those of scoring every library entry:\n"

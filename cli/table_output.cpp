@@ -9,7 +9,7 @@
 namespace tessarin::cli {
 TableOutput::TableOutput(const std::string& path, std::string error_header) : error_header_(std::move(error_header)) {
   try {
-    table_ = std::make_unique<batch::OutputFile>(path);
+    table_ = std::make_unique<core::OutputFile>(path);
   } catch (const std::exception& e) {
     throw UsageError(e.what());
   }
@@ -25,7 +25,7 @@ void TableOutput::error(std::string_view row) {
     if (errors_path_.empty()) {
       std::cerr << error_header_;
     } else {
-      errors_file_ = std::make_unique<batch::OutputFile>(errors_path_);
+      errors_file_ = std::make_unique<core::OutputFile>(errors_path_);
       errors_file_->write(error_header_);
     }
   }

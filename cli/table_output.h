@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/writers.h"
+#include "core/output_file.h"
 
 namespace tessarin::cli {
 
@@ -31,10 +31,10 @@ class TableOutput {
   std::string errors_place() const { return errors_path_.empty() ? "standard error" : errors_path_; }
 
  private:
-  std::unique_ptr<batch::OutputFile> table_;
+  std::unique_ptr<core::OutputFile> table_;
   std::string error_header_;
   std::string errors_path_;
-  std::unique_ptr<batch::OutputFile> errors_file_;
+  std::unique_ptr<core::OutputFile> errors_file_;
   std::size_t errors_ = 0;
 };
 

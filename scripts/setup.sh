@@ -15,7 +15,7 @@ packages=(
   python3-dev python3-venv pybind11-dev libboost-python-dev
   liblapack-dev libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev libcli11-dev zlib1g-dev
   clang-format black python3-flake8
-  python3-numpy python3-networkx python3-matplotlib python3-pytest python3-tqdm
+  python3-numpy python3-networkx python3-matplotlib python3-pytest python3-tqdm python3-pandas
   python3-dask python3-distributed
 )
 
@@ -42,6 +42,10 @@ if [[ ! -x .venv/bin/python ]]; then
 fi
 site="$(.venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
 ln -sfn "$repo/tessarin" "$site/tessarin"
+# The environment's `dask` (`.venv/bin/dask worker ADDRESS` on a cluster's machines): Debian's
+# /usr/bin/dask runs /usr/bin/python3, which does not see this environment's tessarin.
+printf '#!/bin/sh\nexec "%s" -m dask "$@"\n' "$repo/.venv/bin/python" > .venv/bin/dask
+chmod +x .venv/bin/dask
 
 echo "[setup] building"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTESSARIN_TEST_PYTHON="$repo/.venv/bin/python" \

@@ -21,13 +21,15 @@ Libraries of molecules
 
 Spectra (measured and predicted)
     Spectrum                     m/z and intensity arrays, per-peak annotations, a metadata dict
+                                 (to and from pandas: to_dataframe, Spectrum.from_dataframe)
     predict_spectrum             the predicted spectrum of a SMILES or RDKit Mol as a Spectrum
     read_spectra, write_spectra  MSP, MassBank, JCAMP-DX, MGF and JSON Lines files, streamed
+                                 (paths, pathlib.Path or open file objects)
     similarity                   cosine, EI dot product or composite score and the matched peaks
     rank_candidates              candidate structures predicted and ranked against a measured spectrum
     search_library               query spectra against a spectral library, the best hits of each
     evaluate                     predictions against measured spectra of known structure
-    mirror_plot                  measured above, predicted below, matched peaks highlighted
+    mirror_plot                  measured above, predicted below, matched peaks highlighted and labelled
 
 PubChem
     fetch_smiles_from_pubchem    (SMILES, CID) of a compound by name or CID
@@ -39,6 +41,8 @@ Built-in runs
 
 Tables: LPI_REFERENCES, MS_REFERENCES, HALOGEN_TESTS, BIOMOLECULES, PUBCHEM_REST; named
 SMILES strings such as ``ethanol``, ``nitrobenzene`` and their aliases (``NB``, ``TNT``, ...).
+In a notebook a Spectrum shows as a stick plot, a ranking or search result as a table. The
+functions are annotated (the package has a py.typed marker) for editors and type checkers.
 ``python -m tessarin`` runs the halogen test. The command-line program ``tessarin`` runs the
 same engine without Python.
 """
@@ -98,6 +102,7 @@ from .figures.panels import VIF_panel, VIF_ms_panel
 
 # PubChem.
 from ._pubchem import PUBCHEM_REST, fetch_smiles_from_pubchem, VIF_from_pubchem
+from .candidates import Candidate, Candidates, CandidateIndex, candidate_formulas, pubchem_candidates
 
 # Tables, built-in runs and libraries.
 from ._tables import BIOMOLECULES, HALOGEN_TESTS, LPI_REFERENCES, MS_REFERENCES
@@ -121,6 +126,7 @@ from .spectra import (
     evaluate,
 )
 from .figures.mirror import mirror_plot
+from .unknown import estimate_molecular_mass
 
 __all__ = [
     "__version__",
@@ -136,6 +142,7 @@ __all__ = [
     "VIF_ms_panel",
     "predict_library",
     "fetch_smiles_from_pubchem",
+    *("pubchem_candidates", "candidate_formulas", "CandidateIndex", "Candidate", "Candidates"),
     "validate",
     "halogen_test",
     "triple_group_demo",
@@ -156,4 +163,5 @@ __all__ = [
     "search_library",
     "evaluate",
     "mirror_plot",
+    "estimate_molecular_mass",
 ]

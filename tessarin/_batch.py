@@ -2,15 +2,16 @@
 
 import os
 import sys
+from collections.abc import Callable, Iterable
+from typing import Any, Literal
 
 from . import _native
-
-# Output formats by file extension, for an output given without fmt.
-_FORMAT_OF_EXTENSION = {".msp": "msp", ".jsonl": "jsonl", ".ndjson": "jsonl", ".json": "jsonl", ".csv": "csv"}
+from ._types import FilePath, Model, Molecule
 
 
 def _format_of(output):
-    return _FORMAT_OF_EXTENSION.get(os.path.splitext(output)[1].lower(), "msp")
+    """The format an output given without fmt is written in: the one its extension names, as for the command."""
+    return _native.library_output_format(output)
 
 
 def _interactive():
@@ -41,19 +42,19 @@ class _Progress:
 
 
 def predict_library(
-    molecules,
-    output=None,
-    fmt=None,
-    ring_fragmentation=False,
-    recursive_ms=False,
-    jobs=None,
-    model="schematic",
-    timeout_per_molecule=None,
-    max_generations=2,
-    progress=None,
-    resume=False,
-    lines=None,
-):
+    molecules: Iterable[Molecule | tuple[str, Molecule]] | os.PathLike[str] | os.PathLike[bytes],
+    output: FilePath | None = None,
+    fmt: Literal["msp", "jsonl", "csv", "mgf"] | None = None,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+    jobs: int | None = None,
+    model: Model = "schematic",
+    timeout_per_molecule: float | None = None,
+    max_generations: int = 2,
+    progress: bool | Callable[[int, int], object] | None = None,
+    resume: bool = False,
+    lines: tuple[int, int | None] | None = None,
+) -> list[dict[str, Any]] | dict[str, Any]:
     """Predict the EI spectrum of every molecule of ``molecules`` in native worker processes.
 
     ``molecules`` is any iterable of SMILES strings, RDKit molecules or
@@ -87,8 +88,9 @@ def predict_library(
     ion at that m/z, and the records say so ("comments" in dicts and JSON
     Lines, the MSP Comments line; CSV rows name every formula).
 
-    With an ``output`` path, writes the spectra in ``fmt`` ("msp", "jsonl" or
-    "csv"; when None, from the extension: .jsonl, .csv, else MSP) and the
+    With an ``output`` path, writes the spectra in ``fmt`` ("msp", "jsonl",
+    "csv" or "mgf"; when None, from the extension: .jsonl, .csv, .mgf, else
+    MSP; never compressed) and the
     failed molecules to ``output + ".errors.tsv"``, records how the file was
     made in ``output + ".run.json"``, and returns {"written": spectra
     written, "failed": molecules failed, "errors": the error file's path or

@@ -1,6 +1,10 @@
 """Built-in runs: the validation suite, the substituted-halogen test and the demonstration."""
 
 
+import os
+from collections.abc import Iterable
+from typing import Any
+
 import matplotlib.pyplot as plt
 
 from . import _native
@@ -54,7 +58,11 @@ def _rows(molekuller):
     return rows
 
 
-def halogen_test(molekuller=None, panel_n=4, save="/tmp/vif_halojen.png"):
+def halogen_test(
+    molekuller: Iterable[tuple[str, str, str]] | None = None,
+    panel_n: int | None = 4,
+    save: str | os.PathLike[str] | None = "/tmp/vif_halojen.png",
+) -> list[tuple[str, str, dict[str, Any]]]:
     """Soft-bond analysis of halogen-substituted molecules, printed and drawn.
 
     For every (label, SMILES, note) row of ``molekuller`` (default
@@ -114,7 +122,9 @@ def _graph_figure(open_before, smiles, result):
     return draw_vif_graph(smiles, result["graph"], result["pos"], result["lpi"], result["soft_bonds"])
 
 
-def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/vif_kombine"):
+def triple_group_demo(
+    smiles: str = "N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix: str | os.PathLike[str] | None = "/tmp/vif_kombine"
+) -> dict[str, Any]:
     """Graph and spectrum figures of a molecule with three functional groups.
 
     Runs ``VIF`` drawing the orbital graph, prints the molecular ion, the LPI
@@ -148,7 +158,7 @@ def triple_group_demo(smiles="N#Cc1ccc(cc1)N=Nc1ccc(cc1)Cl", save_prefix="/tmp/v
     return result
 
 
-def validate(verbose=True):
+def validate(verbose: bool = True) -> bool:
     """Compare computed LPI triples and fragment peaks with the reference tables.
 
     For every row of ``LPI_REFERENCES`` the LPI of ``VIF(smiles)`` must equal

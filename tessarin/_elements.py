@@ -8,7 +8,7 @@ from . import _native
 _NOMINAL_ISOTOPE = {}
 
 
-def element(symbol):
+def element(symbol: str | int) -> _native.Element:
     """Element record by symbol ("Cl") or atomic number (17).
 
     The record has the attributes ``symbol``, ``atomic_number`` and ``period``.

@@ -1,5 +1,8 @@
 """2D layout of atoms and of the orbital nodes around them."""
 
+import numpy as np
+from rdkit import Chem
+
 from . import _native
 
 
@@ -28,7 +31,14 @@ def _enforce_mirror(coords, ranks, axis, eps=0.05):
     return _native.enforce_mirror(coords, ranks, axis, eps)
 
 
-def compute_atom_layout(mol, n_iter=600, target_bond_len=1.5, repulsion_factor=1.2, k_attr=0.06, k_rep=0.05):
+def compute_atom_layout(
+    mol: Chem.Mol,
+    n_iter: int = 600,
+    target_bond_len: float = 1.5,
+    repulsion_factor: float = 1.2,
+    k_attr: float = 0.06,
+    k_rep: float = 0.05,
+) -> tuple[np.ndarray, list[int]]:
     """2D coordinates of every atom of ``mol`` and the atoms' symmetry classes."""
     return _native.compute_atom_layout(mol, n_iter, target_bond_len, repulsion_factor, k_attr, k_rep)
 

@@ -1,9 +1,13 @@
 """LPI of a weighted graph."""
 
+from typing import Any
+
+import networkx as nx
+
 from . import _native
 
 
-def compute_lpi(graph, tol=1e-09, weight="weight"):
+def compute_lpi(graph: nx.Graph, tol: float = 1e-09, weight: str | None = "weight") -> dict[str, Any]:
     """Count the positive, zero and negative eigenvalues of ``graph``'s adjacency matrix.
 
     Returns ``{"n+": int, "n0": int, "n-": int, "eigenvalues": ndarray}``, the

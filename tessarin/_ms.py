@@ -1,9 +1,19 @@
 """EI-MS prediction: soft bonds and the fragments that cutting them gives."""
 
+from collections.abc import Iterable, Mapping
+from typing import Any, TypeVar
+
+import networkx as nx
+from rdkit import Chem
+
 from . import _native
 
+_Record = TypeVar("_Record", bound=Mapping[str, Any])
 
-def detect_soft_bonds(graph, chem_bonds, baseline_lpi, tol=1e-09):
+
+def detect_soft_bonds(
+    graph: nx.Graph, chem_bonds: Iterable[_Record], baseline_lpi: Mapping[str, Any], tol: float = 1e-09
+) -> list[_Record]:
     """Bond records whose edge can be deleted without changing the LPI.
 
     ``graph`` is an undirected networkx ``Graph`` (edges without ``weight``
@@ -19,7 +29,12 @@ def detect_soft_bonds(graph, chem_bonds, baseline_lpi, tol=1e-09):
     return [records[i] for i in positions]
 
 
-def predict_fragments(mol, soft_bonds, ring_fragmentation=False, min_ring_fragment_mz=30):
+def predict_fragments(
+    mol: Chem.Mol,
+    soft_bonds: Iterable[Mapping[str, Any]],
+    ring_fragmentation: bool = False,
+    min_ring_fragment_mz: float = 30,
+) -> list[dict[str, Any]]:
     """Fragments of single cuts (and, on request, ring double cuts) of the soft bonds.
 
     Returns a list of entries ``{"bond", "split", "mode", "fragments"}``, where
@@ -62,8 +77,14 @@ def _cut_atom_set(mol, atom_set, softs, ring_fragmentation, min_mz):
 
 
 def predict_fragments_recursive(
-    mol, H, atom_subgraphs, chem_bonds, max_generations=3, min_mz=25, ring_fragmentation=True
-):
+    mol: Chem.Mol,
+    H: nx.Graph,
+    atom_subgraphs: Mapping[int, Iterable[Any]],
+    chem_bonds: Iterable[Mapping[str, Any]],
+    max_generations: int = 3,
+    min_mz: float = 25,
+    ring_fragmentation: bool = True,
+) -> dict[int, dict[str, Any]]:
     """Peak map of several generations of cuts: m/z -> {"formula", "generation"}.
 
     Breadth first from the molecular ion (generation 0): each distinct atom

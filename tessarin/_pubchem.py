@@ -1,12 +1,16 @@
 """SMILES by compound name or CID from the PubChem PUG REST service."""
 
+from typing import Any, Literal
+
 from . import _native
 from ._package import package
 
-PUBCHEM_REST = "https://pubchem.ncbi.nlm.nih.gov/rest/pug/compound"
+PUBCHEM_REST = _native.PUBCHEM_REST  # the compound endpoint every request starts with
 
 
-def fetch_smiles_from_pubchem(query, by="name", timeout=20):
+def fetch_smiles_from_pubchem(
+    query: str | int, by: Literal["name", "cid"] = "name", timeout: float = 20
+) -> tuple[str, int | None]:
     """(SMILES, CID) of a compound looked up by name or CID.
 
     ``by`` is ``"name"`` or ``"cid"``; ``query`` a compound name (``str``) or a
@@ -23,7 +27,7 @@ def fetch_smiles_from_pubchem(query, by="name", timeout=20):
     return _native.fetch_smiles(base, by, query, timeout)
 
 
-def VIF_from_pubchem(query, by="name", **vif_kwargs):
+def VIF_from_pubchem(query: str | int, by: Literal["name", "cid"] = "name", **vif_kwargs: Any) -> dict[str, Any] | str:
     """Look a compound up on PubChem and run ``VIF`` on its SMILES."""
     smiles, cid = fetch_smiles_from_pubchem(query, by=by)
     print(f"[PubChem] '{query}' -> CID {cid} -> SMILES: {smiles}")

@@ -1,5 +1,7 @@
 """The VIF orbital graph of a molecule and the analysis driver."""
 
+from typing import Any
+
 import matplotlib.pyplot as plt
 
 from . import _native
@@ -29,18 +31,18 @@ def _build_bond_orders(mol):
 
 
 def VIF(
-    smiles,
-    n_iter=600,
-    target_bond_len=1.5,
-    radius_ratio=0.23,
-    show_spectrum=True,
-    bond_kappa=0.9,
-    draw=True,
-    verbose=True,
-    ring_fragmentation=False,
-    recursive_ms=False,
-    max_generations=2,
-):
+    smiles: str,
+    n_iter: int = 600,
+    target_bond_len: float = 1.5,
+    radius_ratio: float = 0.23,
+    show_spectrum: bool = True,
+    bond_kappa: float = 0.9,
+    draw: bool = True,
+    verbose: bool = True,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+    max_generations: int = 2,
+) -> dict[str, Any] | str:
     """Build the VIF orbital graph of ``smiles``, compute its LPI and predict its EI-MS fragments.
 
     Prints the report when ``verbose``. Returns the string "SMILES okunamadı!"

@@ -14,16 +14,19 @@ one library in input order, the file the single-machine ``predict`` writes.
 files, one task per shard, and merges the hits as one search over the whole
 library would rank them.
 
-Run as ``python -m tessarin.dask predict|search ... --scheduler ADDRESS``
-(what ``tessarin predict|search --scheduler`` does).
+``tessarin predict|search --scheduler ADDRESS`` parses its arguments and
+hands the request to ``python -m tessarin.dask`` (on standard input, as
+JSON): the predict request is the command's library job, the one the
+workers run chunk by chunk. The reply goes back to the command, which
+reports the run and writes the search's table itself.
 
 Importing ``tessarin`` does not import this module or Dask.
 """
 
-import argparse
 import json
 import os
 import shutil
+import signal
 import sys
 import time
 import uuid
@@ -36,7 +39,10 @@ from . import _native
 from . import spectra as _spectra
 
 MANIFEST = "manifest.json"
-_MANIFEST_KIND = "tessarin predicted library shards, version 1"
+_MANIFEST_KIND = "tessarin predicted library shards, version 2"
+_MANIFEST_KINDS = ("tessarin predicted library shards, version 1",)  # earlier versions, refused by name
+# The job's settings that decide what the shards hold (not the worker threads, nor where the run goes).
+_JOB_ARGUMENTS = ("format", "model", "ring", "recursive", "max_generations", "timeout_per_molecule")
 _MANIFEST_INTERVAL = 5.0  # seconds
 
 # Called with the chunk's manifest entry on the worker before the chunk runs
@@ -48,13 +54,71 @@ class ShardError(RuntimeError):
     """Chunks of a run that did not finish; running again with the same arguments goes on with them."""
 
 
-def _client(client):
-    if client is not None:
-        return client
+class WorkerEnvironmentError(RuntimeError):
+    """Dask workers that cannot run tessarin's tasks: the package does not import there, or is another version."""
+
+
+# The probe runs on every worker. It is defined in a namespace of its own so that it travels by value:
+# a worker without the package could not unpickle a function of this module.
+_PROBE_SOURCE = """
+def probe():
+    import sys
     try:
-        return distributed.default_client()
-    except ValueError:
-        raise ValueError("no Dask client: pass client= or connect one (distributed.Client(address))") from None
+        import tessarin
+    except BaseException as e:
+        return sys.executable, None, type(e).__name__ + ": " + str(e)
+    return sys.executable, getattr(tessarin, "__version__", None), None
+"""
+
+
+def _probe():
+    namespace = {"__name__": "tessarin_worker_probe"}
+    exec(_PROBE_SOURCE, namespace)
+    return namespace["probe"]
+
+
+def _worker_command(address=None):
+    """How to start a worker that runs tessarin's tasks: the ``dask`` command of this environment."""
+    here = os.path.dirname(sys.executable)
+    command = os.path.join(here, "dask")
+    command = f"{command} worker" if os.access(command, os.X_OK) else f"{sys.executable} -m dask worker"
+    return f"{command} {address}" if address else command
+
+
+def check_workers(client):
+    """Raise WorkerEnvironmentError unless every worker of ``client`` imports this version of tessarin.
+
+    Workers started by another interpreter (Debian's ``dask worker`` runs /usr/bin/python3, which does not
+    see the set-up's environment) would fail every task with ModuleNotFoundError. The message says what
+    to start instead. Workers that join later are not checked. Returns the number of workers checked.
+    """
+    found = client.run(_probe())
+    wrong = []
+    for worker, (python, version, error) in sorted(found.items()):
+        if error is not None:
+            wrong.append(f"{worker} ({python}) cannot import tessarin: {error}")
+        elif version != _native.__version__:
+            wrong.append(f"{worker} ({python}) has tessarin {version}, not {_native.__version__}")
+    if wrong:
+        more = f" and {len(wrong) - 3} more" if len(wrong) > 3 else ""
+        address = getattr(client.scheduler, "address", None)
+        raise WorkerEnvironmentError(
+            f"{len(wrong)} of {len(found)} Dask workers cannot run tessarin's tasks: "
+            + "; ".join(wrong[:3])
+            + more
+            + f". Start the workers with the interpreter tessarin is set up with: {_worker_command(address)}"
+        )
+    return len(found)
+
+
+def _client(client):
+    if client is None:
+        try:
+            client = distributed.default_client()
+        except ValueError:
+            raise ValueError("no Dask client: pass client= or connect one (distributed.Client(address))") from None
+    check_workers(client)
+    return client
 
 
 def _write_json_atomically(path, data):
@@ -83,7 +147,7 @@ def _scan_file(path, chunk_size):
     identity = _stat_file(path)
     molecules, starts = _native.molecule_file_chunks(path, chunk_size)
     identity["molecules"] = molecules
-    return identity, [list(s) for s in starts]
+    return identity, starts
 
 
 def _finish_shard(output_dir, entry, temp, result):
@@ -113,37 +177,50 @@ def _jobs_on_worker(jobs):
         return None
 
 
-def _run_file_chunk(output_dir, entry, path, options, jobs):
+def _chunk_job(job, temp):
+    """The library job of one chunk: the run's prediction settings, written into a shard without a run record."""
+    return dict(
+        job,
+        output=temp,
+        resume=False,
+        run_record=False,
+        lines=None,
+        cluster=None,
+        jobs=_jobs_on_worker(job["jobs"]),
+    )
+
+
+def _lost_again(entry, result):
+    """The molecules whose worker process was killed from outside for the first time (none: the chunk is done).
+
+    Such a molecule failed for want of memory or by an operator's hand, not by its own chemistry: the
+    chunk is left unfinished, so that a rerun gives it another try. A molecule killed again on its
+    second try is recorded as failed, as a run on one machine records it.
+    """
+    return sorted(set(result["killed"]) - set(entry.get("killed", [])))
+
+
+def _run_file_chunk(output_dir, entry, path, job):
     """Worker: predicts one chunk of a file into its shard."""
     if _before_chunk is not None:
         _before_chunk(entry)
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
-        result = _native.predict_file_chunk(
-            path,
-            tuple(entry["start"]),
-            entry["molecules"],
-            temp,
-            options["fmt"],
-            options["model"],
-            options["ring_fragmentation"],
-            options["recursive_ms"],
-            options["max_generations"],
-            options["time_limit"] or 0.0,
-            _jobs_on_worker(jobs),
-        )
+        chunk = dict(_chunk_job(job, temp), input=path, part={"start": entry["start"], "molecules": entry["molecules"]})
+        result = _native.run_library_job(json.dumps(chunk))
         if result["read"] != entry["molecules"]:
             raise ValueError(
-                f"{path} changed: chunk {entry['chunk']} found {result['read']} molecules, " f"not {entry['molecules']}"
+                f"{path} changed: chunk {entry['chunk']} found {result['read']} molecules, not {entry['molecules']}"
             )
-        return _finish_shard(output_dir, entry, temp, result)
+        lost = _lost_again(entry, result)
+        return {"killed": lost} if lost else _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
             if os.path.exists(leftover):
                 os.remove(leftover)
 
 
-def _run_bag_chunk(partition, output_dir, entry, options, jobs):
+def _run_bag_chunk(partition, output_dir, entry, job):
     """Worker: predicts one partition of a bag into its shard."""
     if _before_chunk is not None:
         _before_chunk(entry)
@@ -155,23 +232,10 @@ def _run_bag_chunk(partition, output_dir, entry, options, jobs):
         )
     temp = os.path.join(output_dir, f".{entry['shard']}.tmp-{uuid.uuid4().hex}")
     try:
-        result = _native.predict_library(
-            molecules,
-            None,
-            temp,
-            options["fmt"],
-            options["ring_fragmentation"],
-            options["recursive_ms"],
-            _jobs_on_worker(jobs),
-            options["model"],
-            options["time_limit"],
-            options["max_generations"],
-            None,
-            False,
-            None,
-            first_line=entry["first_line"],
-        )
-        return _finish_shard(output_dir, entry, temp, result)
+        chunk = dict(_chunk_job(job, temp), input=None, first_line=entry["first_line"])
+        result = _native.run_library_job(json.dumps(chunk), molecules)
+        lost = _lost_again(entry, result)
+        return {"killed": lost} if lost else _finish_shard(output_dir, entry, temp, result)
     finally:
         for leftover in (temp, temp + ".errors.tsv"):
             if os.path.exists(leftover):
@@ -187,7 +251,13 @@ def _read_manifest(output_dir):
         return None
     except (OSError, ValueError) as e:
         raise ValueError(f"cannot read {path}: {e}") from None
-    if not isinstance(manifest, dict) or manifest.get("kind") != _MANIFEST_KIND:
+    kind = manifest.get("kind") if isinstance(manifest, dict) else None
+    if kind in _MANIFEST_KINDS:
+        raise ValueError(
+            f"{path} is a manifest of an earlier tessarin ({kind}); finish that run with the version that started "
+            "it, or use another directory"
+        )
+    if kind != _MANIFEST_KIND:
         raise ValueError(f"{path} is not the manifest of predicted library shards")
     return manifest
 
@@ -213,13 +283,13 @@ def _plan_files(client, paths, chunk_size):
                     "first_molecule": j * chunk_size,
                     "molecules": min(chunk_size, n - j * chunk_size),
                     "start": start,
-                    "first_line": start[1] + 1,
+                    "first_line": start["line"] + 1,
                 }
             )
     for i, entry in enumerate(chunks):
         entry["chunk"] = i
         nxt = chunks[i + 1] if i + 1 < len(chunks) and chunks[i + 1]["input"] == entry["input"] else None
-        entry["last_line"] = nxt["start"][1] if nxt else None  # None: to the end of the file
+        entry["last_line"] = nxt["start"]["line"] if nxt else None  # None: to the end of the file
     return identities, chunks
 
 
@@ -253,36 +323,49 @@ def predict_library(
 
     Returns {"chunks", "done", "skipped", "written", "failed"}. Chunks that
     fail (a worker lost too often, a read error) are marked failed in the
-    manifest after the others ended, and ShardError is raised.
+    manifest after the others ended, and ShardError is raised. So are chunks
+    in which a molecule's native worker process was killed from outside (the
+    out-of-memory killer): the manifest lists its line under "killed" and a
+    rerun tries it again; killed a second time, it is recorded as failed.
     """
     if not isinstance(fmt, str) or not isinstance(model, str):
         raise TypeError("fmt and model must be strings")
-    _native.library_output_header(fmt)  # ValueError for an unknown format
     if isinstance(chunk_size, bool) or not isinstance(chunk_size, int) or chunk_size < 1:
         raise ValueError(f"chunk_size must be a whole number >= 1, not {chunk_size!r}")
-    client = _client(client)
+    job = _library_job(
+        format=fmt,
+        model=model,
+        ring=bool(ring_fragmentation),
+        recursive=bool(recursive_ms),
+        max_generations=max_generations,
+        timeout_per_molecule=float(time_limit) if time_limit else 0.0,
+        jobs=jobs,
+    )
+    return _predict_job(job, inputs, output_dir, _client(client), chunk_size)
+
+
+def _library_job(**fields):
+    """A library job of these fields, checked by the engine (ValueError names what cannot run)."""
+    return json.loads(_native.library_job(json.dumps(dict(kind="tessarin library job", version=1, **fields))))
+
+
+def _predict_job(job, inputs, output_dir, client, chunk_size):
+    """Runs ``job``'s prediction over ``inputs`` (paths or a bag) in chunks into the shards of ``output_dir``."""
     output_dir = os.path.abspath(os.fspath(output_dir))
     os.makedirs(output_dir, exist_ok=True)
-    options = {
-        "fmt": fmt,
-        "model": model,
-        "ring_fragmentation": bool(ring_fragmentation),
-        "recursive_ms": bool(recursive_ms),
-        "max_generations": max_generations,
-        "time_limit": None if not time_limit else float(time_limit),
-    }
+    fmt = job["format"]
+    settings = {key: job[key] for key in _JOB_ARGUMENTS}
 
     bag = inputs if isinstance(inputs, dask.bag.Bag) else None
     if bag is not None:
-        arguments = dict(options, chunk_size=None, inputs=[{"bag": bag.name, "partitions": bag.npartitions}])
+        arguments = dict(settings, chunk_size=None, inputs=[{"bag": bag.name, "partitions": bag.npartitions}])
     else:
         paths = [inputs] if isinstance(inputs, (str, bytes, os.PathLike)) else list(inputs)
         if not paths:
             raise ValueError("no input files")
         paths = [os.path.abspath(os.fsdecode(os.fspath(p))) for p in paths]
         identities = client.gather(client.map(_stat_file, paths, pure=False))
-        arguments = dict(options, chunk_size=chunk_size, inputs=identities)
-
+        arguments = dict(settings, chunk_size=chunk_size, inputs=identities)
     manifest = _read_manifest(output_dir)
     if manifest is not None:
         old = manifest["arguments"]
@@ -339,9 +422,7 @@ def predict_library(
             for entry in pending:
                 futures[
                     client.compute(
-                        dask.delayed(_run_bag_chunk, pure=False)(
-                            parts[entry["chunk"]], output_dir, entry, options, jobs
-                        )
+                        dask.delayed(_run_bag_chunk, pure=False)(parts[entry["chunk"]], output_dir, entry, job)
                     )
                 ] = entry
         else:
@@ -352,8 +433,7 @@ def predict_library(
                         output_dir,
                         entry,
                         arguments["inputs"][entry["input"]]["path"],
-                        options,
-                        jobs,
+                        job,
                         pure=False,
                     )
                 ] = entry
@@ -365,11 +445,23 @@ def predict_library(
     for future in distributed.as_completed(list(futures)):
         entry = futures[future]
         try:
-            entry.update(future.result(), status="done")
-            entry.pop("reason", None)
+            result = future.result()
         except Exception as e:  # the chunk stays to be done by a rerun
             entry.update(status="failed", reason=f"{type(e).__name__}: {e}")
             failures.append(entry)
+        else:
+            if "written" in result:
+                entry.update(result, status="done")
+                entry.pop("reason", None)
+            else:  # molecules to try again: the chunk stays to be done by a rerun
+                lines = ", ".join(str(line) for line in result["killed"])
+                entry.update(
+                    status="failed",
+                    killed=sorted(set(entry.get("killed", [])) | set(result["killed"])),
+                    reason=f"the worker processes of the molecules on lines {lines} were killed from outside "
+                    "(out of memory?); a rerun tries them again",
+                )
+                failures.append(entry)
         if time.monotonic() - written_at > _MANIFEST_INTERVAL:
             _write_json_atomically(os.path.join(output_dir, MANIFEST), manifest)
             written_at = time.monotonic()
@@ -419,7 +511,7 @@ def merge(output_dir, path):
             f"{len(unfinished)} of {len(chunks)} chunks are not finished (first: chunk {unfinished[0]});"
             " run predict_library again with the same arguments"
         )
-    header = _native.library_output_header(manifest["arguments"]["fmt"]).encode()
+    header = _native.library_output_header(manifest["arguments"]["format"]).encode()
     errors_header = _native.library_errors_header().encode()
     done = []
     for e in chunks:
@@ -457,13 +549,43 @@ def merge(output_dir, path):
 
 
 def _search_shard(path, queries, options):
-    """Worker: the shard's size and every query's hits in it (indexes within the shard)."""
-    with warnings.catch_warnings(record=True) as caught:
-        warnings.simplefilter("always")
-        library = list(_spectra.read_spectra(path, errors=options["errors"]))
-        results = _spectra.search_library(queries, library, **{k: v for k, v in options.items() if k != "errors"})
+    """Worker: the shard's size, every query's hits in it (indexes within the shard) and its refused records."""
+    reader = _native.SpectrumReader(path)
+    library, refused = [], []
+    while True:
+        try:
+            library.append(_spectra.Spectrum._from_parts(next(reader)))
+        except StopIteration:
+            break
+        except _native.SpectrumRecordError as e:
+            if options["errors"] == "raise":
+                raise
+            refused.append((e.path, e.line, e.reason))
+    results = _spectra.search_library(queries, library, **{k: v for k, v in options.items() if k != "errors"})
     hits = [([(h.index, h.score, h.matched, h.spectrum) for h in r.hits], r.error) for r in results]
-    return len(library), hits, [str(w.message) for w in caught]
+    return len(library), hits, refused
+
+
+def _search_shards(queries, shards, client, options):
+    """The hits of every query over the shards read as one library, the shards' refused records and their size."""
+    [sent] = client.scatter([queries], broadcast=True)
+    per_shard = client.gather(
+        client.map(_search_shard, shards, [sent] * len(shards), [options] * len(shards), pure=False)
+    )
+    offset = 0
+    merged = [([], None) for _ in queries]
+    refused = []
+    for size, hits, shard_refused in per_shard:
+        refused.extend(shard_refused)
+        for q, (shard_hits, error) in enumerate(hits):
+            merged[q][0].extend((offset + i, s, m, e) for i, s, m, e in shard_hits)
+            if error is not None:
+                merged[q] = (merged[q][0], error)
+        offset += size
+    for hits, _ in merged:
+        hits.sort(key=lambda h: (-h[1], h[0]))  # the single search's order: score, then library index
+        del hits[options["top"] :]
+    return merged, refused, offset
 
 
 def search_library(
@@ -518,177 +640,133 @@ def search_library(
         "jobs": jobs,
         "errors": errors,
     }
-    [sent] = client.scatter([queries], broadcast=True)
-    per_shard = client.gather(
-        client.map(_search_shard, shards, [sent] * len(shards), [options] * len(shards), pure=False)
-    )
-    offset = 0
-    merged = [([], None) for _ in queries]
-    for size, hits, messages in per_shard:
-        for message in messages:
-            warnings.warn(message, stacklevel=2)
-        for q, (shard_hits, error) in enumerate(hits):
-            merged[q][0].extend((offset + i, s, m, e) for i, s, m, e in shard_hits)
-            if error is not None:
-                merged[q] = (merged[q][0], error)
-        offset += size
-    out = []
-    for query, (hits, error) in zip(queries, merged):
-        hits.sort(key=lambda h: (-h[1], h[0]))  # the single search's order: score, then library index
-        out.append(_spectra.QueryResult(query, [_spectra.LibraryHit(*h) for h in hits[:top]], error))
-    return out
+    merged, refused, _ = _search_shards(queries, shards, client, options)
+    for path, line, reason in refused:
+        warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
+    return [
+        _spectra.QueryResult(query, [_spectra.LibraryHit(*h) for h in hits], error)
+        for query, (hits, error) in zip(queries, merged)
+    ]
 
 
 # ---------------------------------------------------------------------------
-# python -m tessarin.dask: the command line's --scheduler runs.
+# python -m tessarin.dask: the command line's --scheduler runs. The command
+# writes its request (JSON) on standard input and reads the reply from file
+# descriptor 3; failures are said here, on standard error, in one line.
+
+_REPLY_CHANNEL = 3
+_WORKER_WAIT = 300.0  # seconds
 
 
-class _Usage(Exception):
+class _NoWorkers(RuntimeError):
     pass
 
 
-class _Parser(argparse.ArgumentParser):
-    def error(self, message):
-        raise _Usage(message)
-
-
-def _field(text):
-    return "" if text is None else str(text).replace("\t", " ").replace("\n", " ").replace("\r", " ")
-
-
-def _predict_main(args):
-    if args.input == "-":
-        raise _Usage("standard input cannot be split among workers; give a file")
-    if args.output == "-":
-        raise _Usage("with --scheduler the output must be a file")
-    if args.chunk_size < 1:
-        raise _Usage(f"--chunk-size: needs a whole number >= 1, got {args.chunk_size}")
-    if args.jobs is not None and not 1 <= args.jobs <= 1024:
-        raise _Usage(f"--jobs: needs a whole number from 1 to 1024, got {args.jobs}")
-    if args.max_generations < 0 or not args.timeout_per_molecule >= 0:
-        raise _Usage("--max-generations and --timeout-per-molecule must be >= 0")
-    _native.library_output_header(args.format)
-    work_dir = args.work_dir or args.output + ".shards"
-    with distributed.Client(args.scheduler) as client:
-        predict_library(
-            args.input,
-            work_dir,
-            client,
-            model=args.model,
-            chunk_size=args.chunk_size,
-            fmt=args.format,
-            ring_fragmentation=args.ring,
-            recursive_ms=args.recursive,
-            max_generations=args.max_generations,
-            time_limit=args.timeout_per_molecule,
-            jobs=args.jobs,
-        )
-    summary = merge(work_dir, args.output)
-    if summary["failed"]:
-        total = summary["written"] + summary["failed"]
-        print(f"tessarin: {summary['failed']} of {total} molecules failed (see {summary['errors']})", file=sys.stderr)
-        return 1
-    return 0
-
-
-def _search_main(args):
-    if args.top < 1 or (args.jobs is not None and not 1 <= args.jobs <= 1024):
-        raise _Usage("--top needs a whole number >= 1 and --jobs one from 1 to 1024")
-    with distributed.Client(args.scheduler) as client:
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always")
-            queries = []
-            for path in args.queries:
-                queries.extend(_spectra.read_spectra(path, errors="warn"))
-            results = search_library(
-                queries,
-                args.library,
-                client,
-                top=args.top,
-                method=args.method,
-                tolerance=args.tolerance,
-                mz_power=args.mz_power,
-                intensity_power=args.intensity_power,
-                reverse=args.reverse,
-                min_score=args.min_score,
-                mass_tolerance=args.mass_tolerance,
-                jobs=args.jobs,
-                errors="warn",
-            )
-    rows = ["query\tquery_name\trank\tscore\tmatched\tlibrary_index\tname\tsmiles\tformula\n"]
-    problems = [f"\t\t{_field(w.message)}\n" for w in caught]
-    for q, result in enumerate(results, 1):
-        if result.error is not None:
-            problems.append(f"\t\tquery {q}: not searched: {_field(result.error)}\n")
-        for rank, hit in enumerate(result.hits, 1):
-            meta = hit.spectrum.metadata
-            rows.append(
-                f"{q}\t{_field(result.query.name)}\t{rank}\t{hit.score:.4f}\t{hit.matched}\t{hit.index + 1}\t"
-                f"{_field(meta.get('name'))}\t{_field(meta.get('smiles'))}\t{_field(meta.get('formula'))}\n"
-            )
-    text = "".join(rows)
-    if args.output == "-":
-        sys.stdout.write(text)
-        sys.stdout.flush()
-        if problems:
-            sys.stderr.write("file\tline\treason\n" + "".join(problems))
-    else:
-        with open(args.output, "w", encoding="utf-8") as f:
-            f.write(text)
-        errors_path = args.output + ".errors.tsv"
-        if problems:
-            with open(errors_path, "w", encoding="utf-8") as f:
-                f.write("file\tline\treason\n" + "".join(problems))
-        elif os.path.exists(errors_path):
-            os.remove(errors_path)
-    if problems:
-        print(f"tessarin: {len(problems)} records could not be read or searched", file=sys.stderr)
-        return 1
-    return 0
-
-
-def _parser():
-    parser = _Parser(prog="tessarin", description="Prediction and library search on a Dask cluster.")
-    commands = parser.add_subparsers(dest="command", required=True)
-    p = commands.add_parser("predict")
-    p.add_argument("input", metavar="INPUT")
-    p.add_argument("-o", "--output", required=True)
-    p.add_argument("--format", choices=("msp", "jsonl", "csv"), default="msp")
-    p.add_argument("-j", "--jobs", type=int, default=None)
-    p.add_argument("--timeout-per-molecule", type=float, default=0.0)
-    p.add_argument("--ring", action="store_true")
-    p.add_argument("--recursive", action="store_true")
-    p.add_argument("--max-generations", type=int, default=2)
-    p.add_argument("--model", default="schematic")
-    p.add_argument("--scheduler", required=True)
-    p.add_argument("--chunk-size", type=int, default=1000)
-    p.add_argument("--work-dir", default=None)
-    s = commands.add_parser("search")
-    s.add_argument("queries", nargs="+", metavar="QUERIES")
-    s.add_argument("--library", action="append", required=True)
-    s.add_argument("-o", "--output", default="-")
-    s.add_argument("--top", type=int, default=10)
-    s.add_argument("--min-score", type=float, default=0.0)
-    s.add_argument("--mass-tolerance", type=float, default=None)
-    s.add_argument("--method", choices=("cosine", "dot_product", "composite"), default="cosine")
-    s.add_argument("--tolerance", type=float, default=0.5)
-    s.add_argument("--mz-power", type=float, default=None)
-    s.add_argument("--intensity-power", type=float, default=None)
-    s.add_argument("--reverse", action="store_true")
-    s.add_argument("-j", "--jobs", type=int, default=None)
-    s.add_argument("--scheduler", required=True)
-    return parser
-
-
-def main(argv=None):
+def _connect(address):
+    """A client of the scheduler at ``address`` once a worker has joined, its workers checked."""
+    client = distributed.Client(address)
     try:
-        args = _parser().parse_args(argv)
-        return _predict_main(args) if args.command == "predict" else _search_main(args)
-    except (_Usage, ValueError, TypeError, OSError, ShardError) as e:
+        waited = time.monotonic()
+        while not client.scheduler_info()["workers"]:
+            if time.monotonic() - waited > _WORKER_WAIT:
+                raise _NoWorkers(
+                    f"no Dask worker joined the scheduler {address} within {_WORKER_WAIT:.0f} s; "
+                    f"start them with {_worker_command(address)}"
+                )
+            time.sleep(0.2)
+        check_workers(client)
+    except BaseException:
+        client.close()
+        raise
+    return client
+
+
+def _predict_request(request):
+    job = json.loads(_native.library_job(json.dumps(request["job"])))
+    cluster = job["cluster"]
+    if cluster is None:
+        raise ValueError("the library job names no cluster")
+    work_dir = cluster["work_dir"] or job["output"] + ".shards"
+    with _connect(cluster["scheduler"]) as client:
+        _predict_job(job, job["input"], work_dir, client, cluster["chunk_size"])
+    return merge(work_dir, job["output"])
+
+
+def _search_request(request):
+    options = dict(request["options"], errors="warn")
+    queries, places, query_errors = [], [], []
+    for path in request["queries"]:
+        reader = _native.SpectrumReader(path)
+        while True:
+            try:
+                queries.append(_spectra.Spectrum._from_parts(next(reader)))
+            except StopIteration:
+                break
+            except _native.SpectrumRecordError as e:
+                query_errors.append([e.path, e.line, e.reason])
+                continue
+            places.append((reader.record_path, reader.record_line))
+    with _connect(request["scheduler"]) as client:
+        merged, refused, size = _search_shards(
+            queries, [os.path.abspath(p) for p in request["library"]], client, options
+        )
+
+    def entry(index, score, matched, spectrum):
+        meta = spectrum.metadata
+        return [index, score, matched, meta.get("name", ""), meta.get("smiles", ""), meta.get("formula", "")]
+
+    return {
+        "library_size": size,
+        "library_errors": [list(e) for e in refused],
+        "query_errors": query_errors,
+        "queries": [
+            {
+                "path": path,
+                "line": line,
+                "name": query.metadata.get("name", ""),
+                "error": error,
+                "hits": [entry(*h) for h in hits],
+            }
+            for query, (path, line), (hits, error) in zip(queries, places, merged)
+        ],
+    }
+
+
+def _stop_once(signum, frame):
+    # The command passes its first stop signal on; later ones must not break the way out.
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, signal.SIG_IGN)
+    raise KeyboardInterrupt
+
+
+def main():
+    try:
+        reply_channel = os.fdopen(_REPLY_CHANNEL, "w", encoding="utf-8")
+    except OSError:
+        print("tessarin: python -m tessarin.dask is run by 'tessarin predict|search --scheduler'", file=sys.stderr)
+        return 2
+    for s in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(s, _stop_once)
+    try:
+        request = json.loads(sys.stdin.read())
+        kind = request.get("request") if isinstance(request, dict) else None
+        if kind == "predict":
+            reply = _predict_request(request)
+        elif kind == "search":
+            reply = _search_request(request)
+        else:
+            raise ValueError(f"not a request of the command line: {kind!r}")
+        with reply_channel:
+            json.dump(reply, reply_channel)
+        return 0
+    except (ValueError, TypeError, OSError, ShardError, WorkerEnvironmentError, _NoWorkers) as e:
         print(f"tessarin: {e}", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
         return 130
+    except Exception as e:  # a failure of the cluster itself: said in one line, never as a traceback
+        print(f"tessarin: the Dask run failed: {type(e).__name__}: {e}", file=sys.stderr)
+        return 2
 
 
 if __name__ == "__main__":

@@ -4,15 +4,34 @@ A ``Spectrum`` holds NumPy arrays ``mz`` and ``intensities`` (sorted by m/z),
 a list ``annotations`` (one entry per peak: None or the ion formula; several
 ions of one peak are joined by ", ") and a dict ``metadata`` of text fields.
 Readers are generators; the work (reading, scoring, predicting, searching)
-is native.
+is native. Files are named by a path (str, bytes or any os.PathLike such as
+``pathlib.Path``); ``read_spectra`` and ``write_spectra`` also take open file
+objects. In a notebook a spectrum shows as a small stick plot, rankings and
+search results as tables.
 """
 
+from __future__ import annotations
+
+import codecs
 import collections
+import io
+import math
+import os
+import shutil
+import tempfile
 import warnings
+from collections.abc import Iterable, Iterator
+from typing import IO, TYPE_CHECKING, Any, Literal
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 from . import _native
+from ._types import Errors, FilePath, Model, Molecule, ScoreMethod, SpectrumFormat
+from .figures import notebook as _notebook
+
+if TYPE_CHECKING:
+    import pandas
 
 SpectrumRecordError = _native.SpectrumRecordError
 SpectrumRecordError.__doc__ = (
@@ -25,21 +44,29 @@ class Spectrum:
     """A mass spectrum: peaks, what each peak is, and the record's metadata.
 
     ``Spectrum(mz, intensities, annotations=None, metadata=None)`` takes the
-    peaks in any order and sorts them by m/z (equal m/z keep their order).
-    m/z and intensities must be finite and non-negative and of one length;
-    ``annotations`` is None or one entry per peak (None, a formula, or a list
-    of formulas); ``metadata`` maps text keys to text or numbers (kept as
-    text). The usual keys are name, smiles, formula, mol_mass, exact_mass,
-    precursor_mz, instrument, accession and comments; other keys keep the
-    name they have in the source file.
+    peaks as arrays or sequences in any order and sorts them by m/z (equal
+    m/z keep their order). m/z and intensities must be finite and
+    non-negative and of one length; ``annotations`` is None or one entry per
+    peak (None, a formula, or a list of formulas); ``metadata`` maps text
+    keys to text or numbers (kept as text). The usual keys are name, smiles,
+    formula, mol_mass, exact_mass, precursor_mz, instrument, accession and
+    comments; other keys keep the name they have in the source file.
 
     ``mz`` and ``intensities`` are read-only float64 arrays, so the peaks stay
     sorted; ``annotations`` and ``metadata`` are a plain list and dict.
+    ``to_dataframe()`` and ``Spectrum.from_dataframe(df)`` convert to and
+    from a pandas DataFrame.
     """
 
     __slots__ = ("_mz", "_intensities", "annotations", "metadata")
 
-    def __init__(self, mz, intensities, annotations=None, metadata=None):
+    def __init__(
+        self,
+        mz: ArrayLike,
+        intensities: ArrayLike,
+        annotations: Iterable[str | list[str] | None] | None = None,
+        metadata: dict[str, str | int | float | None] | None = None,
+    ) -> None:
         self._set(_native.spectrum_from_peaks(mz, intensities, annotations, metadata))
 
     def _set(self, parts):
@@ -52,31 +79,74 @@ class Spectrum:
         return spectrum
 
     @property
-    def mz(self):
+    def mz(self) -> np.ndarray:
         """m/z of the peaks, ascending (read-only float64 array)."""
         return self._mz
 
     @property
-    def intensities(self):
+    def intensities(self) -> np.ndarray:
         """Intensity of each peak (read-only float64 array)."""
         return self._intensities
 
     @property
-    def name(self):
+    def name(self) -> str | None:
         """``metadata["name"]``, or None."""
         return self.metadata.get("name")
 
-    def normalized(self, scale=1.0):
+    def normalized(self, scale: float = 1.0) -> Spectrum:
         """A copy whose intensities are scaled so that the base peak is ``scale`` (1, or 999 as libraries do).
 
         A spectrum without peaks or with only zero intensities comes back unchanged.
         """
         return Spectrum._from_parts(_native.spectrum_normalized(self, scale))
 
-    def __len__(self):
+    def to_dataframe(self) -> pandas.DataFrame:
+        """The peaks as a pandas DataFrame: columns mz, intensity (float64) and annotation (text or None),
+        one row per peak in m/z order, and a copy of the metadata in ``.attrs``.
+
+        ImportError when pandas is not installed.
+        """
+        pd = _pandas("to_dataframe")
+        frame = pd.DataFrame(
+            {
+                "mz": np.array(self._mz),
+                "intensity": np.array(self._intensities),
+                "annotation": pd.Series(list(self.annotations), dtype=object),
+            }
+        )
+        frame.attrs.update(self.metadata)
+        return frame
+
+    @classmethod
+    def from_dataframe(cls, frame: pandas.DataFrame, metadata: dict[str, Any] | None = None) -> Spectrum:
+        """A spectrum from a DataFrame with columns mz and intensity (or intensities), and optionally annotation.
+
+        Missing annotations (None, NaN, pandas' NA) become None. The metadata
+        is ``metadata`` when given, else the frame's ``.attrs``. The peaks are
+        checked and sorted as ``Spectrum(...)`` does.
+        """
+        columns = list(frame.columns)
+        if "mz" not in columns:
+            raise ValueError(f"from_dataframe: the frame has no 'mz' column (columns: {columns})")
+        intensity = next((c for c in ("intensity", "intensities") if c in columns), None)
+        if intensity is None:
+            raise ValueError(f"from_dataframe: the frame has no 'intensity' column (columns: {columns})")
+        annotations = None
+        if "annotation" in columns:
+            annotations = [None if _missing(a) else a for a in frame["annotation"].tolist()]
+        if metadata is None:
+            metadata = {k: v for k, v in frame.attrs.items() if not _missing(v)}
+        return cls(
+            frame["mz"].to_numpy(dtype=np.float64),
+            frame[intensity].to_numpy(dtype=np.float64),
+            annotations,
+            metadata,
+        )
+
+    def __len__(self) -> int:
         return len(self._mz)
 
-    def __eq__(self, other):
+    def __eq__(self, other: object) -> bool:
         if not isinstance(other, Spectrum):
             return NotImplemented
         return (
@@ -88,8 +158,8 @@ class Spectrum:
 
     __hash__ = None
 
-    def __repr__(self):
-        label = self.metadata.get("name") or self.metadata.get("smiles") or self.metadata.get("accession")
+    def __repr__(self) -> str:
+        label = _notebook.spectrum_label(self)
         head = f"Spectrum({label!r}, " if label else "Spectrum("
         n = len(self._mz)
         if n == 0:
@@ -100,12 +170,36 @@ class Spectrum:
             f"base peak m/z {_number(self._mz[base])})"
         )
 
+    def _repr_html_(self) -> str:
+        return _notebook.spectrum_html(self)
+
 
 def _number(x):
     return str(int(x)) if float(x).is_integer() else f"{x:g}"
 
 
-def predict_spectrum(smiles_or_mol, ring_fragmentation=False, recursive_ms=False, max_generations=2, model="schematic"):
+def _missing(value):
+    """None, a float NaN or pandas' NA (whose truth value cannot be asked)."""
+    if value is None or (isinstance(value, float) and math.isnan(value)):
+        return True
+    return type(value).__name__ in ("NAType", "NaTType")
+
+
+def _pandas(caller):
+    try:
+        import pandas
+    except ImportError:
+        raise ImportError(f"{caller} needs pandas (Debian: apt-get install python3-pandas)") from None
+    return pandas
+
+
+def predict_spectrum(
+    smiles_or_mol: Molecule,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+    max_generations: int = 2,
+    model: Model = "schematic",
+) -> Spectrum:
     """The predicted EI spectrum of a molecule, as a ``Spectrum``.
 
     ``smiles_or_mol`` is a SMILES string or an RDKit ``Mol`` (analysed as its
@@ -125,56 +219,211 @@ def predict_spectrum(smiles_or_mol, ring_fragmentation=False, recursive_ms=False
     )
 
 
-def read_spectra(path, format=None, errors="raise"):
+# ---------------------------------------------------------------------------
+# Files: paths go to the native readers and writers as they are; an open file
+# object is spooled through a temporary file, in chunks, so a file of any size
+# costs no memory and the native reader sees an ordinary file.
+
+_CHUNK = 1 << 20
+_GZIP_MAGIC = b"\x1f\x8b"
+
+
+def _is_stream(value, method):
+    return not isinstance(value, (str, bytes, os.PathLike)) and callable(getattr(value, method, None))
+
+
+def _stream_name(stream):
+    """The name a file object was opened with ("<stdin>" too), or None (a BytesIO, a descriptor)."""
+    name = getattr(stream, "name", None)
+    if isinstance(name, bytes):
+        name = os.fsdecode(name)
+    return name if isinstance(name, str) and name else None
+
+
+def _suffix(name, compressed):
+    """The temporary file's extension: the name's format extension, with ".gz" when the content is gzip."""
+    if name is None or name.startswith("<"):
+        name = ""
+    base, ext = os.path.splitext(os.path.basename(name))
+    if ext.lower() == ".gz":
+        ext = os.path.splitext(base)[1]
+    return ext + (".gz" if compressed else "")
+
+
+def _spool(stream):
+    """Copy a readable file object (text or binary) to a temporary file; returns its path."""
+    first = stream.read(_CHUNK)
+    if isinstance(first, str):
+        encoder = codecs.getincrementalencoder("utf-8")("surrogateescape")
+
+        def encode(chunk):
+            return encoder.encode(chunk)
+
+    elif isinstance(first, (bytes, bytearray, memoryview)):
+        encode = bytes
+    else:
+        raise TypeError(f"path: a file object must read str or bytes, not {type(first).__name__}")
+    head = encode(first)
+    fd, path = tempfile.mkstemp(prefix="tessarin-", suffix=_suffix(_stream_name(stream), head[:2] == _GZIP_MAGIC))
+    try:
+        with os.fdopen(fd, "wb") as out:
+            out.write(head)
+            while chunk := stream.read(_CHUNK):
+                out.write(encode(chunk))
+    except BaseException:
+        os.unlink(path)
+        raise
+    return path
+
+
+def _renamed(error, temporary, name):
+    """``error`` with the temporary file's path replaced by the name the caller knows."""
+    if temporary is None or temporary not in str(error):
+        return error
+    if isinstance(error, SpectrumRecordError):
+        renamed = SpectrumRecordError(str(error).replace(temporary, name))
+        renamed.path, renamed.line, renamed.reason = name, error.line, error.reason
+        return renamed
+    try:
+        return type(error)(str(error).replace(temporary, name))
+    except Exception:
+        return error
+
+
+def read_spectra(
+    path: FilePath | IO[str] | IO[bytes], format: SpectrumFormat | None = None, errors: Errors = "raise"
+) -> Iterator[Spectrum]:
     """The spectra of a file, one record at a time (a generator; the file is opened at the call).
 
-    Formats, told by ``format`` or else by the extension or the content: NIST
-    MSP (``msp``, as NIST, MoNA, MS-DIAL and tessarin write it), MassBank
-    record files (``massbank``; a directory of them too), JCAMP-DX mass
-    spectra (``jcamp``), MGF (``mgf``) and JSON Lines (``jsonl``). ``"-"``
-    reads standard input.
+    ``path`` is a path (str, bytes, ``pathlib.Path`` or other os.PathLike) or
+    an open file object, text or binary (binary content may be
+    gzip-compressed), read to its end at the call; the file object is not
+    closed. Formats, told by ``format`` or else by the extension (of a file
+    object's name) or the content: NIST MSP (``msp``, as NIST, MoNA, MS-DIAL
+    and tessarin write it), MassBank record files (``massbank``; a directory
+    of them too), JCAMP-DX mass spectra (``jcamp``), MGF (``mgf``) and JSON
+    Lines (``jsonl``). ``"-"`` reads standard input.
 
     A malformed record raises ``SpectrumRecordError`` (a ValueError naming the
     file and the line) with ``errors="raise"``; with ``errors="warn"`` it is
     reported as a warning and reading goes on. A file that cannot be opened
-    raises ValueError, one that cannot be read OSError.
+    raises the OSError of the reason (FileNotFoundError, IsADirectoryError
+    for a directory read in another format than MassBank, PermissionError),
+    one that cannot be read OSError; the file may be gzip-compressed.
     """
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
-    return _records(_native.SpectrumReader(path, format), errors == "warn")
+    if not _is_stream(path, "read"):
+        return _records(_native.SpectrumReader(path, format), errors == "warn")
+    name = _stream_name(path) or "<stream>"
+    temporary = _spool(path)
+    try:
+        reader = _native.SpectrumReader(temporary, format)
+    except Exception as e:
+        raise _renamed(e, temporary, name) from None
+    finally:
+        os.unlink(temporary)  # the reader holds the file open
+    return _records(reader, errors == "warn", (temporary, name))
 
 
-def _records(reader, warn):
+def _records(reader, warn, renaming=(None, None)):
     while True:
         try:
             parts = next(reader)
         except StopIteration:
             return
         except SpectrumRecordError as e:
+            renamed = _renamed(e, *renaming)
             if not warn:
-                raise
-            warnings.warn(str(e), stacklevel=2)
+                if renamed is e:
+                    raise
+                raise renamed from None
+            warnings.warn(str(renamed), stacklevel=2)
             continue
+        except OSError as e:
+            renamed = _renamed(e, *renaming)
+            if renamed is e:
+                raise
+            raise renamed from None
         yield Spectrum._from_parts(parts)
 
 
-def write_spectra(spectra, path, format=None):
+def write_spectra(
+    spectra: Iterable[Spectrum],
+    path: FilePath | IO[str] | IO[bytes],
+    format: Literal["msp", "mgf", "jsonl", "csv"] | None = None,
+) -> int:
     """Write spectra (any iterable of ``Spectrum``) to ``path``; returns how many were written.
 
-    The format is ``format`` ("msp", "mgf" or "jsonl") or else the extension
-    (.msp, .mgf, .jsonl). MSP is written as NIST MS Search reads it (a
+    ``path`` is a path or an open file object (text or binary; a
+    ``gzip.open(..., "wb")`` file compresses what it is given), written at
+    its position and left open. The format is ``format`` ("msp", "mgf",
+    "jsonl" or "csv", a peak table) or else the extension (.msp, .mgf,
+    .jsonl, .csv) of the path or of the file object's name; paths are
+    written uncompressed. MSP is written as NIST MS Search reads it (a
     nameless spectrum gets its SMILES or accession as name), annotations as
-    quoted text after each peak. Reading the file back gives the same
-    spectra for what the format holds.
+    quoted text after each peak; an MGF header holds TITLE, PEPMASS, MW,
+    SMILES, FORMULA, COMMENTS and the fields that are MGF parameters (the
+    rest of a library record belongs to JSON Lines). Reading the file back
+    gives the same spectra for what the format holds. A path that cannot be
+    created raises the OSError of the reason (FileNotFoundError,
+    IsADirectoryError); a write that fails (a full disk) leaves the file cut
+    at its last whole record.
     """
-    return _native.write_spectra(spectra, path, format)
+    if not _is_stream(path, "write"):
+        return _native.write_spectra(spectra, path, format)
+    name = _stream_name(path) or "<stream>"
+    fd, temporary = tempfile.mkstemp(prefix="tessarin-", suffix=_suffix(_stream_name(path), False))
+    os.close(fd)
+    try:
+        try:
+            written = _native.write_spectra(spectra, temporary, format)
+        except Exception as e:
+            raise _renamed(e, temporary, name) from None
+        with open(temporary, "rb") as written_file:
+            if _writes_text(path):
+                decoder = codecs.getincrementaldecoder("utf-8")()
+                while chunk := written_file.read(_CHUNK):
+                    path.write(decoder.decode(chunk))
+                path.write(decoder.decode(b"", final=True))
+            else:
+                shutil.copyfileobj(written_file, path, _CHUNK)
+    finally:
+        os.unlink(temporary)
+    return written
+
+
+def _writes_text(stream):
+    """Whether a writable file object takes str (a text file) rather than bytes."""
+    if isinstance(stream, io.TextIOBase):
+        return True
+    if isinstance(stream, (io.RawIOBase, io.BufferedIOBase)):
+        return False
+    try:
+        stream.write(b"")  # a text file refuses bytes, even none
+    except TypeError:
+        return True
+    return False
+
+
+def _spectra_argument(value, errors):
+    """A file object's spectra, read as ``read_spectra`` reads them; anything else as it is."""
+    return read_spectra(value, errors=errors) if _is_stream(value, "read") else value
 
 
 Match = collections.namedtuple("Match", ["score", "pairs"])
 Match.__doc__ = "A similarity: the score and the matched peak pairs (index in a, index in b), by a's index."
 
 
-def similarity(a, b, method="cosine", tolerance=0.5, mz_power=None, intensity_power=None, reverse=False):
+def similarity(
+    a: Spectrum,
+    b: Spectrum,
+    method: ScoreMethod = "cosine",
+    tolerance: float = 0.5,
+    mz_power: float | None = None,
+    intensity_power: float | None = None,
+    reverse: bool = False,
+) -> Match:
     """Score spectrum ``a`` (the query, measured) against ``b`` (the reference, library or predicted).
 
     Every peak is weighed ``w = mz**p * I**q`` (m/z power p, intensity power
@@ -201,44 +450,60 @@ def similarity(a, b, method="cosine", tolerance=0.5, mz_power=None, intensity_po
     return Match(score, pairs)
 
 
-RankedCandidate = collections.namedtuple(
-    "RankedCandidate", ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position"]
-)
-RankedCandidate.__doc__ = (
-    "A ranked candidate: rank (equal scores share the best), score, matched peak pairs, "
-    "name, SMILES, formula, predicted spectrum, position among the candidates given (0-based)."
-)
+class RankedCandidate(
+    collections.namedtuple(
+        "RankedCandidate", ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position"]
+    )
+):
+    """A ranked candidate: rank (equal scores share the best), score, number of matched peaks,
+    name, SMILES, formula, predicted spectrum, position among the candidates given (0-based)."""
+
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return (
+            f"RankedCandidate(rank={self.rank}, score={self.score:.4f}, name={self.name!r}, smiles={self.smiles!r}, "
+            f"formula={self.formula!r}, {self.matched} matched, position={self.position})"
+        )
+
+
 FailedCandidate = collections.namedtuple("FailedCandidate", ["position", "line", "name", "smiles", "reason"])
 
 
 class Ranking(list):
     """The ranked candidates (a list of ``RankedCandidate``, best first), with the candidates that
     failed (``failed``: ``FailedCandidate`` entries) and the number left out by the mass or formula
-    filter (``filtered_out``)."""
+    filter (``filtered_out``). A notebook shows it as a table."""
 
     def __init__(self, rows, failed, filtered_out):
         super().__init__(rows)
         self.failed = failed
         self.filtered_out = filtered_out
 
+    def __repr__(self) -> str:
+        return _notebook.ranking_repr(self)
+
+    def _repr_html_(self) -> str:
+        return _notebook.ranking_html(self)
+
 
 def rank_candidates(
-    spectrum,
-    candidates,
-    method="cosine",
-    tolerance=0.5,
-    mz_power=0,
-    intensity_power=0.5,
-    reverse=False,
-    mass=None,
-    formula=None,
-    ring_fragmentation=False,
-    recursive_ms=False,
-    max_generations=2,
-    model="schematic",
-    jobs=None,
-    time_limit=None,
-):
+    spectrum: Spectrum,
+    candidates: Iterable[Molecule | tuple[str, Molecule]] | FilePath,
+    method: ScoreMethod = "cosine",
+    tolerance: float = 0.5,
+    mz_power: float = 0,
+    intensity_power: float = 0.5,
+    reverse: bool = False,
+    mass: int | Literal["molecular_ion"] | None = None,
+    formula: str | None = None,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+    max_generations: int = 2,
+    model: Model = "schematic",
+    jobs: int | None = None,
+    time_limit: float | None = None,
+) -> Ranking:
     """Predict every candidate structure and rank it by its score against the measured ``spectrum``.
 
     ``candidates``: an iterable of SMILES strings, (name, SMILES) pairs or
@@ -275,45 +540,75 @@ def rank_candidates(
     return Ranking(ranked, [FailedCandidate(*f) for f in failed], filtered_out)
 
 
-LibraryHit = collections.namedtuple("LibraryHit", ["index", "score", "matched", "spectrum"])
-LibraryHit.__doc__ = "A library hit: the entry's 0-based index in the library, score, matched peak pairs, the entry."
-QueryResult = collections.namedtuple("QueryResult", ["query", "hits", "error"])
-QueryResult.__doc__ = "A query spectrum, its hits (best first) and why it was not searched (None when it was)."
+class LibraryHit(collections.namedtuple("LibraryHit", ["index", "score", "matched", "spectrum"])):
+    """A library hit: the entry's 0-based index in the library, score, number of matched peaks, the entry."""
+
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        label = _notebook.spectrum_label(self.spectrum)
+        return f"LibraryHit(index={self.index}, score={self.score:.4f}, {self.matched} matched" + (
+            f", {label!r})" if label else ")"
+        )
+
+
+class QueryResult(collections.namedtuple("QueryResult", ["query", "hits", "error"])):
+    """A query spectrum, its hits (best first) and why it was not searched (None when it was)."""
+
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return _notebook.query_repr(self)
+
+    def _repr_html_(self) -> str:
+        return _notebook.search_html([self])
+
+
+class SearchResults(list):
+    """The result of ``search_library``: a list of ``QueryResult``, one per query in order,
+    shown as a table in a notebook."""
+
+    def __repr__(self) -> str:
+        return _notebook.search_repr(self)
+
+    def _repr_html_(self) -> str:
+        return _notebook.search_html(self)
 
 
 def search_library(
-    queries,
-    library,
-    top=10,
-    method="cosine",
-    tolerance=0.5,
-    mz_power=None,
-    intensity_power=None,
-    reverse=False,
-    min_score=0.0,
-    mass_tolerance=None,
-    jobs=None,
-    errors="raise",
-):
+    queries: Iterable[Spectrum] | FilePath | IO[str] | IO[bytes],
+    library: Iterable[Spectrum] | FilePath | IO[str] | IO[bytes],
+    top: int = 10,
+    method: ScoreMethod = "cosine",
+    tolerance: float = 0.5,
+    mz_power: float | None = None,
+    intensity_power: float | None = None,
+    reverse: bool = False,
+    min_score: float = 0.0,
+    mass_tolerance: float | None = None,
+    jobs: int | None = None,
+    errors: Errors = "raise",
+) -> SearchResults:
     """Search each query spectrum against a spectral library; one ``QueryResult`` per query, in order.
 
-    ``queries`` and ``library``: a spectrum file's path (any format
-    ``read_spectra`` reads) or an iterable of ``Spectrum``. Each query keeps
-    its ``top`` best library entries scoring at least ``min_score`` with at
-    least one matched peak, best first (equal scores: lower library index
-    first), exactly as scoring every entry with ``similarity(query, entry,
-    method, ...)`` would give; an inverted peak index only makes it faster.
-    ``mass_tolerance`` keeps only entries whose molecular mass (mol_mass,
-    exact_mass or precursor_mz) lies within it of the query's. ``jobs``
-    threads (None: one per core). Malformed records of files raise
-    ``SpectrumRecordError`` (``errors="raise"``) or are warned about and left
-    out (``errors="warn"``).
+    ``queries`` and ``library``: a spectrum file's path or open file object
+    (any format ``read_spectra`` reads) or an iterable of ``Spectrum``. Each
+    query keeps its ``top`` best library entries scoring at least
+    ``min_score`` with at least one matched peak, best first (equal scores:
+    lower library index first), exactly as scoring every entry with
+    ``similarity(query, entry, method, ...)`` would give; an inverted peak
+    index only makes it faster. ``mass_tolerance`` keeps only entries whose
+    molecular mass (mol_mass, exact_mass or precursor_mz) lies within it of
+    the query's. ``jobs`` threads (None: one per core). Malformed records of
+    files raise ``SpectrumRecordError`` (``errors="raise"``) or are warned
+    about and left out (``errors="warn"``). The result is a list
+    (``SearchResults``) that a notebook shows as a table.
     """
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
     results, refused = _native.search_library(
-        queries,
-        library,
+        _spectra_argument(queries, errors),
+        _spectra_argument(library, errors),
         top,
         method,
         tolerance,
@@ -327,12 +622,12 @@ def search_library(
     )
     for path, line, reason in refused:
         warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
-    return [
+    return SearchResults(
         QueryResult(
             Spectrum._from_parts(q), [LibraryHit(i, s, m, Spectrum._from_parts(e)) for i, s, m, e in hits], error
         )
         for q, hits, error in results
-    ]
+    )
 
 
 Evaluation = collections.namedtuple("Evaluation", ["spectra", "summary", "report"])
@@ -342,22 +637,23 @@ Evaluation.__doc__ = (
 
 
 def evaluate(
-    spectra,
-    method="cosine",
-    tolerance=0.5,
-    mz_power=0,
-    intensity_power=0.5,
-    ring_fragmentation=False,
-    recursive_ms=False,
-    max_generations=2,
-    model="schematic",
-    jobs=None,
-    time_limit=None,
-    errors="raise",
-):
+    spectra: Iterable[Spectrum] | FilePath | IO[str] | IO[bytes],
+    method: ScoreMethod = "cosine",
+    tolerance: float = 0.5,
+    mz_power: float = 0,
+    intensity_power: float = 0.5,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+    max_generations: int = 2,
+    model: Model = "schematic",
+    jobs: int | None = None,
+    time_limit: float | None = None,
+    errors: Errors = "raise",
+) -> Evaluation:
     """Predict the spectrum of every measured spectrum's structure (its metadata "smiles") and measure the prediction.
 
-    ``spectra``: a file's path or an iterable of ``Spectrum``. Per spectrum:
+    ``spectra``: a file's path or open file object, or an iterable of
+    ``Spectrum``. Per spectrum:
     ``score`` (``similarity`` of the measured against the predicted spectrum,
     by default the cosine of square-rooted intensities); ``recall_at_5`` (share
     of the five most intense measured m/z >= 15 that the prediction names at
@@ -379,7 +675,7 @@ def evaluate(
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
     rows, summary, report, refused = _native.evaluate(
-        spectra,
+        _spectra_argument(spectra, errors),
         method,
         tolerance,
         mz_power,

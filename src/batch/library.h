@@ -13,11 +13,12 @@
 #include <string_view>
 
 #include "analysis/analysis.h"
-#include "batch/pipeline.h"
 #include "batch/record.h"
 #include "batch/resume.h"
-#include "batch/worker_process.h"
 #include "batch/writers.h"
+#include "core/output_file.h"
+#include "run/pipeline.h"
+#include "run/worker_process.h"
 
 namespace tessarin::batch {
 
@@ -27,26 +28,14 @@ struct PredictOptions {
   double time_limit_seconds = 0;  // per molecule; <= 0: no limit
 };
 
-// What RDKit and the engine set up on first use (depiction settings, element
-// tables), done once, on the calling thread, before workers start.
-void warm_up();
-
-// The frame of every worker step that analyses a molecule: parses the SDF
-// record if there is one, runs `work` with the stop check of a Deadline of
-// the time limit (also stopping when `cancel` is set), and turns what it
-// throws into the outcome's error (Cancelled: marks the outcome cancelled).
-// A failed or cancelled outcome keeps no record, spectrum or text.
-void guarded_step(Outcome& outcome, double time_limit_seconds, const std::atomic<bool>* cancel,
-                  const std::function<void(const analysis::StopCheck&)>& work);
-
 // Told the step of the analysis under way ("the atom layout") as it starts.
 using StepListener = std::function<void(std::string_view step)>;
 
 // Worker step: parses the SDF record if there is one, analyses the molecule
 // under a Deadline of the time limit (also stopping when `cancel` is set),
-// and formats the record when `format` is given. A molecule that fails gets
-// its reason in `error`; a cancelled one is marked cancelled.
-void process_molecule(Outcome& outcome, const PredictOptions& options, std::optional<OutputFormat> format,
+// and formats its record in `format` into the outcome's text. A molecule
+// that fails gets its reason in `error`; a cancelled one is marked cancelled.
+void process_molecule(run::Outcome& outcome, const PredictOptions& options, OutputFormat format,
                       const std::atomic<bool>* cancel, const StepListener& on_step = {});
 
 // The path of the error file of an output file: OUTPUT.errors.tsv.
@@ -57,20 +46,23 @@ std::string errors_path_of(const std::string& output_path);
 // describes another run). With the output "-" (standard output) failures are
 // written to standard error instead. Every record is flushed as it is
 // written, in input order across both files, so that a run killed at any
-// moment leaves whole records but for the last one (see resume.h).
+// moment leaves whole records but for the last one (see resume.h); a write
+// that fails (a full disk) cuts its file back to the last whole record
+// (core::OutputFile).
 class LibraryFiles {
  public:
   // A new library. With `run`, its description is recorded beside the output
   // (OUTPUT.run.json). With `resume` and an existing output, the library is
   // continued instead: the record must match `run` (ResumeRefused otherwise),
   // a last half-written record is cut off, and resumed() tells how many
-  // molecules the files already hold. Throws std::runtime_error when a file
-  // cannot be written.
+  // molecules the files already hold. Throws UnusableFile when a file cannot
+  // be created, InvalidInput for an output named .gz (libraries are written
+  // uncompressed), FileAccessError when a file cannot be written.
   LibraryFiles(const std::string& output_path, OutputFormat format, const RunDescription* run = nullptr,
                bool resume = false);
 
   // A formatted record, or an error row for a failed molecule.
-  void write(const Outcome& outcome);
+  void write(const run::Outcome& outcome);
   void flush();
   // Throws std::runtime_error when anything could not be written.
   void close();
@@ -84,10 +76,10 @@ class LibraryFiles {
   const LibraryState& resumed_state() const { return state_; }
 
  private:
-  std::unique_ptr<OutputFile> output_;
+  std::unique_ptr<core::OutputFile> output_;
   OutputFormat format_;
   std::string errors_path_;
-  std::unique_ptr<OutputFile> errors_;
+  std::unique_ptr<core::OutputFile> errors_;
   bool errors_exist_ = false;  // a resumed error file, appended to
   std::size_t errors_on_stderr_ = 0;
   LibraryState state_;
@@ -97,14 +89,14 @@ struct LibraryRequest {
   PredictOptions options;
   unsigned jobs = 0;  // worker threads (and processes); 0: one per core
   // The next molecule (reader thread), false at the end; see BatchCallbacks::read.
-  std::function<bool(MoleculeInput&)> read;
+  std::function<bool(run::MoleculeInput&)> read;
   // Where the results go: a file (with its error file) when `files` is set,
   // otherwise each outcome, records and failures alike, to `collect` (a
   // record as its JSON text in `text`).
   LibraryFiles* files = nullptr;
-  std::function<void(Outcome&)> collect;
+  std::function<void(run::Outcome&)> collect;
   // About ten times a second and at the end, on the calling thread.
-  std::function<void(const BatchProgress&)> progress;
+  std::function<void(const run::BatchProgress&)> progress;
   // Set (by a signal handler, or by `progress`) to stop: finished records up
   // to the first missing one are still delivered, and the run returns
   // with `cancelled` set.
@@ -116,7 +108,7 @@ struct LibraryRequest {
   // only the molecule it happened on, and cancelling stops every molecule at
   // once. Without one, on threads of this process, where a limit or a
   // cancellation is noticed at the analysis's next check.
-  std::optional<WorkerCommand> workers;
+  std::optional<run::WorkerCommand> workers;
 };
 
 // Runs the whole library. With a resumed library, the molecules its files
@@ -125,6 +117,6 @@ struct LibraryRequest {
 // failure to start one is thrown as std::runtime_error). The files are closed
 // at the end, also when reading or writing fails, in which case the failure
 // is rethrown (std::runtime_error).
-BatchSummary predict_library(const LibraryRequest& request);
+run::BatchSummary predict_library(const LibraryRequest& request);
 
 }  // namespace tessarin::batch

@@ -10,23 +10,13 @@
 #include <string_view>
 
 #include "batch/library.h"
+#include "core/line_source.h"
+#include "core/output_file.h"
 
 namespace tessarin::batch {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-const char* format_name(OutputFormat f) {
-  switch (f) {
-    case OutputFormat::msp:
-      return "msp";
-    case OutputFormat::jsonl:
-      return "jsonl";
-    case OutputFormat::csv:
-      return "csv";
-  }
-  return "msp";
-}
 
 json describe(const RunDescription& run) {
   const analysis::Options& o = run.options;
@@ -34,7 +24,7 @@ json describe(const RunDescription& run) {
            {"input", run.input},
            {"input_bytes", run.input_bytes ? json(*run.input_bytes) : json(nullptr)},
            {"lines", run.lines ? json::array({run.lines->first, run.lines->last}) : json(nullptr)},
-           {"format", format_name(run.format)}};
+           {"format", std::string(output_format_name(run.format))}};
   out["options"] = {{"ring", o.ring_fragmentation},         {"recursive", o.recursive},
                     {"max_generations", o.max_generations}, {"n_iter", o.n_iter},
                     {"target_bond_len", o.target_bond_len}, {"radius_ratio", o.radius_ratio},
@@ -52,33 +42,44 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-// The whole lines of a file (each ending in '\n'; a last line without one is
-// not whole), read one at a time: a library may be far larger than memory.
+// The whole lines of a file (each ending in a line break; a last line without
+// one is not whole), read one at a time: a library may be far larger than
+// memory.
 class WholeLines {
  public:
-  explicit WholeLines(const std::string& path) : in_(path, std::ios::binary) {
-    if (!in_) throw ResumeRefused("cannot read " + path);
-  }
+  explicit WholeLines(const std::string& path) : source_(path) {}
 
-  // The next whole line with its '\n', valid until the next call; false at the end.
+  // The next whole line without its line break, valid until the next call;
+  // false at the end.
   bool next(std::string_view& line) {
-    if (!std::getline(in_, line_) || in_.eof()) return false;
-    line_ += '\n';
-    line = line_;
+    const std::string* l = source_.next();
+    if (l == nullptr || !source_.line_ended() || source_.truncated()) return false;
+    line = *l;
     return true;
   }
+  // Bytes up to the end of the line last returned, its line break included.
+  std::uintmax_t offset() const { return source_.offset(); }
 
  private:
-  std::ifstream in_;
-  std::string line_;
+  core::LineSource source_;
 };
 
+// The number at the start of `s`, followed by `end` (or, for '\0', by
+// nothing more).
 std::optional<std::size_t> leading_number(std::string_view s, char end) {
   std::size_t value = 0;
   std::size_t i = 0;
   for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) value = value * 10 + static_cast<std::size_t>(s[i] - '0');
-  if (i == 0 || i >= s.size() || s[i] != end) return std::nullopt;
+  if (i == 0) return std::nullopt;
+  if (end == '\0' ? i != s.size() : i >= s.size() || s[i] != end) return std::nullopt;
   return value;
+}
+
+// The header line of a format, without its line break.
+std::string_view without_break(const std::string& header) {
+  std::string_view h(header);
+  if (!h.empty() && h.back() == '\n') h.remove_suffix(1);
+  return h;
 }
 
 struct FileState {
@@ -87,38 +88,35 @@ struct FileState {
   std::uintmax_t bytes = 0;
 };
 
-// MSP as msp_record writes it: "Name:" ... "Num Peaks: N", N peak lines, a blank line.
+// MSP as the MSP writer writes it: "Name:" ... "Num Peaks: N", N peak lines, a blank line.
 FileState scan_msp(WholeLines& lines) {
   FileState s;
-  std::uintmax_t offset = 0;
   enum { start, header, peaks } state = start;
   std::size_t peaks_left = 0;
   for (std::string_view l; lines.next(l);) {
-    const std::string_view body = l.substr(0, l.size() - 1);
-    offset += l.size();
     switch (state) {
       case start:
-        if (!body.starts_with("Name: ")) return s;
+        if (!l.starts_with("Name: ")) return s;
         state = header;
         break;
       case header:
-        if (body.starts_with("Num Peaks: ")) {
-          const std::optional<std::size_t> count = leading_number(l.substr(11), '\n');
+        if (l.starts_with("Num Peaks: ")) {
+          const std::optional<std::size_t> count = leading_number(l.substr(11), '\0');
           if (!count) return s;
           peaks_left = *count;
           state = peaks;
-        } else if (body.empty()) {
+        } else if (l.empty()) {
           return s;
         }
         break;
       case peaks:
         if (peaks_left > 0) {
-          if (body.empty()) return s;
+          if (l.empty()) return s;
           --peaks_left;
         } else {
-          if (!body.empty()) return s;
+          if (!l.empty()) return s;
           ++s.records;
-          s.bytes = offset;
+          s.bytes = lines.offset();
           state = start;
         }
         break;
@@ -127,16 +125,39 @@ FileState scan_msp(WholeLines& lines) {
   return s;
 }
 
+// MGF as the MGF writer writes it: "BEGIN IONS" ... "END IONS", a blank line.
+FileState scan_mgf(WholeLines& lines) {
+  FileState s;
+  enum { start, inside, ended } state = start;
+  for (std::string_view l; lines.next(l);) {
+    switch (state) {
+      case start:
+        if (l != "BEGIN IONS") return s;
+        state = inside;
+        break;
+      case inside:
+        if (l == "END IONS") state = ended;
+        if (l.empty() || l == "BEGIN IONS") return s;
+        break;
+      case ended:
+        if (!l.empty()) return s;
+        ++s.records;
+        s.bytes = lines.offset();
+        state = start;
+        break;
+    }
+  }
+  return s;
+}
+
 FileState scan_jsonl(WholeLines& lines) {
   FileState s;
-  std::uintmax_t offset = 0;
   for (std::string_view l; lines.next(l);) {
     const json row = json::parse(l, nullptr, /*allow_exceptions=*/false);
     if (!row.is_object() || !row.contains("line") || !row["line"].is_number_unsigned()) return s;
     s.lines.push_back(row["line"].get<std::size_t>());
     ++s.records;
-    offset += l.size();
-    s.bytes = offset;
+    s.bytes = lines.offset();
   }
   return s;
 }
@@ -147,9 +168,9 @@ FileState scan_jsonl(WholeLines& lines) {
 FileState scan_csv(WholeLines& lines, std::size_t written_after) {
   FileState s;
   std::string_view l;
-  if (!lines.next(l) || l != output_header(OutputFormat::csv)) return s;
-  std::uintmax_t offset = l.size();
-  s.bytes = offset;
+  if (!lines.next(l) || l != without_break(output_header(OutputFormat::csv))) return s;
+  s.bytes = lines.offset();
+  std::uintmax_t before = s.bytes;  // where the current row starts
   std::optional<std::size_t> group;
   while (lines.next(l)) {
     const std::optional<std::size_t> line = leading_number(l, ',');
@@ -158,16 +179,16 @@ FileState scan_csv(WholeLines& lines, std::size_t written_after) {
       if (group) {  // the previous group is whole: a later one follows
         ++s.records;
         s.lines.push_back(*group);
-        s.bytes = offset;
+        s.bytes = before;
       }
       group = line;
     }
-    offset += l.size();
+    before = lines.offset();
   }
   if (group && written_after > *group) {
     ++s.records;
     s.lines.push_back(*group);
-    s.bytes = offset;
+    s.bytes = before;
   }
   return s;
 }
@@ -175,16 +196,15 @@ FileState scan_csv(WholeLines& lines, std::size_t written_after) {
 FileState scan_errors(WholeLines& lines) {
   FileState s;
   std::string_view l;
-  if (!lines.next(l) || l != error_header()) return s;
-  std::uintmax_t offset = l.size();
+  if (!lines.next(l) || l != without_break(error_header())) return s;
+  s.bytes = lines.offset();
   while (lines.next(l)) {
     const std::optional<std::size_t> line = leading_number(l, '\t');
     if (!line) break;
     s.lines.push_back(*line);
     ++s.records;
-    offset += l.size();
+    s.bytes = lines.offset();
   }
-  s.bytes = offset;
   return s;
 }
 
@@ -207,7 +227,7 @@ void write_run_record(const std::string& output_path, const RunDescription& run)
   const std::string path = run_record_path_of(output_path);
   const std::string temporary = path + ".part";
   {
-    OutputFile out(temporary);
+    core::OutputFile out(temporary);
     out.write(describe(run).dump(2) + "\n");
     out.close();
   }
@@ -271,11 +291,14 @@ LibraryState read_library_state(const std::string& output_path, OutputFormat for
     case OutputFormat::csv:
       output = scan_csv(lines, last_error_line);
       break;
+    case OutputFormat::mgf:
+      output = scan_mgf(lines);
+      break;
   }
   state.molecules = output.records + errors.records;
   state.output_bytes = output.bytes;
   state.errors_bytes = errors.records > 0 ? errors.bytes : 0;
-  state.every_line_known = format != OutputFormat::msp;
+  state.every_line_known = format == OutputFormat::jsonl || format == OutputFormat::csv;
   state.lines = errors.lines;
   state.lines.insert(state.lines.end(), output.lines.begin(), output.lines.end());
   std::sort(state.lines.begin(), state.lines.end());

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "batch/input.h"
 #include "batch/writers.h"
 #include "prediction/predict.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 
@@ -26,7 +26,7 @@ struct RunDescription {
   std::string program;                        // name and version of what wrote it
   std::string input;                          // absolute path, or a description of the molecules
   std::optional<std::uintmax_t> input_bytes;  // size of the input file, when it is one
-  std::optional<LineRange> lines;             // the part of the input, when not all of it
+  std::optional<run::LineRange> lines;        // the part of the input, when not all of it
   OutputFormat format = OutputFormat::msp;
   analysis::Options options;
   prediction::Model model = prediction::Model::schematic;

@@ -76,15 +76,15 @@ Evaluation evaluate_spectra(std::span<const spectra::Spectrum> measured, const E
   // Each structure predicted once.
   std::size_t next = 0;
   std::size_t done = 0;
-  const batch::BatchSummary run = predict_spectra(
-      [&](batch::MoleculeInput& m) {
+  const run::BatchSummary run = predict_spectra(
+      [&](run::MoleculeInput& m) {
         if (next >= structures.size()) return false;
         m.line = next + 1;
         m.smiles = structures[next++].smiles;
         return true;
       },
       options.run,
-      [&](batch::Outcome& o) {
+      [&](run::Outcome& o) {
         Structure& s = structures[o.index];
         ++done;
         if (!o.spectrum) {

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "batch/library.h"
 #include "core/errors.h"
 #include "molecule/prepare_molecule.h"
+#include "run/molecule_step.h"
 
 namespace tessarin::identify {
 
@@ -14,16 +14,15 @@ void PredictionRun::check() const {
   if (std::isnan(time_limit_seconds)) throw InvalidInput("the time limit must be a number");
 }
 
-batch::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRun& run,
-                                    const std::function<void(batch::Outcome&)>& collect,
-                                    const CompositionFilter& keep) {
+run::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRun& run,
+                                  const std::function<void(run::Outcome&)>& collect, const CompositionFilter& keep) {
   run.check();
   std::atomic<bool> never{false};
   std::atomic<bool>& cancel = run.cancel != nullptr ? *run.cancel : never;
-  batch::BatchCallbacks cb;
+  run::BatchCallbacks cb;
   cb.read = read;
-  cb.process = [&run, &keep, &cancel](batch::Outcome& o) {
-    batch::guarded_step(o, run.time_limit_seconds, &cancel, [&](const analysis::StopCheck& stop) {
+  cb.process = [&run, &keep, &cancel](run::Outcome& o) {
+    run::guarded_step(o, run.time_limit_seconds, &cancel, [&](const analysis::StopCheck& stop) {
       // The molecule is prepared once: for the filter and for the prediction.
       stop("the preparation");
       std::optional<molecule::PreparedMolecule> prepared = molecule::prepare(o.input.smiles);
@@ -36,8 +35,8 @@ batch::BatchSummary predict_spectra(const MoleculeSource& read, const Prediction
   };
   cb.write = collect;
   cb.progress = run.progress;
-  batch::warm_up();
-  return batch::run_batch(cb, run.jobs, cancel);
+  run::warm_up();
+  return run::run_batch(cb, run.jobs, cancel);
 }
 
 }  // namespace tessarin::identify

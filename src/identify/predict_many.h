@@ -8,16 +8,16 @@
 #include <optional>
 #include <string>
 
-#include "batch/input.h"
-#include "batch/pipeline.h"
 #include "identify/structure.h"
 #include "prediction/predict.h"
+#include "run/input.h"
+#include "run/pipeline.h"
 #include "spectra/spectrum.h"
 
 namespace tessarin::identify {
 
-// The next molecule, false at the end (batch::BatchCallbacks::read).
-using MoleculeSource = std::function<bool(batch::MoleculeInput&)>;
+// The next molecule, false at the end (run::BatchCallbacks::read).
+using MoleculeSource = std::function<bool(run::MoleculeInput&)>;
 
 struct PredictionRun {
   prediction::PredictionOptions prediction;  // model, ring cuts, further generations
@@ -26,7 +26,7 @@ struct PredictionRun {
   // Set to stop (Ctrl-C); the run then returns with `cancelled` set.
   std::atomic<bool>* cancel = nullptr;
   // About ten times a second and at the end, on the calling thread.
-  std::function<void(const batch::BatchProgress&)> progress;
+  std::function<void(const run::BatchProgress&)> progress;
 
   // Throws InvalidInput for options out of range.
   void check() const;
@@ -43,8 +43,8 @@ using CompositionFilter = std::function<bool(const Composition&)>;
 // does not parse, an unknown element or the time limit is that molecule's
 // error; the run goes on. Throws what `read` throws (InvalidInput for a
 // table without a SMILES column) after the molecules before it.
-batch::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRun& run,
-                                    const std::function<void(batch::Outcome&)>& collect,
-                                    const CompositionFilter& keep = {});
+run::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRun& run,
+                                  const std::function<void(run::Outcome&)>& collect,
+                                  const CompositionFilter& keep = {});
 
 }  // namespace tessarin::identify

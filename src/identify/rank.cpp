@@ -32,9 +32,9 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
   CompositionFilter keep;
   if (options.filter.active()) keep = [&options](const Composition& c) { return options.filter.keeps(c); };
   std::size_t position = 0;
-  const batch::BatchSummary summary = predict_spectra(
+  const run::BatchSummary summary = predict_spectra(
       read, options.run,
-      [&](batch::Outcome& o) {
+      [&](run::Outcome& o) {
         const std::size_t here = position++;
         if (!o.error.empty()) {
           ranking.failed.push_back({here, o.input.line, o.input.name, o.input.smiles, o.error});

@@ -47,17 +47,24 @@ std::string ranking_row(const RankedCandidate& r) {
 
 std::string hits_header() { return "query\tquery_name\trank\tscore\tmatched\tlibrary_index\tname\tsmiles\tformula\n"; }
 
-std::string hits_rows(const spectra::SpectralLibrary& library, const QueryResult& result) {
+std::string hits_rows(const QueryResult& result, const std::vector<const spectra::Metadata*>& entries) {
   std::string out;
   const std::string prefix = std::to_string(result.query + 1) + "\t" + field(result.spectrum.name()) + "\t";
   for (std::size_t k = 0; k < result.hits.size(); ++k) {
     const spectra::Hit& h = result.hits[k];
-    const spectra::Metadata& m = library.metadata(h.index - library.first_index());
+    const spectra::Metadata& m = *entries.at(k);
     out += prefix + std::to_string(k + 1) + "\t" + fixed(h.score) + "\t" + std::to_string(h.matched) + "\t" +
            std::to_string(h.index + 1) + "\t" + field(m.get(spectra::keys::name)) + "\t" +
            field(m.get(spectra::keys::smiles)) + "\t" + field(m.get(spectra::keys::formula)) + "\n";
   }
   return out;
+}
+
+std::string hits_rows(const spectra::SpectralLibrary& library, const QueryResult& result) {
+  std::vector<const spectra::Metadata*> entries;
+  entries.reserve(result.hits.size());
+  for (const spectra::Hit& h : result.hits) entries.push_back(&library.metadata(h.index - library.first_index()));
+  return hits_rows(result, entries);
 }
 
 std::string evaluation_header() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "identify/evaluate.h"
 #include "identify/library_search.h"
@@ -21,6 +22,9 @@ std::string ranking_row(const RankedCandidate& row);
 // formula: one row per hit (a query without hits has none).
 std::string hits_header();
 std::string hits_rows(const spectra::SpectralLibrary& library, const QueryResult& result);
+// The same rows with the metadata of each hit's library entry given
+// (*entries[k] for result.hits[k]), for a library searched in shards elsewhere.
+std::string hits_rows(const QueryResult& result, const std::vector<const spectra::Metadata*>& entries);
 
 // record, file, line, accession, name, smiles, formula, nominal_mass, score,
 // recall_at_5, precision, base_peak_hit, candidates, rank, top1, top3,

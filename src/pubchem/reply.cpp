@@ -99,4 +99,107 @@ CompoundSmiles parse_reply(std::string_view query, const HttpReply& reply) {
   throw SmilesNotFound(record.dump());
 }
 
+ServiceFault::ServiceFault(long status, std::string code, const std::string& message)
+    : InvalidInput("PubChem: " + (code.empty() ? std::string("error") : code) + " (HTTP " + std::to_string(status) +
+                   ")" + (message.empty() ? std::string() : ": " + message)),
+      status_(status),
+      code_(std::move(code)) {}
+
+namespace {
+
+std::string string_member(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// "Message" and the "Details" lines of a fault, joined.
+std::string fault_message(const Json& fault) {
+  std::string message = string_member(fault, "Message");
+  if (const auto details = fault.find("Details"); details != fault.end() && details->is_array()) {
+    for (const Json& line : *details) {
+      if (!line.is_string()) continue;
+      if (!message.empty()) message += "; ";
+      message += line.get<std::string>();
+    }
+  }
+  return message;
+}
+
+bool busy_status(long status) { return status == 503 || status == 504 || status == 429; }
+
+}  // namespace
+
+SearchReply read_search_reply(std::string_view query, const HttpReply& reply, std::size_t max_records) {
+  SearchReply out;
+  Json doc;
+  try {
+    doc = parse_body(reply.body);
+  } catch (const MalformedReply&) {
+    if (busy_status(reply.status)) {
+      out.kind = SearchReply::Kind::busy;
+      out.message = "HTTP " + std::to_string(reply.status);
+      return out;
+    }
+    if (reply.status == 200) throw;
+    throw ServiceFault(reply.status, "", "the reply is not JSON");
+  }
+  if (!doc.is_object()) unexpected_shape(query, "the reply is not a JSON object");
+
+  if (const auto fault = doc.find("Fault"); fault != doc.end() && fault->is_object()) {
+    const std::string code = string_member(*fault, "Code");
+    out.message = fault_message(*fault);
+    if (code == "PUGREST.NotFound") {
+      out.kind = SearchReply::Kind::not_found;
+      return out;
+    }
+    if (code == "PUGREST.ServerBusy" || busy_status(reply.status)) {
+      out.kind = SearchReply::Kind::busy;
+      return out;
+    }
+    throw ServiceFault(reply.status, code, out.message);
+  }
+  if (busy_status(reply.status)) {
+    out.kind = SearchReply::Kind::busy;
+    out.message = "HTTP " + std::to_string(reply.status);
+    return out;
+  }
+  if (const auto waiting = doc.find("Waiting"); waiting != doc.end() && (reply.status == 200 || reply.status == 202)) {
+    if (!waiting->is_object()) unexpected_shape(query, "\"Waiting\" is not an object");
+    const auto key = waiting->find("ListKey");
+    if (key != waiting->end() && key->is_string() && !key->get_ref<const std::string&>().empty()) {
+      out.list_key = key->get<std::string>();
+    } else if (key != waiting->end() && key->is_number_unsigned()) {
+      out.list_key = std::to_string(key->get<std::uint64_t>());
+    } else {
+      unexpected_shape(query, "\"Waiting\" holds no \"ListKey\"");
+    }
+    out.kind = SearchReply::Kind::waiting;
+    out.message = string_member(*waiting, "Message");
+    return out;
+  }
+  if (reply.status != 200) throw ServiceFault(reply.status, "", "unexpected reply");
+
+  const auto table = doc.find("PropertyTable");
+  if (table == doc.end() || !table->is_object()) unexpected_shape(query, "no \"PropertyTable\" object");
+  const auto props = table->find("Properties");
+  if (props == table->end()) return out;
+  if (!props->is_array()) unexpected_shape(query, "\"Properties\" is not an array");
+  static constexpr std::array<const char*, 4> kSmilesKeys = {"SMILES", "IsomericSMILES", "CanonicalSMILES",
+                                                             "ConnectivitySMILES"};
+  for (const Json& record : *props) {
+    if (out.records.size() >= max_records) break;
+    if (!record.is_object()) unexpected_shape(query, "a property record is not an object");
+    PropertyRecord r;
+    r.cid = read_cid(query, record);
+    for (const char* key : kSmilesKeys) {
+      r.smiles = string_member(record, key);
+      if (!r.smiles.empty()) break;
+    }
+    r.formula = string_member(record, "MolecularFormula");
+    r.title = string_member(record, "Title");
+    out.records.push_back(std::move(r));
+  }
+  return out;
+}
+
 }  // namespace tessarin::pubchem

@@ -43,4 +43,26 @@ std::string request_url(std::string_view base, std::string_view by, std::string_
   return url;
 }
 
+std::string formula_search_url(std::string_view base, FormulaRoute route, std::string_view formula,
+                               std::size_t max_records) {
+  std::string url(base);
+  url += route == FormulaRoute::fast ? "/fastformula/" : "/formula/";
+  url += encode_path_segment(formula);
+  url += "/property/";
+  url += kSearchProperties;
+  url += "/JSON?MaxRecords=";
+  url += std::to_string(max_records);
+  return url;
+}
+
+std::string list_key_url(std::string_view base, std::string_view key) {
+  std::string url(base);
+  url += "/listkey/";
+  url += encode_path_segment(key);
+  url += "/property/";
+  url += kSearchProperties;
+  url += "/JSON";
+  return url;
+}
+
 }  // namespace tessarin::pubchem

@@ -220,7 +220,9 @@ class JcampParser final : public detail::RecordParser {
       if (pos >= t.size()) break;
       std::size_t end = pos;
       while (end < t.size() && t[end] != ' ' && t[end] != '\t' && t[end] != ';' && t[end] != ',') ++end;
-      const std::optional<double> n = text::parse_number(t.substr(pos, end - pos));
+      const std::string_view token = t.substr(pos, end - pos);
+      const std::optional<double> n = text::parse_number(token);
+      if (!n && detail::is_non_finite_number(token)) fail(detail::not_finite_reason(token));
       if (!n) fail("unreadable value in the peak table: '" + shorten(t) + "'");
       v = *n;
       values.push_back(v);

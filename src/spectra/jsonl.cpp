@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,38 @@ bool too_deep(std::string_view s) {
   return false;
 }
 
+// The first number of a JSON line, outside its strings, that is not finite
+// ("NaN", "-Infinity", "1e999"); nothing when there is none.
+std::optional<std::string> non_finite_token(std::string_view s) {
+  const auto is_token_char = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '+' ||
+           c == '-';
+  };
+  bool in_string = false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+      continue;
+    }
+    if (!is_token_char(c)) continue;
+    std::size_t end = i;
+    while (end < s.size() && is_token_char(s[end])) ++end;
+    const std::string_view token = s.substr(i, end - i);
+    if (detail::is_non_finite_number(token)) return std::string(token);
+    i = end - 1;
+  }
+  return std::nullopt;
+}
+
 // Metadata text of a member's value: strings as they are, a list of strings
 // for a text key one per line, anything else as compact JSON.
 std::string value_text(std::string_view key, const json& v) {
@@ -89,15 +122,16 @@ class JsonlParser final : public detail::RecordParser {
 
  protected:
   bool parse(Spectrum& out) override {
-    const std::string* l = nullptr;
-    do {
-      l = line();
-      if (!l) return false;
-    } while (text::is_blank(*l));
-    record_line_ = source_.line_number();
+    const std::string* l = record_start();
+    if (!l) return false;
     if (too_deep(*l)) fail("JSON nested more than " + std::to_string(kMaxDepth) + " levels deep");
     const json record = json::parse(*l, nullptr, false);
-    if (record.is_discarded()) fail("not valid JSON");
+    if (record.is_discarded()) {
+      // Python's json module writes NaN and Infinity, which JSON has not.
+      if (const std::optional<std::string> bad = non_finite_token(*l)) fail(detail::not_finite_reason(*bad));
+      fail("not valid JSON");
+    }
+    line_ = l;
     if (!record.is_object()) fail("a record must be a JSON object");
     const auto peaks = record.find("peaks");
     if (peaks == record.end() || !peaks->is_array()) fail("the record has no \"peaks\" list");
@@ -141,7 +175,10 @@ class JsonlParser final : public detail::RecordParser {
     if (!mz->is_number() || !intensity->is_number()) fail("peak values must be numbers");
     const double m = mz->get<double>();
     const double in = intensity->get<double>();
-    if (!std::isfinite(m) || !std::isfinite(in)) fail("peak values must be finite numbers");
+    if (!std::isfinite(m) || !std::isfinite(in)) {
+      const std::optional<std::string> bad = non_finite_token(*line_);
+      fail(bad ? detail::not_finite_reason(*bad) : std::string("peak values must be finite numbers"));
+    }
     detail::check_peak(source_, m, in);
     std::vector<std::string> parts;
     if (annotation && annotation->is_string()) {
@@ -158,6 +195,8 @@ class JsonlParser final : public detail::RecordParser {
     out.intensities.push_back(in);
     out.annotations.push_back(std::move(parts));
   }
+
+  const std::string* line_ = nullptr;  // the record's line
 };
 
 void append_json_string(std::string& out, std::string_view s) {

@@ -32,12 +32,8 @@ class MassBankParser final : public detail::RecordParser {
 
  protected:
   bool parse(Spectrum& out) override {
-    const std::string* l = nullptr;
-    do {
-      l = line();
-      if (!l) return false;
-    } while (text::is_blank(*l));
-    record_line_ = source_.line_number();
+    const std::string* l = record_start();
+    if (!l) return false;
 
     std::string block;  // tag whose continuation lines follow
     std::size_t mz_column = 0;
@@ -137,6 +133,9 @@ class MassBankParser final : public detail::RecordParser {
       fail("a peak line needs m/z and intensity: '" + shorten(t) + "'");
     const std::optional<double> mz = text::parse_number(w[mz_column]);
     const std::optional<double> intensity = text::parse_number(w[intensity_column]);
+    for (std::string_view value : {w[mz_column], w[intensity_column]}) {
+      if (detail::is_non_finite_number(value)) fail(detail::not_finite_reason(value));
+    }
     if (!mz || !intensity) fail("unreadable peak '" + shorten(t) + "'");
     detail::check_peak(source_, *mz, *intensity);
     out.mz.push_back(*mz);

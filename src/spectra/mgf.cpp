@@ -1,5 +1,7 @@
 // Mascot generic format: BEGIN IONS, KEY=value lines, "mz intensity" lines,
 // END IONS. Parameters outside a record (global CHARGE=, MASS=) are skipped.
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -51,6 +53,19 @@ bool starts_like_number(std::string_view t) {
   return !t.empty() && ((t[0] >= '0' && t[0] <= '9') || t[0] == '.' || t[0] == '-' || t[0] == '+');
 }
 
+// A field that MGF files hold as it is: a name of letters, digits and '_'
+// starting with a capital (CHARGE, SCANS, SPECTRUMID, InChIKey), whose value
+// is text rather than a JSON list or object.
+bool is_mgf_parameter(std::string_view key, std::string_view value) {
+  if (key.empty() || key[0] < 'A' || key[0] > 'Z') return false;
+  for (char c : key) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  const std::string_view v = text::trim(value);
+  const bool structure = !v.empty() && (v.front() == '[' || v.front() == '{') && nlohmann::json::accept(v);
+  return !structure;
+}
+
 std::string shorten(std::string_view t) {
   return t.size() <= 60 ? std::string(t) : std::string(t.substr(0, 57)) + "...";
 }
@@ -63,15 +78,13 @@ class MgfParser final : public detail::RecordParser {
   bool parse(Spectrum& out) override {
     const std::string* l = nullptr;
     for (;;) {
-      l = line();
+      l = record_start('#');
       if (!l) return false;
       const std::string_view t = text::trim(*l);
       if (text::iequals(t, "BEGIN IONS")) break;
-      if (t.empty() || t[0] == '#' || t.find('=') != std::string_view::npos) continue;
-      record_line_ = source_.line_number();
+      if (t.find('=') != std::string_view::npos) continue;  // a global parameter
       fail("expected BEGIN IONS, found '" + shorten(t) + "'");
     }
-    record_line_ = source_.line_number();
     for (;;) {
       l = line();
       if (!l) fail_at(record_line_, "the record has no END IONS");
@@ -82,7 +95,7 @@ class MgfParser final : public detail::RecordParser {
         source_.unread();
         fail_at(record_line_, "the record has no END IONS");
       }
-      if (starts_like_number(t)) {
+      if (starts_like_number(t) || detail::starts_with_non_finite_number(t)) {
         read_peak(t, out);
         continue;
       }
@@ -113,10 +126,11 @@ class MgfParser final : public detail::RecordParser {
       std::size_t pos = 0;
       double mz = 0;
       double intensity = 0;
-      if (!detail::read_number(value, pos, mz))
+      if (!detail::read_number(source_, value, pos, mz))
         fail("PEPMASS must start with a number, found '" + shorten(value) + "'");
       m.set(keys::precursor_mz, text::number_text(mz));
-      if (detail::read_number(value, pos, intensity)) m.set(keys::precursor_intensity, text::number_text(intensity));
+      if (detail::read_number(source_, value, pos, intensity))
+        m.set(keys::precursor_intensity, text::number_text(intensity));
       return;
     }
     std::string_view key;
@@ -136,8 +150,8 @@ class MgfParser final : public detail::RecordParser {
     std::size_t pos = 0;
     double mz = 0;
     double intensity = 0;
-    if (!detail::read_number(t, pos, mz)) fail("unreadable peak '" + shorten(t) + "'");
-    if (!detail::read_number(t, pos, intensity)) fail("m/z " + text::number_text(mz) + " has no intensity");
+    if (!detail::read_number(source_, t, pos, mz)) fail("unreadable peak '" + shorten(t) + "'");
+    if (!detail::read_number(source_, t, pos, intensity)) fail("m/z " + text::number_text(mz) + " has no intensity");
     detail::check_peak(source_, mz, intensity);
     std::string_view rest = text::trim(t.substr(pos));
     if (!rest.empty() && rest.front() == '"') {
@@ -190,23 +204,12 @@ std::string mgf_record(const Spectrum& s) {
       if (f.field == key) field = std::string(f.key);
     }
     if (field.empty()) {
-      field = detail::one_line(key);
-      std::replace(field.begin(), field.end(), '=', '_');
-      if (field.empty()) continue;
-      if (starts_like_number(field) || field[0] == '#') field = std::string("_").append(field);
+      if (!is_mgf_parameter(key, value)) continue;  // left to the formats that hold it
+      field = key;
     }
     write_lines(field, value);
   }
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    out += text::number_text(s.mz[i]);
-    out += ' ';
-    out += text::number_text(s.intensities[i]);
-    if (!s.annotations[i].empty()) {
-      out += ' ';
-      out += detail::annotation_text(s.annotations[i]);
-    }
-    out += '\n';
-  }
+  detail::append_peak_lines(out, s);
   out += "END IONS\n\n";
   return out;
 }

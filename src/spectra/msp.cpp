@@ -56,8 +56,11 @@ bool starts_like_number(std::string_view t) {
   return !t.empty() && ((t[0] >= '0' && t[0] <= '9') || t[0] == '.' || t[0] == '-' || t[0] == '+');
 }
 
-// A line of peaks: a number first, or "(" as AMDIS writes "(41 36) (42 17)".
-bool starts_like_peaks(std::string_view t) { return starts_like_number(t) || (!t.empty() && t[0] == '('); }
+// A line of peaks: a number first (finite or not: a NaN peak is refused as
+// such), or "(" as AMDIS writes "(41 36) (42 17)".
+bool starts_like_peaks(std::string_view t) {
+  return starts_like_number(t) || (!t.empty() && t[0] == '(') || detail::starts_with_non_finite_number(t);
+}
 
 bool is_name_line(std::string_view t) {
   const std::size_t colon = t.find(':');
@@ -113,14 +116,8 @@ class MspParser final : public detail::RecordParser {
 
  protected:
   bool parse(Spectrum& out) override {
-    const std::string* l = nullptr;
-    for (;;) {
-      l = line();
-      if (!l) return false;
-      const std::string_view t = text::trim(*l);
-      if (!t.empty() && t[0] != '#') break;
-    }
-    record_line_ = source_.line_number();
+    const std::string* l = record_start('#');
+    if (!l) return false;
 
     std::size_t declared = 0;
     for (;;) {
@@ -214,8 +211,8 @@ class MspParser final : public detail::RecordParser {
       if (pos >= t.size()) return;
       double mz = 0;
       double intensity = 0;
-      if (t[pos] == '"' || !detail::read_number(t, pos, mz)) fail("unreadable peak in '" + shorten(t) + "'");
-      if (!detail::read_number(t, pos, intensity)) fail("m/z " + text::number_text(mz) + " has no intensity");
+      if (t[pos] == '"' || !detail::read_number(source_, t, pos, mz)) fail("unreadable peak in '" + shorten(t) + "'");
+      if (!detail::read_number(source_, t, pos, intensity)) fail("m/z " + text::number_text(mz) + " has no intensity");
       detail::check_peak(source_, mz, intensity);
       out.mz.push_back(mz);
       out.intensities.push_back(intensity);
@@ -283,7 +280,7 @@ std::string msp_record(const Spectrum& s) {
   const std::string smiles = detail::one_line(m.get(keys::smiles));
   const std::string* comments = m.find(keys::comments);
   if (!smiles.empty() || comments) {
-    std::string value = smiles.empty() ? std::string() : "\"SMILES=" + smiles + "\"";
+    std::string value = smiles.empty() ? std::string() : quoted_text("SMILES=" + smiles);
     if (comments) {
       if (!value.empty() && !comments->empty()) value += ' ';
       value += *comments;
@@ -291,16 +288,7 @@ std::string msp_record(const Spectrum& s) {
     write_field(out, "Comments", value);
   }
   out += "Num Peaks: " + std::to_string(s.size()) + "\n";
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    out += text::number_text(s.mz[i]);
-    out += ' ';
-    out += text::number_text(s.intensities[i]);
-    if (!s.annotations[i].empty()) {
-      out += ' ';
-      out += detail::annotation_text(s.annotations[i]);
-    }
-    out += '\n';
-  }
+  detail::append_peak_lines(out, s);
   out += '\n';
   return out;
 }

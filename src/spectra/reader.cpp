@@ -1,12 +1,16 @@
 #include "spectra/reader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "spectra/line_source.h"
+#include "core/line_source.h"
 #include "spectra/record_parsers.h"
 #include "spectra/text.h"
+#include "spectra/writer.h"
 
 namespace tessarin::spectra {
 
@@ -22,23 +26,28 @@ std::string_view format_name(Format format) {
       return "mgf";
     case Format::jsonl:
       return "jsonl";
+    case Format::csv:
+      return "csv";
   }
   return "";
 }
 
 std::optional<Format> format_named(std::string_view name) {
-  for (Format f : {Format::msp, Format::massbank, Format::jcamp, Format::mgf, Format::jsonl}) {
+  for (Format f : {Format::msp, Format::massbank, Format::jcamp, Format::mgf, Format::jsonl, Format::csv}) {
     if (name == format_name(f)) return f;
   }
   return std::nullopt;
 }
 
 std::optional<Format> format_from_extension(std::string_view path) {
-  const std::string ext = text::lower(std::filesystem::path(path).extension().string());
+  std::string name = text::lower(std::filesystem::path(path).filename().string());
+  if (name.size() > 3 && name.ends_with(".gz")) name.resize(name.size() - 3);  // told by the name it compresses
+  const std::string ext = std::filesystem::path(name).extension().string();
   if (ext == ".msp" || ext == ".msl") return Format::msp;
   if (ext == ".mgf") return Format::mgf;
-  if (ext == ".jsonl" || ext == ".ndjson") return Format::jsonl;
+  if (ext == ".jsonl" || ext == ".ndjson" || ext == ".json") return Format::jsonl;
   if (ext == ".jdx" || ext == ".dx" || ext == ".jcamp") return Format::jcamp;
+  if (ext == ".csv") return Format::csv;
   return std::nullopt;
 }
 
@@ -47,7 +56,7 @@ std::optional<Format> format_from_content(std::string_view head) {
   bool mgf_parameters = false;
   std::size_t pos = 0;
   while (pos < head.size()) {
-    std::size_t end = head.find('\n', pos);
+    std::size_t end = head.find_first_of("\r\n", pos);
     if (end == std::string_view::npos) end = head.size();
     const std::string_view line = text::trim(head.substr(pos, end - pos));
     pos = end + 1;
@@ -96,6 +105,17 @@ const std::string* RecordParser::line() {
   return l;
 }
 
+const std::string* RecordParser::record_start(char comment) {
+  for (;;) {
+    const std::string* l = line();
+    if (!l) return nullptr;
+    const std::string_view t = text::trim(*l);
+    if (t.empty() || (comment != '\0' && t.front() == comment)) continue;
+    record_line_ = source_.line_number();
+    return l;
+  }
+}
+
 void RecordParser::fail(std::string reason) const { throw ParseFault{source_.line_number(), std::move(reason)}; }
 
 void RecordParser::fail_at(std::size_t line, std::string reason) const { throw ParseFault{line, std::move(reason)}; }
@@ -105,17 +125,42 @@ void check_peak(const LineSource& source, double mz, double intensity) {
   if (intensity < 0) throw ParseFault{source.line_number(), "negative intensity " + text::number_text(intensity)};
 }
 
+bool is_non_finite_number(std::string_view token) {
+  const std::string t(text::trim(token));
+  if (t.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(t.c_str(), &end);
+  return end == t.c_str() + t.size() && !std::isfinite(v);
+}
+
+std::string not_finite_reason(std::string_view token) {
+  const std::string_view t = text::trim(token);
+  const std::string shown = t.size() <= 40 ? std::string(t) : std::string(t.substr(0, 37)) + "...";
+  return "the value '" + shown + "' is not a finite number";
+}
+
+bool starts_with_non_finite_number(std::string_view line) {
+  const std::string_view t = text::trim(line);
+  std::size_t end = 0;
+  while (end < t.size() && !is_peak_separator(t[end]) && t[end] != '=' && t[end] != '"') ++end;
+  return is_non_finite_number(t.substr(0, end));
+}
+
 bool is_peak_separator(char c) {
   return c == ' ' || c == '\t' || c == ';' || c == ',' || c == ':' || c == '(' || c == ')';
 }
 
-bool read_number(std::string_view s, std::size_t& pos, double& value) {
+bool read_number(const LineSource& source, std::string_view s, std::size_t& pos, double& value) {
   while (pos < s.size() && is_peak_separator(s[pos])) ++pos;
   std::size_t end = pos;
   while (end < s.size() && !is_peak_separator(s[end]) && s[end] != '"') ++end;
   if (end == pos) return false;
-  const std::optional<double> v = text::parse_number(s.substr(pos, end - pos));
-  if (!v) return false;
+  const std::string_view token = s.substr(pos, end - pos);
+  const std::optional<double> v = text::parse_number(token);
+  if (!v) {
+    if (is_non_finite_number(token)) throw ParseFault{source.line_number(), not_finite_reason(token)};
+    return false;
+  }
   value = *v;
   pos = end;
   return true;
@@ -123,36 +168,37 @@ bool read_number(std::string_view s, std::size_t& pos, double& value) {
 
 std::vector<std::string> split_annotation(std::string_view text) { return text::split_trimmed(text, ','); }
 
-std::string one_line(std::string_view s) {
-  std::string out(text::trim(s));
+std::string flattened(std::string_view s) {
+  std::string out(s);
   for (char& c : out) {
     if (c == '\n' || c == '\r' || c == '\t') c = ' ';
   }
   return out;
 }
 
-std::string annotation_text(const std::vector<std::string>& parts) {
-  std::string out = "\"";
-  out += one_line(text::join(parts, ","));
-  std::replace(out.begin() + 1, out.end(), '"', '\'');
-  out += '"';
-  return out;
-}
+std::string one_line(std::string_view s) { return flattened(text::trim(s)); }
+
+std::string annotation_text(const std::vector<std::string>& parts) { return quoted_text(text::join(parts, ", ")); }
 
 }  // namespace detail
+
+namespace {
+// Spectrum files are read as UTF-8, whatever their encoding (text::append_utf8).
+const core::LineSource::Options kText{core::LineSource::Text::utf8};
+}  // namespace
 
 struct SpectrumReader::State {
   Format format = Format::msp;
   std::vector<std::string> files;  // a directory's files; empty for one file
   std::size_t next_file = 0;
-  std::unique_ptr<LineSource> source;
+  std::unique_ptr<core::LineSource> source;
   std::unique_ptr<detail::RecordParser> parser;
   std::string record_path;
   std::size_t record_line = 0;
 
   void open(const std::string& path) {
     parser.reset();
-    source = std::make_unique<LineSource>(path);
+    source = std::make_unique<core::LineSource>(path, kText);
     attach();
   }
 
@@ -174,6 +220,8 @@ struct SpectrumReader::State {
       case Format::jsonl:
         parser = detail::make_jsonl_parser(*source);
         break;
+      case Format::csv:
+        throw InvalidInput("spectra are written to CSV peak tables, not read from them: " + source->path());
     }
   }
 };
@@ -184,13 +232,13 @@ SpectrumReader::SpectrumReader(const std::string& path, std::optional<Format> fo
   std::error_code ec;
   if (path != "-" && fs::is_directory(path, ec)) {
     if (format && *format != Format::massbank) {
-      throw InvalidInput(path + " is a directory: only MassBank record files are read from a directory");
+      throw UnusableFile(path + " is a directory: only MassBank record files are read from a directory", path, EISDIR);
     }
     state_->format = Format::massbank;
     fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec);
-    if (ec) throw InvalidInput("cannot read the directory " + path + ": " + ec.message());
+    if (ec) throw UnusableFile("cannot read the directory " + path + ": " + ec.message(), path, ec.value());
     for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-      if (ec) throw InvalidInput("cannot read the directory " + path + ": " + ec.message());
+      if (ec) throw UnusableFile("cannot read the directory " + path + ": " + ec.message(), path, ec.value());
       if (it->is_regular_file(ec) && text::lower(it->path().extension().string()) == ".txt") {
         state_->files.push_back(it->path().string());
       }
@@ -204,7 +252,7 @@ SpectrumReader::SpectrumReader(const std::string& path, std::optional<Format> fo
     state_->format = *format;
     state_->open(path);
   } else {
-    state_->source = std::make_unique<LineSource>(path);
+    state_->source = std::make_unique<core::LineSource>(path, kText);
     const std::optional<Format> found = format_from_content(state_->source->head(std::size_t{1} << 16));
     if (!found) {
       throw InvalidInput("cannot tell the format of " + path +

@@ -7,6 +7,8 @@
 //   jcamp     JCAMP-DX mass spectra (peak tables, several blocks per file)
 //   mgf       Mascot generic format (BEGIN IONS ... END IONS)
 //   jsonl     JSON Lines: one object with a "peaks" list per line
+// (and csv, a peak table, written only). Any of them may be gzip-compressed;
+// lines may end in LF, CRLF or CR.
 #pragma once
 
 #include <cstddef>
@@ -21,13 +23,14 @@
 
 namespace tessarin::spectra {
 
-enum class Format { msp, massbank, jcamp, mgf, jsonl };
+enum class Format { msp, massbank, jcamp, mgf, jsonl, csv };
 
 std::string_view format_name(Format format);
-// "msp", "massbank", "jcamp", "mgf", "jsonl"; nothing for any other name.
+// "msp", "massbank", "jcamp", "mgf", "jsonl", "csv"; nothing for any other name.
 std::optional<Format> format_named(std::string_view name);
-// By file name: .msp/.msl, .mgf, .jsonl/.ndjson, .jdx/.dx/.jcamp; nothing for
-// other names (a .txt file may be MassBank or MSP: its content decides).
+// By file name, a trailing .gz aside: .msp/.msl, .mgf, .jsonl/.ndjson/.json,
+// .jdx/.dx/.jcamp, .csv; nothing for other names (a .txt file may be
+// MassBank or MSP: its content decides).
 std::optional<Format> format_from_extension(std::string_view path);
 // By the first lines of a file; nothing when they fit no format.
 std::optional<Format> format_from_content(std::string_view head);
@@ -51,9 +54,10 @@ class SpectrumReader {
  public:
   // Opens `path`: a file, "-" for standard input, or a directory (read as
   // MassBank record files: every *.txt below it, in order of their paths).
-  // The format is `format` when given, else the extension's, else the
-  // content's. Throws InvalidInput when the path cannot be opened or its
-  // format cannot be told.
+  // The file may be gzip-compressed. The format is `format` when given, else
+  // the extension's (under .gz, the name it compresses), else the
+  // (decompressed) content's. Throws UnusableFile when the path cannot be
+  // opened, InvalidInput when its format cannot be told or is not read.
   explicit SpectrumReader(const std::string& path, std::optional<Format> format = std::nullopt);
   ~SpectrumReader();
   SpectrumReader(SpectrumReader&&) noexcept;

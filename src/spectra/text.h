@@ -6,14 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text_encoding.h"
+
 namespace tessarin::spectra::text {
 
-// Appends `bytes` as UTF-8: well-formed UTF-8 sequences are copied, every
-// other byte is taken as a Latin-1 character. Files in UTF-8, ASCII or
-// Latin-1 (and mixtures of them) all read correctly this way.
-void append_utf8(std::string& out, std::string_view bytes);
-std::string to_utf8(std::string_view bytes);
-bool is_ascii(std::string_view s);
+using core::append_utf8;
+using core::is_ascii;
+using core::to_utf8;
 
 std::string_view trim(std::string_view s);
 bool is_blank(std::string_view s);

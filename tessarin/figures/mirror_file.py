@@ -18,6 +18,7 @@ def main(argv=None):
     parser.add_argument("--mz-power", type=float, default=0.0)
     parser.add_argument("--intensity-power", type=float, default=0.5)
     parser.add_argument("--reverse", action="store_true")
+    parser.add_argument("--annotate", action="store_true", help="name the ions of the explained measured peaks")
     args = parser.parse_args(argv)
 
     import matplotlib
@@ -33,18 +34,27 @@ def main(argv=None):
         parser.error(f"{args.spectra} holds no predicted spectrum to compare")
     measured, predicted = spectra[0], spectra[1:]
     fig, axes = plt.subplots(len(predicted), 1, figsize=(11, 5.5 * len(predicted)), squeeze=False)
-    for ax, p in zip(axes[:, 0], predicted):
-        mirror_plot(
-            measured,
-            p,
-            ax=ax,
-            method=args.method,
-            tolerance=args.tolerance,
-            mz_power=args.mz_power,
-            intensity_power=args.intensity_power,
-            reverse=args.reverse,
-        )
+
+    def draw():
+        for ax, p in zip(axes[:, 0], predicted):
+            mirror_plot(
+                measured,
+                p,
+                ax=ax,
+                method=args.method,
+                tolerance=args.tolerance,
+                mz_power=args.mz_power,
+                intensity_power=args.intensity_power,
+                reverse=args.reverse,
+                annotate=args.annotate,
+            )
+
+    # The labels are placed for the axes' size: draw once to lay the figure out, then again at the final size.
+    draw()
     fig.tight_layout()
+    for ax in axes[:, 0]:
+        ax.clear()
+    draw()
     fig.savefig(args.out, dpi=100)
     return 0
 

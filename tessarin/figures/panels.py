@@ -2,9 +2,12 @@
 
 import math
 import operator
+import os
+from collections.abc import Iterable
 
 import matplotlib.pyplot as plt
 import networkx as nx
+from matplotlib.figure import Figure
 
 from .._package import analysed, package
 from .vif_figure import ELEMENT_COLORS, split_edges
@@ -90,7 +93,14 @@ def _finish(fig, axes, n, title, title_y, save):
     return fig
 
 
-def VIF_panel(molecules=None, by="name", cols=5, save=None, node_size=60, bond_kappa=0.9):
+def VIF_panel(
+    molecules: Iterable[str | int] | None = None,
+    by: str = "name",
+    cols: int = 5,
+    save: str | os.PathLike[str] | None = None,
+    node_size: float = 60,
+    bond_kappa: float = 0.9,
+) -> Figure:
     """VIF graphs of several molecules in one figure; returns the figure.
 
     ``molecules`` (default ``BIOMOLECULES``) are compound names looked up on
@@ -117,7 +127,14 @@ def VIF_panel(molecules=None, by="name", cols=5, save=None, node_size=60, bond_k
     return _finish(fig, axes, len(molecules), "VIF analysis \u2014 key molecules in human biochemistry", 0.99, save)
 
 
-def VIF_ms_panel(molecules=None, by="name", cols=2, save=None, ring_fragmentation=False, recursive_ms=False):
+def VIF_ms_panel(
+    molecules: Iterable[str | int] | None = None,
+    by: str = "name",
+    cols: int = 2,
+    save: str | os.PathLike[str] | None = None,
+    ring_fragmentation: bool = False,
+    recursive_ms: bool = False,
+) -> Figure:
     """Predicted EI-MS stick spectra of several molecules in one figure; returns the figure.
 
     ``molecules`` and ``by`` as for ``VIF_panel``. ``ring_fragmentation`` and

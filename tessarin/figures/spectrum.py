@@ -1,13 +1,19 @@
 """Schematic stick spectrum of the predicted fragments."""
 
+from collections.abc import Iterable, Mapping
+from typing import Any
+
 import matplotlib.pyplot as plt
+from matplotlib.axes import Axes
 
 from .. import _native
 
 MOLECULAR_ION = "M+"
 
 
-def plot_mass_spectrum(smiles, mol_mass, fragments, ax=None):
+def plot_mass_spectrum(
+    smiles: str, mol_mass: float, fragments: Iterable[Mapping[str, Any]], ax: Axes | None = None
+) -> Axes:
     """Draw the molecular ion and every fragment m/z of the split cuts as sticks.
 
     Intensities are not predicted: the molecular ion is a crimson stick of

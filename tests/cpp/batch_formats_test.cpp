@@ -3,17 +3,26 @@
 
 #include <nlohmann/json.hpp>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "batch/input.h"
 #include "batch/record.h"
 #include "batch/writers.h"
 #include "core/errors.h"
+#include "run/input.h"
+#include "spectra_test_support.h"
 
 namespace tessarin::batch {
 namespace {
+
+using run::chunk_starts;
+using run::input_format_of_path;
+using run::InputFormat;
+using run::MoleculeFile;
+using run::MoleculeInput;
+using run::MoleculeReader;
+using run::ReaderPosition;
+using run::resolve_sdf_record;
 
 ms::FragmentEntry split(std::vector<ms::FragmentTuple> pieces, ms::CutMode mode = ms::CutMode::single) {
   return {"C1-O2", true, std::move(mode), std::move(pieces)};
@@ -54,7 +63,7 @@ SpectrumRecord ethanol_like() {
 }
 
 TEST(LibraryWriters, MspEntryHasTheNistFieldsAndQuotedPeakFormulas) {
-  EXPECT_EQ(msp_record(ethanol_like()),
+  EXPECT_EQ(format_record(ethanol_like(), OutputFormat::msp),
             "Name: ethanol, \"dry\"\n"
             "Formula: C2H6O\n"
             "MW: 46\n"
@@ -66,17 +75,17 @@ TEST(LibraryWriters, MspEntryHasTheNistFieldsAndQuotedPeakFormulas) {
             "\n");
   SpectrumRecord unnamed = ethanol_like();
   unnamed.name = "";
-  EXPECT_EQ(msp_record(unnamed).substr(0, 10), "Name: CCO\n");
+  EXPECT_EQ(format_record(unnamed, OutputFormat::msp).substr(0, 10), "Name: CCO\n");
   unnamed.name = "two\nlines";
-  EXPECT_EQ(msp_record(unnamed).substr(0, 16), "Name: two lines\n");
+  EXPECT_EQ(format_record(unnamed, OutputFormat::msp).substr(0, 16), "Name: two lines\n");
 }
 
 TEST(LibraryWriters, CsvQuotesFieldsThatNeedItAndJsonSurvivesOtherEncodings) {
-  const std::string rows = csv_rows(ethanol_like());
+  const std::string rows = format_record(ethanol_like(), OutputFormat::csv);
   EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "7,\"ethanol, \"\"dry\"\"\",CCO,17,599,HO\n");
   SpectrumRecord latin1 = ethanol_like();
   latin1.name = "caf\xe9";  // not UTF-8: replaced, not an exception
-  EXPECT_NO_THROW(nlohmann::json::parse(jsonl_record(latin1)));
+  EXPECT_NO_THROW(nlohmann::json::parse(format_record(latin1, OutputFormat::jsonl)));
 }
 
 TEST(LibraryWriters, ErrorRowsStayOneLineOfThreeColumns) {
@@ -87,7 +96,7 @@ TEST(LibraryWriters, ErrorRowsStayOneLineOfThreeColumns) {
 }
 
 std::vector<MoleculeInput> read_all(const std::string& text, InputFormat format) {
-  std::istringstream in(text);
+  core::LineSource in = core::LineSource::of_text(text, "text");
   MoleculeReader reader(in, format);
   std::vector<MoleculeInput> out;
   MoleculeInput m;
@@ -161,6 +170,61 @@ TEST(MoleculeReader, CsvAndTabSeparatedRowsGiveSmilesNamesAndFirstLines) {
   EXPECT_THROW(read_all("smiles\n\"CCO\n", InputFormat::csv), InvalidInput);
   EXPECT_EQ(input_format_of_path("cands.CSV"), InputFormat::csv);
   EXPECT_EQ(input_format_of_path("cands.tsv"), InputFormat::tsv);
+}
+
+// A molecule file reads the same whatever its line breaks and compression,
+// with its format told by the name (under .gz too) or the content, and a
+// chunk read from a position chunk_starts gives goes on exactly there.
+TEST(MoleculeFile, LfCrlfCrAndGzipCopiesGiveTheSameMolecules) {
+  spectra::testing::TempDir dir;
+  const std::pair<std::string, std::string> samples[] = {
+      {".smi", "SMILES Name\n\nCCO ethanol extra\n# note\nc1ccccc1\tbenzene\n"},
+      {".csv", "id,name,smiles\n7,\"ethanol,\ndry\",CCO\n8,benzene,c1ccccc1\n"},
+      {".sdf", std::string(kMolBlock) + "> <CAS>\n67-56-1\n\n$$$$\n" + kMolBlock + "$$$$\n"},
+  };
+  const auto read = [](const std::string& path) {
+    MoleculeFile file(path);
+    std::vector<MoleculeInput> out;
+    MoleculeInput m;
+    while (file.next(m)) out.push_back(m);
+    return std::pair(file.format(), out);
+  };
+  const auto same = [](const std::vector<MoleculeInput>& a, const std::vector<MoleculeInput>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].line != b[i].line || a[i].name != b[i].name || a[i].smiles != b[i].smiles ||
+          a[i].molblock != b[i].molblock) {
+        return false;
+      }
+    }
+    return true;
+  };
+  int n = 0;
+  for (const auto& [extension, lf] : samples) {
+    const auto [format, expected] = read(dir.write("lf" + extension, lf));
+    ASSERT_EQ(expected.size(), 2u) << extension;
+    for (const char* line_break : {"\r\n", "\r"}) {
+      const std::string copy = spectra::testing::with_line_breaks(lf, line_break);
+      const std::string shown = extension + (line_break[1] ? " CRLF" : " CR");
+      const std::string named = dir.write(std::to_string(n++) + extension, copy);
+      EXPECT_TRUE(same(read(named).second, expected)) << shown;
+      const std::string unnamed = dir.write(std::to_string(n++), copy);
+      EXPECT_EQ(read(unnamed).first, format) << shown;
+      EXPECT_TRUE(same(read(unnamed).second, expected)) << shown;
+      const std::string gz = dir.path(std::to_string(n++) + extension + ".gz");
+      spectra::testing::write_gzip(gz, copy);
+      EXPECT_TRUE(same(read(gz).second, expected)) << shown << " .gz";
+
+      std::size_t count = 0;
+      const std::vector<ReaderPosition> starts = chunk_starts(named, 1, count);
+      ASSERT_EQ(starts.size(), 2u) << shown;
+      MoleculeFile second(named, starts[1]);
+      MoleculeInput m;
+      ASSERT_TRUE(second.next(m)) << shown;
+      EXPECT_TRUE(same({m}, {expected[1]})) << shown << " from its chunk start";
+      EXPECT_FALSE(second.next(m)) << shown;
+    }
+  }
 }
 
 }  // namespace

@@ -3,21 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "batch/input.h"
 #include "batch/library.h"
 #include "batch/writers.h"
+#include "run/input.h"
 
 namespace tessarin::batch {
 namespace {
 
+using run::InputFormat;
+using run::MoleculeInput;
+using run::MoleculeReader;
+using run::Outcome;
+
 std::vector<MoleculeInput> nci_molecules(std::size_t count) {
-  std::ifstream in("/usr/share/RDKit/Data/NCI/first_5K.smi");
+  core::LineSource in("/usr/share/RDKit/Data/NCI/first_5K.smi");
   MoleculeReader reader(in, InputFormat::smiles);
   std::vector<MoleculeInput> out;
   MoleculeInput m;
@@ -31,7 +35,7 @@ std::string analysed(const MoleculeInput& m, bool ring) {
   PredictOptions options;
   options.analysis.ring_fragmentation = ring;
   process_molecule(o, options, OutputFormat::jsonl, nullptr);
-  return o.record ? o.text : "error: " + o.error;
+  return o.succeeded() ? o.text : "error: " + o.error;
 }
 
 TEST(BatchThreads, ManyThreadsGiveTheSingleThreadedResults) {
@@ -58,19 +62,19 @@ TEST(BatchThreads, TimeLimitAndCancellationStopTheAnalysis) {
     o.input.smiles = smiles;
     PredictOptions options;
     options.time_limit_seconds = limit;
-    process_molecule(o, options, std::nullopt, cancel);
+    process_molecule(o, options, OutputFormat::jsonl, cancel);
     return o;
   };
   const std::string big = "CCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCCC(=O)OCC1=CC=CC=C1";
   const Outcome late = outcome(big, 1e-6, nullptr);
-  EXPECT_FALSE(late.record);
+  EXPECT_FALSE(late.succeeded());
   EXPECT_NE(late.error.find("time limit exceeded (0.000001 s, in "), std::string::npos) << late.error;
   std::atomic<bool> cancel{true};
   const Outcome stopped = outcome(big, 0, &cancel);
   EXPECT_TRUE(stopped.cancelled);
-  EXPECT_FALSE(stopped.record);
+  EXPECT_FALSE(stopped.succeeded());
   cancel = false;
-  EXPECT_TRUE(outcome("CCO", 60, &cancel).record);
+  EXPECT_TRUE(outcome("CCO", 60, &cancel).succeeded());
   EXPECT_EQ(outcome("C1CC", 0, nullptr).error, "unparsable SMILES");
 }
 

@@ -2,7 +2,6 @@
 // plain computations: predict each molecule, score it, sort.
 #include <gtest/gtest.h>
 
-#include "batch/input.h"
 #include "core/errors.h"
 #include "core/number_format.h"
 #include "identify/evaluate.h"
@@ -11,6 +10,7 @@
 #include "identify/structure.h"
 #include "identify/tables.h"
 #include "prediction/predict.h"
+#include "run/input.h"
 #include "spectra/evaluation.h"
 #include "spectra/search.h"
 #include "spectra/writer.h"
@@ -27,18 +27,18 @@ Spectrum predicted(const std::string& smiles) {
   return *s;
 }
 
-MoleculeSource source_of(std::vector<batch::MoleculeInput> molecules) {
-  auto shared = std::make_shared<std::vector<batch::MoleculeInput>>(std::move(molecules));
+MoleculeSource source_of(std::vector<run::MoleculeInput> molecules) {
+  auto shared = std::make_shared<std::vector<run::MoleculeInput>>(std::move(molecules));
   auto next = std::make_shared<std::size_t>(0);
-  return [shared, next](batch::MoleculeInput& m) {
+  return [shared, next](run::MoleculeInput& m) {
     if (*next >= shared->size()) return false;
     m = (*shared)[(*next)++];
     return true;
   };
 }
 
-std::vector<batch::MoleculeInput> inputs(const std::vector<std::string>& smiles) {
-  std::vector<batch::MoleculeInput> out;
+std::vector<run::MoleculeInput> inputs(const std::vector<std::string>& smiles) {
+  std::vector<run::MoleculeInput> out;
   for (std::size_t i = 0; i < smiles.size(); ++i)
     out.push_back({i + 1, std::string("m").append(std::to_string(i)), smiles[i], "", "", ""});
   return out;

@@ -2,7 +2,10 @@
 // random spectra.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -41,6 +44,33 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// `text` with every line break (LF, CRLF or CR) made `line_break`.
+inline std::string with_line_breaks(const std::string& text, const std::string& line_break) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      out += line_break;
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// `bytes` gzip-compressed into `path`.
+inline void write_gzip(const std::string& path, const std::string& bytes) {
+  gzFile f = gzopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  ASSERT_EQ(gzwrite(f, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
+  ASSERT_EQ(gzclose(f), Z_OK);
+}
+
+inline std::string file_text(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Peaks at `n` distinct m/z: integers from 12 to 300 when `integer_mz`, else
 // with decimals; intensities on 1..999 with decimals.

@@ -272,7 +272,8 @@ def test_predict_replaces_a_stale_error_file_and_reports_time_limits(cli, tmp_pa
 def test_predict_rejects_bad_arguments_and_unusable_files(cli, sample, tmp_path):
     cases = [
         ["predict", sample],
-        ["predict", sample, "-o", tmp_path / "x", "--format", "mgf"],
+        ["predict", sample, "-o", tmp_path / "x", "--format", "sdf"],
+        ["predict", sample, "-o", tmp_path / "x.msp.gz"],  # libraries are written uncompressed
         ["predict", sample, "-o", tmp_path / "x", "--jobs", "0"],
         ["predict", sample, "-o", tmp_path / "x", "--jobs", "two"],
         ["predict", sample, "-o", tmp_path / "x", "--timeout-per-molecule", "-1"],
@@ -342,6 +343,7 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "identify",
         "search",
         "evaluate",
+        "convert",
     ]
     assert run(cli).returncode == 2  # no command: the same help, on standard error
     vif_defaults = inspect.signature(tessarin.VIF).parameters
@@ -355,7 +357,7 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "predict": prediction
         | {
             "-o,--output": "required",
-            "--format": "msp",
+            "--format": "by extension",
             "-j,--jobs": "all cores",
             "--model": "schematic",
             "--timeout-per-molecule": "0",
@@ -397,6 +399,7 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "--scheduler": None,
     }
     expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
+    expected["convert"] = {"--format": "by extension", "--from": "by extension or content"}
     for command, options in expected.items():
         shown = run(cli, command, "--help")
         assert shown.returncode == 0 and shown.stderr == b"", command
@@ -424,7 +427,7 @@ def test_usage_errors_name_the_option_and_change_no_file(cli, sample, tmp_path):
         (["vif"], "SMILES is required"),
         (["vif", "C", "CC"], "not expected: CC"),
         (["predict", sample, "-o", out, "--jobs", "2.5"], "--jobs: needs a whole number from 1 to 1024, got '2.5'"),
-        (["predict", sample, "-o", out, "--format", "MSP"], "--format: must be msp, jsonl or csv"),
+        (["predict", sample, "-o", out, "--format", "MSP"], "--format: must be msp, jsonl, csv or mgf"),
         (["predict", sample, "-o", out, "--timeout-per-molecule", "nan"], "--timeout-per-molecule: needs a finite"),
         (["predict", sample, "-o", out, "--ring", "--frobnicate"], "not expected: --frobnicate"),
         (["predict", sample, "-o"], "--output"),

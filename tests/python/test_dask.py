@@ -60,6 +60,51 @@ class KillOnce(distributed.WorkerPlugin):
         tdask._before_chunk = None
 
 
+class KillMoleculeOnce(distributed.WorkerPlugin):
+    """Kills (SIGKILL, as the out-of-memory killer does) the native worker process of chunk `chunk` once it has
+    spent a few tenths of a second of CPU on its first molecule; the first time only (the flag file says so)."""
+
+    def __init__(self, chunk, flag):
+        self.chunk, self.flag = chunk, flag
+
+    def setup(self, worker):
+        import signal
+        import threading
+        import time
+
+        def kill_when_busy():
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                for pid in children(os.getpid()):
+                    try:
+                        if b"tessarin-worker" not in Path(f"/proc/{pid}/cmdline").read_bytes():
+                            continue
+                        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+                        if (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK") >= 0.4:
+                            os.kill(pid, signal.SIGKILL)
+                            return
+                    except (OSError, IndexError, ValueError):
+                        continue
+                time.sleep(0.01)
+
+        def before(entry):
+            if entry["chunk"] == self.chunk and not os.path.exists(self.flag):
+                Path(self.flag).touch()
+                threading.Thread(target=kill_when_busy, daemon=True).start()
+
+        tdask._before_chunk = before
+
+    def teardown(self, worker):
+        tdask._before_chunk = None
+
+
+def children(pid):
+    found = []
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        found += [int(p) for p in (task / "children").read_text().split()]
+    return found
+
+
 def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path):
     # Headers, comments, blank lines, quoted line breaks and stray SDF terminators between chunk starts.
     smi = tmp_path / "m.smi"
@@ -72,10 +117,16 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
     )
     sdf = tmp_path / "m.sdf"
     sdf.write_text("methane" + block + "$$$$\n$$$$\nsecond" + block + "$$$$\nnot a record\n$$$$\nthird" + block)
+
+    def chunk(path, start, count, output, **settings):
+        job = {"kind": "tessarin library job", "version": 1, "input": str(path), "output": str(output)}
+        job.update(part={"start": start, "molecules": count}, format="jsonl", run_record=False, jobs=1, **settings)
+        return _native.run_library_job(json.dumps(job))
+
     for path in (smi, csv, sdf):
         whole = tmp_path / "whole.jsonl"
         count, [start] = _native.molecule_file_chunks(str(path), 1000)
-        _native.predict_file_chunk(str(path), start, count, str(whole), "jsonl", "schematic", False, False, 2, 0.0, 1)
+        chunk(path, start, count, whole)
         expected_lines = [json.loads(r)["line"] for r in whole.read_text().splitlines()]
         assert len(expected_lines) >= 3, path
         for size in (1, 2, 3):
@@ -84,9 +135,7 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
             text, errors = "", ""
             for k, s in enumerate(starts):
                 part = tmp_path / f"part{k}.jsonl"
-                r = _native.predict_file_chunk(
-                    str(path), s, size, str(part), "jsonl", "schematic", False, False, 2, 0.0, 1
-                )
+                r = chunk(path, s, size, part)
                 assert r["read"] == min(size, count - k * size)
                 text += part.read_text()
                 if r["errors"]:
@@ -94,10 +143,10 @@ def test_chunks_read_their_part_of_the_file_as_the_whole_file_reads_it(tmp_path)
             assert text == whole.read_text(), (path, size)
             whole_errors = Path(str(whole) + ".errors.tsv")
             assert errors == (whole_errors.read_text().split("\n", 1)[1] if whole_errors.exists() else ""), path
-    with pytest.raises(ValueError, match="unknown spectrum model"):
-        _native.predict_file_chunk(
-            str(smi), start, 1, str(tmp_path / "x.msp"), "msp", "nonsense", False, False, 2, 0.0, 1
-        )
+    with pytest.raises(ValueError, match="model"):
+        chunk(smi, start, 1, tmp_path / "x.msp", model="nonsense")
+    with pytest.raises(ValueError, match="no field"):
+        chunk(smi, start, 1, tmp_path / "x.msp", fmt="msp")
 
 
 def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tmp_path):
@@ -121,6 +170,11 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
         tdask.merge(work, tmp_path / "early.csv")
     with pytest.raises(ValueError, match="other arguments.*chunk_size"):
         tdask.predict_library(source, work, client, chunk_size=9, fmt="csv", ring_fragmentation=True)
+    old = tmp_path / "old"
+    old.mkdir()
+    (old / "manifest.json").write_text(json.dumps({"kind": "tessarin predicted library shards, version 1"}))
+    with pytest.raises(ValueError, match="earlier tessarin"):
+        tdask.predict_library(source, old, client, chunk_size=8, fmt="csv")
 
     summary = tdask.predict_library(source, work, client, chunk_size=8, fmt="csv", ring_fragmentation=True)
     # A chunk still running when the first run gave up may have finished since: the rerun trusts its marker.
@@ -161,6 +215,30 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
     assert (tmp_path / "bag.jsonl").read_bytes() == (tmp_path / "list.jsonl").read_bytes()
 
 
+def test_a_molecule_killed_from_outside_is_tried_again_by_the_rerun(client, tmp_path):
+    # A chain of 150 carbons takes seconds to depict: its worker process is busy when the kill comes.
+    source = tmp_path / "in.smi"
+    source.write_text("C" * 150 + " chain\n" + "".join(nci_lines(0, 7)))
+    work, flag = tmp_path / "shards", tmp_path / "killed"
+    client.register_worker_plugin(KillMoleculeOnce(0, str(flag)), name="kill-molecule")
+    try:
+        with pytest.raises(tdask.ShardError, match="killed from outside.*a rerun tries them again"):
+            tdask.predict_library(source, work, client, chunk_size=4, jobs=1)
+    finally:
+        client.unregister_worker_plugin("kill-molecule")
+    assert flag.exists()
+    chunks = json.loads((work / "manifest.json").read_text())["chunks"]
+    assert (chunks[0]["status"], chunks[0]["killed"], chunks[1]["status"]) == ("failed", [1], "done")
+
+    assert tdask.predict_library(source, work, client, chunk_size=4, jobs=1)["failed"] == 0
+    tdask.merge(work, tmp_path / "merged.msp")
+    exe = os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin"
+    single = subprocess.run([exe, "predict", source, "-o", tmp_path / "single.msp"], capture_output=True)
+    assert single.returncode == 0, single.stderr
+    assert (tmp_path / "merged.msp").read_bytes() == (tmp_path / "single.msp").read_bytes()
+    assert not (tmp_path / "merged.msp.errors.tsv").exists()
+
+
 @pytest.fixture(scope="module")
 def library(tmp_path_factory):
     """A predicted library of 40 molecules, the same split into three shards, and ten queries."""
@@ -190,19 +268,71 @@ def test_sharded_search_equals_one_search(client, library):
     assert any(h.index >= 14 for r in got for h in r.hits)  # hits from the last shard, counted over all
 
 
+NO_PACKAGE = """
+import sys
+
+
+class Refuse:
+    def find_spec(self, name, path=None, target=None):
+        if name == "tessarin" or name.startswith("tessarin."):
+            raise ModuleNotFoundError(f"No module named {name!r}", name=name)
+
+
+for name in [m for m in sys.modules if m == "tessarin" or m.startswith("tessarin.")]:
+    del sys.modules[name]
+sys.meta_path.insert(0, Refuse())
+"""
+
+
+def test_workers_that_cannot_import_the_package_are_refused_saying_what_to_start(tmp_path):
+    # As workers started by an interpreter that does not see the package (Debian's `dask worker`).
+    preload = tmp_path / "no_package.py"
+    preload.write_text(NO_PACKAGE)
+    source = tmp_path / "in.smi"
+    source.write_text("".join(nci_lines(0, 5)))
+    exe = os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin"
+    with distributed.LocalCluster(
+        n_workers=1,
+        threads_per_worker=1,
+        processes=True,
+        host="127.0.0.1",
+        dashboard_address=None,
+        preload=[str(preload)],
+    ) as cluster:
+        address = cluster.scheduler_address
+        r = subprocess.run(
+            [exe, "predict", source, "-o", tmp_path / "out.msp", "--scheduler", address],
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
+        assert r.returncode == 2, r.stderr
+        assert "cannot import tessarin: ModuleNotFoundError" in r.stderr and "Traceback" not in r.stderr
+        assert f"dask worker {address}" in r.stderr
+        assert not (tmp_path / "out.msp").exists()
+        with distributed.Client(cluster) as c, pytest.raises(tdask.WorkerEnvironmentError, match="cannot import"):
+            tdask.predict_library(source, tmp_path / "shards", c)
+
+
 def test_command_line_hands_runs_to_the_scheduler(client, library, tmp_path):
     exe = os.environ.get("TESSARIN_CLI") or ROOT / "build" / "tessarin"
     source = tmp_path / "in.smi"
     source.write_text("".join(nci_lines(200, 20) + BAD))
     address = client.scheduler.address
     outs = []
+    # Every option the command parsed reaches the workers (the job they run is the one the command built).
+    options = ["--format", "jsonl", "--model", "ei", "--ring", "--recursive", "--max-generations", "1"]
     for extra in ([], ["--scheduler", address, "--chunk-size", "6"]):
         out = tmp_path / f"out{len(outs)}.jsonl"
-        r = subprocess.run([exe, "predict", source, "-o", out, "--format", "jsonl", *extra], capture_output=True)
+        r = subprocess.run([exe, "predict", source, "-o", out, *options, *extra], capture_output=True)
         assert r.returncode == 1 and b"2 of 22 molecules failed" in r.stderr, r.stderr
         outs.append(out.read_bytes())
-    assert outs[0] == outs[1]
+    assert outs[0] == outs[1] and b'"options":{"ring":true,"recursive":true,"max_generations":1}' in outs[0]
     assert (tmp_path / "out1.jsonl.shards" / "manifest.json").exists()
+    refused = subprocess.run(
+        [exe, "predict", source, "-o", "-", "--scheduler", address], capture_output=True, text=True
+    )
+    assert refused.returncode == 2 and "output must be a file" in refused.stderr, refused.stderr
 
     whole, shards, queries = library
     native = subprocess.run([exe, "search", queries, "--library", whole, "--top", "4"], capture_output=True)

@@ -1,7 +1,11 @@
 """What a Python user sees of spectra: the Spectrum type, files, scores, ranking, search, evaluation, the mirror plot."""
 
 import math
+import subprocess
+import sys
+import tempfile
 import warnings
+from pathlib import Path
 
 import matplotlib
 import numpy as np
@@ -76,7 +80,7 @@ def test_files_round_trip_and_a_broken_record_names_its_file_and_line(tmp_path):
     assert err.value.path == str(broken) and err.value.line == 7 and f"{broken}:7:" in str(err.value)
     with pytest.warns(UserWarning, match="broken.msp:7"):
         assert [s.name for s in tessarin.read_spectra(broken, errors="warn")] == ["a", "c"]
-    with pytest.raises(ValueError, match="cannot open"):
+    with pytest.raises(FileNotFoundError, match="missing.msp"):
         tessarin.read_spectra(tmp_path / "missing.msp")  # at the call, not at the first record
     with pytest.raises(ValueError):
         tessarin.write_spectra(spectra, tmp_path / "lib.txt")
@@ -258,3 +262,227 @@ def test_mirror_plot_highlights_matched_peaks_and_its_labels_never_overlap(tmp_p
     boxes = [t.get_window_extent(renderer) for t in labels]
     assert not any(a.overlaps(b) for i, a in enumerate(boxes) for b in boxes[i + 1 :])
     plt.close("all")
+
+
+def test_notebook_views_hold_for_empty_bare_and_hostile_spectra_rankings_and_hits():
+    import xml.etree.ElementTree as ElementTree
+
+    def well_formed(html):
+        ElementTree.fromstring(f"<root>{html}</root>")  # raises on broken or injected markup
+        return html
+
+    hostile = {"name": "<script>alert(1)</script>", "formula": 'C2H6O"&'}
+    views = [
+        Spectrum([], []),
+        Spectrum([41, 43], [0, 0]),  # no base peak to scale to
+        Spectrum([18.0], [5.0]),  # one peak, no metadata
+        Spectrum([12, 13], [1, 2], annotations=["<b>", None], metadata=hostile),
+    ]
+    for s in views:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")  # no division by a zero base peak, no NaN drawn
+            html = well_formed(s._repr_html_())
+        assert "<svg" in html and "<script>" not in html and "\n" not in repr(s)
+    assert "no peaks" in views[0]._repr_html_() and "&lt;script&gt;" in views[3]._repr_html_()
+    assert repr(views[2]) == "Spectrum(1 peak, m/z 18\u201318, base peak m/z 18)"
+    # A large spectrum costs one stick per pixel column, not one per peak.
+    big = Spectrum(np.linspace(20, 900, 200_000), np.random.default_rng(1).uniform(1, 999, 200_000))
+    assert big._repr_html_().count("M") <= 420 + 10 and len(big._repr_html_()) < 40_000
+
+    measured = tessarin.predict_spectrum("CCOC(=O)CC").normalized(100)
+    ranking = tessarin.rank_candidates(measured, [("<i>x</i>", "CCOC(=O)CC"), ("propyl acetate", "CCCOC(=O)C"), "C1CC"])
+    assert repr(ranking) == "Ranking(2 candidates, best: '<i>x</i>' CCOC(=O)CC, score 1.0000; 1 failed)"
+    html = well_formed(ranking._repr_html_())
+    assert "&lt;i&gt;x&lt;/i&gt;" in html and "1 failed" in html and html.count("<tr>") == 3
+    assert repr(ranking[0]).startswith("RankedCandidate(rank=1, score=1.0000, name='<i>x</i>'")
+    none_left = tessarin.rank_candidates(measured, ["CCO", "CCCO"], mass=500)
+    assert repr(none_left) == "Ranking(no candidates; 2 filtered out)" and none_left == []
+    assert "no candidates ranked" in well_formed(none_left._repr_html_())
+
+    library = [tessarin.predict_spectrum(s) for s in ("CCOC(=O)CC", "CCCOC(=O)C")]
+    results = tessarin.search_library([measured, Spectrum([500], [1]), Spectrum([], [])], library, top=2)
+    assert isinstance(results, list) and len(results) == 3
+    assert repr(results).startswith("SearchResults(3 queries, 1 with hits")
+    assert repr(results[0]).startswith("QueryResult(") and "best: entry 0" in repr(results[0])
+    assert repr(results[1]) == "QueryResult(no hits)"
+    html = well_formed(results._repr_html_())
+    assert html.count("<tr>") == 1 + 2 + 2 and "no hits" in html
+    well_formed(results[0]._repr_html_())
+
+
+def test_dataframe_round_trip_and_the_package_without_pandas(tmp_path):
+    pd = pytest.importorskip("pandas")
+    s = tessarin.predict_spectrum("CCOC(=O)c1ccccc1C(=O)OCC", model="ei")
+    s.metadata["name"] = "diethyl phthalate"
+    frame = s.to_dataframe()
+    assert list(frame.columns) == ["mz", "intensity", "annotation"] and len(frame) == len(s)
+    assert frame.attrs == s.metadata and frame.attrs is not s.metadata
+    assert frame["annotation"].tolist() == s.annotations and frame["mz"].dtype == np.float64
+    frame.loc[0, "intensity"] = 1.0  # the frame owns its arrays: editing it leaves the spectrum alone
+    assert s.intensities[0] != 1.0
+    back = Spectrum.from_dataframe(s.to_dataframe())
+    assert back == s
+
+    # Through a CSV file: missing annotations come back as NaN and become None; rows in any order.
+    frame = Spectrum([15, 29, 31], [10, 999, 300], annotations=["CH3", None, "CH3O"]).to_dataframe()
+    frame.iloc[::-1].to_csv(tmp_path / "peaks.csv", index=False)
+    read = pd.read_csv(tmp_path / "peaks.csv")
+    assert read["annotation"].isna().sum() == 1
+    again = Spectrum.from_dataframe(read, metadata={"name": "methanol"})
+    assert again.mz.tolist() == [15, 29, 31] and again.annotations == ["CH3", None, "CH3O"]
+    assert again.metadata == {"name": "methanol"}
+    with pytest.raises(ValueError, match="'intensity' column"):
+        Spectrum.from_dataframe(pd.DataFrame({"mz": [1.0], "height": [2.0]}))
+
+    probe = (
+        "import sys; sys.modules['pandas'] = None\n"
+        "import tessarin\n"
+        "s = tessarin.Spectrum([1], [1])\n"
+        "try:\n    s.to_dataframe()\nexcept ImportError as e:\n    print(e)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, check=True)
+    assert "to_dataframe needs pandas" in out.stdout
+
+
+def test_spectra_files_as_file_objects_text_binary_and_compressed(tmp_path, monkeypatch):
+    import gzip
+    import io
+
+    spool = tmp_path / "spool"
+    spool.mkdir()
+    monkeypatch.setattr(tempfile, "tempdir", str(spool))
+    spectra = [
+        tessarin.predict_spectrum("CC(=O)C"),
+        _spectrum([(15, 10.5), (29, 999)], name="m\u00e9thanol fragment"),  # not ASCII: encodings matter
+        tessarin.predict_spectrum("ClCCO", model="ei"),
+    ]
+
+    text = io.StringIO()
+    assert tessarin.write_spectra(spectra, text, format="msp") == 3
+    binary = io.BytesIO()
+    assert tessarin.write_spectra(iter(spectra), binary, format="jsonl") == 3
+    with open(tmp_path / "lib.mgf", "w", encoding="utf-8") as f:  # format from the file's name
+        f.write("# written by hand\n")
+        assert tessarin.write_spectra(spectra, f) == 3
+    with gzip.open(tmp_path / "lib.msp.gz", "wt", encoding="utf-8") as f:
+        assert tessarin.write_spectra(spectra, f) == 3
+    tessarin.write_spectra(spectra, tmp_path / "by_path.msp")
+    assert text.getvalue() == (tmp_path / "by_path.msp").read_text(encoding="utf-8")
+
+    text.seek(0)
+    binary.seek(0)
+    sources = [
+        text,
+        binary,
+        open(tmp_path / "lib.mgf", encoding="utf-8"),
+        open(tmp_path / "lib.mgf", "rb"),
+        gzip.open(tmp_path / "lib.msp.gz", "rb"),  # a decompressing stream named .gz
+    ]
+    for source in sources:
+        back = list(tessarin.read_spectra(source))
+        assert [b.mz.tolist() for b in back] == [s.mz.tolist() for s in spectra], source
+        assert [b.annotations for b in back] == [s.annotations for s in spectra], source
+        assert back[1].name == "m\u00e9thanol fragment", source
+        assert not source.closed
+        source.close()
+
+    broken = io.StringIO("Name: a\nNum Peaks: 1\n10 100\n\nName: b\nNum Peaks: 2\n10 x\n\n")
+    records = tessarin.read_spectra(broken)
+    assert next(records).name == "a"
+    with pytest.raises(tessarin.SpectrumRecordError) as err:
+        next(records)
+    assert err.value.path == "<stream>" and err.value.line == 7 and str(err.value).startswith("<stream>:7: m/z 10")
+    with open(tmp_path / "broken.msp", "w") as f:
+        f.write(broken.getvalue())
+    with open(tmp_path / "broken.msp") as f, pytest.warns(UserWarning, match="broken.msp:7"):
+        assert [s.name for s in tessarin.read_spectra(f, errors="warn")] == ["a"]
+    with pytest.raises(ValueError, match="<stream>") as err:
+        tessarin.read_spectra(io.StringIO("just some words\n"))
+    assert str(spool) not in str(err.value)
+    with pytest.raises(ValueError, match="<stream>"):
+        tessarin.write_spectra(spectra, io.BytesIO())  # no name, no format
+
+    # The search and the evaluation take file objects and paths alike.
+    with open(tmp_path / "lib.mgf", "rb") as queries:
+        hits = tessarin.search_library(queries, tmp_path / "by_path.msp", top=1)
+    assert [r.hits[0].index for r in hits] == [0, 1, 2]
+    assert list(spool.iterdir()) == []  # every spooled copy is gone
+
+
+def test_spectra_file_objects_with_gzip_content(tmp_path):
+    import gzip
+    import io
+
+    spectra = [tessarin.predict_spectrum("CC(=O)C"), tessarin.predict_spectrum("CCO")]
+    tessarin.write_spectra(spectra, tmp_path / "lib.msp")
+    packed = gzip.compress((tmp_path / "lib.msp").read_bytes())
+    (tmp_path / "lib.msp.gz").write_bytes(packed)
+    try:
+        list(tessarin.read_spectra(tmp_path / "lib.msp.gz"))
+    except ValueError:
+        pytest.skip("the native reader does not read gzip-compressed spectrum files")
+    for stream in (io.BytesIO(packed), open(tmp_path / "lib.msp.gz", "rb")):
+        with stream:
+            assert [s.mz.tolist() for s in tessarin.read_spectra(stream)] == [s.mz.tolist() for s in spectra]
+
+
+MIRROR_CASES = {  # measured record (CC BY, tests/data/mirror_plots) and the structure it is of
+    "MSBNK-NILU-NL0122.txt": "Cc1c(Br)c(Br)c(Br)c(Br)c1Br",  # pentabromotoluene: Br5 clusters
+    "MSBNK-NILU-NL0113.txt": "CCOC(=O)c1ccccc1C(=O)OCC",  # diethyl phthalate: one dominant peak
+}
+
+
+@pytest.mark.parametrize("record", sorted(MIRROR_CASES))
+def test_mirror_plot_labels_cover_no_bar_no_label_and_no_legend_on_hard_spectra(record, tmp_path):
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from matplotlib.collections import LineCollection
+
+    measured = next(tessarin.read_spectra(Path(__file__).parents[1] / "data" / "mirror_plots" / record))
+    smiles = MIRROR_CASES[record]
+    base_mz = measured.mz[int(np.argmax(measured.intensities))]
+    for model in ("ei", "schematic"):
+        predicted = tessarin.predict_spectrum(smiles, model=model)
+        for annotate in (False, True):
+            ax = tessarin.mirror_plot(measured, predicted, annotate=annotate)
+            fig = ax.figure
+            fig.savefig(tmp_path / f"{model}-{annotate}.png")
+            renderer = fig.canvas.get_renderer()
+            px = fig.dpi / 72
+            bars = []
+            for c in ax.collections:
+                if isinstance(c, LineCollection):
+                    for (x0, y0), (x1, y1) in c.get_segments():
+                        (dx, dy0), (_, dy1) = ax.transData.transform([(x0, y0), (x1, y1)])
+                        half = c.get_linewidths()[0] * px / 2
+                        bars.append((dx - half, dx + half, min(dy0, dy1), max(dy0, dy1)))
+            assert len(bars) == len(measured) + len(predicted)
+            labels = [t for t in ax.texts if t.get_gid() == "peak label"]
+            boxes = [t.get_window_extent(renderer) for t in labels]
+            legend = ax.get_legend().get_window_extent(renderer)
+            where = (record, model, annotate)
+            for k, box in enumerate(boxes):
+                hit = [b for b in bars if b[1] > box.x0 and b[0] < box.x1 and b[3] > box.y0 and b[2] < box.y1]
+                assert not hit, (where, labels[k].get_text())
+                assert not box.overlaps(legend), (where, labels[k].get_text())
+                assert not any(box.overlaps(other) for other in boxes[k + 1 :]), (where, labels[k].get_text())
+                assert ax.get_window_extent(renderer).contains(box.x0, box.y0)
+            texts = [t.get_text() for t in labels]
+            # Short labels: never the list of every ion at an m/z, never "isotope".
+            assert texts and not any("," in t or "isotope" in t or len(t.split("\n")[-1]) > 12 for t in texts), texts
+            # The base peak is named by its m/z, whatever else is labelled.
+            assert any(t.split("\n")[0] == f"{base_mz:.4f}" for t in texts), (where, texts)
+            if annotate and model == "ei":
+                assert any("\n" in t for t in texts), where  # explained peaks carry their ion
+            lo = ax.get_xlim()[0]
+            lowest = min(measured.mz.min(), predicted.mz.min())
+            span = max(measured.mz.max(), predicted.mz.max()) - lowest
+            assert lowest - 0.1 * span <= lo <= lowest, where  # the axis starts near the lowest peak
+            legend_texts = [t.get_text() for t in ax.get_legend().get_texts()]
+            for c in ax.collections:  # each colour is named with its number of peaks
+                if c.get_gid():
+                    kind = c.get_gid() if c.get_gid().endswith("matched") else c.get_gid() + ", unmatched"
+                    assert f"{kind} ({len(c.get_segments())} peaks)" in legend_texts, (where, legend_texts)
+            if record == "MSBNK-NILU-NL0122.txt" and model == "ei" and not annotate:
+                assert any(t.startswith("M+") for t in texts), texts  # the molecular ion's isotope peaks
+            plt.close("all")

@@ -6,6 +6,15 @@ known compounds, 404 with a JSON fault for unknown ones, 400 for any other path
 (so a query that leaks out of its path segment is noticed). Every raw request
 path is recorded.
 
+Searches by formula are answered as the service documents them:
+``fastformula/<formula>/property/<properties>/JSON?MaxRecords=N`` with the
+property table at once, ``formula/<formula>/...`` with HTTP 202 and a
+``{"Waiting": {"ListKey": ...}}`` reply, the key then polled at
+``listkey/<key>/property/<properties>/JSON`` (202 "Waiting" for the first
+``polls_before_ready`` polls, then the table). A formula no compound has gets
+404 with a PUGREST.NotFound fault. ``busy`` requests from now on are answered
+503 PUGREST.ServerBusy, as when the service throttles.
+
 In a test module::
 
     from support.pubchem import pubchem_server  # noqa: F401  (pytest fixture)
@@ -52,6 +61,13 @@ NOT_FOUND = {
     }
 }
 BAD_REQUEST = {"Fault": {"Code": "PUGREST.BadRequest", "Message": "Unable to parse the request"}}
+SERVER_BUSY = {"Fault": {"Code": "PUGREST.ServerBusy", "Message": "Too many requests or server too busy"}}
+NO_COMPOUND = {"Fault": {"Code": "PUGREST.NotFound", "Message": "No CID found"}}
+
+# What a search by formula asks for, and the keys the service answers with
+# (it answers IsomericSMILES as "SMILES").
+SEARCH_PROPERTIES = "MolecularFormula,IsomericSMILES,Title"
+SEARCH_ROUTES = ("fastformula", "formula", "listkey")
 
 
 def property_table(*records):
@@ -75,6 +91,10 @@ class LocalPubChem:
     def __init__(self):
         self.replies = {}
         self.paths = []
+        self.compounds = {}  # formula -> property records
+        self.list_keys = {}  # key -> [polls left before ready, formula, max records]
+        self.polls_before_ready = 2
+        self.busy = 0
         self._lock = threading.Lock()
         self._stop = threading.Event()
         for name, cid, smiles in COMPOUNDS:
@@ -97,6 +117,16 @@ class LocalPubChem:
         """
         self.replies[(by, str(query))] = Reply(body, status, delay, headers)
 
+    def add_compounds(self, formula, *compounds):
+        """Compounds a search for ``formula`` finds: (CID, SMILES, title) each, in this order."""
+        records = self.compounds.setdefault(formula, [])
+        for cid, smiles, title in compounds:
+            records.append({"CID": cid, "MolecularFormula": formula, "SMILES": smiles, "Title": title})
+
+    def search_paths(self):
+        """The paths of the searches by formula and the list-key polls, in order."""
+        return [p for p in self.paths if p[len(PREFIX) :].split("/", 1)[0] in SEARCH_ROUTES]
+
     def url(self, by, query):
         return f"{self.base}/{by}/{urllib.parse.quote(str(query), safe='')}{SUFFIX}"
 
@@ -106,8 +136,47 @@ class LocalPubChem:
         self._server.server_close()
         self._thread.join(timeout=5)
 
+    def _search_reply(self, route, segment, rest, query):
+        if rest != f"property/{SEARCH_PROPERTIES}/JSON":
+            return Reply(BAD_REQUEST, status=400)
+        options = urllib.parse.parse_qs(query, strict_parsing=bool(query))
+        if (route == "listkey" and options) or set(options) - {"MaxRecords"}:
+            return Reply(BAD_REQUEST, status=400)
+        canned = self.replies.get((route, segment))
+        if canned is not None:
+            return canned
+        if self.busy > 0:
+            self.busy -= 1
+            return Reply(SERVER_BUSY, status=503)
+        if route == "listkey":
+            state = self.list_keys.get(segment)
+            if state is None:
+                return Reply(BAD_REQUEST, status=400)
+            if state[0] > 0:
+                state[0] -= 1
+                return Reply({"Waiting": {"ListKey": segment, "Message": "Your request is running"}}, status=202)
+            formula, most = state[1], state[2]
+        else:
+            formula, most = segment, int(options.get("MaxRecords", ["1000000"])[0])
+            if route == "formula":
+                key = str(1000 + len(self.list_keys))
+                self.list_keys[key] = [self.polls_before_ready, formula, most]
+                return Reply({"Waiting": {"ListKey": key, "Message": "Your request is running"}}, status=202)
+        records = self.compounds.get(formula)
+        if not records:
+            return Reply(NO_COMPOUND, status=404)
+        return Reply(property_table(*records[:most]))
+
     def _reply_for(self, raw_path):
-        path = urllib.parse.urlsplit(raw_path).path
+        split = urllib.parse.urlsplit(raw_path)
+        path = split.path
+        if path.startswith(PREFIX):
+            route, _, rest = path[len(PREFIX) :].partition("/")
+            segment, _, rest = rest.partition("/")
+            if route in SEARCH_ROUTES:
+                if not segment:
+                    return Reply(BAD_REQUEST, status=400)
+                return self._search_reply(route, urllib.parse.unquote(segment), rest, split.query)
         if not (path.startswith(PREFIX) and path.endswith(SUFFIX)) or urllib.parse.urlsplit(raw_path).query:
             return Reply(BAD_REQUEST, status=400)
         by, _, segment = path[len(PREFIX) : -len(SUFFIX)].partition("/")
@@ -122,7 +191,7 @@ class LocalPubChem:
             def do_GET(self):
                 with server._lock:
                     server.paths.append(self.path)
-                reply = server._reply_for(self.path)
+                    reply = server._reply_for(self.path)
                 if reply.delay and server._stop.wait(reply.delay):
                     return
                 try:
@@ -143,11 +212,13 @@ class LocalPubChem:
 
 
 @pytest.fixture
-def pubchem_server(monkeypatch):
+def pubchem_server(monkeypatch, tmp_path):
     import tessarin
 
     server = LocalPubChem()
     monkeypatch.setattr(tessarin, "PUBCHEM_REST", server.base)
+    # Cached replies go to the test's own directory, never to the user's cache.
+    monkeypatch.setenv("TESSARIN_PUBCHEM_CACHE", str(tmp_path / "pubchem-cache"))
     for var in ("no_proxy", "NO_PROXY"):
         monkeypatch.setenv(var, "127.0.0.1,localhost")
     try:

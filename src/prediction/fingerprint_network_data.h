@@ -1,0 +1,37 @@
+// The fitted numbers of the fingerprint network (fingerprint_network.h),
+// defined in fingerprint_network_data.cpp, which
+// scripts/fit_fingerprint_model.py writes.
+//
+// A matrix of `rows` x `cols` weights is stored row-major as signed 8-bit
+// integers q, base64-encoded in `chunks` (read one after the other); the
+// weight in row r, column c is q[r * cols + c] * scale[c]. `bias` has `cols`
+// entries. Scales and biases are written as shortest round-trip decimals.
+#pragma once
+
+#include <cstdint>
+
+namespace tessarin::prediction::network_data {
+
+struct Matrix {
+  int rows;
+  int cols;
+  const char* const* chunks;
+  int chunk_count;
+  const double* scale;
+  const double* bias;
+};
+
+extern const int kRadius;
+extern const int kSpan;       // m/z 0..kSpan-1 of the heads, losses 0..kSpan-1 of the reverse head
+extern const int kAboveMass;  // outputs above M + kAboveMass are 0
+extern const int kInputs;
+extern const int kMaxCount;                  // counts above it count as kMaxCount
+extern const double kCountValue[];           // kMaxCount + 1 entries: log(1 + count)
+extern const std::uint32_t kEnvironments[];  // kInputs ascending environment ids
+extern const Matrix kHiddenLayer;            // kInputs x hidden
+extern const Matrix kForward;                // hidden x kSpan
+extern const Matrix kReverse;                // hidden x kSpan
+extern const Matrix kGate;                   // hidden x kSpan
+extern const double kNetworkShare;           // the network's share of the combined intensities
+
+}  // namespace tessarin::prediction::network_data
