@@ -200,9 +200,8 @@ void register_spectra(py::module_& m, py::module_& testing) {
   testing.def(
       "ei_candidate_ions",
       [](const std::string& smiles) {
-        const std::unique_ptr<RDKit::ROMol> mol = prediction::ei_molecule(smiles);
         py::list out;
-        for (const prediction::EiIon& ion : prediction::ei_candidate_ions(*mol)) {
+        for (const prediction::EiIon& ion : prediction::ei_candidate_ions(smiles)) {
           py::list features;
           for (const auto& [name, value] : ion.features) features.append(py::make_tuple(name, value));
           py::list cluster;
@@ -218,10 +217,9 @@ void register_spectra(py::module_& m, py::module_& testing) {
       [] {
         py::list weights;
         for (const prediction::EiWeight& w : prediction::ei_weights()) weights.append(py::make_tuple(w.name, w.weight));
-        return py::dict("weights"_a = weights, "gamma"_a = prediction::kEiGamma,
-                        "floor"_a = prediction::kEiIntensityFloor);
+        return py::dict("weights"_a = weights, "floor"_a = prediction::kEiIntensityFloor);
       },
-      "The EI model's weight table, gamma and intensity floor.");
+      "The EI model's weight table and intensity floor.");
 
   static py::exception<spectra::RecordError> record_error(m, "SpectrumRecordError", PyExc_ValueError);
   g_record_error_type = record_error.ptr();

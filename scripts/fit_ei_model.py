@@ -3,20 +3,27 @@
 src/prediction/ei_weights.cpp.
 
 usage: .venv/bin/python scripts/fit_ei_model.py DATA.jsonl [--out FILE] [--folds 5] [--seeds 0,1,2]
-                                                [--min-molecules 50] [--lam 0.3] [--gamma 1.75] [--no-write]
+                                                [--min-molecules 50] [--lam 0.3] [--power 0.65] [--gamma 1]
+                                                [--no-write]
 
 DATA.jsonl: one measured spectrum per line, {"smiles", "canonical_smiles", "nominal_mass",
 "peaks": [[m/z, intensity], ...]}. The data are read, never copied; the written table holds only weights.
 
 The model (src/prediction/ei_model.h): every candidate ion i of a molecule has features x_i from the engine's
-extractor (tessarin._native._testing.ei_candidate_ions) and the score s_i = w . x_i. The ion current is shared
-in proportion to exp(s_i) and spread over each ion's isotope cluster (square roots of the abundances relative
-to the strongest isotope peak), so the predicted square-rooted intensity at m/z c is
-v_c = sum_i A_ci exp(s_i) / Z. The weights minimise the cross-entropy between the measured square-rooted
-spectrum q (normalised to sum 1 per molecule) and v (normalised likewise), plus lam/2 |w|^2:
-    L(w) = - sum_mol sum_c q_c log(v_c / sum_c' v_c') + lam/2 |w|^2.
-Ion-formula ("ion C7H7") and neutral-loss ("loses H2O") features get a weight only when at least
---min-molecules of the training molecules have such an ion.
+extractor (tessarin._native._testing.ei_candidate_ions) and the score s_i = w . x_i. The ion's intensity is
+exp(s_i), spread linearly over its isotope cluster (the abundances A_ci, summing to 1 over the ion's m/z
+values c), so the predicted intensity at m/z c is v_c = sum_i A_ci exp(s_i), and the spectrum is 999 v_c / max v
+(peaks below --floor of the base peak dropped), exactly as the engine computes it. The weights minimise the
+cross-entropy between the measured spectrum and the predicted one, both compressed by the power p (--power;
+the identification score compares square roots, and a little less compression suits the fit best) and
+normalised to sum 1 per molecule,
+    L(w) = - sum_mol sum_c q_c log(v_c^p / sum_c' v_c'^p) + lam/2 |w|^2,   q_c = I_c^p / sum_c' I_c'^p,
+over the m/z values the candidate ions reach. The fitted weights are then multiplied by --gamma, an exponent
+on every ion's intensity (exp(s_i)^gamma) taken before its cluster is spread, so the clusters stay exact: below 1
+it evens out the competing ions, which names more of the measured peaks (recall, base peak) at some cost in
+precision; the measures below and the written table use the weights so multiplied. Ion-formula ("ion C7H7")
+and neutral-loss ("loses H2O") features get a weight only when at least --min-molecules of the training
+molecules have such an ion.
 
 Cross-validation: molecules are shuffled (seeded) into folds; each fold's weights are fitted on the other
 folds and the fold's molecules are scored against every molecule of the file of the same nominal mass (the
@@ -47,7 +54,7 @@ EXTRACTOR = _native._testing.ei_candidate_ions
 class Data:
     """Ions of every molecule as one sparse design; cells (molecule, m/z) as a sparse map from ions."""
 
-    def __init__(self, recs):
+    def __init__(self, recs, power):
         self.recs = recs
         self.keys = [r["canonical_smiles"] for r in recs]
         col = {}
@@ -72,7 +79,7 @@ class Data:
                         cell_mz.append(cmz)
                     c_rows.append(c)
                     c_cols.append(n)
-                    c_vals.append(math.sqrt(a))
+                    c_vals.append(a)
                 owner.append(mi)
                 n += 1
         self.names = [None] * len(col)
@@ -87,7 +94,7 @@ class Data:
         q = np.zeros(len(cell_mol))
         for c, (mi, mz) in enumerate(zip(cell_mol, cell_mz)):
             s = recs[mi]["intensities"]
-            q[c] = math.sqrt(s.get(int(mz), 0.0) / max(s.values()))
+            q[c] = (s.get(int(mz), 0.0) / max(s.values())) ** power
         self.q = q
         # molecules having each feature (for the frequency rule of formula and loss features)
         Xc = self.X.tocsc()
@@ -120,8 +127,8 @@ def load(path):
 # Fit
 
 
-def fit(d, X, mols, lam):
-    """Weights minimising the cross-entropy of the competing ions on molecules `mols` (see above)."""
+def fit(d, X, mols, lam, power):
+    """Weights minimising the cross-entropy of the compressed spectra on molecules `mols` (see above)."""
     msel = np.zeros(len(d.keys), dtype=bool)
     msel[mols] = True
     rows = np.where(msel[d.owner])[0]
@@ -134,10 +141,9 @@ def fit(d, X, mols, lam):
     qs = d.q[cls].copy()
     qsum = np.bincount(cm, weights=qs, minlength=nmol)
     qs = qs / np.maximum(qsum[cm], 1e-300)
-    colsum = np.asarray(As.sum(axis=0)).ravel()
     XT = Xs.T.tocsr()
     AT = As.T.tocsr()
-    live = colsum > 0
+    live = np.asarray(As.sum(axis=0)).ravel() > 0
 
     def f(w):
         s = Xs @ w
@@ -145,17 +151,18 @@ def fit(d, X, mols, lam):
         np.maximum.at(mx, rm, np.where(live, s, -np.inf))
         mx[~np.isfinite(mx)] = 0.0
         e = np.where(live, np.exp(np.minimum(s - mx[rm], 0.0)), 0.0)
-        Ae = np.maximum(As @ e, 1e-300)
-        Z = np.bincount(rm, weights=colsum * e, minlength=nmol)
-        loss = -np.sum(qs * (np.log(Ae) - np.log(Z[cm]))) + 0.5 * lam * w @ w
-        g_s = e * (-(AT @ (qs / Ae)) + colsum / Z[rm])
+        v = np.maximum(As @ e, 1e-300)
+        t = v**power
+        T = np.bincount(cm, weights=t, minlength=nmol)
+        loss = -np.sum(qs * (power * np.log(v) - np.log(T[cm]))) + 0.5 * lam * w @ w
+        g_s = power * e * (AT @ (t / (v * T[cm]) - qs / v))
         return loss, XT @ g_s + lam * w
 
     res = minimize(f, np.zeros(X.shape[1]), jac=True, method="L-BFGS-B", options=dict(maxiter=2000, gtol=1e-7))
     return res.x
 
 
-def spectra(d, s, mols, gamma, floor):
+def spectra(d, s, mols, floor):
     """Predicted spectra {m/z: 0..999} of molecules `mols` from ion scores s, as the engine computes them."""
     e = np.zeros_like(s)
     rows_of = defaultdict(list)
@@ -174,7 +181,7 @@ def spectra(d, s, mols, gamma, floor):
         intensities = {}
         if top > 0:
             for c in idx:
-                x = round(999 * (v[c] / top) ** gamma)
+                x = round(999 * v[c] / top)
                 if x > 0 and x >= floor * 999:
                     intensities[int(d.cell_mz[c])] = float(x)
         out[d.keys[mi]] = intensities
@@ -251,7 +258,7 @@ def folds(n, k, seed):
     return [sorted(keys[i::k]) for i in range(k)]
 
 
-def cross_validate(d, k, seed, min_mols, lam, gamma, floor, half=False):
+def cross_validate(d, k, seed, min_mols, lam, power, gamma, floor, half=False):
     fs = folds(len(d.keys), k, seed)
     all_groups = candidates_by_mass(d.recs)
     parts = []
@@ -259,9 +266,9 @@ def cross_validate(d, k, seed, min_mols, lam, gamma, floor, half=False):
         train = sorted(x for j, f in enumerate(fs) if j != i for x in f)
         keep = d.columns(train, min_mols)
         X = d.X[:, keep].tocsr()
-        w = fit(d, X, train, lam)
+        w = gamma * fit(d, X, train, lam, power)
         scored = test if half else list(range(len(d.keys)))
-        pred = spectra(d, X @ w, scored, gamma, floor)
+        pred = spectra(d, X @ w, scored, floor)
         trecs = [d.recs[t] for t in test]
         parts.append((len(test), measures(trecs, pred, candidates_by_mass(trecs) if half else all_groups)))
     tot = sum(n for n, _ in parts)
@@ -317,11 +324,13 @@ def write_table(path, names, weights, meta):
         "//",
         "// Fitted on massbank_ei_open.jsonl (%s measured EI spectra, MassBank records under open licences)"
         % meta["n"],
-        "// by minimising the cross-entropy of competing ions (see the script), lam = %g, formula and loss"
-        % meta["lam"],
-        "// features kept when at least %d molecules have them. A weight w multiplies an ion's share of the"
+        "// by minimising the cross-entropy of the spectra compressed by the power %g (see the script), lam = %g,"
+        % (meta["power"], meta["lam"]),
+        "// weights multiplied by gamma = %g (an exponent on each ion's intensity, before its isotope cluster is"
+        % meta["gamma"],
+        "// spread), formula and loss features kept when at least %d molecules have them. A weight w multiplies"
         % meta["min_mols"],
-        "// ion current by exp(w) per unit of the feature's value; features not listed weigh 0.",
+        "// an ion's intensity by exp(w) per unit of the feature's value; features not listed weigh 0.",
         "//",
     ]
     for line in meta["cv"]:
@@ -331,7 +340,6 @@ def write_table(path, names, weights, meta):
         "",
         "namespace tessarin::prediction {",
         "",
-        "const double kEiGamma = %r;" % meta["gamma"],
         "const double kEiIntensityFloor = %r;" % meta["floor"],
         "",
         "namespace {",
@@ -368,7 +376,8 @@ def main(argv=None):
     ap.add_argument("--half", action="store_true", help="also fit on one half, score on the other")
     ap.add_argument("--min-molecules", type=int, default=50)
     ap.add_argument("--lam", type=float, default=0.3)
-    ap.add_argument("--gamma", type=float, default=1.75)
+    ap.add_argument("--power", type=float, default=0.65, help="compression of the spectra the fit compares")
+    ap.add_argument("--gamma", type=float, default=1.0, help="exponent on each ion's fitted intensity")
     ap.add_argument("--floor", type=float, default=0.01)
     ap.add_argument("--no-write", action="store_true")
     ap.add_argument("--no-cv", action="store_true")
@@ -376,7 +385,7 @@ def main(argv=None):
 
     t = time.time()
     recs = load(a.data)
-    d = Data(recs)
+    d = Data(recs, a.power)
     print(
         "%d molecules, %d ions, %d features (%.0f s)" % (len(recs), d.X.shape[0], d.X.shape[1], time.time() - t),
         flush=True,
@@ -384,19 +393,19 @@ def main(argv=None):
     cv_lines = []
     if not a.no_cv:
         for seed in [int(x) for x in a.seeds.split(",")]:
-            o = cross_validate(d, a.folds, seed, a.min_molecules, a.lam, a.gamma, a.floor)
+            o = cross_validate(d, a.folds, seed, a.min_molecules, a.lam, a.power, a.gamma, a.floor)
             cv_lines.append("%d-fold cross-validated (seed %d): %s" % (a.folds, seed, fmt(o)))
             print(cv_lines[-1], flush=True)
             if a.half:
-                o = cross_validate(d, 2, seed, a.min_molecules, a.lam, a.gamma, a.floor, half=True)
+                o = cross_validate(d, 2, seed, a.min_molecules, a.lam, a.power, a.gamma, a.floor, half=True)
                 cv_lines.append("fit on one half, scored on the other (seed %d): %s" % (seed, fmt(o)))
                 print(cv_lines[-1], flush=True)
     allm = list(range(len(recs)))
     keep = d.columns(allm, a.min_molecules)
     X = d.X[:, keep].tocsr()
-    w = fit(d, X, allm, a.lam)
+    w = a.gamma * fit(d, X, allm, a.lam, a.power)
     names = [n for n, k in zip(d.names, keep) if k]
-    o = measures(recs, spectra(d, X @ w, allm, a.gamma, a.floor), candidates_by_mass(recs))
+    o = measures(recs, spectra(d, X @ w, allm, a.floor), candidates_by_mass(recs))
     cv_lines.append("in-sample (whole file, for orientation): %s" % fmt(o))
     print(cv_lines[-1], flush=True)
     nz = [(n, x) for n, x in zip(names, w) if abs(x) >= 5e-7]
@@ -410,6 +419,7 @@ def main(argv=None):
                 n="{:,}".format(len(recs)),
                 lam=a.lam,
                 min_mols=a.min_molecules,
+                power=a.power,
                 gamma=a.gamma,
                 floor=a.floor,
                 cv=cv_lines,

@@ -48,10 +48,11 @@ std::vector<const ms::FragmentEntry*> entries_where(const std::vector<ms::Fragme
 }
 
 // The steps after preparation; `smiles` is what the report names.
-Result run(std::unique_ptr<RDKit::ROMol> prepared, const Options& options, const StopCheck& stop, std::ostream* report,
+Result run(molecule::PreparedMolecule&& prepared, const Options& options, const StopCheck& stop, std::ostream* report,
            const std::string& smiles, StepClock& clock, const layout::Depicter& depict) {
   Result a;
-  a.mol = std::move(prepared);
+  a.mol = std::move(prepared.mol);
+  a.perception = std::move(prepared.perception);
   RDKit::ROMol& mol = *a.mol;
   check_orbital_graph_fits(mol);
   a.times.preparation = clock.lap();
@@ -188,9 +189,17 @@ std::optional<Result> analyse_smiles(const std::string& smiles, const Options& o
                                      std::ostream* report, const layout::Depicter& depict) {
   check_options(options);
   StepClock clock;
-  std::unique_ptr<RDKit::ROMol> mol = molecule::prepare_molecule(smiles);
-  if (!mol) return std::nullopt;
-  return run(std::move(mol), options, stop, report, smiles, clock, depict);
+  std::optional<molecule::PreparedMolecule> prepared = molecule::prepare(smiles);
+  if (!prepared) return std::nullopt;
+  return run(std::move(*prepared), options, stop, report, smiles, clock, depict);
+}
+
+Result analyse_prepared(molecule::PreparedMolecule&& prepared, const std::string& smiles, const Options& options,
+                        const StopCheck& stop, std::ostream* report, const layout::Depicter& depict) {
+  check_options(options);
+  if (!prepared.mol) throw InvalidInput("no molecule to analyse");
+  StepClock clock;
+  return run(std::move(prepared), options, stop, report, smiles, clock, depict);
 }
 
 }  // namespace tessarin::analysis

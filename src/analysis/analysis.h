@@ -20,6 +20,7 @@
 #include "counts/lpi.h"
 #include "layout/atom_layout.h"
 #include "layout/point2.h"
+#include "molecule/prepare_molecule.h"
 #include "ms/fragments.h"
 #include "ms/recursive_fragments.h"
 #include "vif/orbital_graph_builder.h"
@@ -61,6 +62,7 @@ struct StepTimes {
 
 struct Result {
   std::unique_ptr<RDKit::ROMol> mol;   // prepared: explicit hydrogens, 2D conformer
+  molecule::Perception perception;     // what the preparation perceived (aromaticity, rings)
   std::vector<layout::Point2> coords;  // atom centres
   vif::VifGraph graph;
   counts::Lpi lpi;
@@ -105,5 +107,11 @@ void check_orbital_graph_fits(const RDKit::ROMol& mol);
 // layout::depict_2d (and must give what it gives).
 std::optional<Result> analyse_smiles(const std::string& smiles, const Options& options, const StopCheck& stop = {},
                                      std::ostream* report = nullptr, const layout::Depicter& depict = {});
+
+// The same for a molecule molecule::prepare made of `smiles` (which the
+// report names); the result holds the molecule and its perception.
+Result analyse_prepared(molecule::PreparedMolecule&& prepared, const std::string& smiles, const Options& options,
+                        const StopCheck& stop = {}, std::ostream* report = nullptr,
+                        const layout::Depicter& depict = {});
 
 }  // namespace tessarin::analysis

@@ -45,16 +45,17 @@ void process_molecule(run::Outcome& o, const PredictOptions& options, OutputForm
   run::guarded_step(o, options.time_limit_seconds, cancel, [&](const analysis::StopCheck& stop) {
     if (o.input.smiles.empty()) throw InvalidInput("no SMILES");
     const char* last_step = nullptr;
-    std::optional<analysis::Result> result =
-        analysis::analyse_smiles(o.input.smiles, options.analysis, [&](std::string_view step) {
-          if (on_step && step.data() != last_step) {
-            last_step = step.data();
-            on_step(step);
-          }
-          stop(step);
-        });
-    if (!result) throw InvalidInput("unparsable SMILES");
-    SpectrumRecord record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*result), options.model);
+    std::optional<prediction::Prediction> prediction =
+        prediction::predict(o.input.smiles, prediction::PredictionOptions{options.model, options.analysis},
+                            prediction::Analysis::wanted, [&](std::string_view step) {
+                              if (on_step && step.data() != last_step) {
+                                last_step = step.data();
+                                on_step(step);
+                              }
+                              stop(step);
+                            });
+    if (!prediction) throw InvalidInput("unparsable SMILES");
+    SpectrumRecord record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*prediction));
     record.cas = o.input.cas;
     record.id = o.input.id;
     note_options(record, options.analysis);

@@ -1,11 +1,13 @@
 #include "batch/record.h"
 
+#include "core/errors.h"
 #include "prediction/ei_model.h"
 
 namespace tessarin::batch {
 
-SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& a,
-                           prediction::Model model) {
+SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, prediction::Prediction&& p) {
+  if (!p.analysis) throw InvalidInput("a library record needs the molecule's analysis");
+  analysis::Result& a = *p.analysis;
   SpectrumRecord r;
   r.line = line;
   r.name = std::move(name);
@@ -17,18 +19,8 @@ SpectrumRecord make_record(std::size_t line, std::string name, std::string smile
   for (std::size_t i : a.soft_bonds) r.soft_bonds.push_back(a.graph.orbital.bonds[i]);
   r.fragments = std::move(a.fragments);
   r.recursive_peaks = std::move(a.recursive_peaks);
-  r.model = model;
-  switch (model) {
-    case prediction::Model::schematic:
-      r.peaks = prediction::schematic_peaks(r.mol_mass, r.formula, r.fragments, r.recursive_peaks);
-      break;
-    case prediction::Model::ei:
-      for (prediction::EiPeak& p : prediction::ei_peaks_of_smiles(r.smiles)) {
-        std::string first = p.formulas.empty() ? std::string() : p.formulas.front();
-        r.peaks.push_back(prediction::Peak{p.mz, p.intensity, std::move(first), std::move(p.formulas)});
-      }
-      break;
-  }
+  r.model = p.model;
+  r.peaks = std::move(p.peaks);
   return r;
 }
 

@@ -37,10 +37,10 @@ struct SpectrumRecord {
   std::optional<int> generations;
 };
 
-// The record of an analysed molecule (the analysis is consumed), its peaks
-// from `model`.
-SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, analysis::Result&& result,
-                           prediction::Model model = prediction::Model::schematic);
+// The record of a molecule predicted with its analysis
+// (prediction::Analysis::wanted); the prediction is consumed. Throws
+// InvalidInput for a prediction without its analysis.
+SpectrumRecord make_record(std::size_t line, std::string name, std::string smiles, prediction::Prediction&& prediction);
 
 // Sets the record's choices from the options of its analysis.
 void note_options(SpectrumRecord& record, const analysis::Options& options);

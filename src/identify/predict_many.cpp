@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/errors.h"
+#include "molecule/prepare_molecule.h"
 #include "run/molecule_step.h"
 
 namespace tessarin::identify {
@@ -22,13 +23,14 @@ run::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRu
   cb.read = read;
   cb.process = [&run, &keep, &cancel](run::Outcome& o) {
     run::guarded_step(o, run.time_limit_seconds, &cancel, [&](const analysis::StopCheck& stop) {
-      if (keep) {
-        const std::optional<Composition> c = composition_of(o.input.smiles);
-        if (!c) throw InvalidInput("unparsable SMILES");
-        if (!keep(*c)) return;
-      }
-      o.spectrum = prediction::predict_spectrum(o.input.smiles, run.prediction, stop, o.input.name);
-      if (!o.spectrum) throw InvalidInput(o.input.smiles.empty() ? "no SMILES" : "unparsable SMILES");
+      // The molecule is prepared once: for the filter and for the prediction.
+      stop("the preparation");
+      std::optional<molecule::PreparedMolecule> prepared = molecule::prepare(o.input.smiles);
+      if (!prepared) throw InvalidInput(!keep && o.input.smiles.empty() ? "no SMILES" : "unparsable SMILES");
+      if (keep && !keep(composition_of(*prepared->mol))) return;
+      const prediction::Prediction p = prediction::predict(std::move(*prepared), o.input.smiles, run.prediction,
+                                                           prediction::Analysis::if_needed, stop);
+      o.spectrum = prediction::spectrum_of(p, o.input.smiles, o.input.name);
     });
   };
   cb.write = collect;

@@ -27,9 +27,13 @@ std::optional<std::string> canonical_smiles(const std::string& smiles) {
 std::optional<Composition> composition_of(const std::string& smiles) {
   std::unique_ptr<RDKit::ROMol> mol = molecule::prepare_molecule(smiles);
   if (!mol) return std::nullopt;
-  std::vector<int> atoms(mol->getNumAtoms());
+  return composition_of(*mol);
+}
+
+Composition composition_of(const RDKit::ROMol& mol) {
+  std::vector<int> atoms(mol.getNumAtoms());
   std::iota(atoms.begin(), atoms.end(), 0);
-  return Composition{core::fragment_formula(*mol, atoms), core::nominal_mass(*mol)};
+  return Composition{core::fragment_formula(mol, atoms), core::nominal_mass(mol)};
 }
 
 std::map<std::string, long long> formula_counts(std::string_view formula) {

@@ -3,6 +3,8 @@
 // formula and nominal mass.
 #pragma once
 
+#include <GraphMol/ROMol.h>
+
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +27,8 @@ struct Composition {
   int nominal_mass = 0;
 };
 std::optional<Composition> composition_of(const std::string& smiles);
+// The same of a molecule so prepared.
+Composition composition_of(const RDKit::ROMol& prepared);
 
 // Element counts of a formula written as element symbols each followed by
 // an optional count ("C6H6", "H2O", "C2H3Cl"; blanks between the parts are

@@ -2,37 +2,94 @@
 
 #include <GraphMol/MolOps.h>
 #include <GraphMol/RWMol.h>
+#include <GraphMol/RingInfo.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
 
 namespace tessarin::molecule {
 namespace {
 
-std::unique_ptr<RDKit::ROMol> prepare(std::unique_ptr<RDKit::RWMol> mol) {
-  if (!mol || mol->getNumAtoms() == 0) return nullptr;
+void record_flags(const RDKit::ROMol& mol, Perception& p) {
+  p.aromatic_atoms.assign(mol.getNumAtoms(), 0);
+  p.aromatic_bonds.assign(mol.getNumBonds(), 0);
+  for (const RDKit::Atom* a : mol.atoms()) p.aromatic_atoms[a->getIdx()] = a->getIsAromatic() ? 1 : 0;
+  for (const RDKit::Bond* b : mol.bonds()) p.aromatic_bonds[b->getIdx()] = b->getIsAromatic() ? 1 : 0;
+}
+
+// Aromaticity perceived on the Kekulé structure, which is then put back as
+// it was: bond types and flags, so the molecule the analysis reads is the
+// same with or without this look.
+void perceive_on_kekule_structure(RDKit::RWMol& mol, Perception& p) {
+  std::vector<RDKit::Bond::BondType> types;
+  std::vector<char> bond_flags, atom_flags;
+  types.reserve(mol.getNumBonds());
+  for (const RDKit::Bond* b : mol.bonds()) {
+    types.push_back(b->getBondType());
+    bond_flags.push_back(b->getIsAromatic() ? 1 : 0);
+  }
+  for (const RDKit::Atom* a : mol.atoms()) atom_flags.push_back(a->getIsAromatic() ? 1 : 0);
+  try {
+    RDKit::MolOps::setAromaticity(mol);
+    record_flags(mol, p);
+  } catch (const std::exception&) {
+    record_flags(mol, p);  // as far as perception got
+  }
+  for (RDKit::Bond* b : mol.bonds()) {
+    b->setBondType(types[b->getIdx()]);
+    b->setIsAromatic(bond_flags[b->getIdx()] != 0);
+  }
+  for (RDKit::Atom* a : mol.atoms()) a->setIsAromatic(atom_flags[a->getIdx()] != 0);
+}
+
+std::optional<PreparedMolecule> prepare(std::unique_ptr<RDKit::RWMol> mol) {
+  if (!mol || mol->getNumAtoms() == 0) return std::nullopt;
+  PreparedMolecule out;
   mol->updatePropertyCache(/*strict=*/false);
+  bool kekulized = false;
   try {
     RDKit::MolOps::setAromaticity(*mol);
     RDKit::MolOps::Kekulize(*mol, /*markAtomsBonds=*/true);
+    kekulized = true;
   } catch (const std::exception&) {
     // Keep the molecule as far as perception got.
   }
+  if (kekulized) {
+    perceive_on_kekule_structure(*mol, out.perception);
+  } else {
+    record_flags(*mol, out.perception);
+  }
+  if (mol->getRingInfo()->isInitialized()) {
+    out.perception.rings = mol->getRingInfo()->atomRings();
+  } else {
+    // Found on a copy: the molecule the analysis reads keeps the state it has.
+    RDKit::ROMol copy(*mol);
+    RDKit::MolOps::findSSSR(copy, out.perception.rings);
+  }
   RDKit::MolOps::addHs(*mol);
-  return mol;
+  out.perception.aromatic_atoms.resize(mol->getNumAtoms(), 0);
+  out.perception.aromatic_bonds.resize(mol->getNumBonds(), 0);
+  out.mol = std::move(mol);
+  return out;
 }
 
 }  // namespace
 
-std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles) {
+std::optional<PreparedMolecule> prepare(const std::string& smiles) {
   // The parser stops at a NUL character and would read only the text before
   // it; no SMILES contains one, so such a string does not parse.
-  if (smiles.find('\0') != std::string::npos) return nullptr;
+  if (smiles.find('\0') != std::string::npos) return std::nullopt;
   std::unique_ptr<RDKit::RWMol> mol;
   try {
     mol.reset(RDKit::SmilesToMol(smiles, 0, /*sanitize=*/false));
   } catch (const std::exception&) {
-    return nullptr;  // the parser's own errors mean the same as a failed parse
+    return std::nullopt;  // the parser's own errors mean the same as a failed parse
   }
   return prepare(std::move(mol));
+}
+
+std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles) {
+  std::optional<PreparedMolecule> prepared = prepare(smiles);
+  if (!prepared) return nullptr;
+  return std::move(prepared->mol);
 }
 
 std::unique_ptr<RDKit::RWMol> read_smiles_leniently(const std::string& smiles, bool* sanitised) {

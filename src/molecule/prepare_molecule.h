@@ -5,15 +5,39 @@
 #include <GraphMol/RWMol.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tessarin::molecule {
+
+// What the preparation perceived of the molecule before it kekulized it (the
+// Kekulé structure keeps none of it): the aromatic atoms and bonds, perceived
+// from the Kekulé structure as a sanitised reading does (so p-benzoquinone
+// written in lower case is not aromatic), and the rings (RDKit's smallest
+// set of smallest rings, as atom indices). Where kekulization fails, the
+// aromaticity as far as perception got. Indexed by atom and bond index; the
+// hydrogens added afterwards are not aromatic.
+struct Perception {
+  std::vector<char> aromatic_atoms;
+  std::vector<char> aromatic_bonds;
+  std::vector<std::vector<int>> rings;
+};
+
+// A prepared molecule and its perception.
+struct PreparedMolecule {
+  std::unique_ptr<RDKit::ROMol> mol;
+  Perception perception;
+};
 
 // Parse without sanitising (unusual valences and charges are kept as
 // written), refresh the property cache, perceive aromaticity and kekulize
 // (failures there are ignored: bonds that stay aromatic count as order 2),
-// then make every hydrogen an explicit atom. Returns nullptr when the string
-// does not parse (a NUL character included) or gives a molecule without atoms.
+// then make every hydrogen an explicit atom. Nothing when the string does not
+// parse (a NUL character included) or gives a molecule without atoms.
+std::optional<PreparedMolecule> prepare(const std::string& smiles);
+
+// The same molecule alone; nullptr where prepare gives nothing.
 std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
 
 // The molecule of `smiles` sanitised as RDKit does; one RDKit will not

@@ -100,10 +100,9 @@ std::optional<int> AtomGraph::bond_id(int i, int j) const {
 
 bool AtomGraph::has_bond(int i, int j) const { return bond_id(i, j).has_value(); }
 
-Cut AtomGraph::cut(std::span<const AtomPair> bonds) {
-  Cut out;
+int AtomGraph::cut_bond_ids(std::span<const AtomPair> bonds, std::vector<int>& ids) const {
   if (bonds.empty()) throw InvalidInput("a cut needs at least one bond");
-  std::vector<int> ids;
+  ids.clear();
   int part = -1;
   for (const AtomPair& pair : bonds) {
     const std::optional<int> id = bond_id(pair.a, pair.b);
@@ -112,19 +111,22 @@ Cut AtomGraph::cut(std::span<const AtomPair> bonds) {
                          " are not bonded in this atom set");
     }
     const int p = part_[static_cast<std::size_t>(local(pair.a))];
-    if (part >= 0 && p != part) return out;  // bonds of different parts: nothing to judge
+    if (part >= 0 && p != part) return -1;  // bonds of different parts: nothing to judge
     part = p;
     ids.push_back(*id);
   }
-  out.same_part = true;
+  return part;
+}
 
+template <class Visit>
+int AtomGraph::label_pieces(int part, const std::vector<int>& ids, Visit&& visit) {
   for (int id : ids) bond_off_[static_cast<std::size_t>(id)] = 1;
   const std::vector<int>& members = part_members_[static_cast<std::size_t>(part)];
   label_.assign(atoms_.size(), -1);
-  std::array<std::vector<int>, 2> pieces;
+  int count = 0;
   for (int start : members) {
     if (label_[static_cast<std::size_t>(start)] >= 0) continue;
-    const int piece = out.piece_count++;
+    const int piece = count++;
     label_[static_cast<std::size_t>(start)] = piece;
     queue_.assign(1, start);
     for (std::size_t i = 0; i < queue_.size(); ++i) {
@@ -137,17 +139,63 @@ Cut AtomGraph::cut(std::span<const AtomPair> bonds) {
         queue_.push_back(v);
       }
     }
+    visit(piece);
+  }
+  for (int id : ids) bond_off_[static_cast<std::size_t>(id)] = 0;
+  return count;
+}
+
+Cut AtomGraph::cut(std::span<const AtomPair> bonds) {
+  Cut out;
+  const int part = cut_bond_ids(bonds, ids_);
+  if (part < 0) return out;
+  out.same_part = true;
+
+  std::array<std::vector<int>, 2> pieces;
+  out.piece_count = label_pieces(part, ids_, [&](int piece) {
     if (piece < 2) {
       for (int v : queue_) pieces[static_cast<std::size_t>(piece)].push_back(atoms_[static_cast<std::size_t>(v)]);
     }
-  }
-  for (int id : ids) bond_off_[static_cast<std::size_t>(id)] = 0;
+  });
 
   if (out.piece_count == 2) {
     // Pieces were started from the part's atoms in ascending order, so the
     // first holds the smaller atom index.
     for (auto& piece : pieces) std::sort(piece.begin(), piece.end());
     out.pieces = std::move(pieces);
+  }
+  return out;
+}
+
+std::vector<std::vector<int>> AtomGraph::bordered_pieces(std::span<const AtomPair> bonds) {
+  std::vector<std::vector<int>> out;
+  const int part = cut_bond_ids(bonds, ids_);
+  if (part < 0) return out;
+  label_pieces(part, ids_, [](int) {});
+  // The pieces on both sides of every bond: those of the first bond's ends
+  // that every other bond also joins to a piece outside.
+  std::vector<int> candidates;
+  bool first = true;
+  for (const AtomPair& pair : bonds) {
+    const int lu = label_[static_cast<std::size_t>(local(pair.a))];
+    const int lv = label_[static_cast<std::size_t>(local(pair.b))];
+    if (lu == lv) return out;  // a bond inside a piece borders none
+    if (first) {
+      candidates = {lu, lv};
+      first = false;
+    } else {
+      std::erase_if(candidates, [&](int c) { return c != lu && c != lv; });
+    }
+  }
+  if (candidates.empty()) return out;
+  std::sort(candidates.begin(), candidates.end());
+  out.resize(candidates.size());
+  const std::vector<int>& members = part_members_[static_cast<std::size_t>(part)];
+  for (int v : members) {  // ascending, so every piece comes out sorted
+    const int l = label_[static_cast<std::size_t>(v)];
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      if (candidates[k] == l) out[k].push_back(atoms_[static_cast<std::size_t>(v)]);
+    }
   }
   return out;
 }

@@ -55,10 +55,27 @@ class AtomGraph {
   // given twice counts once. Throws InvalidInput otherwise.
   Cut cut(std::span<const AtomPair> bonds);
 
+  // The pieces that every bond of `bonds` borders (one atom inside, the
+  // other outside) once they are all left out, each as its atoms ascending,
+  // the piece holding the smaller atom first. One bond that splits its part
+  // borders both sides; two bonds of a chain border the piece between them;
+  // two ring bonds that split their ring system border both pieces. Bonds
+  // of different parts, and a set with a bond inside one piece, border
+  // nothing. The bonds as for cut().
+  std::vector<std::vector<int>> bordered_pieces(std::span<const AtomPair> bonds);
+
  private:
   void build(const RDKit::ROMol& mol);
   int local(int atom) const;
   std::optional<int> bond_id(int i, int j) const;
+  // Bond ids of `bonds` and the part holding them; no part (-1) when they
+  // lie in different parts. Throws InvalidInput for a pair that is no bond.
+  int cut_bond_ids(std::span<const AtomPair> bonds, std::vector<int>& ids) const;
+  // Labels the positions of `part` (label_) by piece once the bonds `ids`
+  // are left out; returns the number of pieces. `visit(piece)` is called
+  // as each piece is complete, with its positions in queue_.
+  template <class Visit>
+  int label_pieces(int part, const std::vector<int>& ids, Visit&& visit);
 
   std::vector<int> atoms_;                      // set members, ascending
   std::vector<int> local_;                      // molecule atom index -> position in atoms_, -1 outside
@@ -71,6 +88,7 @@ class AtomGraph {
   std::vector<char> bond_off_;
   std::vector<int> label_;
   std::vector<int> queue_;
+  std::vector<int> ids_;
 };
 
 }  // namespace tessarin::ms

@@ -1,26 +1,21 @@
 #include "prediction/ei_model.h"
 
-#include <GraphMol/MolOps.h>
 #include <GraphMol/PeriodicTable.h>
-#include <GraphMol/RWMol.h>
-#include <GraphMol/RingInfo.h>
-#include <GraphMol/SmilesParse/SmilesParse.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "core/element_data.h"
 #include "core/errors.h"
 #include "core/fragment_formula.h"
-#include "molecule/prepare_molecule.h"
+#include "core/nominal_mass.h"
+#include "ms/atom_cuts.h"
 #include "prediction/ei_weights.h"
 #include "spectra/isotopes.h"
 
@@ -39,7 +34,8 @@ struct Bond {
   int i = 0;
   int j = 0;
   double order = 1.0;  // 1.5 for aromatic bonds
-  bool ring = false;
+  bool ring = false;   // cutting it alone leaves its part whole
+  ms::AtomPair pair;   // its atoms in the molecule
 };
 
 // The molecule as a graph of its heavy atoms; hydrogens are counts.
@@ -50,6 +46,7 @@ struct Graph {
   std::vector<int> z;
   std::vector<std::string> sym;
   std::vector<int> h;                     // hydrogens, natural and labelled
+  std::vector<int> natural_h;             // of them natural
   std::vector<std::vector<int>> h_atoms;  // hydrogen atoms of mol folded into the node
   std::vector<char> arom;
   std::vector<std::vector<std::pair<int, int>>> adj;  // (neighbour, bond)
@@ -60,11 +57,14 @@ struct Graph {
   int rings = 0;
 };
 
-Graph make_graph(const RDKit::ROMol& mol) {
+Graph make_graph(const RDKit::ROMol& mol, const molecule::Perception& perception) {
   Graph g;
   g.mol = &mol;
   const int natoms = static_cast<int>(mol.getNumAtoms());
   if (natoms == 0) throw InvalidInput("EI model: the molecule has no atoms");
+  if (perception.aromatic_atoms.size() != mol.getNumAtoms() || perception.aromatic_bonds.size() != mol.getNumBonds()) {
+    throw InvalidInput("EI model: the perception is not of this molecule");
+  }
   bool any_heavy = false;
   for (const RDKit::Atom* a : mol.atoms()) any_heavy = any_heavy || a->getAtomicNum() != 1;
   std::vector<int> node(static_cast<std::size_t>(natoms), -1);
@@ -75,9 +75,11 @@ Graph make_graph(const RDKit::ROMol& mol) {
     g.atom.push_back(idx);
     g.z.push_back(a->getAtomicNum());
     g.sym.push_back(a->getSymbol());
-    g.h.push_back(static_cast<int>(a->getTotalNumHs(false)));
+    const int counted = static_cast<int>(a->getTotalNumHs(false));  // hydrogens not drawn as atoms
+    g.h.push_back(counted);
+    g.natural_h.push_back(counted);
     g.h_atoms.emplace_back();
-    g.arom.push_back(a->getIsAromatic() ? 1 : 0);
+    g.arom.push_back(perception.aromatic_atoms[static_cast<std::size_t>(idx)]);
   }
   g.adj.resize(static_cast<std::size_t>(g.n));
   g.dbl.resize(static_cast<std::size_t>(g.n));
@@ -89,18 +91,21 @@ Graph make_graph(const RDKit::ROMol& mol) {
     for (const RDKit::Atom* nb : mol.atomNeighbors(a)) {
       const int v = node[nb->getIdx()];
       if (v >= 0) {
-        ++g.h[static_cast<std::size_t>(v)];
-        g.h_atoms[static_cast<std::size_t>(v)].push_back(static_cast<int>(a->getIdx()));
+        const auto V = static_cast<std::size_t>(v);
+        ++g.h[V];
+        if (core::mass_label(*a) == 0) ++g.natural_h[V];
+        g.h_atoms[V].push_back(static_cast<int>(a->getIdx()));
         break;
       }
     }
   }
-  const RDKit::RingInfo* ri = mol.getRingInfo();
   for (const RDKit::Bond* b : mol.bonds()) {
     const int i = node[b->getBeginAtomIdx()];
     const int j = node[b->getEndAtomIdx()];
-    if (i < 0 || j < 0) continue;
-    Bond bond{i, j, b->getIsAromatic() ? 1.5 : b->getBondTypeAsDouble(), ri->numBondRings(b->getIdx()) > 0};
+    if (i < 0 || j < 0 || i == j) continue;
+    const double order = perception.aromatic_bonds[b->getIdx()] ? 1.5 : b->getBondTypeAsDouble();
+    Bond bond{i, j, order, false,
+              ms::AtomPair::sorted(static_cast<int>(b->getBeginAtomIdx()), static_cast<int>(b->getEndAtomIdx()))};
     const int k = static_cast<int>(g.bonds.size());
     g.bonds.push_back(bond);
     g.adj[static_cast<std::size_t>(i)].emplace_back(j, k);
@@ -113,36 +118,13 @@ Graph make_graph(const RDKit::ROMol& mol) {
       g.tpl[static_cast<std::size_t>(j)].push_back(i);
     }
   }
-  for (const std::vector<int>& ring : ri->atomRings()) {
+  for (const std::vector<int>& ring : perception.rings) {
     ++g.rings;
     bool all = true;
-    for (int a : ring) all = all && mol.getAtomWithIdx(static_cast<unsigned>(a))->getIsAromatic();
+    for (int a : ring) all = all && perception.aromatic_atoms[static_cast<std::size_t>(a)];
     if (all) ++g.aromatic_rings;
   }
   return g;
-}
-
-// Components of the graph without the bonds `removed`; returns their count.
-int components(const Graph& g, int removed1, int removed2, std::vector<int>& comp) {
-  comp.assign(static_cast<std::size_t>(g.n), -1);
-  std::vector<int> stack;
-  int c = 0;
-  for (int s = 0; s < g.n; ++s) {
-    if (comp[static_cast<std::size_t>(s)] >= 0) continue;
-    comp[static_cast<std::size_t>(s)] = c;
-    stack.push_back(s);
-    while (!stack.empty()) {
-      const int u = stack.back();
-      stack.pop_back();
-      for (auto [v, k] : g.adj[static_cast<std::size_t>(u)]) {
-        if (k == removed1 || k == removed2 || comp[static_cast<std::size_t>(v)] >= 0) continue;
-        comp[static_cast<std::size_t>(v)] = c;
-        stack.push_back(v);
-      }
-    }
-    ++c;
-  }
-  return c;
 }
 
 struct Cut {
@@ -157,55 +139,52 @@ struct Piece {
   std::vector<Cut> cuts;
 };
 
-// Every piece, in a fixed order: one-cut pieces by bond (the bond's first
-// atom's side first), then two-cut pieces by bond pair.
-std::vector<Piece> pieces(const Graph& g) {
-  std::vector<Piece> out;
-  std::unordered_set<std::string> seen;
-  std::vector<int> comp;
-  auto add = [&](const std::vector<int>& parts, int c, std::vector<Cut> cuts) {
-    Piece p;
+// Every piece, handed to `visit(piece)` in a fixed order: one-cut pieces by
+// bond (the side of the bond's first atom first), then two-cut pieces by
+// bond pair. The cuts are those of the molecule's heavy-atom graph
+// (ms::AtomGraph); a bond that does not split its part alone is a ring bond
+// (Bond::ring is set here). Two bridges border the piece between them, two
+// ring bonds the two pieces of their ring system when they split it; a
+// bridge and a ring bond together border no piece.
+template <class Visit>
+void for_each_piece(Graph& g, const core::InterruptCheck& poll, Visit&& visit) {
+  ms::AtomGraph cuts(*g.mol, g.atom);
+  std::vector<int> node_of(g.mol->getNumAtoms(), -1);
+  for (int v = 0; v < g.n; ++v) node_of[static_cast<std::size_t>(g.atom[static_cast<std::size_t>(v)])] = v;
+  Piece p;
+  auto emit = [&](const std::vector<int>& atoms, std::initializer_list<int> bonds) {
+    core::poll(poll);
     p.in.assign(static_cast<std::size_t>(g.n), 0);
-    for (int a = 0; a < g.n; ++a) {
-      if (parts[static_cast<std::size_t>(a)] == c) {
-        p.in[static_cast<std::size_t>(a)] = 1;
-        ++p.size;
-      }
+    for (int a : atoms) p.in[static_cast<std::size_t>(node_of[static_cast<std::size_t>(a)])] = 1;
+    p.size = static_cast<int>(atoms.size());
+    p.cuts.clear();
+    for (int k : bonds) {
+      const Bond& b = g.bonds[static_cast<std::size_t>(k)];
+      p.cuts.push_back(p.in[static_cast<std::size_t>(b.i)] ? Cut{b.i, b.j, k} : Cut{b.j, b.i, k});
     }
-    std::string key(p.in.begin(), p.in.end());
-    if (!seen.insert(std::move(key)).second) return;
-    p.cuts = std::move(cuts);
-    out.push_back(std::move(p));
+    visit(static_cast<const Piece&>(p));
   };
   const int nb = static_cast<int>(g.bonds.size());
   for (int k = 0; k < nb; ++k) {
-    const Bond& b = g.bonds[static_cast<std::size_t>(k)];
+    Bond& b = g.bonds[static_cast<std::size_t>(k)];
+    const std::vector<std::vector<int>> sides = cuts.bordered_pieces(std::span<const ms::AtomPair>(&b.pair, 1));
+    b.ring = sides.size() != 2;
     if (b.ring) continue;
-    components(g, k, -1, comp);
-    add(comp, comp[static_cast<std::size_t>(b.i)], {Cut{b.i, b.j, k}});
-    add(comp, comp[static_cast<std::size_t>(b.j)], {Cut{b.j, b.i, k}});
+    const bool first_holds_i =
+        std::binary_search(sides[0].begin(), sides[0].end(), g.atom[static_cast<std::size_t>(b.i)]);
+    emit(sides[first_holds_i ? 0 : 1], {k});
+    emit(sides[first_holds_i ? 1 : 0], {k});
   }
-  std::vector<int> base;
-  components(g, -1, -1, base);
   for (int k1 = 0; k1 < nb; ++k1) {
+    const Bond& b1 = g.bonds[static_cast<std::size_t>(k1)];
     for (int k2 = k1 + 1; k2 < nb; ++k2) {
-      const Bond& b1 = g.bonds[static_cast<std::size_t>(k1)];
       const Bond& b2 = g.bonds[static_cast<std::size_t>(k2)];
-      if (base[static_cast<std::size_t>(b1.i)] != base[static_cast<std::size_t>(b2.i)]) continue;
-      const int nc = components(g, k1, k2, comp);
-      for (int c = 0; c < nc; ++c) {
-        std::vector<Cut> cuts;
-        for (int k : {k1, k2}) {
-          const Bond& b = g.bonds[static_cast<std::size_t>(k)];
-          const bool ii = comp[static_cast<std::size_t>(b.i)] == c;
-          const bool jj = comp[static_cast<std::size_t>(b.j)] == c;
-          if (ii != jj) cuts.push_back(ii ? Cut{b.i, b.j, k} : Cut{b.j, b.i, k});
-        }
-        if (cuts.size() == 2) add(comp, c, std::move(cuts));
-      }
+      if (b1.ring != b2.ring) continue;
+      if ((k2 & 31) == 0) core::poll(poll);
+      const ms::AtomPair both[] = {b1.pair, b2.pair};
+      for (const std::vector<int>& piece : cuts.bordered_pieces(both)) emit(piece, {k1, k2});
     }
   }
-  return out;
 }
 
 bool contains(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
@@ -580,15 +559,9 @@ struct IonMakeup {
   int mz = 0;
 };
 
-IonMakeup ion_makeup(const Graph& g, const std::vector<char>& in, int h) {
-  std::vector<int> atoms;
-  for (int a = 0; a < g.n; ++a) {
-    if (!in[static_cast<std::size_t>(a)]) continue;
-    atoms.push_back(g.atom[static_cast<std::size_t>(a)]);
-    for (int x : g.h_atoms[static_cast<std::size_t>(a)]) atoms.push_back(x);
-  }
+IonMakeup makeup_of(spectra::IonComposition composition) {
   IonMakeup m;
-  m.composition = spectra::ion_composition(*g.mol, atoms, h);
+  m.composition = std::move(composition);
   for (const spectra::ElementCount& e : m.composition.elements) {
     m.formula.counts[core::formula_term(e.atomic_number, 0)] += e.count;
     m.mz += e.count * core::nominal_atom_mass(e.atomic_number);
@@ -600,20 +573,28 @@ IonMakeup ion_makeup(const Graph& g, const std::vector<char>& in, int h) {
   return m;
 }
 
-// The makeup of the same atoms with `h` more hydrogens (natural ones), or
-// nothing when natural hydrogens would run out (labelled ones go then, which
-// ion_makeup decides).
-std::optional<IonMakeup> shifted(const IonMakeup& m, int h) {
+// The atoms of the nodes `in` with their hydrogen atoms.
+std::vector<int> atoms_of(const Graph& g, const std::vector<char>& in) {
+  std::vector<int> atoms;
+  for (int a = 0; a < g.n; ++a) {
+    if (!in[static_cast<std::size_t>(a)]) continue;
+    atoms.push_back(g.atom[static_cast<std::size_t>(a)]);
+    for (int x : g.h_atoms[static_cast<std::size_t>(a)]) atoms.push_back(x);
+  }
+  return atoms;
+}
+
+// The makeup with `h` more natural hydrogens (h may be negative when the
+// makeup holds that many natural ones).
+IonMakeup with_natural_hydrogens(const IonMakeup& m, int h) {
   IonMakeup out = m;
   auto& el = out.composition.elements;
   auto it = std::find_if(el.begin(), el.end(), [](const spectra::ElementCount& e) { return e.atomic_number >= 1; });
   if (it != el.end() && it->atomic_number == 1) {
-    if (it->count + h < 0) return std::nullopt;
     it->count += h;
     if (it->count == 0) el.erase(it);
-  } else {
-    if (h < 0) return std::nullopt;
-    if (h > 0) el.insert(it, spectra::ElementCount{1, h});
+  } else if (h > 0) {
+    el.insert(it, spectra::ElementCount{1, h});
   }
   int& hc = out.formula.counts[hydrogen_term()];
   hc += h;
@@ -622,46 +603,83 @@ std::optional<IonMakeup> shifted(const IonMakeup& m, int h) {
   return out;
 }
 
-// What the molecule loses to become the ion, or nothing when the ion holds
-// atoms the molecule has not (more hydrogens).
-std::optional<FormulaCounts> neutral_of(const FormulaCounts& molecule, const FormulaCounts& ion) {
-  FormulaCounts loss;
-  for (const auto& [term, n] : ion.counts) {
-    if (n > 0 && !molecule.counts.count(term)) return std::nullopt;
+// The hydrogens the rest of the molecule (the nodes outside a piece) can give
+// to it: how many natural ones, and the labelled ones lightest first (by atom
+// index among equals).
+struct HydrogenDonor {
+  int natural = 0;
+  std::vector<std::pair<int, int>> labelled;  // (mass number, atom index)
+  int total() const { return natural + static_cast<int>(labelled.size()); }
+};
+
+HydrogenDonor donor_of(const Graph& g, const std::vector<char>& rest) {
+  HydrogenDonor d;
+  for (int a = 0; a < g.n; ++a) {
+    const auto A = static_cast<std::size_t>(a);
+    if (!rest[A]) continue;
+    d.natural += g.natural_h[A];
+    for (int x : g.h_atoms[A]) {
+      const int label = core::mass_label(*g.mol->getAtomWithIdx(static_cast<unsigned>(x)));
+      if (label != 0) d.labelled.emplace_back(label, x);
+    }
   }
+  std::sort(d.labelled.begin(), d.labelled.end());
+  return d;
+}
+
+// The ion of the piece's atoms with `h` hydrogens moved onto it (h > 0, from
+// `donor`, which holds them) or off it (h < 0, from the piece's own, which
+// hold them): natural hydrogens first, then labelled ones.
+IonMakeup shifted(const Graph& g, const std::vector<int>& atoms, const IonMakeup& unshifted, int natural_in,
+                  const HydrogenDonor& donor, int h) {
+  if (h == 0) return unshifted;
+  if (h < 0) {
+    if (natural_in >= -h) return with_natural_hydrogens(unshifted, h);
+    return makeup_of(spectra::ion_composition(*g.mol, atoms, h));
+  }
+  if (donor.natural >= h) return with_natural_hydrogens(unshifted, h);
+  IonMakeup m = with_natural_hydrogens(unshifted, donor.natural);
+  for (int k = 0; k < h - donor.natural; ++k) {
+    const int mass = donor.labelled[static_cast<std::size_t>(k)].first;
+    m.composition.labelled.push_back(spectra::LabelledAtom{1, mass});
+    m.formula.counts[core::formula_term(1, mass)] += 1;
+    m.mz += mass;
+  }
+  return m;
+}
+
+// What the molecule loses to become the ion (the ion is made of the
+// molecule's atoms, so no count goes below 0).
+FormulaCounts neutral_of(const FormulaCounts& molecule, const FormulaCounts& ion) {
+  FormulaCounts loss;
   for (const auto& [term, n] : molecule.counts) {
     auto it = ion.counts.find(term);
     const int d = n - (it == ion.counts.end() ? 0 : it->second);
-    if (d < 0) return std::nullopt;
-    loss.counts[term] = d;
+    if (d > 0) loss.counts[term] = d;
   }
   return loss;
 }
 
 // Every candidate ion, handed to `emit(ion, shared features, composition,
 // piece number)` where the shared features (those of the piece, the same for
-// its five ions; the piece number tells when they change) are kept apart from
+// its ions; the piece number tells when they change) are kept apart from
 // ion.features.
 template <class Emit>
-void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
-  std::unique_ptr<RDKit::ROMol> copy;
-  if (!given.getRingInfo()->isInitialized()) {
-    copy = std::make_unique<RDKit::ROMol>(given);
-    RDKit::MolOps::findSSSR(*copy);
-  }
-  const RDKit::ROMol& mol = copy ? *copy : given;
-  const Graph g = make_graph(mol);
+void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& perception, const core::InterruptCheck& poll,
+                    Emit&& emit) {
+  Graph g = make_graph(mol, perception);
   const std::vector<char> all(static_cast<std::size_t>(g.n), 1);
+  const std::vector<int> all_atoms = atoms_of(g, all);
   int total_h = 0;
   for (int x : g.h) total_h += x;
-  const IonMakeup whole = ion_makeup(g, all, 0);
+  const IonMakeup whole = makeup_of(spectra::ion_composition(mol, all_atoms, 0));
   std::vector<EiFeature> molecular;
   for (std::string& x : molecule_names(g)) molecular.emplace_back(std::move(x), 1.0);
   molecular.emplace_back("molecular ion", 1.0);
   for (int h : {0, -1, -2}) {
     if (total_h + h < 0) continue;
     EiIon ion;
-    IonMakeup m = h == 0 ? whole : ion_makeup(g, all, h);
+    const IonMakeup m = h == 0 ? whole : makeup_of(spectra::ion_composition(mol, all_atoms, h));
     ion.mz = m.mz;
     ion.formula = m.formula.text();
     ion.hydrogen_shift = h;
@@ -671,15 +689,22 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
     emit(ion, molecular, m.composition, 0);
   }
   int piece_number = 0;
-  for (const Piece& p : pieces(g)) {
+  std::vector<char> rest;
+  for_each_piece(g, poll, [&](const Piece& p) {
     ++piece_number;
-    int hh = 0;
-    for (int a = 0; a < g.n; ++a) hh += p.in[static_cast<std::size_t>(a)] ? g.h[static_cast<std::size_t>(a)] : 0;
-    std::vector<char> rest(p.in.size());
+    int hh = 0, natural_in = 0;
+    for (int a = 0; a < g.n; ++a) {
+      if (!p.in[static_cast<std::size_t>(a)]) continue;
+      hh += g.h[static_cast<std::size_t>(a)];
+      natural_in += g.natural_h[static_cast<std::size_t>(a)];
+    }
+    rest.resize(p.in.size());
     for (std::size_t a = 0; a < rest.size(); ++a) rest[a] = p.in[a] ? 0 : 1;
+    const HydrogenDonor donor = donor_of(g, rest);
     const PieceFeatures pf = piece_features(g, p, rest);
     const char* cuts = p.cuts.size() == 1 ? "one cut, " : "two cuts, ";
-    const IonMakeup unshifted = ion_makeup(g, p.in, 0);
+    const std::vector<int> atoms = atoms_of(g, p.in);
+    const IonMakeup unshifted = makeup_of(spectra::ion_composition(mol, atoms, 0));
     const int piece_twice_rdbe = twice_rdbe(g, p.in);
     const char* enol = nullptr;
     const char* alkene = nullptr;
@@ -689,21 +714,20 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
       alkene = mclafferty_acceptor(g, c.outside, c.inside, rest);
     }
     for (int h : kHydrogenShifts) {
-      if (hh + h < 0) continue;
-      std::optional<IonMakeup> quick = shifted(unshifted, h);
-      const IonMakeup m = quick ? std::move(*quick) : ion_makeup(g, p.in, h);
+      if (hh + h < 0 || h > donor.total()) continue;
+      const IonMakeup m = shifted(g, atoms, unshifted, natural_in, donor, h);
       EiIon ion;
       ion.mz = m.mz;
       ion.formula = m.formula.text();
-      const std::optional<FormulaCounts> neutral = neutral_of(whole.formula, m.formula);
-      if (neutral) ion.neutral = neutral->text();
+      const FormulaCounts neutral = neutral_of(whole.formula, m.formula);
+      ion.neutral = neutral.text();
       ion.hydrogen_shift = h;
       const std::string shift = shift_text(h);
       ion.features.emplace_back(cuts + shift, 1.0);
       for (const std::string& x : pf.own) ion.features.emplace_back(x + ", " + shift, pf.share);
       ion.features.emplace_back("ion RDBE " + rdbe_text(piece_twice_rdbe - h), 1.0);
       if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + m.formula.text(false), 1.0);
-      if (!ion.neutral.empty()) ion.features.emplace_back("loses " + neutral->text(false), 1.0);
+      if (!ion.neutral.empty()) ion.features.emplace_back("loses " + neutral.text(false), 1.0);
       if (h == 1 && enol) {
         ion.features.emplace_back(std::string("McLafferty ion, gamma H to the ") + enol, 1.0);
         ion.features.emplace_back(std::string("McLafferty ion, molecule of heavy atoms ") + size_bin(g.n), 1.0);
@@ -711,7 +735,7 @@ void enumerate_ions(const RDKit::ROMol& given, Emit&& emit) {
       if (h == -1 && alkene) ion.features.emplace_back(std::string("McLafferty alkene ion, beside ") + alkene, 1.0);
       emit(ion, pf.base, m.composition, piece_number);
     }
-  }
+  });
 }
 
 const std::unordered_map<std::string_view, double>& weight_map() {
@@ -723,147 +747,261 @@ const std::unordered_map<std::string_view, double>& weight_map() {
   return map;
 }
 
-double score(const std::vector<EiFeature>& features) {
+double weight_of(const std::string& name) {
   const auto& w = weight_map();
+  auto it = w.find(name);
+  return it == w.end() ? 0.0 : it->second;
+}
+
+double score(const std::vector<EiFeature>& features) {
   double s = 0.0;
-  for (const auto& [name, value] : features) {
-    auto it = w.find(name);
-    if (it != w.end()) s += it->second * value;
-  }
+  for (const auto& [name, value] : features) s += weight_of(name) * value;
   return s;
 }
 
-std::string composition_key(const spectra::IonComposition& c) {
-  std::string key;
-  for (const auto& e : c.elements) key += std::to_string(e.atomic_number) + ":" + std::to_string(e.count) + ",";
-  key += "|";
-  for (const auto& l : c.labelled) key += std::to_string(l.atomic_number) + "/" + std::to_string(l.mass_number) + ",";
-  return key;
-}
-
-// Isotope clusters by composition, kept per thread across molecules (a
-// cluster depends on its composition only, so what is cached never changes a
+// Isotope clusters by ion formula (the formula, labelled atoms as their own
+// terms, tells the composition), kept per thread across molecules (a cluster
+// depends on its composition only, so what is cached never changes a
 // result); emptied between molecules when it has grown large, so references
 // stay valid while one molecule is worked on.
 thread_local std::unordered_map<std::string, std::vector<spectra::IsotopePeak>> cluster_cache;
 
-const std::vector<spectra::IsotopePeak>& cluster_of(const spectra::IonComposition& c) {
+const std::vector<spectra::IsotopePeak>& cluster_of(const std::string& formula, const spectra::IonComposition& c) {
   auto& cache = cluster_cache;
-  std::string key = composition_key(c);
-  auto it = cache.find(key);
+  auto it = cache.find(formula);
   if (it != cache.end()) return it->second;
-  return cache
-      .emplace(std::move(key), spectra::scaled_to_most_abundant(spectra::isotope_cluster(c.elements, c.labelled)))
-      .first->second;
+  return cache.emplace(formula, spectra::isotope_cluster(c.elements, c.labelled)).first->second;
+}
+
+// The intensity exp(score) of the ions of one formula, summed: they share
+// one composition, so one isotope cluster.
+struct FormulaSum {
+  std::string formula;
+  int mz = 0;
+  double intensity = 0.0;  // relative to exp(reference score)
+  const std::vector<spectra::IsotopePeak>* cluster = nullptr;
+};
+
+// One ion of the molecule with its score and features, for explanations.
+struct ScoredIon {
+  std::size_t formula = 0;  // in ModelRun::formulas
+  double score = 0.0;
+  EiIon ion;
+};
+
+// One pass of the model over a molecule's candidate ions.
+struct ModelRun {
+  std::vector<FormulaSum> formulas;  // in order of first appearance
+  double reference = -HUGE_VAL;      // the score the intensities are relative to
+  std::vector<ScoredIon> ions;       // with `keep_ions` only
+};
+
+// Scores beyond the reference by more than this move the reference up, so no
+// sum overflows (an ion that much weaker than the strongest gives nothing).
+constexpr double kRescaleAbove = 50.0;
+
+ModelRun run_model(const RDKit::ROMol& mol, const molecule::Perception& perception, const core::InterruptCheck& poll,
+                   bool keep_ions) {
+  ModelRun run;
+  if (cluster_cache.size() >= 100000) cluster_cache.clear();
+  std::unordered_map<std::string, std::size_t> index;
+  int scored_piece = -1;
+  double shared_score = 0.0;
+  enumerate_ions(mol, perception, poll,
+                 [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int piece) {
+                   if (piece != scored_piece) {
+                     shared_score = score(shared);
+                     scored_piece = piece;
+                   }
+                   const double s = shared_score + score(ion.features);
+                   if (run.reference == -HUGE_VAL) {
+                     run.reference = s;
+                   } else if (s > run.reference + kRescaleAbove) {
+                     const double factor = std::exp(run.reference - s);
+                     for (FormulaSum& f : run.formulas) f.intensity *= factor;
+                     run.reference = s;
+                   }
+                   auto [at, added] = index.try_emplace(ion.formula, run.formulas.size());
+                   if (added) run.formulas.push_back(FormulaSum{ion.formula, ion.mz, 0.0, &cluster_of(ion.formula, c)});
+                   run.formulas[at->second].intensity += std::exp(s - run.reference);
+                   if (keep_ions) {
+                     ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
+                     run.ions.push_back(ScoredIon{at->second, s, std::move(ion)});
+                   }
+                 });
+  return run;
+}
+
+// One formula's (or ion's) part of one m/z.
+struct Part {
+  std::size_t source = 0;
+  int offset = 0;
+  double value = 0.0;
+};
+
+struct Cell {
+  double value = 0.0;
+  std::vector<Part> parts;
+};
+
+// Each formula's intensity spread over its isotope cluster, summed per m/z.
+std::map<int, Cell> spread(const std::vector<FormulaSum>& formulas, const core::InterruptCheck& poll) {
+  std::map<int, Cell> cells;
+  for (std::size_t i = 0; i < formulas.size(); ++i) {
+    if ((i & 255) == 0) core::poll(poll);
+    const FormulaSum& f = formulas[i];
+    for (const spectra::IsotopePeak& p : *f.cluster) {
+      const double v = p.abundance * f.intensity;
+      Cell& cell = cells[p.mz];
+      cell.value += v;
+      cell.parts.push_back(Part{i, p.mz - f.mz, v});
+    }
+  }
+  return cells;
+}
+
+// The 0..999 intensity of a cell, 0 when it is dropped.
+int peak_intensity(double value, double top) {
+  const double x = std::nearbyint(999.0 * value / top);
+  if (x <= 0.0 || x < kEiIntensityFloor * 999.0) return 0;
+  return static_cast<int>(x);
+}
+
+double top_value(const std::map<int, Cell>& cells) {
+  double top = 0.0;
+  for (const auto& [mz, cell] : cells) top = std::max(top, cell.value);
+  return top;
+}
+
+// The formulas a peak names: the ions whose own m/z it is, else the isotope
+// peaks reaching it ("CCl3 isotope +2"), the largest first (ties by name).
+std::vector<std::string> peak_formulas(const std::vector<FormulaSum>& formulas, const Cell& cell) {
+  bool own = false;
+  for (const Part& p : cell.parts) own = own || p.offset == 0;
+  std::vector<std::pair<double, std::string>> ranked;
+  for (const Part& p : cell.parts) {
+    if (own != (p.offset == 0)) continue;
+    const std::string& f = formulas[p.source].formula;
+    ranked.emplace_back(-p.value, own ? f : f + " isotope " + (p.offset > 0 ? "+" : "") + std::to_string(p.offset));
+  }
+  std::sort(ranked.begin(), ranked.end());
+  std::vector<std::string> out;
+  out.reserve(ranked.size());
+  for (auto& [v, f] : ranked) out.push_back(std::move(f));
+  return out;
+}
+
+// The peaks of a run: its cells that are kept, with their intensities.
+struct PeakCells {
+  std::map<int, Cell> cells;
+  std::vector<std::pair<int, int>> kept;  // (m/z, intensity), ascending m/z
+};
+
+PeakCells peak_cells(const ModelRun& run, const core::InterruptCheck& poll) {
+  PeakCells s;
+  s.cells = spread(run.formulas, poll);
+  const double top = top_value(s.cells);
+  if (!(top > 0.0)) return s;
+  for (const auto& [mz, cell] : s.cells) {
+    const int x = peak_intensity(cell.value, top);
+    if (x > 0) s.kept.emplace_back(mz, x);
+  }
+  return s;
 }
 
 }  // namespace
 
-std::vector<EiIon> ei_candidate_ions(const RDKit::ROMol& mol) {
+std::vector<EiIon> ei_candidate_ions(const RDKit::ROMol& mol, const molecule::Perception& perception,
+                                     const core::InterruptCheck& poll) {
   std::vector<EiIon> out;
-  enumerate_ions(mol, [&out](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int) {
-    ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
-    ion.cluster = spectra::scaled_to_most_abundant(spectra::isotope_cluster(c.elements, c.labelled));
-    out.push_back(std::move(ion));
-  });
+  enumerate_ions(mol, perception, poll,
+                 [&out](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int) {
+                   ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
+                   ion.cluster = spectra::isotope_cluster(c.elements, c.labelled);
+                   out.push_back(std::move(ion));
+                 });
   return out;
 }
 
-std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol) {
-  struct Scored {
-    int mz;
-    std::string formula;
-    double score;
-    const std::vector<spectra::IsotopePeak>* cluster;
-  };
-  std::vector<Scored> ions;
-  if (cluster_cache.size() >= 100000) cluster_cache.clear();
-  int scored_piece = -1;
-  double shared_score = 0.0;
-  enumerate_ions(
-      mol, [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int piece) {
-        if (piece != scored_piece) {
-          shared_score = score(shared);
-          scored_piece = piece;
-        }
-        ions.push_back(Scored{ion.mz, std::move(ion.formula), shared_score + score(ion.features), &cluster_of(c)});
-      });
-  double top_score = -HUGE_VAL;
-  for (const Scored& s : ions) top_score = std::max(top_score, s.score);
-  // Per m/z: the summed square-rooted intensity, and what contributes to it.
-  struct Cell {
-    double value = 0.0;
-    std::map<std::string, double> own;      // ions whose nominal m/z this is
-    std::map<std::string, double> isotope;  // isotope peaks of lighter or heavier ions
-  };
-  std::map<int, Cell> cells;
-  for (const Scored& s : ions) {
-    const double e = std::exp(s.score - top_score);
-    for (const spectra::IsotopePeak& p : *s.cluster) {
-      const double v = std::sqrt(p.abundance) * e;
-      Cell& cell = cells[p.mz];
-      cell.value += v;
-      if (p.mz == s.mz) {
-        cell.own[s.formula] += v;
-      } else {
-        const int off = p.mz - s.mz;
-        cell.isotope[s.formula + " isotope " + (off > 0 ? "+" : "") + std::to_string(off)] += v;
-      }
-    }
-  }
-  double top = 0.0;
-  for (const auto& [mz, cell] : cells) top = std::max(top, cell.value);
+std::vector<EiIon> ei_candidate_ions(const std::string& smiles) {
+  const std::optional<molecule::PreparedMolecule> prepared = molecule::prepare(smiles);
+  if (!prepared) throw InvalidInput("EI model: cannot read the SMILES '" + smiles + "'");
+  return ei_candidate_ions(*prepared->mol, prepared->perception);
+}
+
+std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception& perception,
+                             const core::InterruptCheck& poll) {
+  const ModelRun run = run_model(mol, perception, poll, false);
+  const PeakCells s = peak_cells(run, poll);
   std::vector<EiPeak> out;
-  if (!(top > 0.0)) return out;
-  for (const auto& [mz, cell] : cells) {
-    const double x = std::nearbyint(999.0 * std::pow(cell.value / top, kEiGamma));
-    if (x <= 0.0 || x < kEiIntensityFloor * 999.0) continue;
-    EiPeak peak{mz, static_cast<int>(x), {}};
-    const auto& names = cell.own.empty() ? cell.isotope : cell.own;
-    std::vector<std::pair<double, std::string>> ranked;
-    for (const auto& [f, v] : names) ranked.emplace_back(-v, f);
-    std::sort(ranked.begin(), ranked.end());
-    for (auto& [v, f] : ranked) peak.formulas.push_back(std::move(f));
-    out.push_back(std::move(peak));
-  }
+  out.reserve(s.kept.size());
+  for (const auto& [mz, x] : s.kept) out.push_back(EiPeak{mz, x, peak_formulas(run.formulas, s.cells.at(mz))});
   return out;
 }
 
-std::unique_ptr<RDKit::ROMol> ei_molecule(const std::string& smiles) {
-  // A molecule RDKit will not sanitise (a metal complex, a hypervalent atom)
-  // is analysed by the engine all the same: read it as written, with its
-  // aromaticity perceived as far as that goes, so that every model takes it.
-  bool sanitised = false;
-  std::unique_ptr<RDKit::RWMol> mol = molecule::read_smiles_leniently(smiles, &sanitised);
-  if (!mol) throw InvalidInput("EI model: cannot read the SMILES '" + smiles + "'");
-  if (!sanitised) {
-    try {
-      mol->getRingInfo()->reset();
-      RDKit::MolOps::findSSSR(*mol);
-      RDKit::MolOps::setAromaticity(*mol);
-    } catch (const std::exception&) {
-      // keep what was perceived
+EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& perception,
+                         const core::InterruptCheck& poll) {
+  ModelRun run = run_model(mol, perception, poll, true);
+  const PeakCells s = peak_cells(run, poll);
+  EiExplanation out;
+  // Each ion's intensity on the run's scale, and its part of every m/z.
+  std::vector<double> intensity(run.ions.size());
+  double current = 0.0;
+  for (std::size_t i = 0; i < run.ions.size(); ++i) {
+    intensity[i] = std::exp(run.ions[i].score - run.reference);
+    current += intensity[i];
+  }
+  std::map<int, std::vector<Part>> parts;
+  for (const auto& [mz, x] : s.kept) parts[mz];
+  std::vector<char> reaches(run.ions.size(), 0);
+  for (std::size_t i = 0; i < run.ions.size(); ++i) {
+    if ((i & 255) == 0) core::poll(poll);
+    const FormulaSum& f = run.formulas[run.ions[i].formula];
+    for (const spectra::IsotopePeak& p : *f.cluster) {
+      auto at = parts.find(p.mz);
+      if (at == parts.end()) continue;
+      at->second.push_back(Part{i, p.mz - f.mz, p.abundance * intensity[i]});
+      reaches[i] = 1;
     }
   }
-  return mol;
-}
-
-std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles) { return ei_peaks(*ei_molecule(smiles)); }
-
-spectra::Spectrum ei_spectrum(const std::string& smiles, const std::string& formula, int mol_mass,
-                              const std::string& name) {
-  spectra::Spectrum s;
-  for (EiPeak& p : ei_peaks_of_smiles(smiles)) {
-    s.mz.push_back(p.mz);
-    s.intensities.push_back(p.intensity);
-    s.annotations.push_back(std::move(p.formulas));
+  // The ions reaching a kept peak, strongest first (ties in ion order).
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < run.ions.size(); ++i) {
+    if (reaches[i]) order.push_back(i);
   }
-  if (!name.empty()) s.metadata.set(spectra::keys::name, name);
-  s.metadata.set(spectra::keys::smiles, smiles);
-  s.metadata.set(spectra::keys::formula, formula);
-  s.metadata.set(spectra::keys::mol_mass, std::to_string(mol_mass));
-  s.metadata.set(spectra::keys::comments, kEiModelComment);
-  return s;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return intensity[a] > intensity[b]; });
+  std::vector<std::size_t> number(run.ions.size(), 0);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    core::poll(poll);
+    const std::size_t i = order[k];
+    number[i] = k;
+    const EiIon& ion = run.ions[i].ion;
+    EiExplainedIon e{
+        ion.mz, ion.formula, ion.neutral, ion.hydrogen_shift, ion.molecular, run.ions[i].score, intensity[i] / current,
+        {}};
+    std::map<std::string, double> values;  // a name may repeat; its values add up
+    for (const auto& [name, value] : ion.features) values[name] += value;
+    for (const auto& [name, value] : values) {
+      const double w = weight_of(name);
+      if (w != 0.0 && value != 0.0) e.features.push_back(EiFeatureContribution{name, value, w, w * value});
+    }
+    std::stable_sort(e.features.begin(), e.features.end(),
+                     [](const auto& a, const auto& b) { return std::abs(a.contribution) > std::abs(b.contribution); });
+    out.ions.push_back(std::move(e));
+  }
+  for (const auto& [mz, x] : s.kept) {
+    EiExplainedPeak peak{mz, x, {}};
+    const std::vector<Part>& here = parts.at(mz);
+    double total = 0.0;
+    for (const Part& p : here) total += p.value;
+    for (const Part& p : here)
+      peak.contributions.push_back(EiContribution{number[p.source], p.offset, p.value / total});
+    std::stable_sort(peak.contributions.begin(), peak.contributions.end(),
+                     [](const EiContribution& a, const EiContribution& b) { return a.share > b.share; });
+    out.peaks.push_back(std::move(peak));
+  }
+  return out;
 }
 
 }  // namespace tessarin::prediction

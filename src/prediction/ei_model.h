@@ -1,13 +1,22 @@
 // The EI intensity model: a predicted electron-ionisation spectrum with
 // intensities, from ions that compete for the ion current.
 //
-// Candidate ions. The molecule is its graph of heavy atoms (hydrogen atoms
-// count with the atom that carries them; a labelled hydrogen keeps its mass).
-// A piece is the set of atoms on one side of an acyclic bond (one cut), or a
-// connected set of atoms bordered by exactly two cut bonds, ring bonds
-// included (two cuts). Every piece gives five ions, its own hydrogens -2..+2
-// (none with fewer than no hydrogens); the intact molecule gives three, its
-// hydrogens 0, -1 and -2.
+// The molecule. The model reads the prepared molecule (molecule::prepare:
+// every hydrogen an atom, the Kekulé structure) with the aromaticity and
+// rings its preparation perceived. It is the graph of the heavy atoms; the
+// hydrogen atoms count with the atom that carries them (a labelled hydrogen
+// keeps its mass).
+//
+// Candidate ions. A piece is the set of atoms on one side of an acyclic bond
+// (one cut), or a connected set of atoms bordered by exactly two cut bonds,
+// ring bonds included (two cuts); the cuts are ms::AtomGraph's. Every piece
+// gives up to five ions, its own atoms with hydrogens -2..+2 moved: a
+// hydrogen lost leaves from the piece's own hydrogens (natural ones first),
+// and one gained comes from the rest of the molecule, which must hold it
+// (natural ones first, then labelled ones, lightest first). The intact
+// molecule gives three ions, its hydrogens 0, -1 and -2. So every ion is a
+// set of the molecule's own atoms: its formula is a sub-formula of the
+// molecule's, labelled atoms counted as their own terms.
 //
 // Features. Each ion carries named features (value 1 unless said otherwise):
 // what the charged atom at each cut would be ("benzylic site", "site alpha to
@@ -23,24 +32,25 @@
 // side) or -1 H ion (alkene side), by acceptor kind. The molecular ion carries
 // what kind of molecule it is. Only features with a weight in the table count.
 //
-// Intensities. An ion's score is the sum of its features' weights. Within a
-// molecule the ion current is shared in proportion to exp(score); each ion's
-// share is spread over its isotope cluster (each isotope peak weighted by the
-// square root of its abundance relative to the cluster's strongest) and summed
-// per nominal m/z, giving a predicted square-rooted intensity v. A peak's
-// intensity is 999 (v / v_max)^gamma, rounded half to even; peaks below
-// kEiIntensityFloor of the base peak are dropped.
+// Intensities. An ion's score is the sum of its features' weights times
+// their values, and its intensity is exp(score): the ion current is shared in
+// proportion to it. Each ion's intensity is spread linearly over its isotope
+// cluster (natural abundances, summing to 1), so a cluster keeps the ratios
+// of its abundances exactly, and the peaks are summed per nominal m/z. A
+// peak's intensity is 999 times its share of the base peak, rounded half to
+// even; peaks below kEiIntensityFloor of the base peak are dropped.
 #pragma once
 
 #include <GraphMol/ROMol.h>
 
-#include <memory>
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/interrupt.h"
+#include "molecule/prepare_molecule.h"
 #include "spectra/isotopes.h"
-#include "spectra/spectrum.h"
 
 namespace tessarin::prediction {
 
@@ -49,9 +59,9 @@ using EiFeature = std::pair<std::string, double>;
 
 // One candidate ion: its nominal m/z (labelled atoms at their own mass
 // number), its formula ("C7H7"), the formula of the neutral it leaves behind
-// ("" for the molecular ion and where none is defined), its hydrogen shift,
-// its features (they may repeat a name; their values add up) and its isotope
-// cluster scaled to the most abundant peak = 1.
+// ("" for the molecular ion), its hydrogen shift, its features (they may
+// repeat a name; their values add up) and its isotope cluster, the share of
+// its intensity at each m/z (summing to 1).
 struct EiIon {
   int mz = 0;
   std::string formula;
@@ -62,11 +72,16 @@ struct EiIon {
   std::vector<spectra::IsotopePeak> cluster;
 };
 
-// Every candidate ion of `mol` with all its features, formula and loss
-// features included whatever the weight table holds (the fitting script reads
-// these). Hydrogen atoms of the graph fold into their neighbour. Throws
-// InvalidInput for a molecule without atoms.
-std::vector<EiIon> ei_candidate_ions(const RDKit::ROMol& mol);
+// Every candidate ion of a prepared molecule (molecule::prepare) with all its
+// features, formula and loss features included whatever the weight table
+// holds (the fitting script reads these). Throws InvalidInput for a molecule
+// without atoms; `poll` is called all through.
+std::vector<EiIon> ei_candidate_ions(const RDKit::ROMol& mol, const molecule::Perception& perception,
+                                     const core::InterruptCheck& poll = {});
+
+// The same for a SMILES, prepared here. Throws InvalidInput when it does not
+// parse.
+std::vector<EiIon> ei_candidate_ions(const std::string& smiles);
 
 // One peak of the EI model, with the formula of every ion at that m/z, the
 // strongest contribution first (an m/z reached only as an isotope peak names
@@ -78,23 +93,62 @@ struct EiPeak {
   bool operator==(const EiPeak&) const = default;
 };
 
-// The EI spectrum of `mol`, ascending m/z.
-std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol);
+// The EI spectrum of a prepared molecule, ascending m/z; `poll` is called
+// all through.
+std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception& perception,
+                             const core::InterruptCheck& poll = {});
 
-// The molecule the EI model reads from a SMILES: sanitised as RDKit does
-// when it can, else as written with aromaticity perceived as far as that
-// goes. Throws InvalidInput when the SMILES does not parse.
-std::unique_ptr<RDKit::ROMol> ei_molecule(const std::string& smiles);
+// Why the model predicts what it does, for one molecule.
+//
+// An ion's share of one peak: `ion` indexes EiExplanation::ions,
+// `isotope_offset` is 0 at the ion's own m/z and +1, +2, ... at its isotope
+// peaks (-1 below it for an element whose lighter isotope is the rarer, as
+// boron's), and `share` is the part of the peak's intensity it gives (the
+// shares of a peak sum to 1).
+struct EiContribution {
+  std::size_t ion = 0;
+  int isotope_offset = 0;
+  double share = 0.0;
+};
 
-// The same for a SMILES, read by ei_molecule (every caller reads the molecule
-// the same way, so a spectrum does not depend on the path that asks for it).
-std::vector<EiPeak> ei_peaks_of_smiles(const std::string& smiles);
+// A peak of ei_peaks and every ion contributing to it, largest share first.
+struct EiExplainedPeak {
+  int mz = 0;
+  int intensity = 0;
+  std::vector<EiContribution> contributions;
+};
 
-// The same as a Spectrum for `smiles` (parsed here), with the name, SMILES,
-// the comment naming the model, and the formula and nominal mass given.
-// Throws InvalidInput when the SMILES does not parse.
-spectra::Spectrum ei_spectrum(const std::string& smiles, const std::string& formula, int mol_mass,
-                              const std::string& name = {});
+// A feature's part in an ion's score: weight x value.
+struct EiFeatureContribution {
+  std::string name;
+  double value = 0.0;
+  double weight = 0.0;
+  double contribution = 0.0;
+};
+
+// An ion that reaches a predicted peak: what it is, its score, its share of
+// the molecule's ion current, and the weighed features making the score, the
+// strongest contribution (by size, either sign) first.
+struct EiExplainedIon {
+  int mz = 0;
+  std::string formula;
+  std::string neutral;
+  int hydrogen_shift = 0;
+  bool molecular = false;
+  double score = 0.0;
+  double current_share = 0.0;
+  std::vector<EiFeatureContribution> features;
+};
+
+struct EiExplanation {
+  std::vector<EiExplainedPeak> peaks;  // the peaks of ei_peaks, ascending m/z
+  std::vector<EiExplainedIon> ions;    // every ion reaching one of them, strongest first
+};
+
+// The explanation of the EI spectrum of a prepared molecule; its peaks are
+// ei_peaks' to the last unit. `poll` is called all through.
+EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& perception,
+                         const core::InterruptCheck& poll = {});
 
 // The comment written into every record of the EI model.
 inline constexpr const char* kEiModelComment = "intensities predicted by the EI model (--model ei)";

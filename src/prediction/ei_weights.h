@@ -15,8 +15,6 @@ struct EiWeight {
 // Every feature with a weight; features not listed weigh 0.
 std::span<const EiWeight> ei_weights();
 
-// Exponent from predicted square-rooted intensities to the 0..999 scale.
-extern const double kEiGamma;
 // Peaks below this share of the base peak are dropped.
 extern const double kEiIntensityFloor;
 

@@ -26,18 +26,4 @@ std::vector<Peak> schematic_peaks(int mol_mass, const std::string& molecular_lab
   return out;
 }
 
-spectra::Spectrum schematic_spectrum(const analysis::Result& a, const std::string& smiles, const std::string& name) {
-  spectra::Spectrum s;
-  for (const Peak& p : schematic_peaks(a.mol_mass, a.formula, a.fragments, a.recursive_peaks)) {
-    s.mz.push_back(p.mz);
-    s.intensities.push_back(p.intensity);
-    s.annotations.push_back({p.formula});
-  }
-  if (!name.empty()) s.metadata.set(spectra::keys::name, name);
-  s.metadata.set(spectra::keys::smiles, smiles);
-  s.metadata.set(spectra::keys::formula, a.formula);
-  s.metadata.set(spectra::keys::mol_mass, std::to_string(a.mol_mass));
-  return s;
-}
-
 }  // namespace tessarin::prediction

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
-#include "spectra/spectrum.h"
+#include "ms/fragments.h"
+#include "ms/recursive_fragments.h"
 
 namespace tessarin::prediction {
 
@@ -36,11 +36,5 @@ struct Peak {
 std::vector<Peak> schematic_peaks(int mol_mass, const std::string& molecular_label,
                                   std::span<const ms::FragmentEntry> fragments,
                                   const std::optional<std::vector<ms::GenerationPeak>>& recursive_peaks);
-
-// The schematic spectrum of an analysed molecule as a Spectrum: the sticks
-// above, each annotated with its formula, and the molecule's name, SMILES,
-// formula and nominal mass as metadata.
-spectra::Spectrum schematic_spectrum(const analysis::Result& result, const std::string& smiles,
-                                     const std::string& name = {});
 
 }  // namespace tessarin::prediction

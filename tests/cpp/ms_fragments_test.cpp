@@ -60,6 +60,28 @@ TEST(AtomCuts, JudgesEachCutWithinTheConnectedPartHoldingIt) {
   EXPECT_THROW(graph.cut(std::span(&not_bonded, 1)), InvalidInput);
 }
 
+TEST(AtomCuts, BorderedPiecesAreThoseEveryCutBondBorders) {
+  // Cyclopentyl on a propyl chain (atoms 0-7), and ethane (8-9) beside it.
+  std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol("CCCC1CCCC1.CC"));
+  AtomGraph graph(*mol);
+  using Pieces = std::vector<std::vector<int>>;
+  const AtomPair bridge{1, 2};
+  EXPECT_EQ(graph.bordered_pieces(std::span(&bridge, 1)), (Pieces{{0, 1}, {2, 3, 4, 5, 6, 7}}));
+  const AtomPair ring_bond{4, 5};
+  EXPECT_EQ(graph.bordered_pieces(std::span(&ring_bond, 1)), Pieces{});
+  const AtomPair chain[] = {{2, 3}, {0, 1}};  // the piece between them
+  EXPECT_EQ(graph.bordered_pieces(chain), (Pieces{{1, 2}}));
+  const AtomPair ring[] = {{3, 4}, {5, 6}};  // both sides of the opened ring
+  EXPECT_EQ(graph.bordered_pieces(ring), (Pieces{{0, 1, 2, 3, 6, 7}, {4, 5}}));
+  const AtomPair mixed[] = {{1, 2}, {4, 5}};  // a bridge and a ring bond border no piece together
+  EXPECT_EQ(graph.bordered_pieces(mixed), Pieces{});
+  const AtomPair across[] = {{1, 2}, {8, 9}};
+  EXPECT_EQ(graph.bordered_pieces(across), Pieces{});
+  // cut() still sees the three pieces of two bridges as no split
+  EXPECT_FALSE(graph.cut(chain).split());
+  EXPECT_EQ(graph.cut(chain).piece_count, 3);
+}
+
 TEST(AtomCuts, WorkOnAnAtomSubsetAsItsOwnGraph) {
   std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol("C1CCCCC1"));
   const int chain[] = {4, 1, 2, 3, 3};  // the ring without atoms 0 and 5: a 4-atom chain

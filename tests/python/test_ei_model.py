@@ -36,11 +36,11 @@ def reference_spectrum(smiles):
     cells = defaultdict(float)
     for (_mz, _f, _n, _feats, cluster), s in zip(ions, scores):
         for mz, a in cluster:
-            cells[mz] += math.sqrt(a) * math.exp(s - top)
+            cells[mz] += a * math.exp(s - top)
     vmax = max(cells.values())
     out = {}
     for mz, v in cells.items():
-        x = round(999 * (v / vmax) ** table["gamma"])
+        x = round(999 * v / vmax)
         if x > 0 and x >= table["floor"] * 999:
             out[mz] = x
     return out
