@@ -14,6 +14,7 @@
 #include "convert.h"
 #include "errors.h"
 #include "identify/evaluate.h"
+#include "identify/explain.h"
 #include "identify/library_search.h"
 #include "identify/rank.h"
 #include "identify/tables.h"
@@ -369,6 +370,37 @@ void register_spectra(py::module_& m, py::module_& testing) {
       "spectrum"_a, "candidates"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a, "mass"_a,
       "formula"_a, "model"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a, "jobs"_a, "time_limit"_a,
       "measured_range"_a, "(rows, failed, filtered_out): candidates predicted and ranked against a measured spectrum.");
+
+  m.def(
+      "explain_peaks",
+      [](py::handle spectrum, const std::string& smiles, bool measured_range) {
+        const spectra::Spectrum measured = spectrum_argument(spectrum, "spectrum");
+        identify::ExplainOptions options;
+        options.score.measured_range = measured_range;
+        identify::PeakExplanation why;
+        {
+          py::gil_scoped_release release;
+          why = identify::explain_peaks(measured, smiles, options);
+        }
+        py::list peaks;
+        for (const identify::ExplainedPeak& p : why.peaks) {
+          py::list ions;
+          for (const identify::IonAtPeak& ion : p.ions) {
+            py::list reasons;
+            for (const std::string& r : ion.reasons) reasons.append(lenient_text(r));
+            ions.append(py::make_tuple(lenient_text(ion.formula), ion.isotope_offset, ion.share, ion.molecular,
+                                       lenient_text(ion.neutral), reasons));
+          }
+          peaks.append(
+              py::make_tuple(p.mz, p.intensity, p.relative,
+                             p.predicted_mz > 0 ? py::object(py::int_(p.predicted_mz)) : py::object(py::none()),
+                             p.predicted_relative, ions));
+        }
+        return py::make_tuple(peaks, why.explained_share, why.unexplained_strong, why.score,
+                              spectrum_to_python(why.predicted));
+      },
+      "spectrum"_a, "smiles"_a, "measured_range"_a,
+      "(peaks, explained share, unexplained strong peak indices, score, predicted spectrum parts).");
 
   m.def(
       "search_library",

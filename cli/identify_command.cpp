@@ -49,7 +49,8 @@ struct IdentifyArguments {
   identify::RankOptions rank;
 };
 
-// Record `n` (1-based) of a spectrum file.
+}  // namespace
+
 spectra::Spectrum read_record(const std::string& path, std::size_t n) {
   std::optional<spectra::SpectrumReader> reader;
   try {
@@ -69,6 +70,8 @@ spectra::Spectrum read_record(const std::string& path, std::size_t n) {
   }
   throw UsageError(path + " holds fewer than " + std::to_string(n) + " spectra");
 }
+
+namespace {
 
 constexpr std::string_view kPubChem = "pubchem";
 

@@ -406,7 +406,13 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
     }
     expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
     expected["convert"] = {"--format": "by extension", "--from": "by extension or content"}
-    expected["explain"] = {"--smiles": "required", "--plot": None}
+    expected["explain"] = {
+        "--record": "1",
+        "--smiles": "required",
+        "-o,--output": "-",
+        "--plot": None,
+        "--full-range": None,
+    }
     for command, options in expected.items():
         shown = run(cli, command, "--help")
         assert shown.returncode == 0 and shown.stderr == b"", command

@@ -146,3 +146,40 @@ def test_identify_asks_pubchem_for_the_formula_once_and_reruns_from_the_cache(cl
     failed = run(cli, *args[:-4], "--pubchem-rest", pubchem_server.base + "/nowhere", "--pubchem-cache", cache)
     assert failed.returncode == 2 and "PubChem" in failed.stderr and failed.stdout == ""
     assert run(cli, "identify", queries, "--candidates", "pubchem").returncode == 2  # no formula or mass
+
+
+def test_explain_names_the_ions_of_each_measured_peak_and_the_strong_peaks_nothing_explains(cli, tmp_path):
+    base = unknown("CCc1ccccc1", "ethylbenzene", 3)
+    strongest = float(base.intensities.max())
+    # A strong peak the model cannot explain: m/z 44 at half the base peak (no ion of C8H10 has mass 44).
+    mz = list(base.mz) + [44.0]
+    intensities = list(base.intensities) + [strongest / 2]
+    order = sorted(range(len(mz)), key=mz.__getitem__)
+    measured = tessarin.Spectrum([mz[k] for k in order], [intensities[k] for k in order], metadata={"name": "x"})
+    why = tessarin.explain(measured, "CCc1ccccc1", plot=tmp_path / "py.png")
+    assert (tmp_path / "py.png").stat().st_size > 0
+    by_mz = {p.mz: p for p in why.peaks}
+    molecular = by_mz[106.0].ions[0]
+    assert (molecular.formula, molecular.isotope_offset, molecular.molecular) == ("C8H10", 0, True)
+    assert molecular.reasons and all(" " in r for r in molecular.reasons)
+    assert any(i.formula == "C8H10" and i.isotope_offset == 1 for i in by_mz[107.0].ions)
+    assert [p.mz for p in why.unexplained] == [44.0] and by_mz[44.0].ions == ()
+    total = sum(p.intensity for p in why.peaks)
+    assert why.explained_share == pytest.approx(sum(p.intensity for p in why.peaks if p.ions) / total)
+    assert 0 < why.explained_share < 1 and why.score == pytest.approx(
+        tessarin.similarity(measured, why.predicted, intensity_power=0.5, measured_range=True).score
+    )
+
+    path = tmp_path / "x.msp"
+    tessarin.write_spectra([measured], path)
+    result = run(cli, "explain", path, "--smiles", "CCc1ccccc1", "--plot", tmp_path / "cli.png")
+    assert result.returncode == 0, result.stderr
+    rows = table(result.stdout)
+    assert [(float(r["mz"]), r["intensity"]) for r in rows] == [(p.mz, f"{p.relative:.1f}") for p in why.peaks]
+    assert rows[[float(r["mz"]) for r in rows].index(106.0)]["ions"].startswith("C8H10 (M)")
+    assert f"explained {100 * why.explained_share:.1f} % of the measured intensity" in result.stderr
+    assert "strong peaks nothing explains: m/z 44 (50.0 %)" in result.stderr
+    assert (tmp_path / "cli.png").stat().st_size > 0
+    assert run(cli, "explain", path, "--smiles", "C1CC(").returncode == 2
+    with pytest.raises(ValueError):
+        tessarin.explain(measured, "C1CC(")
