@@ -28,10 +28,10 @@ struct IonAtPeak {
 
 struct ExplainedPeak {
   double mz = 0;
-  double intensity = 0;            // as measured
-  double relative = 0;             // percent of the measured base peak
-  int predicted_mz = 0;            // the predicted peak it is matched to (0: none)
-  double predicted_relative = 0;   // that peak's percent of the predicted base peak
+  double intensity = 0;           // as measured
+  double relative = 0;            // percent of the measured base peak
+  int predicted_mz = 0;           // the predicted peak it is matched to (0: none)
+  double predicted_relative = 0;  // that peak's percent of the predicted base peak
   // Largest share first; ions of one formula and isotope peak (the same ion
   // from equivalent atoms) as one, their shares summed; those below
   // ExplainOptions::min_share left out but the first. Empty when nothing
@@ -40,17 +40,17 @@ struct ExplainedPeak {
 };
 
 struct PeakExplanation {
-  std::vector<ExplainedPeak> peaks;  // the measured peaks of positive intensity, ascending m/z
-  double explained_share = 0;        // of the measured intensity, in peaks some predicted ion explains
+  std::vector<ExplainedPeak> peaks;             // the measured peaks of positive intensity, ascending m/z
+  double explained_share = 0;                   // of the measured intensity, in peaks some predicted ion explains
   std::vector<std::size_t> unexplained_strong;  // indices into peaks: strong ones nothing explains
-  double score = 0;                  // similarity(measured, predicted, score options)
-  spectra::Spectrum predicted;       // the EI model's spectrum of the structure
+  double score = 0;                             // similarity(measured, predicted, score options)
+  spectra::Spectrum predicted;                  // the EI model's spectrum of the structure
 };
 
 struct ExplainOptions {
-  double tolerance = 0.5;  // m/z between a measured and a predicted peak
-  double strong = 5;       // percent of the base peak from which an unexplained peak is named
-  double min_share = 0.05; // of a predicted peak: smaller parts are not listed
+  double tolerance = 0.5;   // m/z between a measured and a predicted peak
+  double strong = 5;        // percent of the base peak from which an unexplained peak is named
+  double min_share = 0.05;  // of a predicted peak: smaller parts are not listed
   spectra::SimilarityOptions score = [] {
     spectra::SimilarityOptions o = spectra::sqrt_cosine();
     o.measured_range = true;
