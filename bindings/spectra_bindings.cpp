@@ -14,6 +14,7 @@
 #include "convert.h"
 #include "errors.h"
 #include "identify/evaluate.h"
+#include "identify/explain.h"
 #include "identify/library_search.h"
 #include "identify/rank.h"
 #include "identify/tables.h"
@@ -21,6 +22,7 @@
 #include "prediction/ei_model.h"
 #include "prediction/ei_weights.h"
 #include "registry.h"
+#include "spectra/molecular_mass.h"
 #include "spectra/reader.h"
 #include "spectra/search.h"
 #include "spectra/similarity.h"
@@ -317,26 +319,32 @@ void register_spectra(py::module_& m, py::module_& testing) {
   m.def(
       "similarity",
       [](py::handle a, py::handle b, py::handle method, py::handle tolerance, py::handle mz_power,
-         py::handle intensity_power, bool reverse) {
-        const spectra::SimilarityOptions o = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
+         py::handle intensity_power, bool reverse, bool measured_range) {
+        spectra::SimilarityOptions o = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
+        o.measured_range = measured_range;
         const spectra::Similarity s = spectra::similarity(spectrum_argument(a, "a"), spectrum_argument(b, "b"), o);
         py::list pairs;
         for (const auto& [i, j] : s.pairs) pairs.append(py::make_tuple(i, j));
         return py::make_tuple(s.score, pairs);
       },
-      "a"_a, "b"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a,
+      "a"_a, "b"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a, "measured_range"_a,
       "(score, matched pairs) of spectrum a against b.");
 
   m.def(
       "rank_candidates",
       [](py::handle spectrum, py::handle candidates, py::handle method, py::handle tolerance, py::handle mz_power,
          py::handle intensity_power, bool reverse, py::handle mass, py::handle formula, py::handle model,
-         bool ring_fragmentation, bool recursive_ms, py::handle max_generations, py::handle jobs,
-         py::handle time_limit) {
+         bool ring_fragmentation, bool recursive_ms, py::handle max_generations, py::handle jobs, py::handle time_limit,
+         bool measured_range) {
         identify::RankOptions options;
         const spectra::Spectrum measured = spectrum_argument(spectrum, "spectrum");
         options.score = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
-        options.filter.nominal_mass = mass_filter_argument(mass, measured);
+        options.score.measured_range = measured_range;
+        if (py::isinstance<py::str>(mass) && mass.cast<std::string>() == "auto") {
+          options.mass_hypotheses = identify::plausible_masses(spectra::estimate_molecular_mass(measured));
+        } else {
+          options.filter.nominal_mass = mass_filter_argument(mass, measured);
+        }
         if (!formula.is_none()) options.filter.formula = utf8_text(formula, "formula");
         options.run = prediction_run(model, ring_fragmentation, recursive_ms, max_generations, jobs, time_limit);
         CandidateSource source(candidates);
@@ -347,8 +355,10 @@ void register_spectra(py::module_& m, py::module_& testing) {
         run([&] { ranking = identify::rank_candidates(measured, source.source(), options); });
         py::list rows;
         for (const identify::RankedCandidate& r : ranking.rows) {
-          rows.append(py::make_tuple(r.rank, r.score, r.matched, lenient_text(r.name), lenient_text(r.smiles),
-                                     lenient_text(r.formula), spectrum_to_python(r.predicted), r.position, r.line));
+          rows.append(py::make_tuple(
+              r.rank, r.score, r.matched, lenient_text(r.name), lenient_text(r.smiles), lenient_text(r.formula),
+              spectrum_to_python(r.predicted), r.position, r.line,
+              r.mass ? py::object(py::make_tuple(r.mass->mass, r.mass->score)) : py::object(py::none())));
         }
         py::list failed;
         for (const identify::FailedMolecule& f : ranking.failed) {
@@ -359,15 +369,47 @@ void register_spectra(py::module_& m, py::module_& testing) {
       },
       "spectrum"_a, "candidates"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a, "mass"_a,
       "formula"_a, "model"_a, "ring_fragmentation"_a, "recursive_ms"_a, "max_generations"_a, "jobs"_a, "time_limit"_a,
-      "(rows, failed, filtered_out): candidates predicted and ranked against a measured spectrum.");
+      "measured_range"_a, "(rows, failed, filtered_out): candidates predicted and ranked against a measured spectrum.");
+
+  m.def(
+      "explain_peaks",
+      [](py::handle spectrum, const std::string& smiles, bool measured_range) {
+        const spectra::Spectrum measured = spectrum_argument(spectrum, "spectrum");
+        identify::ExplainOptions options;
+        options.score.measured_range = measured_range;
+        identify::PeakExplanation why;
+        {
+          py::gil_scoped_release release;
+          why = identify::explain_peaks(measured, smiles, options);
+        }
+        py::list peaks;
+        for (const identify::ExplainedPeak& p : why.peaks) {
+          py::list ions;
+          for (const identify::IonAtPeak& ion : p.ions) {
+            py::list reasons;
+            for (const std::string& r : ion.reasons) reasons.append(lenient_text(r));
+            ions.append(py::make_tuple(lenient_text(ion.formula), ion.isotope_offset, ion.share, ion.molecular,
+                                       lenient_text(ion.neutral), reasons));
+          }
+          peaks.append(
+              py::make_tuple(p.mz, p.intensity, p.relative,
+                             p.predicted_mz > 0 ? py::object(py::int_(p.predicted_mz)) : py::object(py::none()),
+                             p.predicted_relative, ions));
+        }
+        return py::make_tuple(peaks, why.explained_share, why.unexplained_strong, why.score,
+                              spectrum_to_python(why.predicted));
+      },
+      "spectrum"_a, "smiles"_a, "measured_range"_a,
+      "(peaks, explained share, unexplained strong peak indices, score, predicted spectrum parts).");
 
   m.def(
       "search_library",
       [](py::handle queries, py::handle library, py::handle top, py::handle method, py::handle tolerance,
          py::handle mz_power, py::handle intensity_power, bool reverse, py::handle min_score, py::handle mass_tolerance,
-         py::handle jobs, bool skip_errors) {
+         py::handle jobs, bool skip_errors, bool measured_range, bool auto_mass) {
         spectra::SearchOptions options;
         options.similarity = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
+        options.similarity.measured_range = measured_range;
         options.top = static_cast<std::size_t>(integer_argument(top, "top", 1, 1'000'000));
         options.min_score = finite_argument(min_score, "min_score");
         options.mass_tolerance = optional_number_argument(mass_tolerance, "mass_tolerance");
@@ -404,6 +446,14 @@ void register_spectra(py::module_& m, py::module_& testing) {
             if (run.cancel) return;
           }
           const spectra::SpectralLibrary& lib = in_memory ? *in_memory : *read_library;
+          if (!query_path && auto_mass) {
+            identify::search_plausible_masses(lib, query_list, options, {}, results);
+            for (std::size_t i = 0; i < results.size(); ++i) {
+              results[i].query = i;
+              results[i].spectrum = std::move(query_list[i]);
+            }
+            return;
+          }
           if (!query_path) {
             std::vector<spectra::QueryHits> found = lib.search(query_list, options);
             for (std::size_t i = 0; i < found.size(); ++i) {
@@ -419,6 +469,7 @@ void register_spectra(py::module_& m, py::module_& testing) {
           identify::QuerySearch search;
           search.queries = {*query_path};
           search.options = options;
+          search.mass_hypotheses = auto_mass;
           search.result = [&results](const identify::QueryResult& q) { results.push_back(q); };
           if (skip_errors) search.record_error = [&refused](const spectra::RecordError& e) { refused.push_back(e); };
           search.cancel = &run.cancel;
@@ -429,8 +480,11 @@ void register_spectra(py::module_& m, py::module_& testing) {
         py::list out;
         for (const identify::QueryResult& q : results) {
           py::list hits;
-          for (const spectra::Hit& h : q.hits) {
-            hits.append(py::make_tuple(h.index, h.score, h.matched, spectrum_to_python(lib.entry(h.index))));
+          for (std::size_t k = 0; k < q.hits.size(); ++k) {
+            const spectra::Hit& h = q.hits[k];
+            py::object mass = py::none();
+            if (k < q.hit_masses.size()) mass = py::make_tuple(q.hit_masses[k].mass, q.hit_masses[k].score);
+            hits.append(py::make_tuple(h.index, h.score, h.matched, spectrum_to_python(lib.entry(h.index)), mass));
           }
           out.append(py::make_tuple(spectrum_to_python(q.spectrum), hits,
                                     q.error.empty() ? py::object(py::none()) : py::object(lenient_text(q.error))));
@@ -440,8 +494,9 @@ void register_spectra(py::module_& m, py::module_& testing) {
         return py::make_tuple(out, errors);
       },
       "queries"_a, "library"_a, "top"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a,
-      "min_score"_a, "mass_tolerance"_a, "jobs"_a, "skip_errors"_a,
-      "([(query parts, [(index, score, matched, entry parts)], error)], refused records).");
+      "min_score"_a, "mass_tolerance"_a, "jobs"_a, "skip_errors"_a, "measured_range"_a, "auto_mass"_a,
+      "([(query parts, [(index, score, matched, entry parts, (mass, mass score) or None)], error)], refused "
+      "records).");
 
   m.def(
       "evaluate",

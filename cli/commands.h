@@ -13,5 +13,6 @@ Command add_identify_command(CLI::App& program);  // identify_command.cpp
 Command add_search_command(CLI::App& program);    // search_command.cpp
 Command add_evaluate_command(CLI::App& program);  // evaluate_command.cpp
 Command add_convert_command(CLI::App& program);   // convert_command.cpp
+Command add_explain_command(CLI::App& program);   // explain_command.cpp
 
 }  // namespace tessarin::cli

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+
+#include "spectra/spectrum.h"
 
 namespace tessarin::cli {
 
@@ -37,5 +40,9 @@ bool is_regular_file(const std::string& path);
 
 // True when `a` and `b` name one existing file (so writing one would destroy the other).
 bool same_file(const std::string& a, const std::string& b);
+
+// Record `n` (1-based) of a spectrum file; UsageError when it cannot be read
+// or the file holds fewer (identify_command.cpp).
+spectra::Spectrum read_record(const std::string& path, std::size_t n);
 
 }  // namespace tessarin::cli

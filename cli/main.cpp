@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   const std::vector<Command> commands = {
       add_vif_command(*program),      add_predict_command(*program), add_validate_command(*program),
       add_identify_command(*program), add_search_command(*program),  add_evaluate_command(*program),
-      add_convert_command(*program),
+      add_convert_command(*program),  add_explain_command(*program),
   };
   if (argc < 2) {
     std::cerr << program->help();

@@ -17,6 +17,6 @@ namespace tessarin::cli {
 // the image file `path` (its extension gives the format). Throws
 // std::runtime_error when it cannot be drawn.
 void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spectra::Spectrum>& predicted,
-                       const spectra::SimilarityOptions& score, const std::string& path);
+                       const spectra::SimilarityOptions& score, const std::string& path, bool annotate = false);
 
 }  // namespace tessarin::cli

@@ -26,6 +26,8 @@ struct SearchArguments {
   std::string output = "-";
   identify::QuerySearch search;
   std::optional<double> mass_tolerance;
+  bool auto_mass = false;  // --mass auto
+  bool full_range = false;
   SchedulerOptions scheduler;
 };
 
@@ -60,6 +62,7 @@ int run_search_on_cluster(const SearchArguments& args) {
                                     {"mz_power", optional_number(score.mz_power)},
                                     {"intensity_power", optional_number(score.intensity_power)},
                                     {"reverse", score.reverse},
+                                    {"measured_range", score.measured_range},
                                     {"jobs", o.threads == 0 ? nlohmann::json(nullptr) : nlohmann::json(o.threads)}}}};
   install_stop_handler();
   TableOutput out(args.output, identify::record_error_header());
@@ -127,6 +130,9 @@ int run_search(SearchArguments& args) {
     }
   }
   args.search.options.mass_tolerance = args.mass_tolerance;
+  args.search.options.similarity.measured_range = !args.full_range;
+  args.search.mass_hypotheses = args.auto_mass;
+  if (args.auto_mass && !args.scheduler.address.empty()) throw UsageError("--mass auto does not run with --scheduler");
   try {
     args.search.options.check();
   } catch (const InvalidInput& e) {
@@ -149,7 +155,7 @@ int run_search(SearchArguments& args) {
   if (library->size() == 0) std::cerr << "tessarin: the library " << library_path << " holds no spectra\n";
   if (stop_requested()) std::_Exit(stop_exit_status());
 
-  out.write(identify::hits_header());
+  out.write(identify::hits_header(args.auto_mass));
   identify::QuerySearch& search = args.search;
   search.queries = args.queries;
   search.cancel = &stop_requested();
@@ -206,13 +212,23 @@ Command add_search_command(CLI::App& program) {
       ->type_name("S")
       ->check(finite_number())
       ->capture_default_str();
+  auto* tolerance = command
+                        ->add_option_function<double>(
+                            "--mass-tolerance", [args](double d) { args->mass_tolerance = d; },
+                            "keep entries whose molecular mass is within this of the query's")
+                        ->type_name("D")
+                        ->check(finite_number(0.0));
   command
-      ->add_option_function<double>(
-          "--mass-tolerance", [args](double d) { args->mass_tolerance = d; },
-          "keep entries whose molecular mass is within this of the query's")
-      ->type_name("D")
-      ->check(finite_number(0.0));
+      ->add_option_function<std::string>(
+          "--mass", [args](const std::string&) { args->auto_mass = true; },
+          "auto: search each query among the entries of its plausible molecular masses, estimated from its peaks "
+          "(see below)")
+      ->type_name("MASS")
+      ->check(CLI::Validator([](std::string& m) { return m == "auto" ? std::string() : "only auto is known"; }, ""))
+      ->excludes(tolerance);
   add_score_options(*command, args->search.options.similarity);
+  command->add_flag("--full-range", args->full_range,
+                    "score the library's peaks outside the query's m/z range too (see below)");
   add_jobs_option(*command, args->search.options.threads, "threads");
   add_scheduler_options(*command, args->scheduler, false);
   command->footer(
@@ -221,6 +237,12 @@ Command add_search_command(CLI::App& program) {
       "entries with at least one matched peak, best first, equal scores in library order. Records that cannot\n"
       "be read, of the library or the queries, go to OUTPUT.errors.tsv (standard error for standard output)\n"
       "and the run goes on.\n"
+      "The score counts only the m/z range the query covers: library peaks below its lowest or above its\n"
+      "highest m/z (or outside its scan_range, LOW-HIGH, when it declares one) are left out (--full-range\n"
+      "counts them). --mass auto estimates each query's molecular mass from its peaks alone (with the\n"
+      "library's best match of each mass as evidence), searches the entries within 0.5 of each plausible\n"
+      "mass (those scoring at least 0.3 times the best, at most 3) and ranks the hits across them by score +\n"
+      "0.1 ln(the mass's score); the columns mass_hypothesis and mass_score follow.\n"
       "exit status: 0 every record searched, 1 some could not be read or searched, 2 usage or file error,\n"
       "130 interrupted");
   return {command, [args] { return run_search(*args); }};

@@ -126,7 +126,7 @@ from .spectra import (
     evaluate,
 )
 from .figures.mirror import mirror_plot
-from .unknown import estimate_molecular_mass
+from .unknown import estimate_molecular_mass, explain
 
 __all__ = [
     "__version__",
@@ -164,4 +164,5 @@ __all__ = [
     "evaluate",
     "mirror_plot",
     "estimate_molecular_mass",
+    "explain",
 ]

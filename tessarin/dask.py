@@ -602,6 +602,7 @@ def search_library(
     mass_tolerance=None,
     jobs=None,
     errors="raise",
+    measured_range=False,
 ):
     """Search query spectra against a library split into shard files, one Dask task per shard.
 
@@ -639,6 +640,7 @@ def search_library(
         "mass_tolerance": mass_tolerance,
         "jobs": jobs,
         "errors": errors,
+        "measured_range": measured_range,
     }
     merged, refused, _ = _search_shards(queries, shards, client, options)
     for path, line, reason in refused:

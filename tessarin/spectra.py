@@ -423,6 +423,7 @@ def similarity(
     mz_power: float | None = None,
     intensity_power: float | None = None,
     reverse: bool = False,
+    measured_range: bool = False,
 ) -> Match:
     """Score spectrum ``a`` (the query, measured) against ``b`` (the reference, library or predicted).
 
@@ -443,20 +444,28 @@ def similarity(
       order of m/z (0 with fewer than two matches).
 
     ``reverse=True`` first drops the peaks of a with no peak of b within the
-    tolerance, so only what b shows counts. Scores lie in [0, 1]. Returns
+    tolerance, so only what b shows counts. ``measured_range=True`` leaves
+    out the peaks of b outside the m/z range a covers (its metadata
+    "scan_range", "LOW-HIGH", else its lowest to highest m/z), as if b had
+    been measured on a's instrument. Scores lie in [0, 1]. Returns
     ``Match(score, pairs)``.
     """
-    score, pairs = _native.similarity(a, b, method, tolerance, mz_power, intensity_power, bool(reverse))
+    score, pairs = _native.similarity(
+        a, b, method, tolerance, mz_power, intensity_power, bool(reverse), bool(measured_range)
+    )
     return Match(score, pairs)
 
 
 class RankedCandidate(
     collections.namedtuple(
-        "RankedCandidate", ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position"]
+        "RankedCandidate",
+        ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position", "mass_hypothesis"],
+        defaults=(None,),
     )
 ):
     """A ranked candidate: rank (equal scores share the best), score, number of matched peaks,
-    name, SMILES, formula, predicted spectrum, position among the candidates given (0-based)."""
+    name, SMILES, formula, predicted spectrum, position among the candidates given (0-based), and
+    with ``mass="auto"`` the hypothesis of its mass, ``(mass, score)`` (else None)."""
 
     __slots__ = ()
 
@@ -495,7 +504,7 @@ def rank_candidates(
     mz_power: float = 0,
     intensity_power: float = 0.5,
     reverse: bool = False,
-    mass: int | Literal["molecular_ion"] | None = None,
+    mass: int | Literal["molecular_ion", "auto"] | None = None,
     formula: str | None = None,
     ring_fragmentation: bool = False,
     recursive_ms: bool = False,
@@ -503,6 +512,7 @@ def rank_candidates(
     model: Model = "schematic",
     jobs: int | None = None,
     time_limit: float | None = None,
+    measured_range: bool = False,
 ) -> Ranking:
     """Predict every candidate structure and rank it by its score against the measured ``spectrum``.
 
@@ -510,9 +520,14 @@ def rank_candidates(
     RDKit Mols, or the path of a SMILES, SDF or CSV/TSV file (with a column
     headed "smiles"). ``mass`` keeps only candidates of that nominal mass (an
     integer, or ``"molecular_ion"``: the molecular mass of the spectrum's
-    metadata); ``formula`` only those of that formula. The score is
-    ``similarity(spectrum, predicted, method, ...)``; the default is the
-    cosine of square-rooted intensities. Candidates are predicted on ``jobs``
+    metadata; or ``"auto"``: the plausible masses ``estimate_molecular_mass``
+    finds from the peaks alone, the candidates then ranked by score + 0.1
+    ln(their mass's score), each with ``mass_hypothesis`` ``(mass, score)``);
+    ``formula`` only those of that formula. The score is
+    ``similarity(spectrum, predicted, method, ..., measured_range)``; the
+    default is the cosine of square-rooted intensities; ``measured_range=True``
+    counts only the predicted peaks within the measured m/z range, as the
+    command ``tessarin identify`` does. Candidates are predicted on ``jobs``
     native threads (None: one per core); ``time_limit`` seconds per molecule.
 
     Returns a ``Ranking``: best first, equal scores in input order sharing
@@ -535,13 +550,17 @@ def rank_candidates(
         max_generations,
         jobs,
         time_limit,
+        bool(measured_range),
     )
-    ranked = [RankedCandidate(r[0], r[1], r[2], r[3], r[4], r[5], Spectrum._from_parts(r[6]), r[7]) for r in rows]
+    ranked = [RankedCandidate(r[0], r[1], r[2], r[3], r[4], r[5], Spectrum._from_parts(r[6]), r[7], r[9]) for r in rows]
     return Ranking(ranked, [FailedCandidate(*f) for f in failed], filtered_out)
 
 
-class LibraryHit(collections.namedtuple("LibraryHit", ["index", "score", "matched", "spectrum"])):
-    """A library hit: the entry's 0-based index in the library, score, number of matched peaks, the entry."""
+class LibraryHit(
+    collections.namedtuple("LibraryHit", ["index", "score", "matched", "spectrum", "mass_hypothesis"], defaults=(None,))
+):
+    """A library hit: the entry's 0-based index in the library, score, number of matched peaks, the entry,
+    and with ``mass="auto"`` the hypothesis it was found among, ``(mass, score)`` (else None)."""
 
     __slots__ = ()
 
@@ -588,6 +607,8 @@ def search_library(
     mass_tolerance: float | None = None,
     jobs: int | None = None,
     errors: Errors = "raise",
+    mass: Literal["auto"] | None = None,
+    measured_range: bool = False,
 ) -> SearchResults:
     """Search each query spectrum against a spectral library; one ``QueryResult`` per query, in order.
 
@@ -599,13 +620,23 @@ def search_library(
     ``similarity(query, entry, method, ...)`` would give; an inverted peak
     index only makes it faster. ``mass_tolerance`` keeps only entries whose
     molecular mass (mol_mass, exact_mass or precursor_mz) lies within it of
-    the query's. ``jobs`` threads (None: one per core). Malformed records of
+    the query's. ``mass="auto"`` instead searches each query among the
+    entries within 0.5 of its plausible molecular masses (estimated from its
+    peaks alone, with the library's best match of each mass as evidence) and
+    ranks the hits across them by score + 0.1 ln(their mass's score), each
+    with ``mass_hypothesis`` ``(mass, score)``. ``measured_range=True``
+    leaves out the library peaks outside the query's m/z range (see
+    ``similarity``), as the command ``tessarin search`` does. ``jobs`` threads (None: one per core). Malformed records of
     files raise ``SpectrumRecordError`` (``errors="raise"``) or are warned
     about and left out (``errors="warn"``). The result is a list
     (``SearchResults``) that a notebook shows as a table.
     """
     if errors not in ("raise", "warn"):
         raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    if mass not in (None, "auto"):
+        raise ValueError(f'mass must be None or "auto", not {mass!r}')
+    if mass == "auto" and mass_tolerance is not None:
+        raise ValueError('mass="auto" takes no mass_tolerance')
     results, refused = _native.search_library(
         _spectra_argument(queries, errors),
         _spectra_argument(library, errors),
@@ -619,12 +650,16 @@ def search_library(
         mass_tolerance,
         jobs,
         errors == "warn",
+        bool(measured_range),
+        mass == "auto",
     )
     for path, line, reason in refused:
         warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
     return SearchResults(
         QueryResult(
-            Spectrum._from_parts(q), [LibraryHit(i, s, m, Spectrum._from_parts(e)) for i, s, m, e in hits], error
+            Spectrum._from_parts(q),
+            [LibraryHit(i, s, m, Spectrum._from_parts(e), h) for i, s, m, e, h in hits],
+            error,
         )
         for q, hits, error in results
     )

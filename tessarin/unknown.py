@@ -1,7 +1,7 @@
 """Unknown spectra: the molecular mass of a measured EI spectrum from its peaks alone."""
 
 import html
-from typing import Iterable
+from typing import Iterable, NamedTuple
 
 from . import _native
 from ._types import FilePath
@@ -90,3 +90,83 @@ def estimate_molecular_mass(
         )
     ]
     return results[0] if single else results
+
+
+class IonAtPeak(NamedTuple):
+    """A predicted ion's part in a measured peak: ``formula``, ``isotope_offset`` (0 its own peak, 2 its
+    M+2...), ``share`` of the predicted peak, ``molecular`` (the molecular ion), ``neutral`` (what the
+    molecule lost) and ``reasons`` (the model's strongest features, "name +0.42")."""
+
+    formula: str
+    isotope_offset: int
+    share: float
+    molecular: bool
+    neutral: str
+    reasons: tuple
+
+
+class ExplainedPeak(NamedTuple):
+    """A measured peak: ``mz``, ``intensity``, ``relative`` (% of the base peak), the predicted peak matched
+    to it (``predicted_mz``, None for none, and its ``predicted_relative`` %) and its ``ions``."""
+
+    mz: float
+    intensity: float
+    relative: float
+    predicted_mz: "int | None"
+    predicted_relative: float
+    ions: tuple
+
+
+class Explanation:
+    """What ``explain`` returns: ``peaks`` (``ExplainedPeak``, ascending m/z), ``explained_share`` (of the
+    measured intensity, in peaks a predicted ion explains), ``unexplained`` (the peaks of 5 % or more of
+    the base peak nothing explains), ``score`` and ``predicted`` (the EI model's ``Spectrum``)."""
+
+    def __init__(self, peaks, explained_share, unexplained, score, predicted):
+        self.peaks = peaks
+        self.explained_share = explained_share
+        self.unexplained = unexplained
+        self.score = score
+        self.predicted = predicted
+
+    def __repr__(self):
+        lines = [f"explained {100 * self.explained_share:.1f} % of the measured intensity; score {self.score:.4f}"]
+        for p in self.peaks:
+            ions = "; ".join(
+                i.formula + (f"+{i.isotope_offset}" if i.isotope_offset else "") + (" (M)" if i.molecular else "")
+                for i in p.ions
+            )
+            lines.append(f"{p.mz:8g} {p.relative:6.1f} %  {ions}  {', '.join(p.ions[0].reasons) if p.ions else ''}")
+        strong = ", ".join(f"{p.mz:g} ({p.relative:.1f} %)" for p in self.unexplained) or "none"
+        lines.append(f"strong peaks nothing explains: {strong}")
+        return "\n".join(lines)
+
+
+def explain(
+    spectrum: Spectrum, smiles: str, plot: "FilePath | None" = None, measured_range: bool = True
+) -> Explanation:
+    """Each measured peak of ``spectrum`` with the ions the EI model predicts for ``smiles`` at its m/z (within
+    0.5) and the model's reasons for them, the share of the measured intensity explained and the strong peaks
+    (5 % of the base peak or more) nothing explains. ``score``: the cosine of square-rooted intensities,
+    counting only the measured m/z range unless ``measured_range=False``. ``plot``: an image file to draw the
+    annotated mirror plot into. ValueError for a SMILES that does not parse or a spectrum without peaks.
+    """
+    peaks, share, unexplained, score, predicted = _native.explain_peaks(spectrum, smiles, bool(measured_range))
+    rows = [
+        ExplainedPeak(mz, i, rel, pmz, prel, tuple(IonAtPeak(f, k, sh, m, n, tuple(r)) for f, k, sh, m, n, r in ions))
+        for mz, i, rel, pmz, prel, ions in peaks
+    ]
+    result = Explanation(rows, share, [rows[k] for k in unexplained], score, Spectrum._from_parts(predicted))
+    if plot is not None:
+        import matplotlib.pyplot as plt
+
+        from .figures.mirror import mirror_plot
+
+        result.predicted.metadata["name"] = smiles
+        fig, ax = plt.subplots(figsize=(10, 5))
+        try:
+            mirror_plot(spectrum, result.predicted, ax=ax, annotate=True)
+            fig.savefig(plot, dpi=110, bbox_inches="tight")
+        finally:
+            plt.close(fig)
+    return result

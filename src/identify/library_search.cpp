@@ -1,10 +1,86 @@
 #include "identify/library_search.h"
 
 #include <algorithm>
+#include <cmath>
+#include <exception>
+#include <map>
 
 #include "core/errors.h"
 
 namespace tessarin::identify {
+
+void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<const spectra::Spectrum> queries,
+                             const spectra::SearchOptions& options, const spectra::MassEstimateOptions& estimate,
+                             std::vector<QueryResult>& results) {
+  options.check();
+  estimate.check();
+  results.resize(queries.size());
+  // Estimates of the queries that can be estimated, with the library's evidence.
+  std::vector<spectra::Spectrum> usable;
+  std::vector<std::size_t> usable_at;
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    try {
+      (void)spectra::estimate_molecular_mass(queries[i], estimate);
+      usable.push_back(queries[i]);
+      usable_at.push_back(i);
+    } catch (const InvalidInput& e) {
+      results[i].error = std::string("no molecular mass can be estimated: ") + e.what();
+    }
+  }
+  const std::vector<spectra::MassEstimate> estimates =
+      spectra::estimate_molecular_masses(usable, estimate, &library, options.threads);
+
+  // Rank r of every query's plausible masses searched together, the query
+  // given that mass.
+  struct Found {
+    spectra::Hit hit;
+    MassPrior mass;
+    double rank_score = 0;
+  };
+  std::vector<std::vector<Found>> found(usable.size());
+  spectra::SearchOptions window = options;
+  window.mass_tolerance = 0.5;
+  for (std::size_t rank = 0;; ++rank) {
+    std::vector<spectra::Spectrum> batch;
+    std::vector<std::size_t> batch_at;
+    for (std::size_t k = 0; k < usable.size(); ++k) {
+      if (rank >= estimates[k].plausible.size()) continue;
+      spectra::Spectrum q = usable[k];
+      q.metadata.erase(spectra::keys::exact_mass);
+      q.metadata.erase(spectra::keys::precursor_mz);
+      q.metadata.set(spectra::keys::mol_mass, std::to_string(estimates[k].plausible[rank]));
+      batch.push_back(std::move(q));
+      batch_at.push_back(k);
+    }
+    if (batch.empty()) break;
+    const std::vector<spectra::QueryHits> hits = library.search(batch, window);
+    for (std::size_t b = 0; b < batch.size(); ++b) {
+      const std::size_t k = batch_at[b];
+      const MassPrior mass = plausible_masses(estimates[k]).at(rank);
+      for (const spectra::Hit& h : hits[b].hits) {
+        found[k].push_back({h, mass, mass_prior_rank_score(h.score, mass.score)});
+      }
+    }
+  }
+  for (std::size_t k = 0; k < usable.size(); ++k) {
+    std::vector<Found>& f = found[k];
+    std::stable_sort(f.begin(), f.end(), [](const Found& x, const Found& y) {
+      if (x.rank_score != y.rank_score) return x.rank_score > y.rank_score;
+      return spectra::hit_before(x.hit, y.hit);
+    });
+    QueryResult& r = results[usable_at[k]];
+    r.hits.clear();
+    r.hit_masses.clear();
+    std::vector<std::size_t> seen;  // an entry within 0.5 of two masses is taken once, at its better rank
+    for (const Found& x : f) {
+      if (r.hits.size() >= options.top) break;
+      if (std::find(seen.begin(), seen.end(), x.hit.index) != seen.end()) continue;
+      seen.push_back(x.hit.index);
+      r.hits.push_back(x.hit);
+      r.hit_masses.push_back(x.mass);
+    }
+  }
+}
 
 QuerySearchSummary search_queries(const spectra::SpectralLibrary& library, const QuerySearch& search) {
   search.options.check();
@@ -14,7 +90,17 @@ QuerySearchSummary search_queries(const spectra::SpectralLibrary& library, const
   std::vector<QueryResult> pending;
   const std::size_t batch = std::max<std::size_t>(search.batch, 1);
   const auto flush = [&] {
-    const std::vector<spectra::QueryHits> found = library.search(spectra, search.options);
+    std::vector<spectra::QueryHits> found(spectra.size());
+    if (search.mass_hypotheses) {
+      std::vector<QueryResult> across;
+      search_plausible_masses(library, spectra, search.options, search.mass_estimate, across);
+      for (std::size_t i = 0; i < pending.size(); ++i) {
+        found[i] = {std::move(across[i].hits), std::move(across[i].error)};
+        pending[i].hit_masses = std::move(across[i].hit_masses);
+      }
+    } else {
+      found = library.search(spectra, search.options);
+    }
     for (std::size_t i = 0; i < pending.size(); ++i) {
       pending[i].spectrum = std::move(spectra[i]);
       pending[i].hits = found[i].hits;

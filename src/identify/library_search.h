@@ -7,9 +7,12 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "identify/mass_prior.h"
+#include "spectra/molecular_mass.h"
 #include "spectra/reader.h"
 #include "spectra/search.h"
 #include "spectra/spectrum.h"
@@ -24,7 +27,23 @@ struct QueryResult {
   spectra::Spectrum spectrum;
   std::vector<spectra::Hit> hits;
   std::string error;  // why the query was not searched ("" when it was)
+  // With mass hypotheses (QuerySearch::mass_hypotheses): the hypothesis each
+  // hit came from, one per hit.
+  std::vector<MassPrior> hit_masses;
 };
+
+// Each query searched among the library entries of each of its plausible
+// molecular masses (spectra::estimate_molecular_masses with the library as
+// evidence: every query is searched against the whole library once for it),
+// the entries within 0.5 of the mass (options.mass_tolerance is not used).
+// The hits of all its masses are ranked by mass_prior_rank_score, higher
+// first (then by similarity, then by library index), the first options.top
+// of them kept; options.min_score applies to the similarity. A query whose
+// mass cannot be estimated (no peak of positive intensity) gets the reason
+// in `error`. Fills hits, hit_masses and error of `results` (one per query).
+void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<const spectra::Spectrum> queries,
+                             const spectra::SearchOptions& options, const spectra::MassEstimateOptions& estimate,
+                             std::vector<QueryResult>& results);
 
 using RecordErrorSink = std::function<void(const spectra::RecordError&)>;
 
@@ -32,7 +51,11 @@ struct QuerySearch {
   std::vector<std::string> queries;             // files (or MassBank directories), read one after the other
   std::optional<spectra::Format> query_format;  // default: by extension or content
   spectra::SearchOptions options;               // score, top, threads, ...
-  std::size_t batch = 2048;                     // queries searched together
+  // Search among the entries of each query's plausible molecular masses
+  // (search_plausible_masses) rather than the whole library.
+  bool mass_hypotheses = false;
+  spectra::MassEstimateOptions mass_estimate;
+  std::size_t batch = 2048;  // queries searched together
   // Every query, in the order read (calling thread).
   std::function<void(const QueryResult&)> result;
   // Malformed query records; the run goes on. Without it the first one is thrown.

@@ -29,8 +29,19 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
   options.run.check();
   const spectra::SimilarityOptions score = options.score;
   Ranking ranking;
+  const std::vector<MassPrior>& masses = options.mass_hypotheses;
+  const auto hypothesis_of = [&masses](int nominal_mass) -> const MassPrior* {
+    for (const MassPrior& m : masses) {
+      if (m.mass == nominal_mass) return &m;
+    }
+    return nullptr;
+  };
   CompositionFilter keep;
-  if (options.filter.active()) keep = [&options](const Composition& c) { return options.filter.keeps(c); };
+  if (options.filter.active() || !masses.empty()) {
+    keep = [&](const Composition& c) {
+      return options.filter.keeps(c) && (masses.empty() || hypothesis_of(c.nominal_mass) != nullptr);
+    };
+  }
   std::size_t position = 0;
   const run::BatchSummary summary = predict_spectra(
       read, options.run,
@@ -53,15 +64,24 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
         row.name = o.input.name;
         row.smiles = o.input.smiles;
         row.formula = o.spectrum->metadata.get(spectra::keys::formula);
+        row.rank_score = row.score;
+        if (!masses.empty()) {
+          const std::optional<double> mass = o.spectrum->molecular_mass();
+          const MassPrior* h = mass ? hypothesis_of(static_cast<int>(std::lround(*mass))) : nullptr;
+          if (h) {
+            row.mass = *h;
+            row.rank_score = mass_prior_rank_score(row.score, h->score);
+          }
+        }
         row.predicted = std::move(*o.spectrum);
         ranking.rows.push_back(std::move(row));
       },
       keep);
   ranking.cancelled = summary.cancelled;
   std::stable_sort(ranking.rows.begin(), ranking.rows.end(),
-                   [](const RankedCandidate& a, const RankedCandidate& b) { return a.score > b.score; });
+                   [](const RankedCandidate& a, const RankedCandidate& b) { return a.rank_score > b.rank_score; });
   for (std::size_t i = 0; i < ranking.rows.size(); ++i) {
-    const bool tied = i > 0 && ranking.rows[i].score == ranking.rows[i - 1].score;
+    const bool tied = i > 0 && ranking.rows[i].rank_score == ranking.rows[i - 1].rank_score;
     ranking.rows[i].rank = tied ? ranking.rows[i - 1].rank : i + 1;
   }
   return ranking;

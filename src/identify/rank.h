@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "identify/mass_prior.h"
 #include "identify/predict_many.h"
 #include "spectra/similarity.h"
 #include "spectra/spectrum.h"
@@ -35,6 +36,10 @@ struct RankOptions {
   // the score of the identification measures).
   spectra::SimilarityOptions score = spectra::sqrt_cosine();
   CandidateFilter filter;
+  // When given: only candidates of these masses are kept (besides the
+  // filter's conditions) and they are ranked by mass_prior_rank_score of
+  // their score and their mass's hypothesis.
+  std::vector<MassPrior> mass_hypotheses;
 };
 
 struct RankedCandidate {
@@ -47,6 +52,8 @@ struct RankedCandidate {
   std::string smiles;
   std::string formula;
   spectra::Spectrum predicted;
+  std::optional<MassPrior> mass;  // the hypothesis of its mass (RankOptions::mass_hypotheses)
+  double rank_score = 0;          // what ranks it: the score, or mass_prior_rank_score with hypotheses
 };
 
 struct FailedMolecule {
@@ -58,7 +65,7 @@ struct FailedMolecule {
 };
 
 struct Ranking {
-  // Higher score first; equal scores in the order the candidates were read.
+  // Higher rank_score first; equal ones in the order the candidates were read.
   std::vector<RankedCandidate> rows;
   std::vector<FailedMolecule> failed;
   std::size_t filtered_out = 0;  // candidates of another mass or formula

@@ -36,16 +36,31 @@ std::string number_text(double value) {
   return text;
 }
 
-}  // namespace
-
-std::string ranking_header() { return "rank\tscore\tmatched\tname\tsmiles\tformula\n"; }
-
-std::string ranking_row(const RankedCandidate& r) {
-  return std::to_string(r.rank) + "\t" + fixed(r.score) + "\t" + std::to_string(r.matched) + "\t" + field(r.name) +
-         "\t" + field(r.smiles) + "\t" + field(r.formula) + "\n";
+// The columns of a mass hypothesis, each after a tab.
+constexpr const char* kMassColumns = "\tmass_hypothesis\tmass_score";
+std::string mass_fields(const std::optional<MassPrior>& mass) {
+  std::string out = "\t";
+  if (mass) out += std::to_string(mass->mass);
+  out += '\t';
+  if (mass) out += fixed(mass->score);
+  return out;
 }
 
-std::string hits_header() { return "query\tquery_name\trank\tscore\tmatched\tlibrary_index\tname\tsmiles\tformula\n"; }
+}  // namespace
+
+std::string ranking_header(bool mass_hypotheses) {
+  return std::string("rank\tscore\tmatched\tname\tsmiles\tformula") + (mass_hypotheses ? kMassColumns : "") + "\n";
+}
+
+std::string ranking_row(const RankedCandidate& r, bool mass_hypotheses) {
+  return std::to_string(r.rank) + "\t" + fixed(r.score) + "\t" + std::to_string(r.matched) + "\t" + field(r.name) +
+         "\t" + field(r.smiles) + "\t" + field(r.formula) + (mass_hypotheses ? mass_fields(r.mass) : "") + "\n";
+}
+
+std::string hits_header(bool mass_hypotheses) {
+  return std::string("query\tquery_name\trank\tscore\tmatched\tlibrary_index\tname\tsmiles\tformula") +
+         (mass_hypotheses ? kMassColumns : "") + "\n";
+}
 
 std::string hits_rows(const QueryResult& result, const std::vector<const spectra::Metadata*>& entries) {
   std::string out;
@@ -55,7 +70,8 @@ std::string hits_rows(const QueryResult& result, const std::vector<const spectra
     const spectra::Metadata& m = *entries.at(k);
     out += prefix + std::to_string(k + 1) + "\t" + fixed(h.score) + "\t" + std::to_string(h.matched) + "\t" +
            std::to_string(h.index + 1) + "\t" + field(m.get(spectra::keys::name)) + "\t" +
-           field(m.get(spectra::keys::smiles)) + "\t" + field(m.get(spectra::keys::formula)) + "\n";
+           field(m.get(spectra::keys::smiles)) + "\t" + field(m.get(spectra::keys::formula)) +
+           (k < result.hit_masses.size() ? mass_fields(result.hit_masses[k]) : std::string()) + "\n";
   }
   return out;
 }

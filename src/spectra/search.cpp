@@ -278,10 +278,20 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   const detail::PeakView q = detail::view(ws.query);
   TopHits top(options.top);
   if (q.size == 0 || options.top == 0 || size() == 0) return result;
+  // With the measured range, an entry is scored on its peaks within the
+  // query's range; the postings still hold every peak, so an entry's sum
+  // below is of all its peaks within the tolerance of the query's, at least
+  // the sum of those in range, and its bound is raised by the ratio of its
+  // whole norm to its norm in range.
+  std::optional<std::pair<double, double>> range;
+  if (options.similarity.measured_range) range = measured_mz_range(query);
+  const auto entry_view = [&](std::size_t e) {
+    return range ? detail::crop(index.view(e), range->first, range->second) : index.view(e);
+  };
 
   const auto score_entry = [&](std::size_t e) {
     std::size_t matched = 0;
-    const double s = detail::score_weighted(q, index.view(e), options.similarity, ws.score, matched);
+    const double s = detail::score_weighted(q, entry_view(e), options.similarity, ws.score, matched);
     if (matched > 0 && s >= options.min_score) top.offer({first_index_ + e, s, matched});
   };
 
@@ -424,7 +434,16 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
     }
     if (!eligible(e)) continue;
     const double norm = so.reverse ? std::sqrt(qn2) : query_norm;
-    double cosine = norm > 0 ? sum / norm + beta : 0;
+    double scale = 1;
+    if (range) {
+      const double in_range = entry_view(e).norm2;
+      if (!(in_range > 0)) continue;
+      scale = std::sqrt(index.norm2[e] / in_range);
+    }
+    double cosine = norm > 0 ? sum * scale / norm + beta : 0;
+    // Reverse: the query peaks met may include some met only by peaks out of
+    // range, whose weight the exact score leaves out of the query's norm.
+    if (range && so.reverse) cosine = 1;
     cosine = std::min(1.0, cosine * (1 + kBoundSlack));
     double bound = cosine;
     if (so.method == ScoreMethod::dot_product) bound = cosine * cosine;

@@ -47,6 +47,32 @@ void SimilarityOptions::check() const {
   }
 }
 
+std::optional<std::pair<double, double>> measured_mz_range(const Spectrum& spectrum) {
+  if (const std::string* declared = spectrum.metadata.find(keys::scan_range)) {
+    // "LOW-HIGH"; the dash after the first character, so that the text is
+    // not read as a negative number.
+    const std::size_t dash = declared->find('-', 1);
+    if (dash != std::string::npos) {
+      Metadata parts{{"low", declared->substr(0, dash)}, {"high", declared->substr(dash + 1)}};
+      const std::optional<double> low = parts.number("low");
+      const std::optional<double> high = parts.number("high");
+      if (low && high && *low <= *high) return std::make_pair(*low, *high);
+    }
+  }
+  std::optional<std::pair<double, double>> range;
+  for (std::size_t i = 0; i < spectrum.size(); ++i) {
+    if (!(spectrum.intensities[i] > 0)) continue;
+    const double mz = spectrum.mz[i];
+    if (!range) {
+      range.emplace(mz, mz);
+    } else {
+      range->first = std::min(range->first, mz);
+      range->second = std::max(range->second, mz);
+    }
+  }
+  return range;
+}
+
 SimilarityOptions sqrt_cosine() {
   SimilarityOptions o;
   o.method = ScoreMethod::cosine;
@@ -83,6 +109,16 @@ void weigh(const double* mz, const double* intensity, std::size_t n, double mz_p
     out.source.push_back(i);
     out.norm2 += w * w;
   }
+}
+
+PeakView crop(const PeakView& v, double low, double high, std::size_t* first) {
+  const double* begin = std::lower_bound(v.mz, v.mz + v.size, low);
+  const double* end = std::upper_bound(begin, v.mz + v.size, high);
+  const auto at = static_cast<std::size_t>(begin - v.mz);
+  if (first) *first = at;
+  PeakView out{begin, v.weight + at, static_cast<std::size_t>(end - begin), 0};
+  for (std::size_t i = 0; i < out.size; ++i) out.norm2 += out.weight[i] * out.weight[i];
+  return out;
 }
 
 double score_weighted(const PeakView& a, const PeakView& b, const SimilarityOptions& options, ScoreWorkspace& ws,
@@ -181,9 +217,16 @@ Similarity similarity(const Spectrum& a, const Spectrum& b, const SimilarityOpti
   detail::weigh(b.mz.data(), b.intensities.data(), b.size(), p, q, wb);
   detail::ScoreWorkspace ws;
   Similarity out;
-  out.score = detail::score_weighted(detail::view(wa), detail::view(wb), options, ws, out.matched);
+  detail::PeakView vb = detail::view(wb);
+  std::size_t first_b = 0;
+  if (options.measured_range) {
+    const std::optional<std::pair<double, double>> range = measured_mz_range(a);
+    if (!range) return out;  // a has no peaks: nothing scores
+    vb = detail::crop(vb, range->first, range->second, &first_b);
+  }
+  out.score = detail::score_weighted(detail::view(wa), vb, options, ws, out.matched);
   out.pairs.reserve(ws.matched.size());
-  for (const auto& [i, j] : ws.matched) out.pairs.emplace_back(wa.source[i], wb.source[j]);
+  for (const auto& [i, j] : ws.matched) out.pairs.emplace_back(wa.source[i], wb.source[first_b + j]);
   return out;
 }
 

@@ -36,6 +36,13 @@
 // b within the tolerance are removed before scoring, so only what the
 // reference spectrum b shows counts (a reference spectrum that explains part
 // of the query scores high). N_U then counts the kept peaks.
+//
+// Measured range (measured_range = true): the peaks of the reference b
+// outside the m/z range the query a covers are left out before scoring, as
+// if b had been measured on the same instrument: a spectrum scanned from
+// m/z 40 is not penalised for a predicted peak at m/z 28. The range is the
+// query's declared scan range (metadata "scan_range", "LOW-HIGH") when it
+// has one, else its lowest to its highest m/z of positive intensity.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +67,7 @@ struct SimilarityOptions {
   std::optional<double> mz_power;         // default: the method's (see above)
   std::optional<double> intensity_power;  // default: the method's
   bool reverse = false;
+  bool measured_range = false;  // leave out b's peaks outside a's m/z range
 
   double mz_power_or_default() const;
   double intensity_power_or_default() const;
@@ -77,6 +85,10 @@ struct Similarity {
 // Throws InvalidInput when a spectrum fails Spectrum::check or the options
 // are out of range.
 Similarity similarity(const Spectrum& a, const Spectrum& b, const SimilarityOptions& options = {});
+
+// The m/z range a spectrum covers (see measured_range above); nothing for a
+// spectrum without peaks of positive intensity and no declared range.
+std::optional<std::pair<double, double>> measured_mz_range(const Spectrum& spectrum);
 
 // The score of the identification measures: cosine of square-rooted
 // intensities (p = 0, q = 0.5), tolerance 0.5.
@@ -105,6 +117,10 @@ struct PeakView {
 };
 
 inline PeakView view(const WeightedPeaks& w) { return {w.mz.data(), w.weight.data(), w.mz.size(), w.norm2}; }
+
+// The peaks of `v` (sorted by m/z) within [low, high], their norm summed
+// anew; `first` receives the index in `v` of the first one kept.
+PeakView crop(const PeakView& v, double low, double high, std::size_t* first = nullptr);
 
 // Reusable buffers of the scoring, one per thread.
 struct ScoreWorkspace {

@@ -26,6 +26,8 @@ inline constexpr std::string_view precursor_intensity = "precursor_intensity";
 inline constexpr std::string_view instrument = "instrument";  // instrument type, e.g. "GC-EI-TOF"
 inline constexpr std::string_view accession = "accession";
 inline constexpr std::string_view comments = "comments";
+// The m/z range the instrument scanned, "LOW-HIGH" (e.g. "40-500").
+inline constexpr std::string_view scan_range = "scan_range";
 }  // namespace keys
 
 // Ordered text fields with unique keys. A field that a file repeats (several

@@ -95,6 +95,83 @@ TEST(LibrarySearch, HitsEqualScoringEveryEntryForEveryMethodAndOption) {
   }
 }
 
+// The peaks of `s` within [low, high].
+Spectrum peaks_within(const Spectrum& s, double low, double high) {
+  std::vector<double> mz;
+  std::vector<double> in;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s.mz[i] >= low && s.mz[i] <= high) {
+      mz.push_back(s.mz[i]);
+      in.push_back(s.intensities[i]);
+    }
+  }
+  Spectrum out = Spectrum::from_peaks(std::move(mz), std::move(in));
+  out.metadata = s.metadata;
+  return out;
+}
+
+TEST(MeasuredRange, ReferencePeaksOutsideTheQuerysRangeAreLeftOutOfScoreAndSearch) {
+  // A query scanned from m/z 40 scores 1 against a prediction that matches it
+  // there and has its base peak at m/z 28; the whole prediction scores less.
+  const Spectrum measured = Spectrum::from_peaks({41, 43, 58}, {30, 100, 20});
+  const Spectrum predicted = Spectrum::from_peaks({15, 28, 41, 43, 58, 59}, {10, 300, 30, 100, 20, 0});
+  SimilarityOptions o;
+  EXPECT_LT(similarity(measured, predicted, o).score, 0.5);
+  o.measured_range = true;
+  const Similarity in_range = similarity(measured, predicted, o);
+  EXPECT_NEAR(in_range.score, 1.0, 1e-12);
+  EXPECT_EQ(in_range.pairs, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 2}, {1, 3}, {2, 4}}));
+  // A declared scan range counts instead of the peaks' (m/z 10 up: the peak at 28 counts again).
+  Spectrum declared = measured;
+  declared.metadata.set(keys::scan_range, "10-300");
+  EXPECT_NEAR(similarity(declared, predicted, o).score, similarity(measured, predicted, SimilarityOptions{}).score,
+              1e-12);
+
+  // The search's hits are those of scoring every entry cropped to each
+  // query's range, for every method, reverse or not: the bounds that prune it
+  // hold for the cropped entries.
+  std::mt19937 rng(17);
+  const std::vector<Spectrum> spectra = related_spectra(rng, 300, true);
+  SpectralLibrary library;
+  for (const Spectrum& s : spectra) library.add(s);
+  std::vector<Spectrum> queries;
+  for (int k = 0; k < 12; ++k) {
+    const double low = 20 + 10 * (k % 5);
+    queries.push_back(peaks_within(spectra[static_cast<std::size_t>(7 * k)], low, low + 80 + 20 * (k % 3)));
+  }
+  queries.push_back(peaks_within(related_spectra(rng, 1, true)[0], 60, 400));
+  for (ScoreMethod method : {ScoreMethod::cosine, ScoreMethod::dot_product, ScoreMethod::composite}) {
+    for (const bool reverse : {false, true}) {
+      SearchOptions so;
+      so.similarity.method = method;
+      so.similarity.reverse = reverse;
+      so.similarity.intensity_power = 0.5;
+      so.similarity.measured_range = true;
+      so.top = 5;
+      so.threads = 2;
+      const std::vector<QueryHits> results = library.search(queries, so);
+      SearchOptions whole = so;
+      whole.similarity.measured_range = false;
+      for (std::size_t q = 0; q < queries.size(); ++q) {
+        if (queries[q].size() == 0) continue;
+        const auto range = measured_mz_range(queries[q]);
+        ASSERT_TRUE(range.has_value());
+        std::vector<Spectrum> cropped;
+        for (const Spectrum& s : spectra) cropped.push_back(peaks_within(s, range->first, range->second));
+        // Scores of entries cropped before weighing differ in the last bits,
+        // which may reorder equal scores: the scores are compared.
+        const std::vector<Hit> expected = reference_hits(queries[q], cropped, whole);
+        ASSERT_EQ(results[q].hits.size(), expected.size()) << q;
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+          EXPECT_NEAR(results[q].hits[k].score, expected[k].score, 1e-12)
+              << "method " << method_name(method) << " reverse " << reverse << " query " << q;
+        }
+        EXPECT_EQ(results[q].hits, library.search_exhaustive(queries[q], so).hits) << q;
+      }
+    }
+  }
+}
+
 TEST(LibrarySearch, EntryMatchingOnlyTheLightPeaksOfAQueryIsFound) {
   // Query: three heavy peaks (weight 1) and forty light ones (0.2); |q|^2 = 4.6.
   // Fifty entries share one heavy peak: cosine 1/sqrt(4.6) = 0.466. The last

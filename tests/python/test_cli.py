@@ -344,6 +344,7 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "search",
         "evaluate",
         "convert",
+        "explain",
     ]
     assert run(cli).returncode == 2  # no command: the same help, on standard error
     vif_defaults = inspect.signature(tessarin.VIF).parameters
@@ -385,6 +386,9 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
             "--formula": None,
             "--plot": None,
             "--plot-count": "3",
+            "--full-range": None,
+            "--pubchem-rest": None,
+            "--pubchem-cache": None,
         }
     )
     expected["search"] = score | {
@@ -395,11 +399,20 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "--top": "10",
         "--min-score": "0",
         "--mass-tolerance": None,
+        "--mass": None,
+        "--full-range": None,
         "-j,--jobs": "all cores",
         "--scheduler": None,
     }
     expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
     expected["convert"] = {"--format": "by extension", "--from": "by extension or content"}
+    expected["explain"] = {
+        "--record": "1",
+        "--smiles": "required",
+        "-o,--output": "-",
+        "--plot": None,
+        "--full-range": None,
+    }
     for command, options in expected.items():
         shown = run(cli, command, "--help")
         assert shown.returncode == 0 and shown.stderr == b"", command

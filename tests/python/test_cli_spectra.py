@@ -126,7 +126,7 @@ def test_search_hits_equal_search_library_and_broken_records_go_to_the_error_fil
 
     result = run(cli, "search", q1, q2, "--library", lib_path, "--top", "3", "--method", "composite", "-o", out)
     assert result.returncode == 1, result.stderr  # the broken library entry
-    expected = tessarin.search_library(queries, library, top=3, method="composite")
+    expected = tessarin.search_library(queries, library, top=3, method="composite", measured_range=True)
     rows = table(out.read_text())
     assert [(r["query"], r["query_name"], r["rank"], r["library_index"], r["score"], r["name"]) for r in rows] == [
         (str(q + 1), queries[q].name, str(k + 1), str(h.index + 1), f"{h.score:.4f}", f"entry {h.index}")
