@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/errors.h"
+#include "molecule/prepare_molecule.h"
 #include "run/molecule_step.h"
 
 namespace tessarin::identify {
@@ -24,11 +25,11 @@ run::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRu
     run::guarded_step(o, run.time_limit_seconds, &cancel, [&](const analysis::StopCheck& stop) {
       if (keep) {
         const std::optional<Composition> c = composition_of(o.input.smiles);
-        if (!c) throw InvalidInput("unparsable SMILES");
+        if (!c) throw InvalidInput(molecule::smiles_error(o.input.smiles, /*sanitise=*/true));
         if (!keep(*c)) return;
       }
       o.spectrum = prediction::predict_spectrum(o.input.smiles, run.prediction, stop, o.input.name);
-      if (!o.spectrum) throw InvalidInput(o.input.smiles.empty() ? "no SMILES" : "unparsable SMILES");
+      if (!o.spectrum) throw InvalidInput(molecule::smiles_error(o.input.smiles));
     });
   };
   cb.write = collect;
