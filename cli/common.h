@@ -38,4 +38,10 @@ bool is_regular_file(const std::string& path);
 // True when `a` and `b` name one existing file (so writing one would destroy the other).
 bool same_file(const std::string& a, const std::string& b);
 
+// Throws UsageError ("--plot: cannot write /missing/p.png: no such directory
+// /missing") unless a file can be written at `path`: its directory exists
+// and is writable, and the path is not a directory. Checked before any work,
+// for outputs written only at the end.
+void check_output_path(const std::string& option, const std::string& path);
+
 }  // namespace tessarin::cli

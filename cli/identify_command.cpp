@@ -35,6 +35,7 @@ struct IdentifyArguments {
   std::size_t top = 0;  // 0: every candidate
   std::string plot;
   std::size_t plot_count = 3;
+  bool annotate = false;
   identify::RankOptions rank;
 };
 
@@ -47,7 +48,8 @@ spectra::Spectrum read_record(const std::string& path, std::size_t n) {
     throw UsageError(e.what());
   }
   spectra::Spectrum s;
-  for (std::size_t k = 1;; ++k) {
+  std::size_t k = 1;
+  for (;; ++k) {
     try {
       if (!reader->next(s)) break;
     } catch (const spectra::RecordError& e) {
@@ -56,10 +58,13 @@ spectra::Spectrum read_record(const std::string& path, std::size_t n) {
     }
     if (k == n) return s;
   }
-  throw UsageError(path + " holds fewer than " + std::to_string(n) + " spectra");
+  if (k == 1) throw UsageError(path + " holds no spectrum");
+  throw UsageError("--record " + std::to_string(n) + ": " + path + " holds only " + std::to_string(k - 1) +
+                   (k == 2 ? " spectrum" : " spectra"));
 }
 
 int run_identify(IdentifyArguments& args) {
+  if (!args.plot.empty()) check_output_path("--plot", args.plot);
   const spectra::Spectrum measured = read_record(args.spectrum, args.record);
   identify::CandidateFilter& filter = args.rank.filter;
   filter.nominal_mass = args.mass;
@@ -67,7 +72,7 @@ int run_identify(IdentifyArguments& args) {
     filter.nominal_mass = identify::molecular_ion_mass(measured);
     if (!filter.nominal_mass) {
       throw UsageError(
-          "--same-mass: the spectrum gives no molecular mass (MW, exact mass or precursor m/z); use --mass");
+          "--same-mass: the spectrum gives no molecular mass (MW, exact mass, precursor m/z or formula); use --mass");
     }
   }
   filter.formula = args.formula;
@@ -107,6 +112,15 @@ int run_identify(IdentifyArguments& args) {
   for (std::size_t k = 0; k < shown; ++k) out.write(identify::ranking_row(ranking.rows[k]));
   for (const identify::FailedMolecule& f : ranking.failed) out.error(batch::error_row(f.line, f.smiles, f.reason));
   out.close();
+  if (ranking.rows.empty() && ranking.failed.empty() && !ranking.cancelled) {
+    const std::string file = args.candidates == "-" ? std::string("standard input") : args.candidates;
+    if (ranking.filtered_out == 0) throw UsageError("no candidate to rank: " + file + " holds no molecule");
+    throw UsageError("no candidate to rank: " +
+                     (ranking.filtered_out == 1
+                          ? "the one molecule of " + file + " does not have"
+                          : "none of the " + std::to_string(ranking.filtered_out) + " molecules of " + file + " has") +
+                     " the mass or formula asked for");
+  }
 
   int status = ranking.failed.empty() ? kExitOk : kExitFailed;
   if (!args.plot.empty() && !ranking.cancelled) {
@@ -122,7 +136,7 @@ int run_identify(IdentifyArguments& args) {
       status = kExitFailed;
     } else {
       try {
-        draw_mirror_plots(measured, best, args.rank.score, args.plot);
+        draw_mirror_plots(measured, best, args.rank.score, args.plot, args.annotate);
       } catch (const std::exception& e) {
         std::cerr << "tessarin: " << e.what() << '\n';
         status = kExitFailed;
@@ -146,7 +160,8 @@ int run_identify(IdentifyArguments& args) {
 
 Command add_identify_command(CLI::App& program) {
   auto args = std::make_shared<IdentifyArguments>();
-  args->rank.score = spectra::sqrt_cosine();
+  args->rank.score = {};  // the method's powers: for the cosine, square-rooted intensities
+  args->rank.run.prediction.model = prediction::Model::ei;  // the model that identifies best
   CLI::App* command = add_command(
       program, "identify", "Rank candidate structures by how well their predicted spectra match a measured one.");
   command->add_option("SPECTRUM", args->spectrum, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
@@ -185,6 +200,7 @@ Command add_identify_command(CLI::App& program) {
       ->type_name("N")
       ->check(whole_number(1, 20))
       ->capture_default_str();
+  command->add_flag("--annotate", args->annotate, "in the plot, name the ions of the measured peaks it explains");
   add_score_options(*command, args->rank.score);
   add_model_options(*command, args->rank.run.prediction);
   add_jobs_option(*command, args->rank.run.jobs, "worker threads");
@@ -193,10 +209,11 @@ Command add_identify_command(CLI::App& program) {
   command->footer(
       "The table has the columns rank, score, matched (peaks), name, smiles and formula, best first; equal\n"
       "scores share a rank and keep the order of the candidates. Candidates that cannot be predicted go to\n"
-      "OUTPUT.errors.tsv (standard error for standard output) and the run goes on. The default score is the\n"
-      "cosine of square-rooted intensities (--intensity-power 0.5, --mz-power 0).\n"
-      "exit status: 0 every candidate predicted, 1 some failed or the plot failed, 2 usage or file error,\n"
-      "130 interrupted");
+      "OUTPUT.errors.tsv (standard error for standard output) and the run goes on. No candidate to rank (an\n"
+      "empty file, or none passing --mass, --same-mass or --formula) is said on standard error (exit status 2).\n" +
+      std::string(kScoreHelp) +
+      "exit status: 0 every candidate predicted, 1 some failed or the plot failed, 2 usage or file error or\n"
+      "nothing to rank, 130 interrupted");
   return {command, [args] { return run_identify(*args); }};
 }
 

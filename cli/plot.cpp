@@ -56,7 +56,7 @@ class TemporaryFile {
 }  // namespace
 
 void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spectra::Spectrum>& predicted,
-                       const spectra::SimilarityOptions& score, const std::string& path) {
+                       const spectra::SimilarityOptions& score, const std::string& path, bool annotate) {
   std::string records = spectra::jsonl_record(measured);
   for (const spectra::Spectrum& s : predicted) records += spectra::jsonl_record(s);
   const TemporaryFile input(records);
@@ -77,6 +77,7 @@ void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spec
                                    "--intensity-power",
                                    number_text(score.intensity_power_or_default())};
   if (score.reverse) args.emplace_back("--reverse");
+  if (annotate) args.emplace_back("--annotate");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
