@@ -250,6 +250,7 @@ bool CandidateIndex::load_saved(const std::string& identity) {
   std::vector<Candidate> read_entries;
   std::vector<FailedMolecule> read_failed;
   while (std::getline(in, line)) {
+    if (in.eof()) return false;  // a last line without its line break: the file was cut
     const std::vector<std::string_view> f = split_tabs(line);
     if (f.size() == 7 && f[0] == "E") {
       const auto at = whole_number(f[1]);

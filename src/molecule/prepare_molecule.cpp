@@ -104,7 +104,12 @@ std::string smiles_error(const std::string& smiles, bool sanitise) {
   t_capture = nullptr;
   std::string reason = log_lines(log);
   if (!thrown.empty() && reason.find(thrown) == std::string::npos) reason += (reason.empty() ? "" : "; ") + thrown;
-  if (reason.empty()) reason = empty ? "the SMILES holds no atom" : "unparsable SMILES";
+  if (reason.empty()) {
+    const bool silenced = rdErrorLog && !rdErrorLog->df_enabled;
+    reason = empty      ? "the SMILES holds no atom"
+             : silenced ? "unparsable SMILES (RDKit's error log, which says why, is disabled)"
+                        : "unparsable SMILES";
+  }
   return reason;
 }
 

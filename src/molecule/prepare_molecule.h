@@ -27,7 +27,8 @@ std::unique_ptr<RDKit::RWMol> read_smiles_leniently(const std::string& smiles, b
 // Why `smiles` gives no molecule, in RDKit's own words: what its parser
 // logs ("SMILES Parse Error: unclosed ring for input: 'C1CC'") and, with
 // `sanitise`, why sanitisation fails ("Explicit valence for atom # 1 N, 4, is
-// greater than permitted"); "unparsable SMILES" when RDKit says nothing.
+// greater than permitted"); "unparsable SMILES" when RDKit says nothing
+// (as when its error log, "rdApp.error", is disabled).
 // The string is read again for this; the log is captured for the calling
 // thread only, so threads reading other molecules keep their own messages.
 std::string smiles_error(const std::string& smiles, bool sanitise = false);
