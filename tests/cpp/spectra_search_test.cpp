@@ -112,6 +112,7 @@ TEST(LibrarySearch, EntryMatchingOnlyTheLightPeaksOfAQueryIsFound) {
   library.add(Spectrum::from_peaks(light_mz, std::vector<double>(light_mz.size(), 7)));
   SearchOptions o;
   o.top = 1;
+  o.similarity.intensity_power = 1;  // the plain cosine of the figures above
   const std::vector<QueryHits> r = library.search(std::vector<Spectrum>{query}, o);
   ASSERT_EQ(r[0].hits.size(), 1u);
   EXPECT_EQ(r[0].hits[0].index, 50u);
