@@ -447,7 +447,7 @@ std::optional<int> mass_filter_argument(py::handle mass, const spectra::Spectrum
     if (!m) {
       throw py::value_error(
           "mass=\"molecular_ion\": the spectrum's metadata gives no molecular mass "
-          "(mol_mass, exact_mass or precursor_mz)");
+          "(mol_mass, exact_mass, precursor_mz or formula)");
     }
     return m;
   }

@@ -410,7 +410,7 @@ void register_spectra(py::module_& m, py::module_& testing) {
         spectra::SearchOptions options;
         options.similarity = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
         options.similarity.measured_range = measured_range;
-        options.top = static_cast<std::size_t>(integer_argument(top, "top", 1, 1'000'000));
+        options.top = static_cast<std::size_t>(integer_argument(top, "top", 0, 1'000'000));
         options.min_score = finite_argument(min_score, "min_score");
         options.mass_tolerance = optional_number_argument(mass_tolerance, "mass_tolerance");
         if (options.mass_tolerance && *options.mass_tolerance < 0) {

@@ -181,8 +181,9 @@ void add_score_options(CLI::App& command, spectra::SimilarityOptions& options) {
         ->check(finite_number(0.0))
         ->default_str(value ? number_text(*value) : "the method's");
   };
-  power("--mz-power", options.mz_power, "weight of each peak's m/z (cosine 0, the others 3)");
-  power("--intensity-power", options.intensity_power, "weight of each peak's intensity (cosine 1, the others 0.6)");
+  power("--mz-power", options.mz_power, "power p of each peak's m/z in its weight mz^p * I^q (cosine 0, the others 3)");
+  power("--intensity-power", options.intensity_power,
+        "power q of each peak's intensity (cosine 0.5, square-rooted; 1 for the plain cosine; the others 0.6)");
   command.add_flag("--reverse", options.reverse, "leave out the query's peaks that the reference lacks");
 }
 

@@ -58,6 +58,11 @@ void add_model_options(CLI::App& command, prediction::PredictionOptions& options
 // `options`, whose values at the call are the defaults shown.
 void add_score_options(CLI::App& command, spectra::SimilarityOptions& options);
 
+// The default score in one line, for the help of each command that scores.
+inline constexpr const char* kScoreHelp =
+    "The score is the cosine of the matched peaks' weights sqrt(I) (peaks within 0.5 m/z, matched greedily,\n"
+    "largest first); --intensity-power 1 gives the plain cosine.\n";
+
 // "usage: tessarin predict [OPTIONS] INPUT" for the subcommand (or the
 // program) `app`.
 std::string usage_line(const CLI::App& app);

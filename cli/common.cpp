@@ -60,4 +60,18 @@ bool same_file(const std::string& a, const std::string& b) {
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+void check_output_path(const std::string& option, const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string why = option + ": cannot write " + path + ": ";
+  struct stat st {};
+  if (::stat(directory.c_str(), &st) != 0) throw UsageError(why + "no such directory " + directory);
+  if (!S_ISDIR(st.st_mode)) throw UsageError(why + directory + " is not a directory");
+  if (::access(directory.c_str(), W_OK | X_OK) != 0) throw UsageError(why + "the directory is not writable");
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw UsageError(why + "it is a directory");
+  if (::stat(path.c_str(), &st) == 0 && ::access(path.c_str(), W_OK) != 0) {
+    throw UsageError(why + "the file is not writable");
+  }
+}
+
 }  // namespace tessarin::cli

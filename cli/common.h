@@ -45,4 +45,10 @@ bool same_file(const std::string& a, const std::string& b);
 // or the file holds fewer (identify_command.cpp).
 spectra::Spectrum read_record(const std::string& path, std::size_t n);
 
+// Throws UsageError ("--plot: cannot write /missing/p.png: no such directory
+// /missing") unless a file can be written at `path`: its directory exists
+// and is writable, and the path is not a directory. Checked before any work,
+// for outputs written only at the end.
+void check_output_path(const std::string& option, const std::string& path);
+
 }  // namespace tessarin::cli

@@ -61,6 +61,10 @@ int run_evaluate(EvaluateArguments& args) {
   }
   bar.finish();
 
+  if (ev.spectra.empty() && refused == 0 && !ev.cancelled) {
+    if (out) out->close();
+    throw UsageError("nothing to evaluate: the files hold no spectrum");
+  }
   std::size_t without = 0;
   for (const identify::EvaluatedSpectrum& e : ev.spectra) without += e.error.empty() ? 0 : 1;
   if (out) {
@@ -88,7 +92,8 @@ int run_evaluate(EvaluateArguments& args) {
 
 Command add_evaluate_command(CLI::App& program) {
   auto args = std::make_shared<EvaluateArguments>();
-  args->options.identification = spectra::sqrt_cosine();
+  args->options.identification = {};  // the method's powers: for the cosine, square-rooted intensities
+  args->options.run.prediction.model = prediction::Model::ei;  // the model that identifies best
   CLI::App* command =
       add_command(program, "evaluate", "Measure predicted spectra against measured spectra of known structure.");
   command->add_option("SPECTRA", args->spectra, "measured spectrum files whose records carry a SMILES")
@@ -109,9 +114,10 @@ Command add_evaluate_command(CLI::App& program) {
       ">= 5 %, molecular ion excepted, that the measured spectrum shows at >= 5 %), base-peak hit, and the rank\n"
       "of the true structure among every structure of the files with its nominal mass, by the score (ties count\n"
       "half): top-1, top-3, reciprocal rank. The summary (means) goes to standard output, or to standard error\n"
-      "when the table does. The default score is the cosine of square-rooted intensities.\n"
+      "when the table does.\n" +
+      std::string(kScoreHelp) +
       "exit status: 0 every spectrum evaluated, 1 some records unreadable or spectra without SMILES or\n"
-      "prediction, 2 usage or file error, 130 interrupted");
+      "prediction, 2 usage or file error or no spectrum to evaluate, 130 interrupted");
   return {command, [args] { return run_evaluate(*args); }};
 }
 

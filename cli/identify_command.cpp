@@ -46,6 +46,7 @@ struct IdentifyArguments {
   std::size_t top = 0;  // 0: every candidate
   std::string plot;
   std::size_t plot_count = 3;
+  bool annotate = false;
   identify::RankOptions rank;
 };
 
@@ -59,7 +60,8 @@ spectra::Spectrum read_record(const std::string& path, std::size_t n) {
     throw UsageError(e.what());
   }
   spectra::Spectrum s;
-  for (std::size_t k = 1;; ++k) {
+  std::size_t k = 1;
+  for (;; ++k) {
     try {
       if (!reader->next(s)) break;
     } catch (const spectra::RecordError& e) {
@@ -68,7 +70,9 @@ spectra::Spectrum read_record(const std::string& path, std::size_t n) {
     }
     if (k == n) return s;
   }
-  throw UsageError(path + " holds fewer than " + std::to_string(n) + " spectra");
+  if (k == 1) throw UsageError(path + " holds no spectrum");
+  throw UsageError("--record " + std::to_string(n) + ": " + path + " holds only " + std::to_string(k - 1) +
+                   (k == 2 ? " spectrum" : " spectra"));
 }
 
 namespace {
@@ -148,7 +152,8 @@ std::vector<identify::Candidate> pubchem_candidates(const IdentifyArguments& arg
 // The candidates of a file of the filter's (or the hypotheses') masses and
 // formula, read once into an index: only those are predicted.
 std::vector<identify::Candidate> indexed_candidates(const IdentifyArguments& args,
-                                                    std::vector<identify::FailedMolecule>& failed) {
+                                                    std::vector<identify::FailedMolecule>& failed,
+                                                    std::size_t& indexed) {
   const identify::CandidateFilter& filter = args.rank.filter;
   std::optional<identify::CandidateIndex> index;
   try {
@@ -160,6 +165,7 @@ std::vector<identify::Candidate> indexed_candidates(const IdentifyArguments& arg
     throw UsageError(args.candidates + ": " + e.what());
   }
   failed = index->failed();
+  indexed = index->size();
   std::vector<identify::Candidate> out;
   if (args.rank.mass_hypotheses.empty()) {
     out = index->find(filter.nominal_mass, filter.formula);
@@ -176,6 +182,7 @@ std::vector<identify::Candidate> indexed_candidates(const IdentifyArguments& arg
 }
 
 int run_identify(IdentifyArguments& args) {
+  if (!args.plot.empty()) check_output_path("--plot", args.plot);
   const spectra::Spectrum measured = read_record(args.spectrum, args.record);
   identify::CandidateFilter& filter = args.rank.filter;
   filter.nominal_mass = args.mass;
@@ -184,7 +191,7 @@ int run_identify(IdentifyArguments& args) {
     filter.nominal_mass = identify::molecular_ion_mass(measured);
     if (!filter.nominal_mass) {
       throw UsageError(
-          "--same-mass: the spectrum gives no molecular mass (MW, exact mass or precursor m/z); use --mass");
+          "--same-mass: the spectrum gives no molecular mass (MW, exact mass, precursor m/z or formula); use --mass");
     }
   }
   filter.formula = args.formula;
@@ -204,12 +211,13 @@ int run_identify(IdentifyArguments& args) {
   std::unique_ptr<run::MoleculeFile> candidates;
   std::vector<identify::Candidate> picked;
   std::vector<identify::FailedMolecule> unread;
+  std::size_t indexed = 0;  // molecules of the file the index read (the filter then kept `picked`)
   identify::MoleculeSource source;
   if (from_pubchem) {
     picked = pubchem_candidates(args);
     source = identify::candidate_source(picked);
   } else if (args.candidates != "-" && (filter.active() || args.auto_mass)) {
-    picked = indexed_candidates(args, unread);
+    picked = indexed_candidates(args, unread, indexed);
     source = identify::candidate_source(picked);
   } else {
     try {
@@ -233,6 +241,7 @@ int run_identify(IdentifyArguments& args) {
     throw UsageError(args.candidates + ": " + e.what());
   }
   bar.finish();
+  if (indexed > picked.size()) ranking.filtered_out += indexed - picked.size();
 
   out.write(identify::ranking_header(args.auto_mass));
   const std::size_t shown = args.top == 0 ? ranking.rows.size() : std::min(args.top, ranking.rows.size());
@@ -244,6 +253,15 @@ int run_identify(IdentifyArguments& args) {
       [](const identify::FailedMolecule& a, const identify::FailedMolecule& b) { return a.line < b.line; });
   for (const identify::FailedMolecule& f : ranking.failed) out.error(batch::error_row(f.line, f.smiles, f.reason));
   out.close();
+  if (ranking.rows.empty() && ranking.failed.empty() && !ranking.cancelled) {
+    const std::string file = args.candidates == "-" ? std::string("standard input") : args.candidates;
+    if (ranking.filtered_out == 0) throw UsageError("no candidate to rank: " + file + " holds no molecule");
+    throw UsageError("no candidate to rank: " +
+                     (ranking.filtered_out == 1
+                          ? "the one molecule of " + file + " does not have"
+                          : "none of the " + std::to_string(ranking.filtered_out) + " molecules of " + file + " has") +
+                     " the mass or formula asked for");
+  }
 
   int status = ranking.failed.empty() ? kExitOk : kExitFailed;
   if (!args.plot.empty() && !ranking.cancelled) {
@@ -259,7 +277,7 @@ int run_identify(IdentifyArguments& args) {
       status = kExitFailed;
     } else {
       try {
-        draw_mirror_plots(measured, best, args.rank.score, args.plot);
+        draw_mirror_plots(measured, best, args.rank.score, args.plot, args.annotate);
       } catch (const std::exception& e) {
         std::cerr << "tessarin: " << e.what() << '\n';
         status = kExitFailed;
@@ -283,7 +301,8 @@ int run_identify(IdentifyArguments& args) {
 
 Command add_identify_command(CLI::App& program) {
   auto args = std::make_shared<IdentifyArguments>();
-  args->rank.score = spectra::sqrt_cosine();
+  args->rank.score = {};  // the method's powers: for the cosine, square-rooted intensities
+  args->rank.run.prediction.model = prediction::Model::ei;  // the model that identifies best
   CLI::App* command = add_command(
       program, "identify", "Rank candidate structures by how well their predicted spectra match a measured one.");
   command->add_option("SPECTRUM", args->spectrum, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
@@ -336,6 +355,7 @@ Command add_identify_command(CLI::App& program) {
       ->type_name("N")
       ->check(whole_number(1, 20))
       ->capture_default_str();
+  command->add_flag("--annotate", args->annotate, "in the plot, name the ions of the measured peaks it explains");
   add_score_options(*command, args->rank.score);
   command->add_flag("--full-range", args->full_range,
                     "score the predicted peaks outside the measured m/z range too (see below)");
@@ -357,8 +377,9 @@ Command add_identify_command(CLI::App& program) {
   command->footer(
       "The table has the columns rank, score, matched (peaks), name, smiles and formula, best first; equal\n"
       "scores share a rank and keep the order of the candidates. Candidates that cannot be predicted go to\n"
-      "OUTPUT.errors.tsv (standard error for standard output) and the run goes on. The default score is the\n"
-      "cosine of square-rooted intensities (--intensity-power 0.5, --mz-power 0).\n"
+      "OUTPUT.errors.tsv (standard error for standard output) and the run goes on. No candidate to rank (an\n"
+      "empty file, or none passing --mass, --same-mass or --formula) is said on standard error (exit status 2).\n" +
+      std::string(kScoreHelp) +
       "The score counts only the m/z range the measured spectrum covers: predicted peaks below its lowest or\n"
       "above its highest m/z (or outside its scan_range, LOW-HIGH, when it declares one) are left out\n"
       "(--full-range counts them). --mass auto estimates the molecular mass from the peaks alone, keeps the\n"
@@ -369,7 +390,7 @@ Command add_identify_command(CLI::App& program) {
       "the mass (the 100 most plausible), one per parent structure (salts and stereoisomers merged), replies\n"
       "kept in the cache so that a rerun asks nothing; standard error says how many were found and kept.\n"
       "exit status: 0 every candidate predicted, 1 some failed or the plot failed, 2 usage, file or PubChem\n"
-      "error, 130 interrupted");
+      "error or nothing to rank, 130 interrupted");
   return {command, [args] {
             if (args->pubchem_rest.empty()) {
               const char* rest = std::getenv("TESSARIN_PUBCHEM_REST");

@@ -14,6 +14,7 @@
 #include "batch/prediction_worker.h"
 #include "commands.h"
 #include "common.h"
+#include "molecule/prepare_molecule.h"
 #include "run/worker_main.h"
 
 namespace {
@@ -43,6 +44,8 @@ std::optional<std::string> requested_help(const CLI::App& program, const std::ve
   for (const Command& command : commands) {
     if (command.app->check_name(args.front())) return command.app->help(program.get_name());
   }
+  // Help of a command there is none of: the unknown command is reported instead.
+  if (!args.front().starts_with("-")) return std::nullopt;
   return program.help();
 }
 
@@ -80,6 +83,8 @@ int run(const Command& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any thread reads molecules: RDKit's error log, captured per thread for the reasons of failures.
+  tessarin::molecule::route_rdkit_errors();
   // `predict` runs its molecules in copies of this program started this way.
   if (argc >= 2 && argv[1] == tessarin::run::kWorkerArgument)
     return tessarin::batch::serve_prediction_worker(argc - 2, argv + 2);

@@ -15,7 +15,8 @@ namespace tessarin::cli {
 
 // One mirror plot of `measured` against each of `predicted`, stacked, into
 // the image file `path` (its extension gives the format). Throws
-// std::runtime_error when it cannot be drawn.
+// std::runtime_error when it cannot be drawn. `annotate` names the ions of the
+// measured peaks the prediction explains.
 void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spectra::Spectrum>& predicted,
                        const spectra::SimilarityOptions& score, const std::string& path, bool annotate = false);
 

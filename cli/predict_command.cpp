@@ -179,6 +179,11 @@ int run_predict(PredictArguments& args) {
     report_failures(summary.failed, summary.written, files.errors_path());
     return kExitFailed;
   }
+  if (summary.written == 0 && run->resumed() == 0 && !job.lines) {  // an empty library written: say why
+    std::cerr << "tessarin: nothing to predict: " << (job.input == "-" ? std::string("standard input") : job.input)
+              << " holds no molecule\n";
+    return kExitUsage;
+  }
   if (files.has_errors()) {  // a resumed run whose earlier part had failures: the same status as one whole run
     std::cerr << "tessarin: molecules of the earlier part of the run failed (see " << files.errors_path() << ")\n";
     return kExitFailed;

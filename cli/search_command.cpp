@@ -76,13 +76,15 @@ int run_search_on_cluster(const SearchArguments& args) {
     out.close();
     return driver.status == kExitOk ? kExitUsage : driver.status;
   }
+  bool empty_library = false;
   const auto error_of = [](const nlohmann::json& e) {
     return spectra::RecordError(e.at(0).get<std::string>(), e.at(1).get<std::size_t>(), e.at(2).get<std::string>());
   };
   try {
     const nlohmann::json& reply = *driver.reply;
     for (const nlohmann::json& e : reply.at("library_errors")) out.error(identify::record_error_row(error_of(e)));
-    if (reply.at("library_size").get<std::size_t>() == 0) std::cerr << "tessarin: the library holds no spectra\n";
+    empty_library = reply.at("library_size").get<std::size_t>() == 0;
+    if (empty_library) std::cerr << "tessarin: nothing to search: the library holds no spectrum\n";
     out.write(identify::hits_header());
     for (const nlohmann::json& e : reply.at("query_errors")) out.error(identify::record_error_row(error_of(e)));
     std::size_t i = 0;
@@ -116,6 +118,7 @@ int run_search_on_cluster(const SearchArguments& args) {
   }
   out.close();
   report_errors(out);
+  if (empty_library) return kExitUsage;
   return out.errors() > 0 ? kExitFailed : kExitOk;
 }
 
@@ -152,7 +155,10 @@ int run_search(SearchArguments& args) {
     throw UsageError(e.what());
   }
   for (const spectra::RecordError& e : refused) out.error(identify::record_error_row(e));
-  if (library->size() == 0) std::cerr << "tessarin: the library " << library_path << " holds no spectra\n";
+  if (library->size() == 0) {
+    out.close();
+    throw UsageError("nothing to search: the library " + library_path + " holds no spectrum");
+  }
   if (stop_requested()) std::_Exit(stop_exit_status());
 
   out.write(identify::hits_header(args.auto_mass));
@@ -181,6 +187,12 @@ int run_search(SearchArguments& args) {
     std::cerr.flush();
     std::_Exit(stop_exit_status());
   }
+  if (summary.queries == 0 && summary.refused_records == 0) {
+    throw UsageError(
+        "nothing to search: " +
+        (args.queries.size() == 1 ? args.queries.front() + " holds" : std::string("the query files hold")) +
+        " no spectrum");
+  }
   return out.errors() > 0 ? kExitFailed : kExitOk;
 }
 
@@ -204,9 +216,9 @@ Command add_search_command(CLI::App& program) {
       ->type_name("OUTPUT")
       ->check(not_empty())
       ->capture_default_str();
-  command->add_option("--top", args->search.options.top, "hits kept per query")
+  command->add_option("--top", args->search.options.top, "hits kept per query; 0: every hit")
       ->type_name("N")
-      ->check(whole_number(1, 1'000'000))
+      ->check(whole_number(0, 1'000'000))
       ->capture_default_str();
   command->add_option("--min-score", args->search.options.min_score, "lowest score of a hit")
       ->type_name("S")
@@ -236,15 +248,17 @@ Command add_search_command(CLI::App& program) {
       "library_index (1-based), name, smiles, formula. The hits are those of scoring every library entry:\n"
       "entries with at least one matched peak, best first, equal scores in library order. Records that cannot\n"
       "be read, of the library or the queries, go to OUTPUT.errors.tsv (standard error for standard output)\n"
-      "and the run goes on.\n"
+      "and the run goes on. The library's spectra are compared as they are: search predicts nothing (make a\n"
+      "predicted library with 'tessarin predict', whose --model chooses its spectra).\n" +
+      std::string(kScoreHelp) +
       "The score counts only the m/z range the query covers: library peaks below its lowest or above its\n"
       "highest m/z (or outside its scan_range, LOW-HIGH, when it declares one) are left out (--full-range\n"
       "counts them). --mass auto estimates each query's molecular mass from its peaks alone (with the\n"
       "library's best match of each mass as evidence), searches the entries within 0.5 of each plausible\n"
       "mass (those scoring at least 0.3 times the best, at most 3) and ranks the hits across them by score +\n"
       "0.1 ln(the mass's score); the columns mass_hypothesis and mass_score follow.\n"
-      "exit status: 0 every record searched, 1 some could not be read or searched, 2 usage or file error,\n"
-      "130 interrupted");
+      "exit status: 0 every record searched, 1 some could not be read or searched, 2 usage or file error or\n"
+      "nothing to search (a library or queries without spectra), 130 interrupted");
   return {command, [args] { return run_search(*args); }};
 }
 

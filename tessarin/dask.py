@@ -584,7 +584,8 @@ def _search_shards(queries, shards, client, options):
         offset += size
     for hits, _ in merged:
         hits.sort(key=lambda h: (-h[1], h[0]))  # the single search's order: score, then library index
-        del hits[options["top"] :]
+        if options["top"]:  # 0: every hit
+            del hits[options["top"] :]
     return merged, refused, offset
 
 
@@ -602,14 +603,14 @@ def search_library(
     mass_tolerance=None,
     jobs=None,
     errors="raise",
-    measured_range=False,
+    measured_range=True,
 ):
     """Search query spectra against a library split into shard files, one Dask task per shard.
 
     ``queries``: a spectrum file's path or an iterable of ``Spectrum`` (read
     here and sent to every worker). ``library_shards``: a spectrum file's path
     or a list of them, in library order; each is read by a worker. The
-    options are those of ``tessarin.search_library``. Returns what
+    options and their defaults are those of ``tessarin.search_library``. Returns what
     ``tessarin.search_library`` returns for the shards read as one library:
     one ``QueryResult`` per query, library indexes counted over all shards,
     and the same hits in the same order. Warnings about malformed records
@@ -645,10 +646,10 @@ def search_library(
     merged, refused, _ = _search_shards(queries, shards, client, options)
     for path, line, reason in refused:
         warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
-    return [
+    return _spectra.SearchResults(
         _spectra.QueryResult(query, [_spectra.LibraryHit(*h) for h in hits], error)
         for query, (hits, error) in zip(queries, merged)
-    ]
+    )
 
 
 # ---------------------------------------------------------------------------

@@ -433,7 +433,9 @@ def similarity(
     greedily, the largest product ``w_a * w_b`` first (ties: lower index of a,
     then of b), each peak at most once.
 
-    - ``"cosine"`` (default p = 0, q = 1; the CosineGreedy convention):
+    - ``"cosine"`` (default p = 0, q = 0.5: the cosine of square-rooted
+      intensities, which identifies better; ``intensity_power=1`` gives the
+      plain cosine):
       ``S = sum(w_a * w_b over matched pairs) / (sqrt(sum w_a**2) * sqrt(sum w_b**2))``.
     - ``"dot_product"`` (default p = 3, q = 0.6; the EI library-search dot
       product): ``D = S**2`` with these weights.
@@ -498,60 +500,72 @@ class Ranking(list):
 
 def rank_candidates(
     spectrum: Spectrum,
-    candidates: Iterable[Molecule | tuple[str, Molecule]] | FilePath,
+    candidates: Iterable[Molecule | tuple[str, Molecule]] | FilePath | IO[str] | IO[bytes],
     method: ScoreMethod = "cosine",
     tolerance: float = 0.5,
-    mz_power: float = 0,
-    intensity_power: float = 0.5,
+    mz_power: float | None = None,
+    intensity_power: float | None = None,
     reverse: bool = False,
     mass: int | Literal["molecular_ion", "auto"] | None = None,
     formula: str | None = None,
     ring_fragmentation: bool = False,
     recursive_ms: bool = False,
     max_generations: int = 2,
-    model: Model = "schematic",
+    model: Model = "ei",
     jobs: int | None = None,
     time_limit: float | None = None,
-    measured_range: bool = False,
+    measured_range: bool = True,
 ) -> Ranking:
     """Predict every candidate structure and rank it by its score against the measured ``spectrum``.
 
     ``candidates``: an iterable of SMILES strings, (name, SMILES) pairs or
-    RDKit Mols, or the path of a SMILES, SDF or CSV/TSV file (with a column
-    headed "smiles"). ``mass`` keeps only candidates of that nominal mass (an
-    integer, or ``"molecular_ion"``: the molecular mass of the spectrum's
-    metadata; or ``"auto"``: the plausible masses ``estimate_molecular_mass``
-    finds from the peaks alone, the candidates then ranked by score + 0.1
-    ln(their mass's score), each with ``mass_hypothesis`` ``(mass, score)``);
-    ``formula`` only those of that formula. The score is
-    ``similarity(spectrum, predicted, method, ..., measured_range)``; the
-    default is the cosine of square-rooted intensities; ``measured_range=True``
-    counts only the predicted peaks within the measured m/z range, as the
-    command ``tessarin identify`` does. Candidates are predicted on ``jobs``
+    RDKit Mols, or the path or open file object of a SMILES, SDF or CSV/TSV
+    file (with a column headed "smiles"). ``mass`` keeps only candidates of
+    that nominal mass (an integer, or ``"molecular_ion"``: the molecular mass
+    of the spectrum's metadata, else the nominal mass of its formula; or
+    ``"auto"``: the plausible masses ``estimate_molecular_mass`` finds from the
+    peaks alone, the candidates then ranked by score + 0.1 ln(their mass's
+    score), each with ``mass_hypothesis`` ``(mass, score)``); ``formula`` only
+    those of that formula. The score is ``similarity(spectrum, predicted,
+    method, ..., measured_range)``, with its defaults: the cosine of
+    square-rooted intensities, counting only the predicted peaks within the
+    measured m/z range as the command ``tessarin identify`` does
+    (``measured_range=False`` counts them all). The candidates are predicted
+    with ``model`` ("ei" by default, the model that identifies best) on ``jobs``
     native threads (None: one per core); ``time_limit`` seconds per molecule.
 
     Returns a ``Ranking``: best first, equal scores in input order sharing
     the best rank. Candidates that cannot be predicted are listed in
     ``.failed``; Ctrl-C raises KeyboardInterrupt.
     """
-    rows, failed, filtered_out = _native.rank_candidates(
-        spectrum,
-        candidates,
-        method,
-        tolerance,
-        mz_power,
-        intensity_power,
-        bool(reverse),
-        mass,
-        formula,
-        model,
-        bool(ring_fragmentation),
-        bool(recursive_ms),
-        max_generations,
-        jobs,
-        time_limit,
-        bool(measured_range),
-    )
+    temporary, name = None, None
+    if _is_stream(candidates, "read"):  # read by the native reader of molecule files, as a path is
+        name = _stream_name(candidates) or "<stream>"
+        temporary = candidates = _spool(candidates)
+    try:
+        rows, failed, filtered_out = _native.rank_candidates(
+            spectrum,
+            candidates,
+            method,
+            tolerance,
+            mz_power,
+            intensity_power,
+            bool(reverse),
+            mass,
+            formula,
+            model,
+            bool(ring_fragmentation),
+            bool(recursive_ms),
+            max_generations,
+            jobs,
+            time_limit,
+            bool(measured_range),
+        )
+    except Exception as e:
+        raise _renamed(e, temporary, name) from None
+    finally:
+        if temporary is not None:
+            os.unlink(temporary)
     ranked = [RankedCandidate(r[0], r[1], r[2], r[3], r[4], r[5], Spectrum._from_parts(r[6]), r[7], r[9]) for r in rows]
     return Ranking(ranked, [FailedCandidate(*f) for f in failed], filtered_out)
 
@@ -608,13 +622,13 @@ def search_library(
     jobs: int | None = None,
     errors: Errors = "raise",
     mass: Literal["auto"] | None = None,
-    measured_range: bool = False,
+    measured_range: bool = True,
 ) -> SearchResults:
     """Search each query spectrum against a spectral library; one ``QueryResult`` per query, in order.
 
     ``queries`` and ``library``: a spectrum file's path or open file object
     (any format ``read_spectra`` reads) or an iterable of ``Spectrum``. Each
-    query keeps its ``top`` best library entries scoring at least
+    query keeps its ``top`` best library entries (0: every hit) scoring at least
     ``min_score`` with at least one matched peak, best first (equal scores:
     lower library index first), exactly as scoring every entry with
     ``similarity(query, entry, method, ...)`` would give; an inverted peak
@@ -624,9 +638,10 @@ def search_library(
     entries within 0.5 of its plausible molecular masses (estimated from its
     peaks alone, with the library's best match of each mass as evidence) and
     ranks the hits across them by score + 0.1 ln(their mass's score), each
-    with ``mass_hypothesis`` ``(mass, score)``. ``measured_range=True``
-    leaves out the library peaks outside the query's m/z range (see
-    ``similarity``), as the command ``tessarin search`` does. ``jobs`` threads (None: one per core). Malformed records of
+    with ``mass_hypothesis`` ``(mass, score)``. The score's default is
+    ``similarity``'s, the cosine of square-rooted intensities, counting only
+    the library peaks within the query's m/z range as the command ``tessarin
+    search`` does (``measured_range=False`` counts them all). ``jobs`` threads (None: one per core). Malformed records of
     files raise ``SpectrumRecordError`` (``errors="raise"``) or are warned
     about and left out (``errors="warn"``). The result is a list
     (``SearchResults``) that a notebook shows as a table.
@@ -675,12 +690,12 @@ def evaluate(
     spectra: Iterable[Spectrum] | FilePath | IO[str] | IO[bytes],
     method: ScoreMethod = "cosine",
     tolerance: float = 0.5,
-    mz_power: float = 0,
-    intensity_power: float = 0.5,
+    mz_power: float | None = None,
+    intensity_power: float | None = None,
     ring_fragmentation: bool = False,
     recursive_ms: bool = False,
     max_generations: int = 2,
-    model: Model = "schematic",
+    model: Model = "ei",
     jobs: int | None = None,
     time_limit: float | None = None,
     errors: Errors = "raise",
@@ -699,7 +714,8 @@ def evaluate(
     structure (canonical SMILES without stereochemistry) of the same input
     with the same nominal mass is a candidate, ranked by the score; ``rank``
     counts ties half, ``top1``, ``top3`` (1/2 for a tie across the place) and
-    ``reciprocal_rank``. Each structure is predicted once, on ``jobs`` native
+    ``reciprocal_rank``. Each structure is predicted once, with ``model``
+    ("ei" by default, the model that identifies best), on ``jobs`` native
     threads. Spectra without SMILES or whose prediction fails get ``error``.
 
     Returns ``Evaluation(spectra, summary, report)``: the per-spectrum dicts,

@@ -5,6 +5,7 @@
 
 #include "batch/prediction_worker.h"
 #include "core/errors.h"
+#include "molecule/prepare_molecule.h"
 #include "run/molecule_step.h"
 #include "run/worker_pool.h"
 #include "spectra/writer.h"
@@ -54,7 +55,7 @@ void process_molecule(run::Outcome& o, const PredictOptions& options, OutputForm
                               }
                               stop(step);
                             });
-    if (!prediction) throw InvalidInput("unparsable SMILES");
+    if (!prediction) throw InvalidInput(molecule::smiles_error(o.input.smiles));
     SpectrumRecord record = make_record(o.input.line, o.input.name, o.input.smiles, std::move(*prediction));
     record.cas = o.input.cas;
     record.id = o.input.id;

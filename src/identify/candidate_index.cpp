@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "core/errors.h"
+#include "molecule/prepare_molecule.h"
 #include "run/input.h"
 
 namespace tessarin::identify {
@@ -156,7 +157,7 @@ void CandidateIndex::read_file(const std::function<bool()>& keep_going) {
     std::optional<Composition> composition;
     if (reason.empty()) {
       composition = composition_of(m.smiles);
-      if (!composition) reason = m.smiles.empty() ? "no SMILES" : "unparsable SMILES";
+      if (!composition) reason = molecule::smiles_error(m.smiles, /*sanitise=*/true);
     }
     if (!composition) {
       failed_.push_back({here, m.line, m.name, m.smiles, reason});
@@ -249,6 +250,7 @@ bool CandidateIndex::load_saved(const std::string& identity) {
   std::vector<Candidate> read_entries;
   std::vector<FailedMolecule> read_failed;
   while (std::getline(in, line)) {
+    if (in.eof()) return false;  // a last line without its line break: the file was cut
     const std::vector<std::string_view> f = split_tabs(line);
     if (f.size() == 7 && f[0] == "E") {
       const auto at = whole_number(f[1]);

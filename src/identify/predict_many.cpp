@@ -26,7 +26,7 @@ run::BatchSummary predict_spectra(const MoleculeSource& read, const PredictionRu
       // The molecule is prepared once: for the filter and for the prediction.
       stop("the preparation");
       std::optional<molecule::PreparedMolecule> prepared = molecule::prepare(o.input.smiles);
-      if (!prepared) throw InvalidInput(!keep && o.input.smiles.empty() ? "no SMILES" : "unparsable SMILES");
+      if (!prepared) throw InvalidInput(molecule::smiles_error(o.input.smiles));
       if (keep && !keep(composition_of(*prepared->mol))) return;
       const prediction::Prediction p = prediction::predict(std::move(*prepared), o.input.smiles, run.prediction,
                                                            prediction::Analysis::if_needed, stop);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/element_data.h"
 #include "core/errors.h"
 
 namespace tessarin::identify {
@@ -16,10 +17,38 @@ bool CandidateFilter::keeps(const Composition& c) const {
   return !formula || formula_counts(c.formula) == formula_counts(*formula);
 }
 
+namespace {
+
+// The nominal mass of a molecular formula: each element at its most common
+// isotope, a labelled one ("[13C]", D, T) at its mass number.
+std::optional<int> formula_nominal_mass(const std::string& formula) {
+  long long total = 0;
+  try {
+    for (const auto& [symbol, count] : formula_counts(formula)) {
+      int mass = 0;
+      if (symbol.front() == '[') {
+        mass = std::stoi(symbol.substr(1));
+      } else if (symbol == "D" || symbol == "T") {
+        mass = symbol == "D" ? 2 : 3;
+      } else {
+        mass = core::nominal_atom_mass(core::element_by_symbol(symbol).atomic_number);
+      }
+      total += mass * count;
+      if (total > 1'000'000'000) return std::nullopt;
+    }
+  } catch (const std::exception&) {
+    return std::nullopt;  // not a formula of elements
+  }
+  if (total <= 0) return std::nullopt;
+  return static_cast<int>(total);
+}
+
+}  // namespace
+
 std::optional<int> molecular_ion_mass(const spectra::Spectrum& spectrum) {
   const std::optional<double> mass = spectrum.molecular_mass();
-  if (!mass || *mass <= 0 || *mass > 1e9) return std::nullopt;
-  return static_cast<int>(std::lround(*mass));
+  if (mass && *mass > 0 && *mass <= 1e9) return static_cast<int>(std::lround(*mass));
+  return formula_nominal_mass(spectrum.metadata.get(spectra::keys::formula));
 }
 
 Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource& read, const RankOptions& options) {

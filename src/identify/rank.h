@@ -27,7 +27,8 @@ struct CandidateFilter {
 };
 
 // The nominal mass of the spectrum's molecular ion, as its metadata gives the
-// molecular mass (Spectrum::molecular_mass, rounded); nothing without one.
+// molecular mass (Spectrum::molecular_mass, rounded) or else the molecular
+// formula (a JCAMP-DX ##MOLFORM, an MSP Formula); nothing without either.
 std::optional<int> molecular_ion_mass(const spectra::Spectrum& spectrum);
 
 struct RankOptions {

@@ -4,6 +4,11 @@
 #include <GraphMol/RWMol.h>
 #include <GraphMol/RingInfo.h>
 #include <GraphMol/SmilesParse/SmilesParse.h>
+#include <RDGeneral/RDLog.h>
+
+#include <mutex>
+#include <sstream>
+#include <streambuf>
 
 namespace tessarin::molecule {
 namespace {
@@ -71,7 +76,93 @@ std::optional<PreparedMolecule> prepare(std::unique_ptr<RDKit::RWMol> mol) {
   return out;
 }
 
+// RDKit writes its error log to one process-wide stream. This buffer gives
+// what a thread writes to that thread's capture while it has one, and the
+// rest to where the log went before.
+thread_local std::string* t_capture = nullptr;
+
+class CapturingBuffer : public std::streambuf {
+ public:
+  explicit CapturingBuffer(std::ostream* before) : before_(before) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    xsputn(&ch, 1);
+    return c;
+  }
+  std::streamsize xsputn(const char* text, std::streamsize n) override {
+    if (t_capture != nullptr) {
+      t_capture->append(text, static_cast<std::size_t>(n));
+    } else if (before_ != nullptr) {
+      before_->write(text, n);
+    }
+    return n;
+  }
+  int sync() override {
+    if (t_capture == nullptr && before_ != nullptr) before_->flush();
+    return 0;
+  }
+
+ private:
+  std::ostream* before_;
+};
+
+// RDKit's log lines without their "[12:34:56] " time stamps, joined by "; ".
+std::string log_lines(const std::string& log) {
+  std::string out;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 11 && line[0] == '[' && line[9] == ']' && line[10] == ' ') line.erase(0, 11);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty()) continue;
+    out += (out.empty() ? "" : "; ") + line;
+  }
+  return out;
+}
+
 }  // namespace
+
+void route_rdkit_errors() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // The log before, kept: its stream is where the rest goes. Without one (RDKit's logs not set
+    // up, as in a program that does not ask for them) the rest goes nowhere, as it did.
+    static const RDLogger before = rdErrorLog;
+    static CapturingBuffer buffer(before ? before->dp_dest : nullptr);
+    static std::ostream stream(&buffer);
+    auto routed = std::make_shared<boost::logging::rdLogger>(&stream);
+    routed->df_enabled = before ? before->df_enabled : true;
+    rdErrorLog = routed;
+  });
+}
+
+std::string smiles_error(const std::string& smiles, bool sanitise) {
+  if (smiles.empty()) return "no SMILES";
+  if (smiles.find('\0') != std::string::npos) return "the SMILES holds a NUL character";
+  route_rdkit_errors();
+  std::string log;
+  std::string thrown;
+  bool empty = false;
+  t_capture = &log;
+  try {
+    std::unique_ptr<RDKit::RWMol> mol(RDKit::SmilesToMol(smiles, 0, sanitise));
+    empty = mol && mol->getNumAtoms() == 0;
+  } catch (const std::exception& e) {
+    thrown = e.what();
+  }
+  t_capture = nullptr;
+  std::string reason = log_lines(log);
+  if (!thrown.empty() && reason.find(thrown) == std::string::npos) reason += (reason.empty() ? "" : "; ") + thrown;
+  if (reason.empty()) {
+    const bool silenced = rdErrorLog && !rdErrorLog->df_enabled;
+    reason = empty      ? "the SMILES holds no atom"
+             : silenced ? "unparsable SMILES (RDKit's error log, which says why, is disabled)"
+                        : "unparsable SMILES";
+  }
+  return reason;
+}
 
 std::optional<PreparedMolecule> prepare(const std::string& smiles) {
   // The parser stops at a NUL character and would read only the text before

@@ -48,4 +48,19 @@ std::unique_ptr<RDKit::ROMol> prepare_molecule(const std::string& smiles);
 // not parse (a NUL character included) or gives a molecule without atoms.
 std::unique_ptr<RDKit::RWMol> read_smiles_leniently(const std::string& smiles, bool* sanitised = nullptr);
 
+// Why `smiles` gives no molecule, in RDKit's own words: what its parser
+// logs ("SMILES Parse Error: unclosed ring for input: 'C1CC'") and, with
+// `sanitise`, why sanitisation fails ("Explicit valence for atom # 1 N, 4, is
+// greater than permitted"); "unparsable SMILES" when RDKit says nothing
+// (as when its error log, "rdApp.error", is disabled).
+// The string is read again for this; the log is captured for the calling
+// thread only, so threads reading other molecules keep their own messages.
+std::string smiles_error(const std::string& smiles, bool sanitise = false);
+
+// Sends RDKit's error log through the per-thread capture smiles_error uses
+// (what no capture takes goes where the log went before). smiles_error does
+// it on first use; a program that reads molecules on several threads calls
+// it once at its start, before the threads run.
+void route_rdkit_errors();
+
 }  // namespace tessarin::molecule

@@ -301,12 +301,8 @@ bool MoleculeReader::next_smiles(MoleculeInput& out) {
     if (first && lower(smiles) == "smiles") continue;  // header row
     out.line = line_no();
     out.smiles = std::string(smiles);
-    std::string_view rest = text.substr(end);
-    if (!rest.empty() && rest.front() == '\t') {
-      rest.remove_prefix(1);
-      rest = rest.substr(0, rest.find('\t'));
-    }
-    out.name = std::string(trimmed(rest));
+    // The name is the rest of the line, tabs and all.
+    out.name = std::string(trimmed(text.substr(end)));
     return true;
   }
   return false;

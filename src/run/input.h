@@ -60,7 +60,7 @@ struct ReaderPosition {
 //  - SMILES files: blank lines and lines starting with '#' are skipped, and
 //    so is a first line whose first column is "SMILES" (any case), the header
 //    RDKit's writer puts there. The name is the rest of the line after the
-//    SMILES, spaces included; after a tab, the text up to the next tab.
+//    SMILES, spaces and tabs included.
 //  - CSV and TSV tables: the first line that is not blank is the header.
 //    Headings are compared by their letters and digits, any case: the SMILES
 //    column is the one headed "smiles" (or "canonical_smiles", "Isomeric

@@ -55,6 +55,12 @@ class TopHits {
   std::vector<Hit> heap_;
 };
 
+// top 0 (every hit) as the number of entries, which no query can exceed.
+SearchOptions every_hit_as_top(SearchOptions options, std::size_t entries) {
+  if (options.top == 0) options.top = std::max<std::size_t>(entries, 1);
+  return options;
+}
+
 }  // namespace
 
 void SearchOptions::check() const {
@@ -74,7 +80,7 @@ std::vector<Hit> merge_hits(std::span<const std::vector<Hit>> shard_hits, std::s
   std::vector<Hit> all;
   for (const std::vector<Hit>& hits : shard_hits) all.insert(all.end(), hits.begin(), hits.end());
   std::sort(all.begin(), all.end(), hit_before);
-  if (all.size() > top) all.resize(top);
+  if (top != 0 && all.size() > top) all.resize(top);
   return all;
 }
 
@@ -487,8 +493,9 @@ QueryHits SpectralLibrary::search_one(const Spectrum& query, const SearchOptions
   return result;
 }
 
-std::vector<QueryHits> SpectralLibrary::search(std::span<const Spectrum> queries, const SearchOptions& options) const {
-  options.check();
+std::vector<QueryHits> SpectralLibrary::search(std::span<const Spectrum> queries, const SearchOptions& asked) const {
+  asked.check();
+  const SearchOptions options = every_hit_as_top(asked, size());
   std::vector<QueryHits> results(queries.size());
   if (queries.empty()) return results;
   const std::shared_ptr<const Index> index =
@@ -522,8 +529,9 @@ std::vector<QueryHits> SpectralLibrary::search(std::span<const Spectrum> queries
   return results;
 }
 
-QueryHits SpectralLibrary::search_exhaustive(const Spectrum& query, const SearchOptions& options) const {
-  options.check();
+QueryHits SpectralLibrary::search_exhaustive(const Spectrum& query, const SearchOptions& asked) const {
+  asked.check();
+  const SearchOptions options = every_hit_as_top(asked, size());
   QueryHits result;
   try {
     query.check();

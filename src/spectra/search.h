@@ -38,7 +38,7 @@ namespace tessarin::spectra {
 
 struct SearchOptions {
   SimilarityOptions similarity;
-  std::size_t top = 10;
+  std::size_t top = 10;  // 0: every hit
   double min_score = 0;
   // When set: only library entries whose molecular mass (Spectrum::
   // molecular_mass) lies within this distance of the query's.
@@ -64,7 +64,7 @@ struct QueryHits {
   std::string error;  // why the query was not searched ("" when it was)
 };
 
-// The best `top` hits of shards searched apart, as one search would give.
+// The best `top` hits (0: all) of shards searched apart, as one search would give.
 std::vector<Hit> merge_hits(std::span<const std::vector<Hit>> shard_hits, std::size_t top);
 
 class SpectralLibrary {

@@ -33,7 +33,7 @@ double SimilarityOptions::mz_power_or_default() const {
 
 double SimilarityOptions::intensity_power_or_default() const {
   if (intensity_power) return *intensity_power;
-  return method == ScoreMethod::cosine ? 1.0 : 0.6;
+  return method == ScoreMethod::cosine ? 0.5 : 0.6;
 }
 
 void SimilarityOptions::check() const {

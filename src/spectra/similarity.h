@@ -15,7 +15,8 @@
 // pairs are the matched pairs; N_LU is their number.
 //
 // Methods:
-//   cosine      (default p = 0, q = 1; the CosineGreedy convention)
+//   cosine      (default p = 0, q = 0.5: square-rooted intensities, which
+//               identify better than q = 1, the plain cosine)
 //               S = sum over matched pairs of w_a,i w_b,j
 //                   / ( sqrt(sum_i w_a,i^2) * sqrt(sum_j w_b,j^2) )
 //   dot_product (default p = 3, q = 0.6; the EI library-search dot product)
@@ -90,8 +91,8 @@ Similarity similarity(const Spectrum& a, const Spectrum& b, const SimilarityOpti
 // spectrum without peaks of positive intensity and no declared range.
 std::optional<std::pair<double, double>> measured_mz_range(const Spectrum& spectrum);
 
-// The score of the identification measures: cosine of square-rooted
-// intensities (p = 0, q = 0.5), tolerance 0.5.
+// The cosine of square-rooted intensities (p = 0, q = 0.5), tolerance 0.5:
+// the default options spelled out.
 SimilarityOptions sqrt_cosine();
 
 namespace detail {

@@ -112,15 +112,15 @@ def mirror_plot(
     ax: Axes | None = None,
     method: ScoreMethod = "cosine",
     tolerance: float = 0.5,
-    mz_power: float = 0,
-    intensity_power: float = 0.5,
+    mz_power: float | None = None,
+    intensity_power: float | None = None,
     reverse: bool = False,
     annotate: bool = False,
 ) -> Axes:
     """Draw ``measured`` upwards and ``predicted`` downwards, each scaled to its base peak (100 %).
 
     Peaks the score matches (``similarity(measured, predicted, method, tolerance,
-    mz_power, intensity_power, reverse)``; by default the cosine of
+    mz_power, intensity_power, reverse)``; by default, as there, the cosine of
     square-rooted intensities) are drawn in colour, blue above and red below; the others
     grey; the legend says so and counts the peaks of each kind. Peaks of at
     least 5 % of their base peak are labelled, the most intense first, each
@@ -200,7 +200,7 @@ def mirror_plot(
     ax.set_xlabel("m/z")
     ax.set_ylabel("relative intensity (%)   measured \u2191  predicted \u2193")
     score_name = method.replace("_", " ") + (" (reverse)" if reverse else "")
-    if method == "cosine" and intensity_power == 0.5 and not mz_power and not reverse:
+    if method == "cosine" and intensity_power in (None, 0.5) and not mz_power and not reverse:
         score_name = "cosine of \u221aI"
     matched = f"{len(match.pairs)} matched peak{'' if len(match.pairs) == 1 else 's'}"
     ax.set_title(

@@ -31,7 +31,7 @@ def main(argv=None):
 
     spectra = list(read_spectra(args.spectra))
     if len(spectra) < 2:
-        parser.error(f"{args.spectra} holds no predicted spectrum to compare")
+        raise ValueError(f"{args.spectra} holds no predicted spectrum to compare")
     measured, predicted = spectra[0], spectra[1:]
     fig, axes = plt.subplots(len(predicted), 1, figsize=(11, 5.5 * len(predicted)), squeeze=False)
 
@@ -59,5 +59,16 @@ def main(argv=None):
     return 0
 
 
+def _main_reporting():
+    """main(), with a failure said in one line on standard error (exit status 1) instead of a traceback."""
+    try:
+        return main()
+    except KeyboardInterrupt:
+        return 130
+    except Exception as e:
+        sys.stderr.write(f"python -m tessarin.figures.mirror_file: {e}\n")
+        return 1
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(_main_reporting())

@@ -75,7 +75,7 @@ TEST(BatchThreads, TimeLimitAndCancellationStopTheAnalysis) {
   EXPECT_FALSE(stopped.succeeded());
   cancel = false;
   EXPECT_TRUE(outcome("CCO", 60, &cancel).succeeded());
-  EXPECT_EQ(outcome("C1CC", 0, nullptr).error, "unparsable SMILES");
+  EXPECT_EQ(outcome("C1CC", 0, nullptr).error, "SMILES Parse Error: unclosed ring for input: 'C1CC'");
 }
 
 }  // namespace

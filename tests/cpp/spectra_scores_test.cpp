@@ -33,10 +33,12 @@ TEST(SpectrumData, PeaksSortWithTheirAnnotationsAndNormalize) {
 TEST(Similarity, CosineTakesTheLargerProductWhenTwoPeaksCompeteForOne) {
   // a: 100.0 (3), 100.4 (4); b: 100.2 (5), 150 (1). Both peaks of a lie within
   // 0.5 of b's 100.2: 4*5 beats 3*5, so only (100.4, 100.2) matches.
-  // cosine = 4*5 / (sqrt(3^2 + 4^2) * sqrt(5^2 + 1^2)) = 4 / sqrt(26).
+  // The plain cosine = 4*5 / (sqrt(3^2 + 4^2) * sqrt(5^2 + 1^2)) = 4 / sqrt(26).
   const Spectrum a = peaks({100.0, 100.4}, {3, 4});
   const Spectrum b = peaks({100.2, 150}, {5, 1});
-  const Similarity s = similarity(a, b);
+  SimilarityOptions plain;
+  plain.intensity_power = 1;
+  const Similarity s = similarity(a, b, plain);
   EXPECT_NEAR(s.score, 4 / std::sqrt(26.0), 1e-15);
   EXPECT_EQ(s.matched, 1u);
   EXPECT_EQ(s.pairs, (Pairs{{1, 0}}));
@@ -54,6 +56,7 @@ TEST(Similarity, PowersWeighMzAndIntensity) {
   const Spectrum a = peaks({10, 20}, {1, 2});
   const Spectrum b = peaks({10, 20}, {2, 1});
   EXPECT_NEAR(similarity(a, b, sqrt_cosine()).score, 2 * std::sqrt(2.0) / 3, 1e-15);
+  EXPECT_EQ(similarity(a, b).score, similarity(a, b, sqrt_cosine()).score);  // the cosine's default
   // m/z power 1, intensity power 0: weights (10, 20) on both sides -> 1.
   SimilarityOptions mz_only;
   mz_only.mz_power = 1;
@@ -160,6 +163,7 @@ TEST(Similarity, GreedyMatchingAgreesWithItsPlainDefinitionOnRandomSpectra) {
     Spectrum b = testing::random_spectrum(rng, 1 + rng() % 40, integer);
     if (k % 4 == 1) b = a.normalized(5);  // identical peaks
     SimilarityOptions o;
+    o.intensity_power = 1;  // the plain cosine of the definition
     o.tolerance = integer ? 0.5 : std::uniform_real_distribution<double>(0.01, 3)(rng);
     Pairs expected_pairs;
     const double expected = plain_greedy_cosine(a, b, o.tolerance, expected_pairs);

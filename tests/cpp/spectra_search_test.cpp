@@ -116,7 +116,7 @@ TEST(MeasuredRange, ReferencePeaksOutsideTheQuerysRangeAreLeftOutOfScoreAndSearc
   const Spectrum measured = Spectrum::from_peaks({41, 43, 58}, {30, 100, 20});
   const Spectrum predicted = Spectrum::from_peaks({15, 28, 41, 43, 58, 59}, {10, 300, 30, 100, 20, 0});
   SimilarityOptions o;
-  EXPECT_LT(similarity(measured, predicted, o).score, 0.5);
+  EXPECT_LT(similarity(measured, predicted, o).score, 0.6);
   o.measured_range = true;
   const Similarity in_range = similarity(measured, predicted, o);
   EXPECT_NEAR(in_range.score, 1.0, 1e-12);
@@ -189,6 +189,7 @@ TEST(LibrarySearch, EntryMatchingOnlyTheLightPeaksOfAQueryIsFound) {
   library.add(Spectrum::from_peaks(light_mz, std::vector<double>(light_mz.size(), 7)));
   SearchOptions o;
   o.top = 1;
+  o.similarity.intensity_power = 1;  // the plain cosine of the figures above
   const std::vector<QueryHits> r = library.search(std::vector<Spectrum>{query}, o);
   ASSERT_EQ(r[0].hits.size(), 1u);
   EXPECT_EQ(r[0].hits[0].index, 50u);

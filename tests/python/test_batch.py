@@ -24,7 +24,12 @@ def test_spectra_come_back_in_input_order_with_failures_in_place():
     spectra = tessarin.predict_library(molecules(), jobs=3)
     assert [s["line"] for s in spectra] == [1, 2, 3, 4, 5]
     assert [s["name"] for s in spectra] == ["", "acetone", "", "star", ""]
-    assert spectra[2] == {"line": 3, "name": "", "smiles": "C1CC", "error": "unparsable SMILES"}
+    assert spectra[2] == {
+        "line": 3,
+        "name": "",
+        "smiles": "C1CC",
+        "error": "SMILES Parse Error: unclosed ring for input: 'C1CC'",
+    }
     assert "element" in spectra[3]["error"]
     for s in (spectra[0], spectra[1], spectra[4]):
         a = tessarin.VIF(s["smiles"], draw=False, verbose=False)
@@ -42,7 +47,9 @@ def test_writing_a_file_returns_a_summary(tmp_path):
     assert summary == {"written": 2, "failed": 1, "errors": str(out) + ".errors.tsv"}
     lines = out.read_text().splitlines()
     assert [json.loads(line)["smiles"] for line in lines] == ["CCO", "CCN"]
-    assert (tmp_path / "lib.jsonl.errors.tsv").read_text() == "line\tsmiles\treason\n2\tC1CC\tunparsable SMILES\n"
+    assert (
+        tmp_path / "lib.jsonl.errors.tsv"
+    ).read_text() == "line\tsmiles\treason\n2\tC1CC\tSMILES Parse Error: unclosed ring for input: 'C1CC'\n"
     assert tessarin.predict_library(["C"], output=str(tmp_path / "m.msp")) == {
         "written": 1,
         "failed": 0,

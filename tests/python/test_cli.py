@@ -184,7 +184,7 @@ def test_predict_msp_fields_match_the_analysis(cli, sample, tmp_path):
     assert errors[0] == "line\tsmiles\treason"
     rows = [row.split("\t") for row in errors[1:]]
     assert [r[:2] for r in rows] == [["5", "C1CC"], ["7", "C*"]]
-    assert rows[0][2] == "unparsable SMILES"
+    assert rows[0][2] == "SMILES Parse Error: unclosed ring for input: 'C1CC'"
     assert "element" in rows[1][2]
     assert b"2 of 6 molecules failed" in result.stderr
 
@@ -370,11 +370,17 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         },
         "validate": {},
     }
-    score = {"--method": "cosine", "--tolerance": "0.5", "--reverse": None}
-    sqrt_score = score | {"--mz-power": "0", "--intensity-power": "0.5"}
-    model = prediction | {"--model": "schematic", "-j,--jobs": "all cores", "--timeout-per-molecule": "0"}
+    # One score everywhere: the method's powers (for the cosine, square-rooted intensities).
+    score = {
+        "--method": "cosine",
+        "--tolerance": "0.5",
+        "--reverse": None,
+        "--mz-power": "the method's",
+        "--intensity-power": "the method's",
+    }
+    model = prediction | {"--model": "ei", "-j,--jobs": "all cores", "--timeout-per-molecule": "0"}
     expected["identify"] = (
-        sqrt_score
+        score
         | model
         | {
             "--record": "1",
@@ -389,11 +395,10 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
             "--full-range": None,
             "--pubchem-rest": None,
             "--pubchem-cache": None,
+            "--annotate": None,
         }
     )
     expected["search"] = score | {
-        "--mz-power": "the method's",
-        "--intensity-power": "the method's",
         "--library": "required",
         "-o,--output": "-",
         "--top": "10",
@@ -404,7 +409,7 @@ def test_help_lists_every_command_and_every_option_with_its_default(cli):
         "-j,--jobs": "all cores",
         "--scheduler": None,
     }
-    expected["evaluate"] = sqrt_score | model | {"-o,--output": None}
+    expected["evaluate"] = score | model | {"-o,--output": None}
     expected["convert"] = {"--format": "by extension", "--from": "by extension or content"}
     expected["explain"] = {
         "--record": "1",
@@ -449,6 +454,8 @@ def test_usage_errors_name_the_option_and_change_no_file(cli, sample, tmp_path):
         (["validate", "extra"], "not expected: extra"),
         (["--frobnicate"], "not expected: --frobnicate"),
         (["frobnicate"], "unknown command 'frobnicate'"),
+        (["help", "frobnicate"], "unknown command 'frobnicate'"),
+        (["frobnicate", "--help"], "unknown command 'frobnicate'"),
     ]
     for args, message in cases:
         result = run(cli, *args)

@@ -99,7 +99,7 @@ def test_identify_ranks_like_rank_candidates_filters_and_plots(cli, tmp_path):
     for args, message in [
         (["--mass", "88", "--same-mass"], "excludes"),
         (["--formula", "C4H8O2+"], "--formula"),
-        (["--record", "3"], "fewer than 3 spectra"),
+        (["--record", "3"], "holds only 2 spectra"),
     ]:
         bad = run(cli, "identify", spectrum, "--candidates", candidates, *args)
         assert bad.returncode == 2 and message in bad.stderr, (args, bad.stderr)

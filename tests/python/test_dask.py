@@ -257,10 +257,10 @@ def library(tmp_path_factory):
 
 def test_sharded_search_equals_one_search(client, library):
     whole, shards, queries = library
-    for options in ({"top": 5}, {"top": 3, "method": "composite", "min_score": 0.2}):
+    for options in ({"top": 5}, {"top": 3, "method": "composite", "min_score": 0.2}, {"top": 0}):
         expected = tessarin.search_library(queries, whole, **options)
         got = tdask.search_library(queries, shards, client, **options)
-        assert len(got) == len(expected) == 10
+        assert type(got) is type(expected) and len(got) == len(expected) == 10
         for g, e in zip(got, expected):
             assert g.query == e.query and g.error == e.error
             assert [(h.index, h.score, h.matched) for h in g.hits] == [(h.index, h.score, h.matched) for h in e.hits]

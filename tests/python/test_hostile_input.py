@@ -73,7 +73,7 @@ class TestSmilesText:
 
     def test_batch_treats_such_text_as_its_failures(self, tmp_path):
         rows = predict_library(["CCO\x00CC", "CCO"])
-        assert rows[0]["error"] == "unparsable SMILES" and "peaks" in rows[1]
+        assert rows[0]["error"] == "the SMILES holds a NUL character" and "peaks" in rows[1]
         with pytest.raises(ValueError, match="molecule 2"):
             predict_library(["CCO", "CC\udcff"])
         with pytest.raises(ValueError, match="molecule 1"):

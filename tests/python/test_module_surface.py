@@ -172,5 +172,6 @@ def test_import_loads_no_http_client_nor_dask_and_opens_no_connection():
 def test_running_the_package_runs_the_halogen_test(monkeypatch):
     calls = []
     monkeypatch.setattr(tessarin, "halogen_test", lambda **kw: calls.append(kw))
+    monkeypatch.setattr(sys, "argv", ["python -m tessarin"])
     runpy.run_module("tessarin", run_name="__main__")
     assert calls == [{"save": "/tmp/vif_halogen.png"}]

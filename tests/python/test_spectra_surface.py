@@ -107,14 +107,14 @@ def test_predict_spectrum_takes_smiles_or_mol():
 def test_similarity_matches_hand_worked_scores():
     a = _spectrum([(10, 4), (20, 1), (30, 9)])
     b = _spectrum([(10.3, 4), (30, 9), (45, 2)])
-    # Cosine: matched 10~10.3 and 30; (16 + 81) / (sqrt(98) * sqrt(101)).
-    score, pairs = tessarin.similarity(a, b)
+    # The plain cosine: matched 10~10.3 and 30; (16 + 81) / (sqrt(98) * sqrt(101)).
+    score, pairs = tessarin.similarity(a, b, intensity_power=1)
     assert score == pytest.approx(97 / math.sqrt(98 * 101)) and pairs == [(0, 0), (2, 1)]
     assert tessarin.similarity(a, b, tolerance=0.2).pairs == [(2, 1)]
-    # Square-rooted intensities: (2*2 + 3*3) / (sqrt(4+1+9) * sqrt(4+9+2)).
-    assert tessarin.similarity(a, b, intensity_power=0.5).score == pytest.approx(13 / math.sqrt(14 * 15))
+    # Square-rooted intensities, the default: (2*2 + 3*3) / (sqrt(4+1+9) * sqrt(4+9+2)).
+    assert tessarin.similarity(a, b).score == pytest.approx(13 / math.sqrt(14 * 15))
     # Reverse: the 20 of a is not in b and does not count.
-    assert tessarin.similarity(a, b, reverse=True).score == pytest.approx(97 / math.sqrt(97 * 101))
+    assert tessarin.similarity(a, b, intensity_power=1, reverse=True).score == pytest.approx(97 / math.sqrt(97 * 101))
     assert tessarin.similarity(a, b, method="dot_product", mz_power=0, intensity_power=1).score == pytest.approx(
         97**2 / (98 * 101)
     )
@@ -130,10 +130,15 @@ def test_rank_candidates_from_a_list_or_a_table_equals_scoring_each_prediction(t
     names = ["methyl butanoate", "ethyl propanoate", "propyl acetate", "broken", "ethyl acetate"]
     smiles = ["CCCC(=O)OC", "CCOC(=O)CC", "CCCOC(=O)C", "C1CC", "CCOC(=O)C"]
     measured = tessarin.predict_spectrum("CCOC(=O)CC").normalized(100)
-    ranking = tessarin.rank_candidates(measured, list(zip(names, smiles)), jobs=2)
+    ranking = tessarin.rank_candidates(measured, list(zip(names, smiles)), jobs=2, model="schematic")
     expected = sorted(
         (
-            (tessarin.similarity(measured, tessarin.predict_spectrum(s), intensity_power=0.5).score, i)
+            (
+                tessarin.similarity(
+                    measured, tessarin.predict_spectrum(s), intensity_power=0.5, measured_range=True
+                ).score,
+                i,
+            )
             for i, s in enumerate(smiles)
             if s != "C1CC"
         ),
@@ -147,7 +152,7 @@ def test_rank_candidates_from_a_list_or_a_table_equals_scoring_each_prediction(t
 
     table = tmp_path / "candidates.csv"
     table.write_text("Name,SMILES\n" + "".join(f'"{n}",{s}\n' for n, s in zip(names, smiles)))
-    from_file = tessarin.rank_candidates(measured, table)
+    from_file = tessarin.rank_candidates(measured, table, model="schematic")
     assert [(r.name, r.score) for r in from_file] == [(r.name, r.score) for r in ranking]
     assert from_file.failed[0].line == 5
     mols = [Chem.MolFromSmiles(s) for s in smiles if s != "C1CC"]
@@ -158,7 +163,9 @@ def test_rank_candidates_from_a_list_or_a_table_equals_scoring_each_prediction(t
     assert sorted(r.smiles for r in by_mass) == ["CCCC(=O)OC", "CCCOC(=O)C", "CCOC(=O)CC"]
     assert by_mass.filtered_out == 1 and tessarin.rank_candidates(measured, smiles, mass=88).filtered_out == 3
     assert [r.smiles for r in tessarin.rank_candidates(measured, smiles, formula="C4H8O2")] == ["CCOC(=O)C"]
-    del measured.metadata["mol_mass"]
+    del measured.metadata["mol_mass"]  # the formula's mass then
+    assert tessarin.rank_candidates(measured, smiles, mass="molecular_ion").filtered_out == 1
+    del measured.metadata["formula"]
     with pytest.raises(ValueError, match="no molecular mass"):
         tessarin.rank_candidates(measured, smiles, mass="molecular_ion")
     with pytest.raises(TypeError, match="molecule 2"):
@@ -184,7 +191,9 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
     queries = [library[3], library[17].normalized(5), _spectrum([(500, 1)])]
     results = tessarin.search_library(queries, library, top=4, method="composite")
     for query, result in zip(queries, results):
-        scored = [(tessarin.similarity(query, e, method="composite"), k) for k, e in enumerate(library)]
+        scored = [
+            (tessarin.similarity(query, e, method="composite", measured_range=True), k) for k, e in enumerate(library)
+        ]
         expected = sorted(((m.score, k) for m, k in scored if m.pairs), key=lambda t: (-t[0], t[1]))[:4]
         assert [(h.score, h.index) for h in result.hits] == expected
         assert all(h.spectrum.name == f"entry {h.index}" for h in result.hits)
@@ -215,7 +224,7 @@ def test_evaluate_counts_isobaric_candidates_and_reports_spectra_without_structu
         measured("C/C=C/C", "butene"),
         Spectrum([10], [1], metadata={"name": "anonymous"}),
     ]
-    ev = tessarin.evaluate(spectra, jobs=2)
+    ev = tessarin.evaluate(spectra, jobs=2, model="schematic")
     rows = {r["name"]: r for r in ev.spectra}
     assert rows["ethyl acetate"]["candidates"] == 2 and rows["butene"]["candidates"] == 1
     assert rows["butene"]["smiles"] == "CC=CC" and rows["butene"]["top1"] == 1.0
@@ -290,7 +299,9 @@ def test_notebook_views_hold_for_empty_bare_and_hostile_spectra_rankings_and_hit
     assert big._repr_html_().count("M") <= 420 + 10 and len(big._repr_html_()) < 40_000
 
     measured = tessarin.predict_spectrum("CCOC(=O)CC").normalized(100)
-    ranking = tessarin.rank_candidates(measured, [("<i>x</i>", "CCOC(=O)CC"), ("propyl acetate", "CCCOC(=O)C"), "C1CC"])
+    ranking = tessarin.rank_candidates(
+        measured, [("<i>x</i>", "CCOC(=O)CC"), ("propyl acetate", "CCCOC(=O)C"), "C1CC"], model="schematic"
+    )
     assert repr(ranking) == "Ranking(2 candidates, best: '<i>x</i>' CCOC(=O)CC, score 1.0000; 1 failed)"
     html = well_formed(ranking._repr_html_())
     assert "&lt;i&gt;x&lt;/i&gt;" in html and "1 failed" in html and html.count("<tr>") == 3
