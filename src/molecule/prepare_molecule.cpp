@@ -129,11 +129,13 @@ void route_rdkit_errors() {
   std::call_once(once, [] {
     // The log before, kept: its stream is where the rest goes. Without one (RDKit's logs not set
     // up, as in a program that does not ask for them) the rest goes nowhere, as it did.
-    static const RDLogger before = rdErrorLog;
-    static CapturingBuffer buffer(before ? before->dp_dest : nullptr);
-    static std::ostream stream(&buffer);
-    auto routed = std::make_shared<boost::logging::rdLogger>(&stream);
-    routed->df_enabled = before ? before->df_enabled : true;
+    // Never destroyed: RDKit's own log object outlives every static here and
+    // flushes its stream when the library is unloaded at exit.
+    static const RDLogger* const before = new RDLogger(rdErrorLog);
+    static CapturingBuffer* const buffer = new CapturingBuffer(*before ? (*before)->dp_dest : nullptr);
+    static std::ostream* const stream = new std::ostream(buffer);
+    auto routed = std::make_shared<boost::logging::rdLogger>(stream);
+    routed->df_enabled = *before ? (*before)->df_enabled : true;
     rdErrorLog = routed;
   });
 }
