@@ -1,6 +1,7 @@
 """The EI model's fingerprint network: the engine computes what the fitting script computes from the fitted file
 (the same fingerprint, the same stored weights, the same forward pass), so fit time and run time agree."""
-import importlib.util
+import importlib
+import sys
 import pathlib
 
 import numpy as np
@@ -24,12 +25,11 @@ MOLECULES = [
 
 @pytest.fixture(scope="module")
 def script():
-    spec = importlib.util.spec_from_file_location(
-        "fit_fingerprint_model", ROOT / "scripts" / "fit_fingerprint_model.py"
-    )
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(ROOT / "scripts"))
+    try:
+        return importlib.import_module("fit_fingerprint_model")
+    finally:
+        sys.path.remove(str(ROOT / "scripts"))
 
 
 def test_engine_outputs_equal_the_scripts_forward_pass_over_the_fitted_file(script):
