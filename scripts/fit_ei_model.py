@@ -59,7 +59,7 @@ class Data:
         self.keys = [r["canonical_smiles"] for r in recs]
         col = {}
         rows, cols, vals = [], [], []
-        owner = []
+        owner, ion_mz = [], []
         c_rows, c_cols, c_vals = [], [], []
         cell_of = {}
         cell_mol, cell_mz = [], []
@@ -81,6 +81,7 @@ class Data:
                     c_cols.append(n)
                     c_vals.append(a)
                 owner.append(mi)
+                ion_mz.append(mz)
                 n += 1
         self.names = [None] * len(col)
         for name, j in col.items():
@@ -89,6 +90,7 @@ class Data:
         self.X = sparse.csr_matrix((vals, (rows, cols)), shape=(n, len(col)))
         self.A = sparse.csr_matrix((c_vals, (c_rows, c_cols)), shape=(len(cell_mol), n))
         self.owner = np.array(owner)
+        self.ion_mz = np.array(ion_mz)
         self.cell_mol = np.array(cell_mol)
         self.cell_mz = np.array(cell_mz)
         q = np.zeros(len(cell_mol))

@@ -1,10 +1,12 @@
 #include "prediction/ei_model.h"
 
 #include <GraphMol/PeriodicTable.h>
+#include <GraphMol/RWMol.h>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
@@ -17,6 +19,7 @@
 #include "core/nominal_mass.h"
 #include "ms/atom_cuts.h"
 #include "prediction/ei_weights.h"
+#include "prediction/fingerprint_network.h"
 #include "spectra/isotopes.h"
 
 namespace tessarin::prediction {
@@ -778,6 +781,7 @@ const std::vector<spectra::IsotopePeak>& cluster_of(const std::string& formula, 
 struct FormulaSum {
   std::string formula;
   int mz = 0;
+  int natural_mz = 0;      // the m/z with every labelled atom at its element's usual mass
   double intensity = 0.0;  // relative to exp(reference score)
   const std::vector<spectra::IsotopePeak>* cluster = nullptr;
 };
@@ -794,6 +798,11 @@ struct ModelRun {
   std::vector<FormulaSum> formulas;  // in order of first appearance
   double reference = -HUGE_VAL;      // the score the intensities are relative to
   std::vector<ScoredIon> ions;       // with `keep_ions` only
+  int molecular_mz = -1;             // the intact molecule's ion, hydrogens kept, labels as natural atoms
+  // Per formula: the log of the factor the fingerprint network multiplied
+  // its intensity by, and the network's intensity at its m/z (of its base).
+  std::vector<double> network_log_factor;
+  std::vector<double> network_intensity;
 };
 
 // Scores beyond the reference by more than this move the reference up, so no
@@ -822,7 +831,13 @@ ModelRun run_model(const RDKit::ROMol& mol, const molecule::Perception& percepti
                      run.reference = s;
                    }
                    auto [at, added] = index.try_emplace(ion.formula, run.formulas.size());
-                   if (added) run.formulas.push_back(FormulaSum{ion.formula, ion.mz, 0.0, &cluster_of(ion.formula, c)});
+                   if (added) {
+                     int natural = ion.mz;
+                     for (const spectra::LabelledAtom& l : c.labelled)
+                       natural += core::nominal_atom_mass(l.atomic_number) - l.mass_number;
+                     run.formulas.push_back(FormulaSum{ion.formula, ion.mz, natural, 0.0, &cluster_of(ion.formula, c)});
+                   }
+                   if (ion.molecular && ion.hydrogen_shift == 0) run.molecular_mz = run.formulas[at->second].natural_mz;
                    run.formulas[at->second].intensity += std::exp(s - run.reference);
                    if (keep_ions) {
                      ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
@@ -830,6 +845,70 @@ ModelRun run_model(const RDKit::ROMol& mol, const molecule::Perception& percepti
                    }
                  });
   return run;
+}
+
+// The fingerprint network's part (fingerprint_network.h). With share s of
+// the combination, n(z) the network's intensity at m/z z over its base
+// (its output squared, raised to fingerprint_network_exponent()), E_f a formula's intensity from the ion scores, top
+// the base of the spectrum those alone give and T(z) the sum of E_f over the
+// formulas whose own m/z is z, every formula's intensity becomes
+//   E_f ((1 - s) / top + s n(z_f) / T(z_f)):
+// the network's intensity at an m/z goes to the ions of that m/z in
+// proportion to the ion model's intensities (it adds no ion and no m/z), and
+// every formula is then spread over its own isotope cluster as before. Up to
+// one scale for the whole molecule this multiplies E_f by
+//   phi(z) = 1 + s / (1 - s) n(z) top / T(z),
+// whose log is the network's named part of the ion's score. The network
+// knows molecules of natural composition only: a molecule with labelled
+// atoms is read by it without its labels, and each ion at its m/z with
+// every label at its element's usual mass (a label moves masses, not the
+// chemistry).
+std::unique_ptr<RDKit::ROMol> without_labels(const RDKit::ROMol& mol) {
+  bool labelled = false;
+  for (const RDKit::Atom* a : mol.atoms()) labelled = labelled || a->getIsotope() != 0;
+  if (!labelled) return nullptr;
+  auto copy = std::make_unique<RDKit::RWMol>(mol);
+  for (RDKit::Atom* a : copy->atoms()) a->setIsotope(0);
+  return copy;
+}
+
+void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCheck& poll) {
+  const std::size_t n_formulas = run.formulas.size();
+  run.network_log_factor.assign(n_formulas, 0.0);
+  run.network_intensity.assign(n_formulas, 0.0);
+  const double share = fingerprint_network_share();
+  if (n_formulas == 0 || run.molecular_mz < 0 || !(share > 0.0) || !(share < 1.0)) return;
+  core::poll(poll);
+  const std::unique_ptr<RDKit::ROMol> natural = without_labels(mol);
+  const NetworkSpectrum net = fingerprint_network(natural ? *natural : mol, run.molecular_mz);
+  core::poll(poll);
+  if (!(net.mixed_max > 0.0)) return;
+  std::map<int, double> cells;  // the ion model's spectrum
+  std::map<int, double> at_mz;  // T(z)
+  for (std::size_t i = 0; i < n_formulas; ++i) {
+    if ((i & 255) == 0) core::poll(poll);
+    const FormulaSum& f = run.formulas[i];
+    for (const spectra::IsotopePeak& p : *f.cluster) cells[p.mz] += p.abundance * f.intensity;
+    at_mz[f.natural_mz] += f.intensity;
+  }
+  double top = 0.0;
+  for (const auto& [mz, v] : cells) top = std::max(top, v);
+  if (!(top > 0.0)) return;
+  const double base = net.mixed_max * net.mixed_max;
+  const double ratio = share / (1.0 - share);
+  const double exponent = fingerprint_network_exponent();
+  for (std::size_t i = 0; i < n_formulas; ++i) {
+    FormulaSum& f = run.formulas[i];
+    if (f.natural_mz < 0 || f.natural_mz >= static_cast<int>(net.mixed.size())) continue;
+    const double y = net.mixed[static_cast<std::size_t>(f.natural_mz)];
+    const double n = exponent == 1.0 ? y * y / base : std::pow(y * y / base, exponent);
+    const double t = at_mz[f.natural_mz];
+    if (!(n > 0.0) || !(t > 0.0)) continue;
+    const double phi = 1.0 + ratio * n * top / t;
+    f.intensity *= phi;
+    run.network_log_factor[i] = std::log(phi);
+    run.network_intensity[i] = n;
+  }
 }
 
 // One formula's (or ion's) part of one m/z.
@@ -931,7 +1010,8 @@ std::vector<EiIon> ei_candidate_ions(const std::string& smiles) {
 
 std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception& perception,
                              const core::InterruptCheck& poll) {
-  const ModelRun run = run_model(mol, perception, poll, false);
+  ModelRun run = run_model(mol, perception, poll, false);
+  add_network(run, mol, poll);
   const PeakCells s = peak_cells(run, poll);
   std::vector<EiPeak> out;
   out.reserve(s.kept.size());
@@ -942,12 +1022,15 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception
 EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& perception,
                          const core::InterruptCheck& poll) {
   ModelRun run = run_model(mol, perception, poll, true);
+  add_network(run, mol, poll);
   const PeakCells s = peak_cells(run, poll);
   EiExplanation out;
-  // Each ion's intensity on the run's scale, and its part of every m/z.
+  // Each ion's score with the network's part, its intensity on the run's
+  // scale, and its part of every m/z.
   std::vector<double> intensity(run.ions.size());
   double current = 0.0;
   for (std::size_t i = 0; i < run.ions.size(); ++i) {
+    run.ions[i].score += run.network_log_factor[run.ions[i].formula];
     intensity[i] = std::exp(run.ions[i].score - run.reference);
     current += intensity[i];
   }
@@ -985,6 +1068,11 @@ EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& pe
     for (const auto& [name, value] : values) {
       const double w = weight_of(name);
       if (w != 0.0 && value != 0.0) e.features.push_back(EiFeatureContribution{name, value, w, w * value});
+    }
+    const double network = run.network_log_factor[run.ions[i].formula];
+    if (network != 0.0) {
+      const double n = run.network_intensity[run.ions[i].formula];
+      e.features.push_back(EiFeatureContribution{std::string(kEiNetworkFeature), n, network / n, network});
     }
     std::stable_sort(e.features.begin(), e.features.end(),
                      [](const auto& a, const auto& b) { return std::abs(a.contribution) > std::abs(b.contribution); });

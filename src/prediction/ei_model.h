@@ -39,6 +39,18 @@
 // of its abundances exactly, and the peaks are summed per nominal m/z. A
 // peak's intensity is 999 times its share of the base peak, rounded half to
 // even; peaks below kEiIntensityFloor of the base peak are dropped.
+//
+// The fingerprint network (fingerprint_network.h) takes part before the
+// clusters are spread: its predicted intensity at each m/z is shared among
+// the ions whose own m/z that is, in proportion to their intensities, and
+// added to the ions' own with equal weights (each side over its base peak);
+// it adds no ion and no m/z, so every peak still has its ions, and each
+// cluster its exact ratios. The network reads a molecule with labelled
+// atoms without its labels, and gives each ion what it predicts at the
+// ion's m/z with every label at its element's usual mass. In an explanation the network's part of an
+// ion's score is the feature kEiNetworkFeature: its value is the network's
+// intensity at the ion's m/z (of its base), its contribution the log of the
+// factor it multiplied the ion's intensity by.
 #pragma once
 
 #include <GraphMol/ROMol.h>
@@ -149,6 +161,9 @@ struct EiExplanation {
 // ei_peaks' to the last unit. `poll` is called all through.
 EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& perception,
                          const core::InterruptCheck& poll = {});
+
+// The name of the fingerprint network's part of an ion's score.
+inline constexpr const char* kEiNetworkFeature = "fingerprint network";
 
 // The comment written into every record of the EI model.
 inline constexpr const char* kEiModelComment = "intensities predicted by the EI model (--model ei)";

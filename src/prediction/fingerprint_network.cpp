@@ -184,6 +184,8 @@ NetworkSpectrum fingerprint_network(const RDKit::ROMol& mol, int nominal_mass) {
 
 double fingerprint_network_share() { return network_data::kNetworkShare; }
 
+double fingerprint_network_exponent() { return network_data::kNetworkExponent; }
+
 FingerprintNetworkShape fingerprint_network_shape() {
   return {network_data::kRadius, network_data::kInputs, network_data::kHiddenLayer.cols, network_data::kSpan,
           network_data::kAboveMass};

@@ -59,10 +59,13 @@ NetworkSpectrum fingerprint_network(const FingerprintCounts& counts, int nominal
 // fingerprint_network(fingerprint_counts(*fingerprint_molecule(mol)), nominal_mass).
 NetworkSpectrum fingerprint_network(const RDKit::ROMol& mol, int nominal_mass);
 
-// The network's share of the EI model's combined intensities: at every m/z a
-// candidate ion of the molecule reaches, (1 - share) I / max I + share
-// y^2 / max y^2, I the ion model's intensity (see the fitting script).
+// The network's share of the EI model's combined intensities (how the two
+// combine, ion by ion: ei_model.h).
 double fingerprint_network_share();
+
+// The exponent on the network's intensities (each over its base, y^2 /
+// max y^2) where they join the ion model's; above 1 it sharpens them.
+double fingerprint_network_exponent();
 
 // The fitted network's sizes.
 struct FingerprintNetworkShape {

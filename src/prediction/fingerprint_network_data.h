@@ -33,5 +33,6 @@ extern const Matrix kForward;                // hidden x kSpan
 extern const Matrix kReverse;                // hidden x kSpan
 extern const Matrix kGate;                   // hidden x kSpan
 extern const double kNetworkShare;           // the network's share of the combined intensities
+extern const double kNetworkExponent;        // the exponent on its intensities (over its base) there
 
 }  // namespace tessarin::prediction::network_data

@@ -266,6 +266,10 @@ TEST(EiModel, ExplanationAccountsForEveryPeak) {
         EXPECT_GE(x->ions[i - 1].current_share, ion.current_share);
       }
     }
+    // the fingerprint network's part is named among the reasons of the strongest ions
+    bool network = false;
+    for (const EiFeatureContribution& c : x->ions.front().features) network = network || c.name == kEiNetworkFeature;
+    EXPECT_TRUE(network) << s;
   }
   // CCl4: m/z 119 is the isotope peak +2 of CCl3 (one ion per C-Cl bond, in
   // equal shares) and nothing else.

@@ -2,9 +2,11 @@
 batch, threads and file formats give the same spectra; the schematic default is untouched."""
 import json
 import math
+import re
 from collections import defaultdict
 
 import pytest
+from rdkit import Chem
 
 import tessarin
 from tessarin import _native
@@ -26,17 +28,52 @@ def formulas(annotation):
     return [] if annotation is None else annotation.split(", ")
 
 
+def natural_excess(formula):
+    """How much heavier the labelled atoms of a formula make it than the same atoms unlabelled."""
+    pt = Chem.GetPeriodicTable()
+    excess = 0
+    for label, symbol, count in re.findall(r"\[(\d+)([A-Z][a-z]?)\](\d*)", formula):
+        excess += (int(label) - round(pt.GetMostCommonIsotopeMass(symbol))) * int(count or 1)
+    for count in re.findall(r"D(\d*)", re.sub(r"\[[^]]*\]", "", formula)):
+        excess += int(count or 1)
+    return excess
+
+
 def reference_spectrum(smiles):
-    """The model as scripts/fit_ei_model.py computes it, from the extractor's rows and the weight table."""
+    """The model as the fitting scripts compute it, from the extractor's rows, the weight table and the fingerprint
+    network: each ion's exp(score), plus the network's intensity at its m/z shared among the ions of that m/z, spread
+    over its cluster."""
     table = _native._testing.ei_weights()
     w = dict(table["weights"])
     ions = _native._testing.ei_candidate_ions(smiles)
     scores = [sum(w.get(name, 0.0) * v for name, v in feats) for _mz, _f, _n, feats, _c in ions]
     top = max(scores)
+    e = [math.exp(s - top) for s in scores]
     cells = defaultdict(float)
-    for (_mz, _f, _n, _feats, cluster), s in zip(ions, scores):
-        for mz, a in cluster:
-            cells[mz] += a * math.exp(s - top)
+    for (_mz, _f, _n, _feats, cluster), x in zip(ions, e):
+        for c, a in cluster:
+            cells[c] += a * x
+    ion_top = max(cells.values())
+    # the network reads the molecule without its labels, each ion at its m/z with labels at the usual mass
+    mol = Chem.MolFromSmiles(smiles)
+    for a in mol.GetAtoms():
+        a.SetIsotope(0)
+    natural = {f: mz - natural_excess(f) for mz, f, _n, _feats, _c in ions}
+    mass = next(natural[f] for _mz, f, _n, feats, _c in ions if ("molecular ion, H kept", 1.0) in feats)
+    y = _native._testing.fingerprint_network(Chem.MolToSmiles(mol), mass)["mixed"]
+    y_top = max(v * v for v in y)
+    at_mz = defaultdict(float)
+    for (_mz, f, _n, _feats, _cluster), x in zip(ions, e):
+        at_mz[natural[f]] += x
+    shape = _native._testing.fingerprint_network_shape()
+    share, exponent = shape["share"], shape["exponent"]
+    cells = defaultdict(float)
+    for (_mz, f, _n, _feats, cluster), x in zip(ions, e):
+        z = natural[f]
+        n = (y[z] ** 2 / y_top) ** exponent if 0 <= z < len(y) and y_top > 0 else 0.0
+        combined = x * ((1 - share) / ion_top + share * n / at_mz[z])
+        for c, a in cluster:
+            cells[c] += a * combined
     vmax = max(cells.values())
     out = {}
     for mz, v in cells.items():

@@ -38,6 +38,7 @@ def test_engine_outputs_equal_the_scripts_forward_pass_over_the_fitted_file(scri
     assert (shape["inputs"], shape["hidden"], shape["span"]) == (len(net.vocab), net.p["b1"].size, script.MZ_SPAN)
     assert shape["radius"] == script.RADIUS and shape["above_mass"] == script.ABOVE_MASS
     assert shape["share"] == net.share == script.NETWORK_SHARE
+    assert shape["exponent"] == net.exponent == script.NETWORK_EXPONENT
 
     fps = script.Fingerprints([dict(fp=script.fingerprint_counts(s)) for s, _ in MOLECULES])
     X = fps.matrix(list(range(len(MOLECULES))), net.vocab)
