@@ -20,7 +20,15 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 NCI = Path("/usr/share/RDKit/Data/NCI/first_5K.smi")
-OPEN = ROOT.parent.parent / "shared" / "data" / "massbank_ei_open.jsonl"
+# the shared data sit beside the repository (../shared), or beside the folder of worktrees
+OPEN = (
+    next(
+        (p for p in (ROOT.parent / "shared", ROOT.parent.parent / "shared") if (p / "data").is_dir()),
+        ROOT.parent / "shared",
+    )
+    / "data"
+    / "massbank_ei_open.jsonl"
+)
 
 TERM = re.compile(r"(\[\d+[A-Z][a-z]?\]|[A-Z][a-z]?)(\d*)")
 
