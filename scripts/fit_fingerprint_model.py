@@ -22,9 +22,10 @@ intensity; it is trained to maximise the cosine with the measured square-rooted 
 weight decay).
 
 The ions (src/prediction/ei_model.h): every candidate ion i of the engine's extractor
-(tessarin._native._testing.ei_candidate_ions) that is a sub-formula of its molecule, with its named features
-x_i and score s_i = w . x_i; its intensity E_i = exp(s_i) is spread linearly over its isotope cluster (abundances
-summing to 1): I(m/z) = sum_i a_i(m/z) E_i. The weights maximise the cosine of sqrt(I) with the measured
+(tessarin._native._testing.ei_candidate_ions; each a sub-formula of its molecule) with its named features x_i
+and score s_i = w . x_i; its intensity E_i = exp(s_i) is spread linearly over its isotope cluster (abundances
+summing to 1): I(m/z) = sum_i a_i(m/z) E_i. The shipped weights are scripts/fit_ei_model.py's (methods "shipped
+ions" and "combined"); this script's own fit (method "ions") maximises the cosine of sqrt(I) with the measured
 square-rooted spectrum, minus lam/2 |w|^2 (L-BFGS).
 
 The combination, as the engine computes it (src/prediction/ei_model.h; combined_log_intensities below): the
@@ -88,18 +89,12 @@ def fingerprint_counts(smiles):
     return dict(_native._testing.fingerprint_counts(smiles))
 
 
-def possible(ion):
-    """Whether an ion of the extractor is a sub-formula of its molecule: the molecular ion always is, and a piece
-    is when the molecule can lose what is left (the extractor names no neutral otherwise)."""
-    _mz, _formula, neutral, feats, _cluster = ion
-    return neutral != "" or any(name == "molecular ion" for name, _ in feats)
-
-
 def extract(recs):
-    """Per molecule: its possible ions (m/z, neutral loss, features, cluster) and its fingerprint."""
+    """Per molecule: its candidate ions (m/z, neutral loss, features, cluster; the extractor gives sub-formulas
+    of the molecule only) and its fingerprint."""
     out = []
     for r in recs:
-        ions = [i for i in EXTRACTOR(r["smiles"]) if possible(i)]
+        ions = EXTRACTOR(r["smiles"])
         out.append(dict(ions=[(mz, n, f, c) for mz, _, n, f, c in ions], fp=fingerprint_counts(r["smiles"])))
     return out
 
