@@ -42,11 +42,9 @@ other folds only and scored, like `tessarin evaluate`, against all molecules of 
 """
 import argparse
 import base64
-import json
 import math
 import os
 import pickle
-import random
 import sys
 import time
 from collections import defaultdict
@@ -71,17 +69,6 @@ COUNT_VALUE = [math.log1p(c) for c in range(MAX_COUNT + 1)]  # x = log(1 + count
 
 # ---------------------------------------------------------------------------------------------------
 # Data
-
-
-def load(path):
-    recs = []
-    with open(path) as f:
-        for line in f:
-            r = json.loads(line)
-            r["intensities"] = {int(m): float(i) for m, i in r["peaks"]}
-            if r["intensities"] and max(r["intensities"].values()) > 0:
-                recs.append(r)
-    return recs
 
 
 def fingerprint_counts(smiles):
@@ -419,14 +406,6 @@ def named(p, share=0.05):
     return {m for m, i in p.items() if i > 0 and i >= share * top}
 
 
-def cosine_sqrt(a, b):
-    if not a or not b:
-        return 0.0
-    num = sum(math.sqrt(a[m] * b[m]) for m in a.keys() & b.keys())
-    na, nb = sum(a.values()), sum(b.values())
-    return num / math.sqrt(na * nb) if na > 0 and nb > 0 else 0.0
-
-
 def molecule_measures(r, p, cands, predicted):
     meas = r["intensities"]
     top = sorted(((m, i) for m, i in meas.items() if m >= 15 and i > 0), key=lambda t: (-t[1], t[0]))[:5]
@@ -439,12 +418,12 @@ def molecule_measures(r, p, cands, predicted):
     if own:
         seen = named(meas)
         out["precision"] = sum(1 for m in own if m in seen) / len(own)
-    s = cosine_sqrt(meas, p)
+    s = fit_ei_model.cosine_sqrt(meas, p)
     higher = equal = 0
     for c in cands:
         if c == r["canonical_smiles"]:
             continue
-        x = cosine_sqrt(meas, predicted[c])
+        x = fit_ei_model.cosine_sqrt(meas, predicted[c])
         higher += x > s
         equal += x == s
     out["top1"] = 1.0 if higher + equal < 1 else (0.0 if higher >= 1 else 0.5)
@@ -466,12 +445,6 @@ def fmt(o):
         o["precision"],
         o["base_hit"],
     )
-
-
-def folds_of(items, k, seed):
-    items = list(items)
-    random.Random(seed).shuffle(items)
-    return [sorted(items[i::k]) for i in range(k)]
 
 
 def ring_classes(mol):
@@ -742,7 +715,7 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
     tested = {name: [] for name in methods}
     results = {name: [] for name in methods}
     support = candidate_mz(d) if d is not None else None
-    fs = folds_of(everyone, k, seed)
+    fs = fit_ei_model.folds(len(everyone), k, seed)  # the same folds as the ion model's own fit
     choice_rows = {}  # (choice, fold) -> rows of the fold's molecules
     for i, test in enumerate(fs):
         t0 = time.time()
@@ -847,7 +820,7 @@ def main(argv=None):
         print(s, flush=True)
 
     t = time.time()
-    recs = load(a.data)
+    recs = fit_ei_model.load(a.data)
     if a.cache and os.path.exists(a.cache):
         with open(a.cache, "rb") as f:
             ext = pickle.load(f)
