@@ -136,6 +136,20 @@ void add_time_limit_option(CLI::App& command, double& seconds, const std::string
       ->capture_default_str();
 }
 
+void add_spectrum_options(CLI::App& command, SpectrumChoice& choice) {
+  command.add_option("SPECTRUM", choice.path, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
+      ->required();
+  command.add_option("--record", choice.record, "which spectrum of the file (1: the first)")
+      ->type_name("N")
+      ->check(whole_number(1, 1'000'000'000))
+      ->capture_default_str();
+}
+
+void add_full_range_option(CLI::App& command, bool& full_range) {
+  command.add_flag("--full-range", full_range,
+                   "score the predicted peaks outside the measured m/z range too (see below)");
+}
+
 void add_model_option(CLI::App& command, prediction::Model& model) {
   command
       .add_option_function<std::string>(

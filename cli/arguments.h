@@ -3,6 +3,7 @@
 // subcommands share.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -46,6 +47,21 @@ void add_jobs_option(CLI::App& command, unsigned& jobs, const std::string& what)
 
 // --timeout-per-molecule into `seconds` (0: no limit), described by `help`.
 void add_time_limit_option(CLI::App& command, double& seconds, const std::string& help);
+
+// The measured spectrum a subcommand reads: record `record` (1-based) of
+// the file `path` (read with read_record).
+struct SpectrumChoice {
+  std::string path;
+  std::size_t record = 1;
+};
+
+// SPECTRUM and --record into `choice`: the measured spectrum of the
+// subcommands that explain or identify one.
+void add_spectrum_options(CLI::App& command, SpectrumChoice& choice);
+
+// --full-range into `full_range`: the predicted peaks outside the measured
+// m/z range scored too.
+void add_full_range_option(CLI::App& command, bool& full_range);
 
 // --model into `model`.
 void add_model_option(CLI::App& command, prediction::Model& model);

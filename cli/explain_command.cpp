@@ -18,8 +18,7 @@ namespace tessarin::cli {
 namespace {
 
 struct ExplainArguments {
-  std::string spectrum;
-  std::size_t record = 1;
+  SpectrumChoice spectrum;
   std::string smiles;
   std::string output = "-";
   std::string plot;
@@ -57,7 +56,7 @@ std::string ion_text(const identify::IonAtPeak& ion, bool several) {
 }
 
 int run_explain(const ExplainArguments& args) {
-  const spectra::Spectrum measured = read_record(args.spectrum, args.record);
+  const spectra::Spectrum measured = read_record(args.spectrum.path, args.spectrum.record);
   identify::ExplainOptions options;
   options.score.measured_range = !args.full_range;
   identify::PeakExplanation why;
@@ -109,12 +108,7 @@ Command add_explain_command(CLI::App& program) {
   auto args = std::make_shared<ExplainArguments>();
   CLI::App* command = add_command(program, "explain",
                                   "Explain the peaks of a measured spectrum by the EI model's ions of a structure.");
-  command->add_option("SPECTRUM", args->spectrum, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
-      ->required();
-  command->add_option("--record", args->record, "which spectrum of the file (1: the first)")
-      ->type_name("N")
-      ->check(whole_number(1, 1'000'000'000))
-      ->capture_default_str();
+  add_spectrum_options(*command, args->spectrum);
   command->add_option("--smiles", args->smiles, "the structure")->type_name("S")->check(not_empty())->required();
   command->add_option("-o,--output", args->output, "table of the measured peaks; - standard output")
       ->type_name("OUTPUT")
@@ -123,8 +117,7 @@ Command add_explain_command(CLI::App& program) {
   command->add_option("--plot", args->plot, "annotated mirror plot into this image (needs Python)")
       ->type_name("FILE")
       ->check(not_empty());
-  command->add_flag("--full-range", args->full_range,
-                    "score the predicted peaks outside the measured m/z range too (see below)");
+  add_full_range_option(*command, args->full_range);
   command->footer(
       "The table has one row per measured peak: mz, intensity (% of the base peak), predicted (% of the\n"
       "predicted base peak at that m/z, within 0.5), ions (the EI model's ions there, largest share first:\n"

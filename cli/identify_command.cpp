@@ -32,8 +32,7 @@ namespace tessarin::cli {
 namespace {
 
 struct IdentifyArguments {
-  std::string spectrum;
-  std::size_t record = 1;
+  SpectrumChoice spectrum;
   std::string candidates;
   std::string output = "-";
   std::optional<int> mass;
@@ -183,7 +182,7 @@ std::vector<identify::Candidate> indexed_candidates(const IdentifyArguments& arg
 
 int run_identify(IdentifyArguments& args) {
   if (!args.plot.empty()) check_output_path("--plot", args.plot);
-  const spectra::Spectrum measured = read_record(args.spectrum, args.record);
+  const spectra::Spectrum measured = read_record(args.spectrum.path, args.spectrum.record);
   identify::CandidateFilter& filter = args.rank.filter;
   filter.nominal_mass = args.mass;
   args.rank.score.measured_range = !args.full_range;
@@ -305,12 +304,7 @@ Command add_identify_command(CLI::App& program) {
   args->rank.run.prediction.model = prediction::Model::ei;  // the model that identifies best
   CLI::App* command = add_command(
       program, "identify", "Rank candidate structures by how well their predicted spectra match a measured one.");
-  command->add_option("SPECTRUM", args->spectrum, "measured spectrum file (MSP, MassBank, JCAMP-DX, MGF, JSON Lines)")
-      ->required();
-  command->add_option("--record", args->record, "which spectrum of the file (1: the first)")
-      ->type_name("N")
-      ->check(whole_number(1, 1'000'000'000))
-      ->capture_default_str();
+  add_spectrum_options(*command, args->spectrum);
   command
       ->add_option("--candidates", args->candidates,
                    "SMILES, SDF, or CSV/TSV file with a SMILES column (gzip too); - stdin; pubchem: PubChem's "
@@ -357,8 +351,7 @@ Command add_identify_command(CLI::App& program) {
       ->capture_default_str();
   command->add_flag("--annotate", args->annotate, "in the plot, name the ions of the measured peaks it explains");
   add_score_options(*command, args->rank.score);
-  command->add_flag("--full-range", args->full_range,
-                    "score the predicted peaks outside the measured m/z range too (see below)");
+  add_full_range_option(*command, args->full_range);
   command
       ->add_option("--pubchem-rest", args->pubchem_rest,
                    "PubChem's PUG REST compound endpoint (default: $TESSARIN_PUBCHEM_REST, else PubChem's own)")

@@ -290,6 +290,19 @@ def _renamed(error, temporary, name):
         return error
 
 
+def _warns(errors):
+    """Whether ``errors`` asks for malformed records as warnings ("warn") rather than exceptions ("raise")."""
+    if errors not in ("raise", "warn"):
+        raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    return errors == "warn"
+
+
+def _warn_refused(refused):
+    """A warning for each record the native code left out, ``(path, line, reason)``, at the public function's caller."""
+    for path, line, reason in refused:
+        warnings.warn(f"{path}:{line}: {reason}", stacklevel=3)
+
+
 def read_spectra(
     path: FilePath | IO[str] | IO[bytes], format: SpectrumFormat | None = None, errors: Errors = "raise"
 ) -> Iterator[Spectrum]:
@@ -311,10 +324,9 @@ def read_spectra(
     for a directory read in another format than MassBank, PermissionError),
     one that cannot be read OSError; the file may be gzip-compressed.
     """
-    if errors not in ("raise", "warn"):
-        raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    warn = _warns(errors)
     if not _is_stream(path, "read"):
-        return _records(_native.SpectrumReader(path, format), errors == "warn")
+        return _records(_native.SpectrumReader(path, format), warn)
     name = _stream_name(path) or "<stream>"
     temporary = _spool(path)
     try:
@@ -323,7 +335,7 @@ def read_spectra(
         raise _renamed(e, temporary, name) from None
     finally:
         os.unlink(temporary)  # the reader holds the file open
-    return _records(reader, errors == "warn", (temporary, name))
+    return _records(reader, warn, (temporary, name))
 
 
 def _records(reader, warn, renaming=(None, None)):
@@ -646,8 +658,7 @@ def search_library(
     about and left out (``errors="warn"``). The result is a list
     (``SearchResults``) that a notebook shows as a table.
     """
-    if errors not in ("raise", "warn"):
-        raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    warn = _warns(errors)
     if mass not in (None, "auto"):
         raise ValueError(f'mass must be None or "auto", not {mass!r}')
     if mass == "auto" and mass_tolerance is not None:
@@ -664,12 +675,11 @@ def search_library(
         min_score,
         mass_tolerance,
         jobs,
-        errors == "warn",
+        warn,
         bool(measured_range),
         mass == "auto",
     )
-    for path, line, reason in refused:
-        warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
+    _warn_refused(refused)
     return SearchResults(
         QueryResult(
             Spectrum._from_parts(q),
@@ -723,8 +733,7 @@ def evaluate(
     mrr, mean_rank, mean_candidates; spectra, evaluated, structures,
     failed_structures count), and the summary text.
     """
-    if errors not in ("raise", "warn"):
-        raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    warn = _warns(errors)
     rows, summary, report, refused = _native.evaluate(
         _spectra_argument(spectra, errors),
         method,
@@ -737,8 +746,7 @@ def evaluate(
         max_generations,
         jobs,
         time_limit,
-        errors == "warn",
+        warn,
     )
-    for path, line, reason in refused:
-        warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
+    _warn_refused(refused)
     return Evaluation(rows, summary, report)

@@ -75,18 +75,30 @@ std::optional<std::size_t> leading_number(std::string_view s, char end) {
   return value;
 }
 
-// The header line of a format, without its line break.
-std::string_view without_break(const std::string& header) {
-  std::string_view h(header);
-  if (!h.empty() && h.back() == '\n') h.remove_suffix(1);
-  return h;
-}
-
 struct FileState {
   std::size_t records = 0;
   std::vector<std::size_t> lines;  // when the format names them
   std::uintmax_t bytes = 0;
+
+  // One more whole record, ending `end` bytes into the file; `line` is its
+  // input line when the format names it.
+  void add(std::uintmax_t end, std::optional<std::size_t> line = std::nullopt) {
+    ++records;
+    if (line) lines.push_back(*line);
+    bytes = end;
+  }
 };
+
+// True when the file's first line is the format's `header` (written with its
+// line break); the state's bytes then end after it.
+bool read_header(WholeLines& lines, const std::string& header, FileState& s) {
+  std::string_view h(header);
+  if (!h.empty() && h.back() == '\n') h.remove_suffix(1);
+  std::string_view l;
+  if (!lines.next(l) || l != h) return false;
+  s.bytes = lines.offset();
+  return true;
+}
 
 // MSP as the MSP writer writes it: "Name:" ... "Num Peaks: N", N peak lines, a blank line.
 FileState scan_msp(WholeLines& lines) {
@@ -115,8 +127,7 @@ FileState scan_msp(WholeLines& lines) {
           --peaks_left;
         } else {
           if (!l.empty()) return s;
-          ++s.records;
-          s.bytes = lines.offset();
+          s.add(lines.offset());
           state = start;
         }
         break;
@@ -141,8 +152,7 @@ FileState scan_mgf(WholeLines& lines) {
         break;
       case ended:
         if (!l.empty()) return s;
-        ++s.records;
-        s.bytes = lines.offset();
+        s.add(lines.offset());
         state = start;
         break;
     }
@@ -155,9 +165,7 @@ FileState scan_jsonl(WholeLines& lines) {
   for (std::string_view l; lines.next(l);) {
     const json row = json::parse(l, nullptr, /*allow_exceptions=*/false);
     if (!row.is_object() || !row.contains("line") || !row["line"].is_number_unsigned()) return s;
-    s.lines.push_back(row["line"].get<std::size_t>());
-    ++s.records;
-    s.bytes = lines.offset();
+    s.add(lines.offset(), row["line"].get<std::size_t>());
   }
   return s;
 }
@@ -167,43 +175,29 @@ FileState scan_jsonl(WholeLines& lines) {
 // of the error file), since a hard kill may have cut it between two rows.
 FileState scan_csv(WholeLines& lines, std::size_t written_after) {
   FileState s;
-  std::string_view l;
-  if (!lines.next(l) || l != without_break(output_header(OutputFormat::csv))) return s;
-  s.bytes = lines.offset();
+  if (!read_header(lines, output_header(OutputFormat::csv), s)) return s;
   std::uintmax_t before = s.bytes;  // where the current row starts
   std::optional<std::size_t> group;
-  while (lines.next(l)) {
+  for (std::string_view l; lines.next(l);) {
     const std::optional<std::size_t> line = leading_number(l, ',');
     if (!line) break;
     if (line != group) {
-      if (group) {  // the previous group is whole: a later one follows
-        ++s.records;
-        s.lines.push_back(*group);
-        s.bytes = before;
-      }
+      if (group) s.add(before, group);  // the previous group is whole: a later one follows
       group = line;
     }
     before = lines.offset();
   }
-  if (group && written_after > *group) {
-    ++s.records;
-    s.lines.push_back(*group);
-    s.bytes = before;
-  }
+  if (group && written_after > *group) s.add(before, group);
   return s;
 }
 
 FileState scan_errors(WholeLines& lines) {
   FileState s;
-  std::string_view l;
-  if (!lines.next(l) || l != without_break(error_header())) return s;
-  s.bytes = lines.offset();
-  while (lines.next(l)) {
+  if (!read_header(lines, error_header(), s)) return s;
+  for (std::string_view l; lines.next(l);) {
     const std::optional<std::size_t> line = leading_number(l, '\t');
     if (!line) break;
-    s.lines.push_back(*line);
-    ++s.records;
-    s.bytes = lines.offset();
+    s.add(lines.offset(), line);
   }
   return s;
 }

@@ -46,8 +46,11 @@ bool is_text_key(std::string_view key) {
          key == keys::instrument || key == keys::accession || key == keys::comments;
 }
 
-bool too_deep(std::string_view s) {
-  int depth = 0;
+// Calls `at(i)` for each position i of JSON text `s` outside its strings
+// (their quotes and escapes passed over); `at` may move i on to the last
+// character it has dealt with, and returns true to stop the walk.
+template <typename At>
+void outside_strings(std::string_view s, At at) {
   bool in_string = false;
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char c = s[i];
@@ -59,13 +62,25 @@ bool too_deep(std::string_view s) {
       }
     } else if (c == '"') {
       in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxDepth) return true;
+    } else if (at(i)) {
+      return;
+    }
+  }
+}
+
+bool too_deep(std::string_view s) {
+  int depth = 0;
+  bool deep = false;
+  outside_strings(s, [&](std::size_t& i) {
+    const char c = s[i];
+    if (c == '[' || c == '{') {
+      deep = ++depth > kMaxDepth;
     } else if (c == ']' || c == '}') {
       --depth;
     }
-  }
-  return false;
+    return deep;
+  });
+  return deep;
 }
 
 // The first number of a JSON line, outside its strings, that is not finite
@@ -75,29 +90,20 @@ std::optional<std::string> non_finite_token(std::string_view s) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '+' ||
            c == '-';
   };
-  bool in_string = false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-      continue;
-    }
-    if (!is_token_char(c)) continue;
+  std::optional<std::string> found;
+  outside_strings(s, [&](std::size_t& i) {
+    if (!is_token_char(s[i])) return false;
     std::size_t end = i;
     while (end < s.size() && is_token_char(s[end])) ++end;
     const std::string_view token = s.substr(i, end - i);
-    if (detail::is_non_finite_number(token)) return std::string(token);
+    if (detail::is_non_finite_number(token)) {
+      found = std::string(token);
+      return true;
+    }
     i = end - 1;
-  }
-  return std::nullopt;
+    return false;
+  });
+  return found;
 }
 
 // Metadata text of a member's value: strings as they are, a list of strings

@@ -216,6 +216,8 @@ TEST(SpectrumReaders, NonFinitePeakValuesAreNamedWithTheirLine) {
        3, "Infinity"},
       {"python.jsonl", "{\"peaks\": [[1, 2]]}\n{\"name\": \"NaN\", \"peaks\": [[10, NaN]]}\n", 2, "NaN"},
       {"big.jsonl", "{\"peaks\": [[1e400, 2]]}\n{\"peaks\": [[1, 2]]}\n", 1, "1e400"},
+      {"quoted.jsonl", "{\"peaks\": [[1, 2]]}\n{\"name\": \"say \\\"-Infinity\\\" \", \"peaks\": [[10, inf]]}\n", 2,
+       "inf"},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -226,6 +228,24 @@ TEST(SpectrumReaders, NonFinitePeakValuesAreNamedWithTheirLine) {
     EXPECT_EQ(errors[0].line(), c.line) << c.name;
     EXPECT_EQ(errors[0].reason(), "the value '" + std::string(c.value) + "' is not a finite number") << c.name;
   }
+}
+
+// JSON Lines records nested more than 64 levels deep are refused before
+// parsing; brackets inside strings, escaped quotes and all, do not count.
+TEST(SpectrumReaders, JsonNestingIsCountedOutsideStrings) {
+  const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  const std::string in_name = "\"a \\\"" + std::string(100, '[') + "\"";
+  const std::string text = "{\"name\": " + in_name + ", \"peaks\": [[1, 2]]}\n" + "{\"x\": " + nested(63) +
+                           ", \"peaks\": [[3, 4]]}\n" + "{\"x\": " + nested(64) + ", \"peaks\": [[5, 6]]}\n";
+  TempDir dir;
+  std::vector<RecordError> errors;
+  const std::vector<Spectrum> good = read_spectra(dir.write("deep.jsonl", text), std::nullopt, &errors);
+  ASSERT_EQ(good.size(), 2u);
+  EXPECT_EQ(good[0].metadata.get(keys::name), "a \"" + std::string(100, '['));
+  EXPECT_EQ(good[1].metadata.get("x"), nested(63));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].line(), 3u);
+  EXPECT_EQ(errors[0].reason(), "JSON nested more than 64 levels deep");
 }
 
 TEST(SpectrumFiles, FormatFromExtensionElseContent) {

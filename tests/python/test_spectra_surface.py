@@ -204,8 +204,9 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
     tessarin.write_spectra(queries, query_path)
     with open(query_path, "a") as f:
         f.write("Name: broken\nNum Peaks: 3\n10 1\n\n")
-    with pytest.warns(UserWarning, match="q.msp:31: Num Peaks is 3"):
+    with pytest.warns(UserWarning, match="q.msp:31: Num Peaks is 3") as caught:
         from_files = tessarin.search_library(query_path, lib_path, top=4, method="composite", errors="warn")
+    assert [w.filename for w in caught] == [__file__]  # the warning points at the call, not into the package
     assert [[(h.index, h.score) for h in r.hits] for r in from_files] == [
         [(h.index, h.score) for h in r.hits] for r in results
     ]
