@@ -616,8 +616,7 @@ def search_library(
     and the same hits in the same order. Warnings about malformed records
     (``errors="warn"``) are repeated here.
     """
-    if errors not in ("raise", "warn"):
-        raise ValueError(f'errors must be "raise" or "warn", not {errors!r}')
+    _spectra._warns(errors)
     if isinstance(library_shards, (str, bytes, os.PathLike)):
         library_shards = [library_shards]
     shards = [os.path.abspath(os.fsdecode(os.fspath(p))) for p in library_shards]
@@ -644,8 +643,7 @@ def search_library(
         "measured_range": measured_range,
     }
     merged, refused, _ = _search_shards(queries, shards, client, options)
-    for path, line, reason in refused:
-        warnings.warn(f"{path}:{line}: {reason}", stacklevel=2)
+    _spectra._warn_refused(refused)
     return _spectra.SearchResults(
         _spectra.QueryResult(query, [_spectra.LibraryHit(*h) for h in hits], error)
         for query, (hits, error) in zip(queries, merged)
