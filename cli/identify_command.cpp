@@ -241,6 +241,16 @@ int run_identify(IdentifyArguments& args) {
   }
   bar.finish();
   if (indexed > picked.size()) ranking.filtered_out += indexed - picked.size();
+  if (ranking.rows.empty() && ranking.failed.empty() && unread.empty() && !ranking.cancelled) {
+    // nothing to rank: said before any table is written
+    const std::string file = args.candidates == "-" ? std::string("standard input") : args.candidates;
+    if (ranking.filtered_out == 0) throw UsageError("no candidate to rank: " + file + " holds no molecule");
+    throw UsageError("no candidate to rank: " +
+                     (ranking.filtered_out == 1
+                          ? "the one molecule of " + file + " does not have"
+                          : "none of the " + std::to_string(ranking.filtered_out) + " molecules of " + file + " has") +
+                     " the mass or formula asked for");
+  }
 
   out.write(identify::ranking_header(args.auto_mass));
   const std::size_t shown = args.top == 0 ? ranking.rows.size() : std::min(args.top, ranking.rows.size());
@@ -252,15 +262,6 @@ int run_identify(IdentifyArguments& args) {
       [](const identify::FailedMolecule& a, const identify::FailedMolecule& b) { return a.line < b.line; });
   for (const identify::FailedMolecule& f : ranking.failed) out.error(batch::error_row(f.line, f.smiles, f.reason));
   out.close();
-  if (ranking.rows.empty() && ranking.failed.empty() && !ranking.cancelled) {
-    const std::string file = args.candidates == "-" ? std::string("standard input") : args.candidates;
-    if (ranking.filtered_out == 0) throw UsageError("no candidate to rank: " + file + " holds no molecule");
-    throw UsageError("no candidate to rank: " +
-                     (ranking.filtered_out == 1
-                          ? "the one molecule of " + file + " does not have"
-                          : "none of the " + std::to_string(ranking.filtered_out) + " molecules of " + file + " has") +
-                     " the mass or formula asked for");
-  }
 
   int status = ranking.failed.empty() ? kExitOk : kExitFailed;
   if (!args.plot.empty() && !ranking.cancelled) {

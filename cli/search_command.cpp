@@ -76,15 +76,24 @@ int run_search_on_cluster(const SearchArguments& args) {
     out.close();
     return driver.status == kExitOk ? kExitUsage : driver.status;
   }
-  bool empty_library = false;
   const auto error_of = [](const nlohmann::json& e) {
     return spectra::RecordError(e.at(0).get<std::string>(), e.at(1).get<std::size_t>(), e.at(2).get<std::string>());
   };
   try {
     const nlohmann::json& reply = *driver.reply;
     for (const nlohmann::json& e : reply.at("library_errors")) out.error(identify::record_error_row(error_of(e)));
-    empty_library = reply.at("library_size").get<std::size_t>() == 0;
-    if (empty_library) std::cerr << "tessarin: nothing to search: the library holds no spectrum\n";
+    if (reply.at("library_size").get<std::size_t>() == 0) {
+      out.close();
+      std::cerr << "tessarin: nothing to search: the library holds no spectrum\n";
+      return kExitUsage;
+    }
+    if (reply.at("queries").empty() && reply.at("query_errors").empty()) {
+      out.close();
+      throw UsageError(
+          "nothing to search: " +
+          (args.queries.size() == 1 ? args.queries.front() + " holds" : std::string("the query files hold")) +
+          " no spectrum");
+    }
     out.write(identify::hits_header());
     for (const nlohmann::json& e : reply.at("query_errors")) out.error(identify::record_error_row(error_of(e)));
     std::size_t i = 0;
@@ -118,7 +127,6 @@ int run_search_on_cluster(const SearchArguments& args) {
   }
   out.close();
   report_errors(out);
-  if (empty_library) return kExitUsage;
   return out.errors() > 0 ? kExitFailed : kExitOk;
 }
 
@@ -161,11 +169,18 @@ int run_search(SearchArguments& args) {
   }
   if (stop_requested()) std::_Exit(stop_exit_status());
 
-  out.write(identify::hits_header(args.auto_mass));
+  // The table's header comes with its first query, so that query files
+  // holding no spectrum leave no table begun.
+  bool header_written = false;
+  const auto header = [&] {
+    if (!header_written) out.write(identify::hits_header(args.auto_mass));
+    header_written = true;
+  };
   identify::QuerySearch& search = args.search;
   search.queries = args.queries;
   search.cancel = &stop_requested();
   search.result = [&](const identify::QueryResult& q) {
+    header();
     if (!q.error.empty()) {
       out.error(identify::record_error_row(spectra::RecordError(q.path, q.line, "not searched: " + q.error)));
     }
@@ -179,6 +194,7 @@ int run_search(SearchArguments& args) {
     out.close();
     throw UsageError(e.what());
   }
+  if (summary.queries > 0 || summary.refused_records > 0 || summary.cancelled) header();
   out.close();
   report_errors(out);
   if (summary.cancelled) {

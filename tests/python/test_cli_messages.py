@@ -76,6 +76,7 @@ def test_nothing_to_do_is_one_line_and_exit_status_2(cli, files, args, message):
     assert result.returncode == 2, (args, result.stderr)
     assert lines and lines[0].startswith("tessarin: ") and message.format(d=files) in lines[0], lines
     assert "Traceback" not in result.stderr and result.stdout == ""
+    assert not out.exists() or out.read_text() == "", "a table was begun where nothing was done"
     if "--plot" in args:  # refused before any candidate was predicted: no table, at once
         assert not out.exists() and time.monotonic() - started < 10
 

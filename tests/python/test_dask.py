@@ -342,3 +342,8 @@ def test_command_line_hands_runs_to_the_scheduler(client, library, tmp_path):
     )
     assert (native.returncode, spread.returncode) == (0, 0), spread.stderr
     assert native.stdout == spread.stdout and native.stdout.count(b"\n") == 41
+    empty = tmp_path / "empty.msp"
+    empty.write_text("")
+    for args in (["--library", whole], [*library_args, "--scheduler", address]):
+        r = subprocess.run([exe, "search", empty, *args], capture_output=True, text=True)
+        assert r.returncode == 2 and "empty.msp holds no spectrum" in r.stderr and r.stdout == "", r.stderr
