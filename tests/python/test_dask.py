@@ -62,7 +62,9 @@ class KillOnce(distributed.WorkerPlugin):
 
 class KillMoleculeOnce(distributed.WorkerPlugin):
     """Kills (SIGKILL, as the out-of-memory killer does) the native worker process of chunk `chunk` once it has
-    spent a few tenths of a second of CPU on its first molecule; the first time only (the flag file says so)."""
+    spent a few tenths of a second of CPU on its first molecule; the first time only (the flag file says so).
+    CPU time counts from when the process is first seen, so that an idle worker process left by an earlier run
+    is never the one killed."""
 
     def __init__(self, chunk, flag):
         self.chunk, self.flag = chunk, flag
@@ -74,13 +76,15 @@ class KillMoleculeOnce(distributed.WorkerPlugin):
 
         def kill_when_busy():
             deadline = time.monotonic() + 60
+            first_seen = {}
             while time.monotonic() < deadline:
                 for pid in children(os.getpid()):
                     try:
                         if b"tessarin-worker" not in Path(f"/proc/{pid}/cmdline").read_bytes():
                             continue
                         fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-                        if (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK") >= 0.4:
+                        cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+                        if cpu - first_seen.setdefault(pid, cpu) >= 0.3:
                             os.kill(pid, signal.SIGKILL)
                             return
                     except (OSError, IndexError, ValueError):
@@ -216,9 +220,9 @@ def test_lost_worker_rerun_and_merge_equal_the_single_machine_library(client, tm
 
 
 def test_a_molecule_killed_from_outside_is_tried_again_by_the_rerun(client, tmp_path):
-    # A chain of 150 carbons takes seconds to depict: its worker process is busy when the kill comes.
+    # A chain of 300 carbons takes seconds of CPU to depict: its worker process is busy when the kill comes.
     source = tmp_path / "in.smi"
-    source.write_text("C" * 150 + " chain\n" + "".join(nci_lines(0, 7)))
+    source.write_text("C" * 300 + " chain\n" + "".join(nci_lines(0, 7)))
     work, flag = tmp_path / "shards", tmp_path / "killed"
     client.register_worker_plugin(KillMoleculeOnce(0, str(flag)), name="kill-molecule")
     try:
