@@ -56,6 +56,7 @@ std::string ion_text(const identify::IonAtPeak& ion, bool several) {
 }
 
 int run_explain(const ExplainArguments& args) {
+  if (!args.plot.empty()) check_output_path("--plot", args.plot);
   const spectra::Spectrum measured = read_record(args.spectrum.path, args.spectrum.record);
   identify::ExplainOptions options;
   options.score.measured_range = !args.full_range;

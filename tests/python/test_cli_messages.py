@@ -59,6 +59,7 @@ NOTHING_TO_DO = [
         "--plot: cannot write /nonexistent/dir/p.png: no such directory /nonexistent/dir",
     ),
     (["identify", "{d}/unknown.msp", "--candidates", "{d}/candidates.smi", "--plot", "{d}"], "it is a directory"),
+    (["explain", "{d}/unknown.msp", "--smiles", "CCO", "--plot", "{d}"], "it is a directory"),
     (["help", "nosuch"], "unknown command 'nosuch'"),
 ]
 
