@@ -34,6 +34,7 @@ int run_evaluate(EvaluateArguments& args) {
     }
   }
   args.options.score = args.options.identification;
+  install_stop_handler();
   std::unique_ptr<TableOutput> out;
   if (!args.output.empty()) out = std::make_unique<TableOutput>(args.output, identify::record_error_header());
   std::size_t refused = 0;
@@ -49,7 +50,6 @@ int run_evaluate(EvaluateArguments& args) {
 
   const bool show_progress = ::isatty(STDERR_FILENO) == 1;
   ProgressBar bar(stderr, std::nullopt);
-  install_stop_handler();
   args.options.run.cancel = &stop_requested();
   if (show_progress) args.options.run.progress = [&bar](const run::BatchProgress& p) { bar.update(p); };
   identify::Evaluation ev;

@@ -136,6 +136,9 @@ int run_predict(PredictArguments& args) {
   if (show_progress) hooks.progress = [&bar](const run::BatchProgress& p) { bar->update(p); };
   hooks.cancel = &stop_requested();
   hooks.workers = run::WorkerCommand{"/proc/self/exe", {std::string(run::kWorkerArgument)}};
+  // Caught from before the output is made, so that a stop never leaves a
+  // file begun by a run that then died of the signal.
+  install_stop_handler();
   std::optional<batch::LibraryJobRun> run;
   try {
     run.emplace(job, std::move(hooks));
@@ -151,7 +154,6 @@ int run_predict(PredictArguments& args) {
   }
   bar.emplace(stderr, total);
 
-  install_stop_handler();
   run::BatchSummary summary;
   try {
     summary = run->run();

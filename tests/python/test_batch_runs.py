@@ -102,6 +102,21 @@ def test_signals_at_random_moments_leave_whole_records_and_say_which_signal(cli,
             assert sorted(lines + failed) == list(range(1, n + 1))
 
 
+def test_a_stop_the_moment_the_output_appears_is_still_caught(cli, sample, tmp_path):
+    # The output is begun only once a stop is caught, so a run never dies of the signal with a file begun.
+    for fmt in ("jsonl", "msp"):
+        out = tmp_path / f"early.{fmt}"
+        proc = subprocess.Popen(
+            [cli, "predict", str(sample), "-o", str(out), "--format", fmt, "-j", "2"], stderr=subprocess.PIPE
+        )
+        while not out.exists() and proc.poll() is None:
+            pass
+        proc.send_signal(signal.SIGHUP)
+        _, err = proc.communicate(timeout=60)
+        assert proc.returncode == 128 + signal.SIGHUP and b"SIGHUP" in err, (proc.returncode, err)
+        assert done_lines(out, fmt)[0] < 240
+
+
 @pytest.mark.parametrize("fmt", ["msp", "csv"])
 def test_resume_after_a_hard_kill_gives_the_uninterrupted_file(cli, sample, tmp_path, fmt):
     expected = reference(cli, sample, tmp_path, fmt)
