@@ -15,7 +15,9 @@
 
 namespace tessarin::spectra::testing {
 
-inline std::filesystem::path data_dir() { return std::filesystem::path(__FILE__).parent_path().parent_path() / "data"; }
+// Named by the build (a compiler cache may make __FILE__ relative to the build
+// folder, which would tie the tests to being run from there).
+inline std::filesystem::path data_dir() { return std::filesystem::path(TESSARIN_TEST_DATA); }
 
 // A directory removed with everything in it when the object goes.
 class TempDir {
