@@ -586,7 +586,11 @@ class LibraryHit(
     collections.namedtuple("LibraryHit", ["index", "score", "matched", "spectrum", "mass_hypothesis"], defaults=(None,))
 ):
     """A library hit: the entry's 0-based index in the library, score, number of matched peaks, the entry,
-    and with ``mass="auto"`` the hypothesis it was found among, ``(mass, score)`` (else None)."""
+    and with ``mass="auto"`` the hypothesis it was found among, ``(mass, score)`` (else None).
+
+    The entry of a library given as a list of spectra is that spectrum itself; that of a library file
+    holds its peaks and the fields name, smiles, formula, mol_mass, exact_mass, precursor_mz, accession
+    and instrument (the search keeps no more of a file, which may hold millions of records)."""
 
     __slots__ = ()
 
@@ -680,10 +684,13 @@ def search_library(
         mass == "auto",
     )
     _warn_refused(refused)
+    # Spectra given in memory come back as they were (with their annotations and
+    # every metadata field); a file's entries keep the fields the search keeps.
+    given = library if isinstance(library, (list, tuple)) and all(isinstance(e, Spectrum) for e in library) else None
     return SearchResults(
         QueryResult(
             Spectrum._from_parts(q),
-            [LibraryHit(i, s, m, Spectrum._from_parts(e), h) for i, s, m, e, h in hits],
+            [LibraryHit(i, s, m, given[i] if given else Spectrum._from_parts(e), h) for i, s, m, e, h in hits],
             error,
         )
         for q, hits, error in results

@@ -185,7 +185,8 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
             Spectrum(
                 rng.choice(np.arange(12, 200), size=n, replace=False),
                 rng.uniform(1, 999, size=n),
-                metadata={"name": f"entry {k}"},
+                annotations=[f"C{k}H{j}" for j in range(n)],
+                metadata={"name": f"entry {k}", "comment": "kept"},
             )
         )
     queries = [library[3], library[17].normalized(5), _spectrum([(500, 1)])]
@@ -196,7 +197,7 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
         ]
         expected = sorted(((m.score, k) for m, k in scored if m.pairs), key=lambda t: (-t[0], t[1]))[:4]
         assert [(h.score, h.index) for h in result.hits] == expected
-        assert all(h.spectrum.name == f"entry {h.index}" for h in result.hits)
+        assert all(h.spectrum == library[h.index] for h in result.hits)  # the entries whole, ions named
     assert results[0].hits[0].index == 3 and results[2].hits == [] and results[2].error is None
 
     lib_path, query_path = tmp_path / "lib.msp", tmp_path / "q.msp"
@@ -204,7 +205,7 @@ def test_search_library_equals_scoring_every_entry(tmp_path):
     tessarin.write_spectra(queries, query_path)
     with open(query_path, "a") as f:
         f.write("Name: broken\nNum Peaks: 3\n10 1\n\n")
-    with pytest.warns(UserWarning, match="q.msp:31: Num Peaks is 3") as caught:
+    with pytest.warns(UserWarning, match="q.msp:33: Num Peaks is 3") as caught:
         from_files = tessarin.search_library(query_path, lib_path, top=4, method="composite", errors="warn")
     assert [w.filename for w in caught] == [__file__]  # the warning points at the call, not into the package
     assert [[(h.index, h.score) for h in r.hits] for r in from_files] == [
