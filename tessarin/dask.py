@@ -561,7 +561,8 @@ def _search_shard(path, queries, options):
             if options["errors"] == "raise":
                 raise
             refused.append((e.path, e.line, e.reason))
-    results = _spectra.search_library(queries, library, **{k: v for k, v in options.items() if k != "errors"})
+    # Given as an iterator, the entries come back as a search of the file gives them (not the spectra read here).
+    results = _spectra.search_library(queries, iter(library), **{k: v for k, v in options.items() if k != "errors"})
     hits = [([(h.index, h.score, h.matched, h.spectrum) for h in r.hits], r.error) for r in results]
     return len(library), hits, refused
 
