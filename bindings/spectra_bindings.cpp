@@ -22,6 +22,7 @@
 #include "prediction/ei_model.h"
 #include "prediction/ei_weights.h"
 #include "registry.h"
+#include "spectra/isotopes.h"
 #include "spectra/molecular_mass.h"
 #include "spectra/reader.h"
 #include "spectra/search.h"
@@ -213,6 +214,20 @@ void register_spectra(py::module_& m, py::module_& testing) {
       },
       "smiles"_a,
       "Candidate ions of the EI model: (m/z, formula, neutral formula, [(feature, value)], [(m/z, abundance)]).");
+  testing.def(
+      "isotope_cluster",
+      [](const std::vector<std::pair<int, int>>& elements, const std::vector<std::pair<int, int>>& labelled) {
+        std::vector<spectra::ElementCount> counts;
+        for (const auto& [z, n] : elements) counts.push_back(spectra::ElementCount{z, n});
+        std::vector<spectra::LabelledAtom> labels;
+        for (const auto& [z, a] : labelled) labels.push_back(spectra::LabelledAtom{z, a});
+        py::list out;
+        for (const spectra::IsotopePeak& p : spectra::isotope_cluster(counts, labels))
+          out.append(py::make_tuple(p.mz, p.abundance));
+        return out;
+      },
+      "elements"_a, "labelled"_a,
+      "The isotope cluster of an ion of (atomic number, count) and labelled (atomic number, mass number) atoms.");
   testing.def(
       "ei_weights",
       [] {

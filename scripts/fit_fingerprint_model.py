@@ -31,8 +31,10 @@ square-rooted spectrum, minus lam/2 |w|^2 (L-BFGS).
 The combination, as the engine computes it (src/prediction/ei_model.h; combined_log_intensities below): the
 network's intensity at an m/z, (y^2 / max y^2)^exponent, goes to the ions whose own m/z that is in proportion to
 their intensities from the shipped weight table (scripts/fit_ei_model.py), and is added with the share `share`
-to their own (1 - share, each side over its base peak), before each ion is spread over its isotope cluster; the
-network adds no ion and no m/z, so every peak still has its ions. share and exponent are chosen by nested
+to their own (1 - share, each side over its base peak), before each ion is spread over its isotope cluster; at an
+m/z up to the molecule's that no candidate ion reaches, the network's intensity is an ion of its own, a
+sub-formula of the molecule (network_ion, combined_spectra), so every peak still has its ions. share and
+exponent are chosen by nested
 cross-validation (NETWORK_SHARE below). The script can also report the ion model alone (its own fit or the
 shipped one), the network alone and the plain average of the two spectra at every m/z.
 
@@ -45,6 +47,7 @@ import base64
 import math
 import os
 import pickle
+import re
 import sys
 import time
 from collections import defaultdict
@@ -611,7 +614,7 @@ NET_CONFIG = dict(hidden=256, min_bit_mols=3, epochs=40, batch=32, lr=1e-3, wd=1
 # choose two numbers only.)
 NETWORK_SHARE = 0.35
 NETWORK_EXPONENT = 1.5
-CHOICES = [(s, e) for s in (0.2, 0.35, 0.5, 0.65) for e in (1.0, 1.5, 2.0)]  # (share, exponent)
+CHOICES = [(s, e) for s in (0.2, 0.25, 0.35, 0.5) for e in (1.0, 1.25, 1.5, 2.0)]  # (share, exponent)
 TARGETS = dict(top1=0.83, recall5=0.78, precision=0.53, base_hit=0.90)
 NESTED = "combined by nested choice"
 
@@ -659,6 +662,137 @@ def combined_log_intensities(ed, s, Y, share, exponent=1.0):
     n = np.where(ym > 0, y * y / np.where(ym > 0, ym, 1.0), 0.0) ** exponent
     C = E * ((1.0 - share) / np.maximum(top[ed.owner], 1e-300) + share * n / np.maximum(T, 1e-300))
     return np.log(np.maximum(C, 1e-300))
+
+
+NETWORK_ION_THRESHOLD = 1e-4  # the engine's kNetworkIonThreshold
+HALOGENS = (9, 17, 35, 53)
+_PT = None
+
+
+def composition(formula):
+    """{(atomic number, mass number or 0 for natural): count} of an ion formula as the engine writes it."""
+    global _PT
+    if _PT is None:
+        from rdkit import Chem
+
+        _PT = Chem.GetPeriodicTable()
+    out = defaultdict(int)
+    for term, label, symbol, count in re.findall(r"(\[(\d+)([A-Z][a-z]?)\]|D|[A-Z][a-z]?)(\d*)", formula):
+        key = (
+            (1, 2)
+            if term == "D"
+            else (_PT.GetAtomicNumber(symbol), int(label))
+            if label
+            else (_PT.GetAtomicNumber(term), 0)
+        )
+        out[key] += int(count or 1)
+    return dict(out)
+
+
+def natural_mz(c):
+    return sum(round(_PT.GetMostCommonIsotopeMass(z)) * n for (z, _a), n in c.items())
+
+
+def twice_rdbe(c):
+    t = 2
+    for (z, _a), n in c.items():
+        t += 2 * n if z in (6, 14) else n if z in (7, 15) else -n if z == 1 or z in HALOGENS else 0
+    return t
+
+
+class NetworkIons:
+    """Per molecule, its ion formulas as the engine groups them (first appearance order): the rows of
+    fit_ei_model.Data that make each, its composition and natural m/z; and the molecule's composition. For the
+    network-only ions of combined_spectra."""
+
+    def __init__(self, recs):
+        self.mols = []
+        self._clusters = {}
+        row = 0
+        for r in recs:
+            order, rows_of, comp, mass, whole = [], {}, {}, None, None
+            for _mz, formula, _n, feats, _c in EXTRACTOR(r["smiles"]):
+                if formula not in rows_of:
+                    order.append(formula)
+                    rows_of[formula] = []
+                    comp[formula] = composition(formula)
+                rows_of[formula].append(row)
+                if ("molecular ion, H kept", 1.0) in feats:
+                    whole = comp[formula]
+                    mass = natural_mz(whole)
+                row += 1
+            formulas = [(f, np.array(rows_of[f]), comp[f], natural_mz(comp[f])) for f in order]
+            at_z = defaultdict(list)
+            for k, (_f, _rows, _c, z) in enumerate(formulas):
+                at_z[z].append(k)
+            self.mols.append(dict(formulas=formulas, at_z=dict(at_z), whole=whole, mass=mass))
+
+    def cluster(self, c):
+        key = tuple(sorted(c.items()))
+        if key not in self._clusters:
+            natural = sorted((z, n) for (z, a), n in c.items() if a == 0)
+            labelled = [(z, a) for (z, a), n in sorted(c.items()) if a for _ in range(n)]
+            self._clusters[key] = _native._testing.isotope_cluster(natural, labelled)
+        return self._clusters[key]
+
+
+def network_ion(z, formulas, at_z, before, whole):
+    """The composition of the network-only ion at natural m/z z (the engine's network_ion): one hydrogen more or
+    fewer than the strongest formula one below or above, then two; else the hydrocarbon of the most carbons.
+    at_z: the indexes of `formulas` by natural m/z."""
+    hmol = whole.get((1, 0), 0)
+    for d in (1, -1, 2, -2):
+        best = None
+        for k in at_z.get(z - d, ()):
+            c = formulas[k][2]
+            h = c.get((1, 0), 0) + d
+            if 0 <= h <= hmol and twice_rdbe(c) - d >= 0 and (best is None or before[k] > before[best]):
+                best = k
+        if best is not None:
+            c = dict(formulas[best][2])
+            c[(1, 0)] = c.get((1, 0), 0) + d
+            return {k: n for k, n in c.items() if n}
+    for carbons in range(min(whole.get((6, 0), 0), z // 12), 0, -1):
+        h = z - 12 * carbons
+        if h <= hmol and 2 * carbons + 2 - h >= 0:
+            return {k: n for k, n in {(6, 0): carbons, (1, 0): h}.items() if n}
+    return None
+
+
+def combined_spectra(ed, ni, s, Y, share, exponent, mols, floor=0.01):
+    """Predicted spectra {m/z: 0..999} of molecules `mols`, as the engine computes them: the ions' combined
+    intensities (combined_log_intensities) spread over their clusters, and at every m/z up to the molecule's that
+    no ion reaches, the network's intensity share * n(z) as an ion of its own (network_ion), when share / (1 -
+    share) * n(z) is at least NETWORK_ION_THRESHOLD."""
+    C = np.exp(combined_log_intensities(ed, s, Y, share, exponent))
+    E = np.exp(s)
+    wanted = np.zeros(len(ni.mols), dtype=bool)
+    wanted[mols] = True
+    out = {mi: defaultdict(float) for mi in mols}
+    v = ed.A @ C  # the ions' cells
+    for c in np.nonzero(wanted[ed.cell_mol])[0]:
+        out[int(ed.cell_mol[c])][int(ed.cell_mz[c])] += v[c]
+    y_all = Y
+    for mi in mols:
+        m = ni.mols[mi]
+        cells = out[mi]
+        if m["mass"] is None or mi >= y_all.shape[0]:
+            continue
+        y = y_all[mi]
+        ym = (y**2).max()
+        if not ym > 0:
+            continue
+        at_z = m["at_z"]
+        before = [E[rows].sum() for _f, rows, _c, _z in m["formulas"]]
+        for z in range(1, min(m["mass"], MZ_SPAN - 1) + 1):
+            n = (y[z] ** 2 / ym) ** exponent
+            if not share / (1 - share) * n >= NETWORK_ION_THRESHOLD or z in at_z:
+                continue
+            c = network_ion(z, m["formulas"], at_z, before, m["whole"])
+            if c is not None:
+                for mz, a in ni.cluster(c):
+                    cells[mz] += a * share * n
+    return {mi: as_spectrum(out[mi], floor) for mi in mols}
 
 
 def by_index(ed, spectra_by_key, mols):
@@ -742,12 +876,12 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
             if "shipped ions" in methods:
                 preds["shipped ions"] = by_index(ed, fit_ei_model.spectra(ed, se, everyone, f["floor"]), everyone)
             if "combined" in methods:
-                sc = combined_log_intensities(ed, se, Y, NETWORK_SHARE, NETWORK_EXPONENT)
-                preds["combined"] = by_index(ed, fit_ei_model.spectra(ed, sc, everyone, f["floor"]), everyone)
+                preds["combined"] = combined_spectra(
+                    ed, ed.network_ions, se, Y, NETWORK_SHARE, NETWORK_EXPONENT, everyone, f["floor"]
+                )
             if NESTED in methods:
                 for choice in CHOICES:
-                    sc = combined_log_intensities(ed, se, Y, *choice)
-                    pred = by_index(ed, fit_ei_model.spectra(ed, sc, everyone, f["floor"]), everyone)
+                    pred = combined_spectra(ed, ed.network_ions, se, Y, *choice, everyone, f["floor"])
                     choice_rows[(choice, i)] = evaluate(recs, test, pred, groups, classes)[2]
         if "ions" in methods:
             preds["ions"] = ion_spec
@@ -844,6 +978,7 @@ def main(argv=None):
         ed = None
         if "shipped ions" in methods or "combined" in methods:
             ed = fit_ei_model.Data(recs, ION_FIT["power"])
+            ed.network_ions = NetworkIons(recs)
             log("the shipped ion side's data (%.0f s)" % (time.time() - t))
         for seed in [int(x) for x in a.seeds.split(",")]:
             kept = [] if a.keep_predictions else None

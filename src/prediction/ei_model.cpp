@@ -31,6 +31,11 @@ constexpr int kFormulaFeatureMaxMz = 150;
 
 constexpr int kHydrogenShifts[] = {-2, -1, 0, 1, 2};
 
+// The fingerprint network gives an m/z no candidate ion reaches an ion of its
+// own when that ion would hold at least this share of the ion model's base
+// peak (weaker ones could not move a peak by 0.1 on the 0..999 scale).
+constexpr double kNetworkIonThreshold = 1e-4;
+
 bool is_halogen(int z) { return z == 9 || z == 17 || z == 35 || z == 53; }
 
 struct Bond {
@@ -784,6 +789,8 @@ struct FormulaSum {
   int natural_mz = 0;      // the m/z with every labelled atom at its element's usual mass
   double intensity = 0.0;  // relative to exp(reference score)
   const std::vector<spectra::IsotopePeak>* cluster = nullptr;
+  spectra::IonComposition composition;
+  bool network_only = false;  // an ion of the fingerprint network alone (add_network)
 };
 
 // One ion of the molecule with its score and features, for explanations.
@@ -799,6 +806,7 @@ struct ModelRun {
   double reference = -HUGE_VAL;      // the score the intensities are relative to
   std::vector<ScoredIon> ions;       // with `keep_ions` only
   int molecular_mz = -1;             // the intact molecule's ion, hydrogens kept, labels as natural atoms
+  IonMakeup whole;                   // the intact molecule's make-up
   // Per formula: the log of the factor the fingerprint network multiplied
   // its intensity by, and the network's intensity at its m/z (of its base).
   std::vector<double> network_log_factor;
@@ -816,34 +824,38 @@ ModelRun run_model(const RDKit::ROMol& mol, const molecule::Perception& percepti
   std::unordered_map<std::string, std::size_t> index;
   int scored_piece = -1;
   double shared_score = 0.0;
-  enumerate_ions(mol, perception, poll,
-                 [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int piece) {
-                   if (piece != scored_piece) {
-                     shared_score = score(shared);
-                     scored_piece = piece;
-                   }
-                   const double s = shared_score + score(ion.features);
-                   if (run.reference == -HUGE_VAL) {
-                     run.reference = s;
-                   } else if (s > run.reference + kRescaleAbove) {
-                     const double factor = std::exp(run.reference - s);
-                     for (FormulaSum& f : run.formulas) f.intensity *= factor;
-                     run.reference = s;
-                   }
-                   auto [at, added] = index.try_emplace(ion.formula, run.formulas.size());
-                   if (added) {
-                     int natural = ion.mz;
-                     for (const spectra::LabelledAtom& l : c.labelled)
-                       natural += core::nominal_atom_mass(l.atomic_number) - l.mass_number;
-                     run.formulas.push_back(FormulaSum{ion.formula, ion.mz, natural, 0.0, &cluster_of(ion.formula, c)});
-                   }
-                   if (ion.molecular && ion.hydrogen_shift == 0) run.molecular_mz = run.formulas[at->second].natural_mz;
-                   run.formulas[at->second].intensity += std::exp(s - run.reference);
-                   if (keep_ions) {
-                     ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
-                     run.ions.push_back(ScoredIon{at->second, s, std::move(ion)});
-                   }
-                 });
+  enumerate_ions(
+      mol, perception, poll,
+      [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int piece) {
+        if (piece != scored_piece) {
+          shared_score = score(shared);
+          scored_piece = piece;
+        }
+        const double s = shared_score + score(ion.features);
+        if (run.reference == -HUGE_VAL) {
+          run.reference = s;
+        } else if (s > run.reference + kRescaleAbove) {
+          const double factor = std::exp(run.reference - s);
+          for (FormulaSum& f : run.formulas) f.intensity *= factor;
+          run.reference = s;
+        }
+        auto [at, added] = index.try_emplace(ion.formula, run.formulas.size());
+        if (added) {
+          int natural = ion.mz;
+          for (const spectra::LabelledAtom& l : c.labelled)
+            natural += core::nominal_atom_mass(l.atomic_number) - l.mass_number;
+          run.formulas.push_back(FormulaSum{ion.formula, ion.mz, natural, 0.0, &cluster_of(ion.formula, c), c, false});
+        }
+        if (ion.molecular && ion.hydrogen_shift == 0) {
+          run.molecular_mz = run.formulas[at->second].natural_mz;
+          run.whole = makeup_of(c);
+        }
+        run.formulas[at->second].intensity += std::exp(s - run.reference);
+        if (keep_ions) {
+          ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
+          run.ions.push_back(ScoredIon{at->second, s, std::move(ion)});
+        }
+      });
   return run;
 }
 
@@ -872,7 +884,68 @@ std::unique_ptr<RDKit::ROMol> without_labels(const RDKit::ROMol& mol) {
   return copy;
 }
 
-void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCheck& poll) {
+int natural_count(const spectra::IonComposition& c, int atomic_number) {
+  for (const spectra::ElementCount& e : c.elements) {
+    if (e.atomic_number == atomic_number) return e.count;
+  }
+  return 0;
+}
+
+// Twice the rings plus double bonds of a make-up, counted as twice_rdbe counts them.
+int twice_rdbe_of(const spectra::IonComposition& c) {
+  int t = 2;
+  const auto add = [&t](int z, int n) {
+    if (z == 6 || z == 14) {
+      t += 2 * n;
+    } else if (z == 7 || z == 15) {
+      t += n;
+    } else if (z == 1 || is_halogen(z)) {
+      t -= n;
+    }
+  };
+  for (const spectra::ElementCount& e : c.elements) add(e.atomic_number, e.count);
+  for (const spectra::LabelledAtom& l : c.labelled) add(l.atomic_number, 1);
+  return t;
+}
+
+// The formula of a network-only ion at natural m/z z (see add_network): the
+// strongest formula one hydrogen below or above it, else two, with one
+// hydrogen more or fewer (or two), when the molecule has the hydrogens and
+// the ion stays at or above zero rings plus double bonds; else the
+// hydrocarbon of the most carbons the molecule has room for. Nothing when
+// none is possible.
+std::optional<IonMakeup> network_ion(const ModelRun& run, const std::map<int, std::vector<std::size_t>>& at_natural,
+                                     const std::vector<double>& before, int z) {
+  const int molecule_h = natural_count(run.whole.composition, 1);
+  for (const int d : {1, -1, 2, -2}) {
+    const auto at = at_natural.find(z - d);
+    if (at == at_natural.end()) continue;
+    const FormulaSum* best = nullptr;
+    double best_intensity = 0.0;
+    for (const std::size_t i : at->second) {
+      const FormulaSum& f = run.formulas[i];
+      const int h = natural_count(f.composition, 1) + d;
+      if (h < 0 || h > molecule_h || twice_rdbe_of(f.composition) - d < 0) continue;
+      if (!best || before[i] > best_intensity) {
+        best = &run.formulas[i];
+        best_intensity = before[i];
+      }
+    }
+    if (best) return with_natural_hydrogens(makeup_of(best->composition), d);
+  }
+  const int molecule_c = natural_count(run.whole.composition, 6);
+  for (int c = std::min(molecule_c, z / 12); c > 0; --c) {
+    const int h = z - 12 * c;
+    if (h > molecule_h || 2 * c + 2 - h < 0) continue;
+    spectra::IonComposition hydrocarbon;
+    if (h > 0) hydrocarbon.elements.push_back({1, h});
+    hydrocarbon.elements.push_back({6, c});
+    return makeup_of(std::move(hydrocarbon));
+  }
+  return std::nullopt;
+}
+
+void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCheck& poll, bool keep_ions) {
   const std::size_t n_formulas = run.formulas.size();
   run.network_log_factor.assign(n_formulas, 0.0);
   run.network_intensity.assign(n_formulas, 0.0);
@@ -885,11 +958,15 @@ void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCh
   if (!(net.mixed_max > 0.0)) return;
   std::map<int, double> cells;  // the ion model's spectrum
   std::map<int, double> at_mz;  // T(z)
+  std::map<int, std::vector<std::size_t>> at_natural;
+  std::vector<double> before(n_formulas);
   for (std::size_t i = 0; i < n_formulas; ++i) {
     if ((i & 255) == 0) core::poll(poll);
     const FormulaSum& f = run.formulas[i];
     for (const spectra::IsotopePeak& p : *f.cluster) cells[p.mz] += p.abundance * f.intensity;
     at_mz[f.natural_mz] += f.intensity;
+    at_natural[f.natural_mz].push_back(i);
+    before[i] = f.intensity;
   }
   double top = 0.0;
   for (const auto& [mz, v] : cells) top = std::max(top, v);
@@ -897,17 +974,49 @@ void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCh
   const double base = net.mixed_max * net.mixed_max;
   const double ratio = share / (1.0 - share);
   const double exponent = fingerprint_network_exponent();
+  const auto network_at = [&](int z) {
+    if (z < 0 || z >= static_cast<int>(net.mixed.size())) return 0.0;
+    const double y = net.mixed[static_cast<std::size_t>(z)];
+    return exponent == 1.0 ? y * y / base : std::pow(y * y / base, exponent);
+  };
   for (std::size_t i = 0; i < n_formulas; ++i) {
     FormulaSum& f = run.formulas[i];
-    if (f.natural_mz < 0 || f.natural_mz >= static_cast<int>(net.mixed.size())) continue;
-    const double y = net.mixed[static_cast<std::size_t>(f.natural_mz)];
-    const double n = exponent == 1.0 ? y * y / base : std::pow(y * y / base, exponent);
+    const double n = network_at(f.natural_mz);
     const double t = at_mz[f.natural_mz];
     if (!(n > 0.0) || !(t > 0.0)) continue;
     const double phi = 1.0 + ratio * n * top / t;
     f.intensity *= phi;
     run.network_log_factor[i] = std::log(phi);
     run.network_intensity[i] = n;
+  }
+  // The m/z no candidate ion reaches, up to the molecule's: the network's
+  // intensity there goes to an ion of its own.
+  for (int z = 1; z <= run.molecular_mz; ++z) {
+    if ((z & 63) == 0) core::poll(poll);
+    const double n = network_at(z);
+    if (!(ratio * n >= kNetworkIonThreshold) || at_mz.contains(z)) continue;
+    const std::optional<IonMakeup> m = network_ion(run, at_natural, before, z);
+    if (!m) continue;
+    FormulaSum f;
+    f.formula = m->formula.text();
+    f.mz = m->mz;
+    f.natural_mz = z;
+    f.intensity = ratio * n * top;
+    f.cluster = &cluster_of(f.formula, m->composition);
+    f.composition = m->composition;
+    f.network_only = true;
+    if (keep_ions) {
+      ScoredIon ion;
+      ion.formula = run.formulas.size();
+      ion.score = run.reference + std::log(f.intensity);
+      ion.ion.mz = f.mz;
+      ion.ion.formula = f.formula;
+      ion.ion.neutral = neutral_of(run.whole.formula, m->formula).text();
+      run.ions.push_back(std::move(ion));
+    }
+    run.formulas.push_back(std::move(f));
+    run.network_log_factor.push_back(0.0);
+    run.network_intensity.push_back(n);
   }
 }
 
@@ -1011,7 +1120,7 @@ std::vector<EiIon> ei_candidate_ions(const std::string& smiles) {
 std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception& perception,
                              const core::InterruptCheck& poll) {
   ModelRun run = run_model(mol, perception, poll, false);
-  add_network(run, mol, poll);
+  add_network(run, mol, poll, false);
   const PeakCells s = peak_cells(run, poll);
   std::vector<EiPeak> out;
   out.reserve(s.kept.size());
@@ -1022,7 +1131,7 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception
 EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& perception,
                          const core::InterruptCheck& poll) {
   ModelRun run = run_model(mol, perception, poll, true);
-  add_network(run, mol, poll);
+  add_network(run, mol, poll, true);
   const PeakCells s = peak_cells(run, poll);
   EiExplanation out;
   // Each ion's score with the network's part, its intensity on the run's
@@ -1070,7 +1179,11 @@ EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& pe
       if (w != 0.0 && value != 0.0) e.features.push_back(EiFeatureContribution{name, value, w, w * value});
     }
     const double network = run.network_log_factor[run.ions[i].formula];
-    if (network != 0.0) {
+    if (run.formulas[run.ions[i].formula].network_only) {  // the network's alone: its whole score
+      const double n = run.network_intensity[run.ions[i].formula];
+      e.features.push_back(
+          EiFeatureContribution{std::string(kEiNetworkFeature), n, run.ions[i].score / n, run.ions[i].score});
+    } else if (network != 0.0) {
       const double n = run.network_intensity[run.ions[i].formula];
       e.features.push_back(EiFeatureContribution{std::string(kEiNetworkFeature), n, network / n, network});
     }

@@ -43,14 +43,20 @@
 // The fingerprint network (fingerprint_network.h) takes part before the
 // clusters are spread: its predicted intensity at each m/z is shared among
 // the ions whose own m/z that is, in proportion to their intensities, and
-// added to the ions' own with equal weights (each side over its base peak);
-// it adds no ion and no m/z, so every peak still has its ions, and each
-// cluster its exact ratios. The network reads a molecule with labelled
+// added to the ions' own (each side over its base peak, with the network's
+// share). At an m/z up to the molecule's that no candidate ion reaches, its
+// intensity becomes an ion of its own: one hydrogen more or fewer than the
+// strongest formula one m/z below or above (then two), when the molecule has
+// the hydrogens and the ion keeps zero or more rings plus double bonds, else
+// the hydrocarbon of the most carbons the molecule allows; always a
+// sub-formula of the molecule, spread over its own cluster, so every peak
+// still has its ions and each cluster its exact ratios. The network reads a molecule with labelled
 // atoms without its labels, and gives each ion what it predicts at the
 // ion's m/z with every label at its element's usual mass. In an explanation the network's part of an
 // ion's score is the feature kEiNetworkFeature: its value is the network's
 // intensity at the ion's m/z (of its base), its contribution the log of the
-// factor it multiplied the ion's intensity by.
+// factor it multiplied the ion's intensity by; for an ion of the network
+// alone, the ion's whole score.
 #pragma once
 
 #include <GraphMol/ROMol.h>

@@ -147,6 +147,13 @@ TEST(EiModel, EveryIonIsMadeOfTheMoleculesOwnAtoms) {
         EXPECT_EQ(sum, whole) << s << ": " << ion.formula << " + " << ion.neutral;
       }
     }
+    // The spectrum's formulas too, the fingerprint network's own ions among them.
+    for (const EiPeak& peak : ei_peaks(*p->mol, p->perception)) {
+      for (const std::string& named : peak.formulas) {
+        for (const auto& [term, n] : counts(named.substr(0, named.find(' '))))
+          EXPECT_LE(n, whole.count(term) ? whole.at(term) : 0) << s << " m/z " << peak.mz << " " << named;
+      }
+    }
   }
   EXPECT_GT(ions, 50000u);
   // The cases that once went wrong, by name: nothing holds a hydrogen the

@@ -28,21 +28,67 @@ def formulas(annotation):
     return [] if annotation is None else annotation.split(", ")
 
 
-def natural_excess(formula):
-    """How much heavier the labelled atoms of a formula make it than the same atoms unlabelled."""
+def composition(formula):
+    """{(atomic number, mass number or 0 for natural): count} of a formula as the engine writes it (D, [13C])."""
     pt = Chem.GetPeriodicTable()
-    excess = 0
-    for label, symbol, count in re.findall(r"\[(\d+)([A-Z][a-z]?)\](\d*)", formula):
-        excess += (int(label) - round(pt.GetMostCommonIsotopeMass(symbol))) * int(count or 1)
-    for count in re.findall(r"D(\d*)", re.sub(r"\[[^]]*\]", "", formula)):
-        excess += int(count or 1)
-    return excess
+    out = defaultdict(int)
+    for term, label, symbol, count in re.findall(r"(\[(\d+)([A-Z][a-z]?)\]|D|[A-Z][a-z]?)(\d*)", formula):
+        key = (
+            (1, 2)
+            if term == "D"
+            else (pt.GetAtomicNumber(symbol), int(label))
+            if label
+            else (pt.GetAtomicNumber(term), 0)
+        )
+        out[key] += int(count or 1)
+    return out
+
+
+def natural_mz(c):
+    pt = Chem.GetPeriodicTable()
+    return sum(round(pt.GetMostCommonIsotopeMass(z)) * n for (z, _a), n in c.items())
+
+
+def twice_rdbe(c):
+    t = 2
+    for (z, _a), n in c.items():
+        t += 2 * n if z in (6, 14) else n if z in (7, 15) else -n if z in (1, 9, 17, 35, 53) else 0
+    return t
+
+
+def cluster_of(c):
+    return _native._testing.isotope_cluster(
+        sorted((z, n) for (z, a), n in c.items() if a == 0),
+        [(z, a) for (z, a), n in sorted(c.items()) if a for _ in range(n)],
+    )
+
+
+def network_ion(z, formulas, intensity, molecule):
+    """The formula the network's intensity at an m/z no ion reaches goes to: one (then two) hydrogens more or fewer
+    than the strongest formula beside it, else the hydrocarbon of the most carbons; None when none is possible."""
+    for d in (1, -1, 2, -2):
+        best = None
+        for f, c in formulas.items():
+            h = c.get((1, 0), 0) + d
+            if natural_mz(c) == z - d and 0 <= h <= molecule.get((1, 0), 0) and twice_rdbe(c) - d >= 0:
+                if best is None or intensity[f] > intensity[best]:
+                    best = f
+        if best is not None:
+            c = defaultdict(int, formulas[best])
+            c[(1, 0)] += d
+            return {k: n for k, n in c.items() if n}
+    for carbons in range(min(molecule.get((6, 0), 0), z // 12), 0, -1):
+        h = z - 12 * carbons
+        if h <= molecule.get((1, 0), 0) and 2 * carbons + 2 - h >= 0:
+            return {k: n for k, n in {(6, 0): carbons, (1, 0): h}.items() if n}
+    return None
 
 
 def reference_spectrum(smiles):
     """The model as the fitting scripts compute it, from the extractor's rows, the weight table and the fingerprint
     network: each ion's exp(score), plus the network's intensity at its m/z shared among the ions of that m/z, spread
-    over its cluster."""
+    over its cluster; at an m/z up to the molecule's that no ion reaches, the network's intensity as an ion of its
+    own."""
     table = _native._testing.ei_weights()
     w = dict(table["weights"])
     ions = _native._testing.ei_candidate_ions(smiles)
@@ -54,26 +100,39 @@ def reference_spectrum(smiles):
         for c, a in cluster:
             cells[c] += a * x
     ion_top = max(cells.values())
-    # the network reads the molecule without its labels, each ion at its m/z with labels at the usual mass
+    # The network reads the molecule without labels and each ion at its m/z with labels as natural atoms.
     mol = Chem.MolFromSmiles(smiles)
     for a in mol.GetAtoms():
         a.SetIsotope(0)
-    natural = {f: mz - natural_excess(f) for mz, f, _n, _feats, _c in ions}
-    mass = next(natural[f] for _mz, f, _n, feats, _c in ions if ("molecular ion, H kept", 1.0) in feats)
+    formulas = {f: composition(f) for _mz, f, _n, _feats, _c in ions}
+    natural = {f: natural_mz(c) for f, c in formulas.items()}
+    molecule = next(formulas[f] for _mz, f, _n, feats, _c in ions if ("molecular ion, H kept", 1.0) in feats)
+    mass = natural_mz(molecule)
     y = _native._testing.fingerprint_network(Chem.MolToSmiles(mol), mass)["mixed"]
     y_top = max(v * v for v in y)
     at_mz = defaultdict(float)
+    intensity = defaultdict(float)
     for (_mz, f, _n, _feats, _cluster), x in zip(ions, e):
         at_mz[natural[f]] += x
+        intensity[f] += x
     shape = _native._testing.fingerprint_network_shape()
     share, exponent = shape["share"], shape["exponent"]
+
+    def network(z):
+        return (y[z] ** 2 / y_top) ** exponent if 0 <= z < len(y) and y_top > 0 else 0.0
+
     cells = defaultdict(float)
     for (_mz, f, _n, _feats, cluster), x in zip(ions, e):
         z = natural[f]
-        n = (y[z] ** 2 / y_top) ** exponent if 0 <= z < len(y) and y_top > 0 else 0.0
-        combined = x * ((1 - share) / ion_top + share * n / at_mz[z])
+        combined = x * ((1 - share) / ion_top + share * network(z) / at_mz[z])
         for c, a in cluster:
             cells[c] += a * combined
+    for z in range(1, mass + 1):
+        n = network(z)
+        if share / (1 - share) * n >= 1e-4 and z not in at_mz:
+            c = network_ion(z, formulas, intensity, molecule)
+            for mz, a in cluster_of(c) if c else ():
+                cells[mz] += a * share * n
     vmax = max(cells.values())
     out = {}
     for mz, v in cells.items():
