@@ -707,7 +707,6 @@ class NetworkIons:
 
     def __init__(self, recs):
         self.mols = []
-        self._clusters = {}
         row = 0
         for r in recs:
             order, rows_of, comp, mass, whole = [], {}, {}, None, None
@@ -727,13 +726,18 @@ class NetworkIons:
                 at_z[z].append(k)
             self.mols.append(dict(formulas=formulas, at_z=dict(at_z), whole=whole, mass=mass))
 
-    def cluster(self, c):
-        key = tuple(sorted(c.items()))
-        if key not in self._clusters:
-            natural = sorted((z, n) for (z, a), n in c.items() if a == 0)
-            labelled = [(z, a) for (z, a), n in sorted(c.items()) if a for _ in range(n)]
-            self._clusters[key] = _native._testing.isotope_cluster(natural, labelled)
-        return self._clusters[key]
+
+_CLUSTERS = {}
+
+
+def cluster_of(c):
+    """The engine's isotope cluster [(m/z, abundance)] of a composition."""
+    key = tuple(sorted(c.items()))
+    if key not in _CLUSTERS:
+        natural = sorted((z, n) for (z, a), n in c.items() if a == 0)
+        labelled = [(z, a) for (z, a), n in sorted(c.items()) if a for _ in range(n)]
+        _CLUSTERS[key] = _native._testing.isotope_cluster(natural, labelled)
+    return _CLUSTERS[key]
 
 
 def network_ion(z, formulas, at_z, before, whole):
@@ -790,7 +794,7 @@ def combined_spectra(ed, ni, s, Y, share, exponent, mols, floor=0.01):
                 continue
             c = network_ion(z, m["formulas"], at_z, before, m["whole"])
             if c is not None:
-                for mz, a in ni.cluster(c):
+                for mz, a in cluster_of(c):
                     cells[mz] += a * share * n
     return {mi: as_spectrum(out[mi], floor) for mi in mols}
 

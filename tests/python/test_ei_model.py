@@ -1,8 +1,9 @@
 """The EI model: the engine's spectra equal a reference computation from the features the fitting script reads;
 batch, threads and file formats give the same spectra; the schematic default is untouched."""
-import json
+import importlib
 import math
-import re
+import pathlib
+import sys
 from collections import defaultdict
 
 import pytest
@@ -11,6 +12,7 @@ from rdkit import Chem
 import tessarin
 from tessarin import _native
 
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 MOLECULES = [
     "CCCCC(=O)OC",
     "c1ccccc1CCN",
@@ -28,60 +30,13 @@ def formulas(annotation):
     return [] if annotation is None else annotation.split(", ")
 
 
-def composition(formula):
-    """{(atomic number, mass number or 0 for natural): count} of a formula as the engine writes it (D, [13C])."""
-    pt = Chem.GetPeriodicTable()
-    out = defaultdict(int)
-    for term, label, symbol, count in re.findall(r"(\[(\d+)([A-Z][a-z]?)\]|D|[A-Z][a-z]?)(\d*)", formula):
-        key = (
-            (1, 2)
-            if term == "D"
-            else (pt.GetAtomicNumber(symbol), int(label))
-            if label
-            else (pt.GetAtomicNumber(term), 0)
-        )
-        out[key] += int(count or 1)
-    return out
-
-
-def natural_mz(c):
-    pt = Chem.GetPeriodicTable()
-    return sum(round(pt.GetMostCommonIsotopeMass(z)) * n for (z, _a), n in c.items())
-
-
-def twice_rdbe(c):
-    t = 2
-    for (z, _a), n in c.items():
-        t += 2 * n if z in (6, 14) else n if z in (7, 15) else -n if z in (1, 9, 17, 35, 53) else 0
-    return t
-
-
-def cluster_of(c):
-    return _native._testing.isotope_cluster(
-        sorted((z, n) for (z, a), n in c.items() if a == 0),
-        [(z, a) for (z, a), n in sorted(c.items()) if a for _ in range(n)],
-    )
-
-
-def network_ion(z, formulas, intensity, molecule):
-    """The formula the network's intensity at an m/z no ion reaches goes to: one (then two) hydrogens more or fewer
-    than the strongest formula beside it, else the hydrocarbon of the most carbons; None when none is possible."""
-    for d in (1, -1, 2, -2):
-        best = None
-        for f, c in formulas.items():
-            h = c.get((1, 0), 0) + d
-            if natural_mz(c) == z - d and 0 <= h <= molecule.get((1, 0), 0) and twice_rdbe(c) - d >= 0:
-                if best is None or intensity[f] > intensity[best]:
-                    best = f
-        if best is not None:
-            c = defaultdict(int, formulas[best])
-            c[(1, 0)] += d
-            return {k: n for k, n in c.items() if n}
-    for carbons in range(min(molecule.get((6, 0), 0), z // 12), 0, -1):
-        h = z - 12 * carbons
-        if h <= molecule.get((1, 0), 0) and 2 * carbons + 2 - h >= 0:
-            return {k: n for k, n in {(6, 0): carbons, (1, 0): h}.items() if n}
-    return None
+def fit_script():
+    """scripts/fit_fingerprint_model.py, whose computation of the model the engine must equal."""
+    sys.path.insert(0, str(ROOT / "scripts"))
+    try:
+        return importlib.import_module("fit_fingerprint_model")
+    finally:
+        sys.path.remove(str(ROOT / "scripts"))
 
 
 def reference_spectrum(smiles):
@@ -104,10 +59,11 @@ def reference_spectrum(smiles):
     mol = Chem.MolFromSmiles(smiles)
     for a in mol.GetAtoms():
         a.SetIsotope(0)
-    formulas = {f: composition(f) for _mz, f, _n, _feats, _c in ions}
-    natural = {f: natural_mz(c) for f, c in formulas.items()}
+    fit = fit_script()
+    formulas = {f: fit.composition(f) for _mz, f, _n, _feats, _c in ions}
+    natural = {f: fit.natural_mz(c) for f, c in formulas.items()}
     molecule = next(formulas[f] for _mz, f, _n, feats, _c in ions if ("molecular ion, H kept", 1.0) in feats)
-    mass = natural_mz(molecule)
+    mass = fit.natural_mz(molecule)
     y = _native._testing.fingerprint_network(Chem.MolToSmiles(mol), mass)["mixed"]
     y_top = max(v * v for v in y)
     at_mz = defaultdict(float)
@@ -127,11 +83,16 @@ def reference_spectrum(smiles):
         combined = x * ((1 - share) / ion_top + share * network(z) / at_mz[z])
         for c, a in cluster:
             cells[c] += a * combined
+    listed = [(f, None, c, natural[f]) for f, c in formulas.items()]
+    at_z = defaultdict(list)
+    for k, (f, _rows, _c, z) in enumerate(listed):
+        at_z[z].append(k)
+    before = [intensity[f] for f, _rows, _c, _z in listed]
     for z in range(1, mass + 1):
         n = network(z)
-        if share / (1 - share) * n >= 1e-4 and z not in at_mz:
-            c = network_ion(z, formulas, intensity, molecule)
-            for mz, a in cluster_of(c) if c else ():
+        if share / (1 - share) * n >= fit.NETWORK_ION_THRESHOLD and z not in at_z:
+            c = fit.network_ion(z, listed, at_z, before, molecule)
+            for mz, a in fit.cluster_of(c) if c else ():
                 cells[mz] += a * share * n
     vmax = max(cells.values())
     out = {}
