@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -354,7 +355,10 @@ const char* size_bin(int n) {
 
 std::string shift_text(int h) {
   if (h == 0) return "H kept";
-  return (h > 0 ? "+" : "") + std::to_string(h) + " H";
+  std::string s = h > 0 ? "+" : "";
+  s += std::to_string(h);
+  s += " H";
+  return s;
 }
 
 // Twice the rings plus double bonds of the atoms `in` with their own
@@ -492,74 +496,200 @@ const char* mclafferty_acceptor(const Graph& g, int alpha, int beta, const std::
   return kind;
 }
 
-// Shift-independent features of a piece, and its own site kinds.
+// The weight table, open-addressed by an FNV-1a hash of the name: a lookup
+// is one short probe over a flat array (every ion of every molecule makes a
+// dozen of them).
+class WeightTable {
+ public:
+  WeightTable() {
+    const std::span<const EiWeight> weights = ei_weights();
+    std::size_t size = 16;
+    while (size < 4 * weights.size()) size *= 2;
+    slots_.resize(size);
+    mask_ = size - 1;
+    for (const EiWeight& w : weights) {
+      const std::string_view name(w.name);
+      const std::uint64_t h = hash(name);
+      std::size_t i = h & mask_;
+      while (slots_[i].used && slots_[i].name != name) i = (i + 1) & mask_;
+      if (!slots_[i].used) slots_[i] = Slot{h, name, w.weight, true};  // a name twice: its first weight
+    }
+  }
+
+  double operator()(std::string_view name) const {
+    const std::uint64_t h = hash(name);
+    for (std::size_t i = h & mask_; slots_[i].used; i = (i + 1) & mask_) {
+      if (slots_[i].hash == h && slots_[i].name == name) return slots_[i].weight;
+    }
+    return 0.0;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash = 0;
+    std::string_view name;
+    double weight = 0.0;
+    bool used = false;
+  };
+
+  static std::uint64_t hash(std::string_view s) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return h;
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+};
+
+double weight_of(std::string_view name) {
+  static const WeightTable table;
+  return table(name);
+}
+
+// The features of an ion (or a piece) as they are made: the sum of their
+// weights times their values, in the order they come, and with `names` their
+// names too (for explanations and the fitting script). Without names no
+// string is built per feature: each name is written into one buffer, reused.
+class FeatureSum {
+ public:
+  explicit FeatureSum(std::vector<EiFeature>* names) : names_(names) {}
+
+  template <class... Parts>
+  void add(double value, const Parts&... parts) {
+    thread_local std::string name;
+    name.clear();
+    (name.append(parts), ...);
+    total_ += weight_of(name) * value;
+    if (names_) names_->emplace_back(name, value);
+  }
+
+  double total() const { return total_; }
+
+ private:
+  std::vector<EiFeature>* names_;
+  double total_ = 0.0;
+};
+
+// Shift-independent features of a piece (their weighted sum, and with
+// `names` the features themselves), and its own site kinds.
 struct PieceFeatures {
   std::vector<EiFeature> base;
+  double base_score = 0.0;
   std::vector<std::string> own;
   double share = 1.0;
 };
 
-PieceFeatures piece_features(const Graph& g, const Piece& p, const std::vector<char>& rest) {
+PieceFeatures piece_features(const Graph& g, const Piece& p, const std::vector<char>& rest, bool names) {
   PieceFeatures out;
+  FeatureSum base(names ? &out.base : nullptr);
   const int nc = static_cast<int>(p.cuts.size());
   out.share = 1.0 / nc;
-  out.base.emplace_back(nc == 1 ? "one cut" : "two cuts", 1.0);
+  base.add(1.0, nc == 1 ? "one cut" : "two cuts");
   for (const Cut& c : p.cuts) {
     for (std::string& x : site_kinds(g, c.inside, p.in)) {
-      out.base.emplace_back(x, out.share);
+      base.add(out.share, x);
       out.own.push_back(std::move(x));
     }
-    for (const std::string& x : site_kinds(g, c.outside, rest)) out.base.emplace_back("neutral's " + x, out.share);
-    std::string a = g.sym[static_cast<std::size_t>(c.inside)], b = g.sym[static_cast<std::size_t>(c.outside)];
-    if (b < a) std::swap(a, b);
+    for (const std::string& x : site_kinds(g, c.outside, rest)) base.add(out.share, "neutral's ", x);
+    const std::string* a = &g.sym[static_cast<std::size_t>(c.inside)];
+    const std::string* b = &g.sym[static_cast<std::size_t>(c.outside)];
+    if (*b < *a) std::swap(a, b);
     const Bond& bond = g.bonds[static_cast<std::size_t>(c.bond)];
-    out.base.emplace_back("cut " + a + "-" + b + " " + kBondKind(bond.order), out.share);
-    if (bond.ring) out.base.emplace_back("cut ring bond", out.share);
+    base.add(out.share, "cut ", *a, "-", *b, " ", kBondKind(bond.order));
+    if (bond.ring) base.add(out.share, "cut ring bond");
   }
-  for (const std::string& x : composition_names(g, rest)) out.base.emplace_back("neutral " + x, 1.0);
-  out.base.emplace_back(std::string("neutral heavy atoms ") + size_bin(g.n - p.size), 1.0);
-  if (p.size > g.n - p.size) out.base.emplace_back("piece larger than neutral", 1.0);
+  for (const std::string& x : composition_names(g, rest)) base.add(1.0, "neutral ", x);
+  base.add(1.0, "neutral heavy atoms ", size_bin(g.n - p.size));
+  if (p.size > g.n - p.size) base.add(1.0, "piece larger than neutral");
+  out.base_score = base.total();
   return out;
 }
 
-// Atom counts by formula term (C first, H second, the others by symbol;
-// labelled atoms after their element's ordinary ones, written D or [13C]).
-struct FormulaCounts {
-  std::map<core::FormulaTerm, int> counts;
+// Writes a formula term by term, in FormulaTerm order; with `labels` false
+// every atom is written as its element (CH4O for CHD3O), which is how the
+// model's features name it: a label changes masses, not chemistry.
+class FormulaWriter {
+ public:
+  explicit FormulaWriter(bool labels) : labels_(labels) {}
 
-  // The formula; with `labels` false every atom is written as its element
-  // (CH4O for CHD3O), which is how the model's features name it: a label
-  // changes masses, not chemistry.
-  std::string text(bool labels = true) const {
-    std::string s;
-    auto put = [&s](const std::string& t, int n) {
-      if (n <= 0) return;
-      s += t;
-      if (n > 1) s += std::to_string(n);
-    };
-    const std::string* pending = nullptr;  // element being summed over its labels
-    int pending_n = 0;
-    for (const auto& [term, n] : counts) {
-      if (labels) {
-        put(term.text(), n);
-        continue;
-      }
-      if (pending && *pending != term.symbol) {
-        put(*pending, pending_n);
-        pending_n = 0;
-      }
-      pending = &term.symbol;
-      pending_n += n;
+  void term(const core::FormulaTerm& t, int n) {
+    if (labels_) {
+      put(t.text(), n);
+      return;
     }
-    if (pending) put(*pending, pending_n);
-    return s;
+    if (pending_ && *pending_ != t.symbol) {
+      put(*pending_, pending_n_);
+      pending_n_ = 0;
+    }
+    pending_ = &t.symbol;
+    pending_n_ += n;
+  }
+
+  std::string done() {
+    if (pending_) put(*pending_, pending_n_);
+    pending_ = nullptr;
+    return std::move(s_);
+  }
+
+ private:
+  void put(const std::string& t, int n) {
+    if (n <= 0) return;
+    s_ += t;
+    if (n > 1) s_ += std::to_string(n);
+  }
+
+  bool labels_;
+  std::string s_;
+  const std::string* pending_ = nullptr;  // element being summed over its labels
+  int pending_n_ = 0;
+};
+
+// Atom counts by formula term (C first, H second, the others by symbol;
+// labelled atoms after their element's ordinary ones, written D or [13C]),
+// kept in that order, none zero.
+struct FormulaCounts {
+  std::vector<std::pair<core::FormulaTerm, int>> counts;
+
+  void add(const core::FormulaTerm& t, int n) {
+    auto it = std::lower_bound(counts.begin(), counts.end(), t,
+                               [](const auto& entry, const core::FormulaTerm& x) { return entry.first < x; });
+    if (it != counts.end() && it->first == t) {
+      it->second += n;
+      if (it->second == 0) counts.erase(it);
+    } else if (n != 0) {
+      counts.emplace(it, t, n);
+    }
+  }
+
+  int count(const core::FormulaTerm& t) const {
+    auto it = std::lower_bound(counts.begin(), counts.end(), t,
+                               [](const auto& entry, const core::FormulaTerm& x) { return entry.first < x; });
+    return it != counts.end() && it->first == t ? it->second : 0;
+  }
+
+  std::string text(bool labels = true) const {
+    FormulaWriter w(labels);
+    for (const auto& [term, n] : counts) w.term(term, n);
+    return w.done();
   }
 };
 
-const core::FormulaTerm& hydrogen_term() {
-  static const core::FormulaTerm h = core::formula_term(1, 0);
-  return h;
+// The term of an element's ordinary atoms, or of a labelled one.
+const core::FormulaTerm& term_of(int atomic_number, int mass_number) {
+  static const std::vector<core::FormulaTerm> ordinary = [] {
+    std::vector<core::FormulaTerm> t;
+    for (int z = 0; z <= 118; ++z) t.push_back(core::formula_term(z, 0));
+    return t;
+  }();
+  if (mass_number == 0 && atomic_number >= 0 && atomic_number <= 118)
+    return ordinary[static_cast<std::size_t>(atomic_number)];
+  thread_local core::FormulaTerm labelled;
+  labelled = core::formula_term(atomic_number, mass_number);
+  return labelled;
 }
+
+const core::FormulaTerm& hydrogen_term() { return term_of(1, 0); }
 
 struct IonMakeup {
   spectra::IonComposition composition;
@@ -571,11 +701,11 @@ IonMakeup makeup_of(spectra::IonComposition composition) {
   IonMakeup m;
   m.composition = std::move(composition);
   for (const spectra::ElementCount& e : m.composition.elements) {
-    m.formula.counts[core::formula_term(e.atomic_number, 0)] += e.count;
+    m.formula.add(term_of(e.atomic_number, 0), e.count);
     m.mz += e.count * core::nominal_atom_mass(e.atomic_number);
   }
   for (const spectra::LabelledAtom& l : m.composition.labelled) {
-    m.formula.counts[core::formula_term(l.atomic_number, l.mass_number)] += 1;
+    m.formula.add(term_of(l.atomic_number, l.mass_number), 1);
     m.mz += l.mass_number;
   }
   return m;
@@ -604,9 +734,7 @@ IonMakeup with_natural_hydrogens(const IonMakeup& m, int h) {
   } else if (h > 0) {
     el.insert(it, spectra::ElementCount{1, h});
   }
-  int& hc = out.formula.counts[hydrogen_term()];
-  hc += h;
-  if (hc == 0) out.formula.counts.erase(hydrogen_term());
+  out.formula.add(hydrogen_term(), h);
   out.mz += h;
   return out;
 }
@@ -650,31 +778,32 @@ IonMakeup shifted(const Graph& g, const std::vector<int>& atoms, const IonMakeup
   for (int k = 0; k < h - donor.natural; ++k) {
     const int mass = donor.labelled[static_cast<std::size_t>(k)].first;
     m.composition.labelled.push_back(spectra::LabelledAtom{1, mass});
-    m.formula.counts[core::formula_term(1, mass)] += 1;
+    m.formula.add(term_of(1, mass), 1);
     m.mz += mass;
   }
   return m;
 }
 
-// What the molecule loses to become the ion (the ion is made of the
-// molecule's atoms, so no count goes below 0).
-FormulaCounts neutral_of(const FormulaCounts& molecule, const FormulaCounts& ion) {
-  FormulaCounts loss;
+// The formula of what the molecule loses to become the ion (the ion is made
+// of the molecule's atoms, so no count goes below 0).
+std::string neutral_text(const FormulaCounts& molecule, const FormulaCounts& ion, bool labels = true) {
+  FormulaWriter w(labels);
   for (const auto& [term, n] : molecule.counts) {
-    auto it = ion.counts.find(term);
-    const int d = n - (it == ion.counts.end() ? 0 : it->second);
-    if (d > 0) loss.counts[term] = d;
+    const int d = n - ion.count(term);
+    if (d > 0) w.term(term, d);
   }
-  return loss;
+  return w.done();
 }
 
-// Every candidate ion, handed to `emit(ion, shared features, composition,
-// piece number)` where the shared features (those of the piece, the same for
-// its ions; the piece number tells when they change) are kept apart from
-// ion.features.
+// Every candidate ion, handed to `emit(ion, its score, shared features,
+// their score, composition)` where the shared features (the molecule's for
+// the molecular ions, the piece's for its fragment ions) are kept apart from
+// the ion's own. A score is the sum of the features' weights times their
+// values, in the order the features come. With `names` false the features
+// are only scored: ion.features, ion.neutral and the shared list stay empty.
 template <class Emit>
 void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& perception, const core::InterruptCheck& poll,
-                    Emit&& emit) {
+                    bool names, Emit&& emit) {
   Graph g = make_graph(mol, perception);
   const std::vector<char> all(static_cast<std::size_t>(g.n), 1);
   const std::vector<int> all_atoms = atoms_of(g, all);
@@ -682,24 +811,24 @@ void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& percept
   for (int x : g.h) total_h += x;
   const IonMakeup whole = makeup_of(spectra::ion_composition(mol, all_atoms, 0));
   std::vector<EiFeature> molecular;
-  for (std::string& x : molecule_names(g)) molecular.emplace_back(std::move(x), 1.0);
-  molecular.emplace_back("molecular ion", 1.0);
+  FeatureSum molecular_sum(names ? &molecular : nullptr);
+  for (const std::string& x : molecule_names(g)) molecular_sum.add(1.0, x);
+  molecular_sum.add(1.0, "molecular ion");
   for (int h : {0, -1, -2}) {
     if (total_h + h < 0) continue;
     EiIon ion;
+    FeatureSum own(names ? &ion.features : nullptr);
     const IonMakeup m = h == 0 ? whole : makeup_of(spectra::ion_composition(mol, all_atoms, h));
     ion.mz = m.mz;
     ion.formula = m.formula.text();
     ion.hydrogen_shift = h;
     ion.molecular = true;
-    ion.features.emplace_back("molecular ion, " + shift_text(h), 1.0);
-    if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + m.formula.text(false), 1.0);
-    emit(ion, molecular, m.composition, 0);
+    own.add(1.0, "molecular ion, ", shift_text(h));
+    if (ion.mz <= kFormulaFeatureMaxMz) own.add(1.0, "ion ", m.formula.text(false));
+    emit(ion, own.total(), molecular, molecular_sum.total(), m.composition);
   }
-  int piece_number = 0;
   std::vector<char> rest;
   for_each_piece(g, poll, [&](const Piece& p) {
-    ++piece_number;
     int hh = 0, natural_in = 0;
     for (int a = 0; a < g.n; ++a) {
       if (!p.in[static_cast<std::size_t>(a)]) continue;
@@ -709,7 +838,7 @@ void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& percept
     rest.resize(p.in.size());
     for (std::size_t a = 0; a < rest.size(); ++a) rest[a] = p.in[a] ? 0 : 1;
     const HydrogenDonor donor = donor_of(g, rest);
-    const PieceFeatures pf = piece_features(g, p, rest);
+    const PieceFeatures pf = piece_features(g, p, rest, names);
     const char* cuts = p.cuts.size() == 1 ? "one cut, " : "two cuts, ";
     const std::vector<int> atoms = atoms_of(g, p.in);
     const IonMakeup unshifted = makeup_of(spectra::ion_composition(mol, atoms, 0));
@@ -725,46 +854,26 @@ void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& percept
       if (hh + h < 0 || h > donor.total()) continue;
       const IonMakeup m = shifted(g, atoms, unshifted, natural_in, donor, h);
       EiIon ion;
+      FeatureSum own(names ? &ion.features : nullptr);
       ion.mz = m.mz;
       ion.formula = m.formula.text();
-      const FormulaCounts neutral = neutral_of(whole.formula, m.formula);
-      ion.neutral = neutral.text();
+      if (names) ion.neutral = neutral_text(whole.formula, m.formula);
       ion.hydrogen_shift = h;
       const std::string shift = shift_text(h);
-      ion.features.emplace_back(cuts + shift, 1.0);
-      for (const std::string& x : pf.own) ion.features.emplace_back(x + ", " + shift, pf.share);
-      ion.features.emplace_back("ion RDBE " + rdbe_text(piece_twice_rdbe - h), 1.0);
-      if (ion.mz <= kFormulaFeatureMaxMz) ion.features.emplace_back("ion " + m.formula.text(false), 1.0);
-      if (!ion.neutral.empty()) ion.features.emplace_back("loses " + neutral.text(false), 1.0);
+      own.add(1.0, cuts, shift);
+      for (const std::string& x : pf.own) own.add(pf.share, x, ", ", shift);
+      own.add(1.0, "ion RDBE ", rdbe_text(piece_twice_rdbe - h));
+      if (ion.mz <= kFormulaFeatureMaxMz) own.add(1.0, "ion ", m.formula.text(false));
+      const std::string loss = neutral_text(whole.formula, m.formula, false);
+      if (!loss.empty()) own.add(1.0, "loses ", loss);
       if (h == 1 && enol) {
-        ion.features.emplace_back(std::string("McLafferty ion, gamma H to the ") + enol, 1.0);
-        ion.features.emplace_back(std::string("McLafferty ion, molecule of heavy atoms ") + size_bin(g.n), 1.0);
+        own.add(1.0, "McLafferty ion, gamma H to the ", enol);
+        own.add(1.0, "McLafferty ion, molecule of heavy atoms ", size_bin(g.n));
       }
-      if (h == -1 && alkene) ion.features.emplace_back(std::string("McLafferty alkene ion, beside ") + alkene, 1.0);
-      emit(ion, pf.base, m.composition, piece_number);
+      if (h == -1 && alkene) own.add(1.0, "McLafferty alkene ion, beside ", alkene);
+      emit(ion, own.total(), pf.base, pf.base_score, m.composition);
     }
   });
-}
-
-const std::unordered_map<std::string_view, double>& weight_map() {
-  static const std::unordered_map<std::string_view, double> map = [] {
-    std::unordered_map<std::string_view, double> m;
-    for (const EiWeight& w : ei_weights()) m.emplace(w.name, w.weight);
-    return m;
-  }();
-  return map;
-}
-
-double weight_of(const std::string& name) {
-  const auto& w = weight_map();
-  auto it = w.find(name);
-  return it == w.end() ? 0.0 : it->second;
-}
-
-double score(const std::vector<EiFeature>& features) {
-  double s = 0.0;
-  for (const auto& [name, value] : features) s += weight_of(name) * value;
-  return s;
 }
 
 // Isotope clusters by ion formula (the formula, labelled atoms as their own
@@ -822,16 +931,11 @@ ModelRun run_model(const RDKit::ROMol& mol, const molecule::Perception& percepti
   ModelRun run;
   if (cluster_cache.size() >= 100000) cluster_cache.clear();
   std::unordered_map<std::string, std::size_t> index;
-  int scored_piece = -1;
-  double shared_score = 0.0;
   enumerate_ions(
-      mol, perception, poll,
-      [&](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int piece) {
-        if (piece != scored_piece) {
-          shared_score = score(shared);
-          scored_piece = piece;
-        }
-        const double s = shared_score + score(ion.features);
+      mol, perception, poll, keep_ions,
+      [&](EiIon& ion, double own_score, const std::vector<EiFeature>& shared, double shared_score,
+          const spectra::IonComposition& c) {
+        const double s = shared_score + own_score;
         if (run.reference == -HUGE_VAL) {
           run.reference = s;
         } else if (s > run.reference + kRescaleAbove) {
@@ -914,15 +1018,44 @@ int twice_rdbe_of(const spectra::IonComposition& c) {
 // the ion stays at or above zero rings plus double bonds; else the
 // hydrocarbon of the most carbons the molecule has room for. Nothing when
 // none is possible.
-std::optional<IonMakeup> network_ion(const ModelRun& run, const std::map<int, std::vector<std::size_t>>& at_natural,
+// The formulas of a run by their natural m/z, each m/z's in formula order.
+class ByNaturalMz {
+ public:
+  explicit ByNaturalMz(const std::vector<FormulaSum>& formulas) {
+    for (const FormulaSum& f : formulas) {
+      low_ = std::min(low_, f.natural_mz);
+      high_ = std::max(high_, f.natural_mz);
+    }
+    start_.assign(static_cast<std::size_t>(high_ - low_ + 2), 0);
+    for (const FormulaSum& f : formulas) ++start_[slot(f.natural_mz) + 1];
+    for (std::size_t k = 1; k < start_.size(); ++k) start_[k] += start_[k - 1];
+    order_.resize(formulas.size());
+    std::vector<std::size_t> next(start_.begin(), start_.end() - 1);
+    for (std::size_t i = 0; i < formulas.size(); ++i) order_[next[slot(formulas[i].natural_mz)]++] = i;
+  }
+
+  std::span<const std::size_t> at(int z) const {
+    if (z < low_ || z > high_) return {};
+    const std::size_t k = slot(z);
+    return {order_.data() + start_[k], start_[k + 1] - start_[k]};
+  }
+
+ private:
+  std::size_t slot(int z) const { return static_cast<std::size_t>(z - low_); }
+
+  int low_ = 0;
+  int high_ = 0;
+  std::vector<std::size_t> start_;
+  std::vector<std::size_t> order_;
+};
+
+std::optional<IonMakeup> network_ion(const ModelRun& run, const ByNaturalMz& at_natural,
                                      const std::vector<double>& before, int z) {
   const int molecule_h = natural_count(run.whole.composition, 1);
   for (const int d : {1, -1, 2, -2}) {
-    const auto at = at_natural.find(z - d);
-    if (at == at_natural.end()) continue;
     const FormulaSum* best = nullptr;
     double best_intensity = 0.0;
-    for (const std::size_t i : at->second) {
+    for (const std::size_t i : at_natural.at(z - d)) {
       const FormulaSum& f = run.formulas[i];
       const int h = natural_count(f.composition, 1) + d;
       if (h < 0 || h > molecule_h || twice_rdbe_of(f.composition) - d < 0) continue;
@@ -956,33 +1089,47 @@ void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCh
   const NetworkSpectrum net = fingerprint_network(natural ? *natural : mol, run.molecular_mz);
   core::poll(poll);
   if (!(net.mixed_max > 0.0)) return;
-  std::map<int, double> cells;  // the ion model's spectrum
-  std::map<int, double> at_mz;  // T(z)
-  std::map<int, std::vector<std::size_t>> at_natural;
+  // The ion model's spectrum (its base, top) and T(z), by m/z.
+  int high = 0;
+  for (const FormulaSum& f : run.formulas) {
+    high = std::max(high, f.natural_mz);
+    for (const spectra::IsotopePeak& p : *f.cluster) high = std::max(high, p.mz);
+  }
+  std::vector<double> cells(static_cast<std::size_t>(high) + 1, 0.0);
+  std::vector<double> at_mz(cells.size(), 0.0);
+  std::vector<char> reached(cells.size(), 0);
   std::vector<double> before(n_formulas);
   for (std::size_t i = 0; i < n_formulas; ++i) {
     if ((i & 255) == 0) core::poll(poll);
     const FormulaSum& f = run.formulas[i];
-    for (const spectra::IsotopePeak& p : *f.cluster) cells[p.mz] += p.abundance * f.intensity;
-    at_mz[f.natural_mz] += f.intensity;
-    at_natural[f.natural_mz].push_back(i);
+    for (const spectra::IsotopePeak& p : *f.cluster) {
+      if (p.mz >= 0) cells[static_cast<std::size_t>(p.mz)] += p.abundance * f.intensity;
+    }
+    if (f.natural_mz >= 0) {
+      at_mz[static_cast<std::size_t>(f.natural_mz)] += f.intensity;
+      reached[static_cast<std::size_t>(f.natural_mz)] = 1;
+    }
     before[i] = f.intensity;
   }
   double top = 0.0;
-  for (const auto& [mz, v] : cells) top = std::max(top, v);
+  for (const double v : cells) top = std::max(top, v);
   if (!(top > 0.0)) return;
+  const ByNaturalMz at_natural(run.formulas);
   const double base = net.mixed_max * net.mixed_max;
   const double ratio = share / (1.0 - share);
   const double exponent = fingerprint_network_exponent();
-  const auto network_at = [&](int z) {
-    if (z < 0 || z >= static_cast<int>(net.mixed.size())) return 0.0;
-    const double y = net.mixed[static_cast<std::size_t>(z)];
-    return exponent == 1.0 ? y * y / base : std::pow(y * y / base, exponent);
+  std::vector<double> network(net.mixed.size());
+  for (std::size_t z = 0; z < network.size(); ++z) {
+    const double y = net.mixed[z];
+    network[z] = exponent == 1.0 ? y * y / base : std::pow(y * y / base, exponent);
+  }
+  const auto network_at = [&network](int z) {
+    return z < 0 || z >= static_cast<int>(network.size()) ? 0.0 : network[static_cast<std::size_t>(z)];
   };
   for (std::size_t i = 0; i < n_formulas; ++i) {
     FormulaSum& f = run.formulas[i];
     const double n = network_at(f.natural_mz);
-    const double t = at_mz[f.natural_mz];
+    const double t = f.natural_mz >= 0 ? at_mz[static_cast<std::size_t>(f.natural_mz)] : 0.0;
     if (!(n > 0.0) || !(t > 0.0)) continue;
     const double phi = 1.0 + ratio * n * top / t;
     f.intensity *= phi;
@@ -994,7 +1141,7 @@ void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCh
   for (int z = 1; z <= run.molecular_mz; ++z) {
     if ((z & 63) == 0) core::poll(poll);
     const double n = network_at(z);
-    if (!(ratio * n >= kNetworkIonThreshold) || at_mz.contains(z)) continue;
+    if (!(ratio * n >= kNetworkIonThreshold) || (z <= high && reached[static_cast<std::size_t>(z)])) continue;
     const std::optional<IonMakeup> m = network_ion(run, at_natural, before, z);
     if (!m) continue;
     FormulaSum f;
@@ -1011,7 +1158,7 @@ void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCh
       ion.score = run.reference + std::log(f.intensity);
       ion.ion.mz = f.mz;
       ion.ion.formula = f.formula;
-      ion.ion.neutral = neutral_of(run.whole.formula, m->formula).text();
+      ion.ion.neutral = neutral_text(run.whole.formula, m->formula);
       run.ions.push_back(std::move(ion));
     }
     run.formulas.push_back(std::move(f));
@@ -1027,25 +1174,41 @@ struct Part {
   double value = 0.0;
 };
 
+// The parts of one m/z: their sum, and where they lie in Spread::parts.
 struct Cell {
+  int mz = 0;
   double value = 0.0;
-  std::vector<Part> parts;
+  std::size_t first = 0;
+  std::size_t count = 0;
 };
 
-// Each formula's intensity spread over its isotope cluster, summed per m/z.
-std::map<int, Cell> spread(const std::vector<FormulaSum>& formulas, const core::InterruptCheck& poll) {
-  std::map<int, Cell> cells;
+// Each formula's intensity spread over its isotope cluster: the parts in
+// ascending m/z (each m/z's in formula order) and their sums per m/z.
+struct Spread {
+  std::vector<Part> parts;
+  std::vector<Cell> cells;  // ascending m/z
+
+  std::span<const Part> parts_of(const Cell& c) const { return {parts.data() + c.first, c.count}; }
+};
+
+Spread spread(const std::vector<FormulaSum>& formulas, const core::InterruptCheck& poll) {
+  std::vector<std::pair<int, Part>> at;
   for (std::size_t i = 0; i < formulas.size(); ++i) {
     if ((i & 255) == 0) core::poll(poll);
     const FormulaSum& f = formulas[i];
-    for (const spectra::IsotopePeak& p : *f.cluster) {
-      const double v = p.abundance * f.intensity;
-      Cell& cell = cells[p.mz];
-      cell.value += v;
-      cell.parts.push_back(Part{i, p.mz - f.mz, v});
-    }
+    for (const spectra::IsotopePeak& p : *f.cluster)
+      at.emplace_back(p.mz, Part{i, p.mz - f.mz, p.abundance * f.intensity});
   }
-  return cells;
+  std::stable_sort(at.begin(), at.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  Spread out;
+  out.parts.reserve(at.size());
+  for (const auto& [mz, part] : at) {
+    if (out.cells.empty() || out.cells.back().mz != mz) out.cells.push_back(Cell{mz, 0.0, out.parts.size(), 0});
+    out.cells.back().value += part.value;
+    ++out.cells.back().count;
+    out.parts.push_back(part);
+  }
+  return out;
 }
 
 // The 0..999 intensity of a cell, 0 when it is dropped.
@@ -1055,19 +1218,13 @@ int peak_intensity(double value, double top) {
   return static_cast<int>(x);
 }
 
-double top_value(const std::map<int, Cell>& cells) {
-  double top = 0.0;
-  for (const auto& [mz, cell] : cells) top = std::max(top, cell.value);
-  return top;
-}
-
 // The formulas a peak names: the ions whose own m/z it is, else the isotope
 // peaks reaching it ("CCl3 isotope +2"), the largest first (ties by name).
-std::vector<std::string> peak_formulas(const std::vector<FormulaSum>& formulas, const Cell& cell) {
+std::vector<std::string> peak_formulas(const std::vector<FormulaSum>& formulas, std::span<const Part> parts) {
   bool own = false;
-  for (const Part& p : cell.parts) own = own || p.offset == 0;
+  for (const Part& p : parts) own = own || p.offset == 0;
   std::vector<std::pair<double, std::string>> ranked;
-  for (const Part& p : cell.parts) {
+  for (const Part& p : parts) {
     if (own != (p.offset == 0)) continue;
     const std::string& f = formulas[p.source].formula;
     ranked.emplace_back(-p.value, own ? f : f + " isotope " + (p.offset > 0 ? "+" : "") + std::to_string(p.offset));
@@ -1081,18 +1238,19 @@ std::vector<std::string> peak_formulas(const std::vector<FormulaSum>& formulas, 
 
 // The peaks of a run: its cells that are kept, with their intensities.
 struct PeakCells {
-  std::map<int, Cell> cells;
-  std::vector<std::pair<int, int>> kept;  // (m/z, intensity), ascending m/z
+  Spread spread;
+  std::vector<std::pair<std::size_t, int>> kept;  // (cell, intensity), ascending m/z
 };
 
 PeakCells peak_cells(const ModelRun& run, const core::InterruptCheck& poll) {
   PeakCells s;
-  s.cells = spread(run.formulas, poll);
-  const double top = top_value(s.cells);
+  s.spread = spread(run.formulas, poll);
+  double top = 0.0;
+  for (const Cell& c : s.spread.cells) top = std::max(top, c.value);
   if (!(top > 0.0)) return s;
-  for (const auto& [mz, cell] : s.cells) {
-    const int x = peak_intensity(cell.value, top);
-    if (x > 0) s.kept.emplace_back(mz, x);
+  for (std::size_t k = 0; k < s.spread.cells.size(); ++k) {
+    const int x = peak_intensity(s.spread.cells[k].value, top);
+    if (x > 0) s.kept.emplace_back(k, x);
   }
   return s;
 }
@@ -1102,12 +1260,13 @@ PeakCells peak_cells(const ModelRun& run, const core::InterruptCheck& poll) {
 std::vector<EiIon> ei_candidate_ions(const RDKit::ROMol& mol, const molecule::Perception& perception,
                                      const core::InterruptCheck& poll) {
   std::vector<EiIon> out;
-  enumerate_ions(mol, perception, poll,
-                 [&out](EiIon& ion, const std::vector<EiFeature>& shared, const spectra::IonComposition& c, int) {
-                   ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
-                   ion.cluster = spectra::isotope_cluster(c.elements, c.labelled);
-                   out.push_back(std::move(ion));
-                 });
+  enumerate_ions(
+      mol, perception, poll, true,
+      [&out](EiIon& ion, double, const std::vector<EiFeature>& shared, double, const spectra::IonComposition& c) {
+        ion.features.insert(ion.features.begin(), shared.begin(), shared.end());
+        ion.cluster = spectra::isotope_cluster(c.elements, c.labelled);
+        out.push_back(std::move(ion));
+      });
   return out;
 }
 
@@ -1124,7 +1283,10 @@ std::vector<EiPeak> ei_peaks(const RDKit::ROMol& mol, const molecule::Perception
   const PeakCells s = peak_cells(run, poll);
   std::vector<EiPeak> out;
   out.reserve(s.kept.size());
-  for (const auto& [mz, x] : s.kept) out.push_back(EiPeak{mz, x, peak_formulas(run.formulas, s.cells.at(mz))});
+  for (const auto& [k, x] : s.kept) {
+    const Cell& cell = s.spread.cells[k];
+    out.push_back(EiPeak{cell.mz, x, peak_formulas(run.formulas, s.spread.parts_of(cell))});
+  }
   return out;
 }
 
@@ -1144,7 +1306,7 @@ EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& pe
     current += intensity[i];
   }
   std::map<int, std::vector<Part>> parts;
-  for (const auto& [mz, x] : s.kept) parts[mz];
+  for (const auto& [k, x] : s.kept) parts[s.spread.cells[k].mz];
   std::vector<char> reaches(run.ions.size(), 0);
   for (std::size_t i = 0; i < run.ions.size(); ++i) {
     if ((i & 255) == 0) core::poll(poll);
@@ -1191,7 +1353,8 @@ EiExplanation ei_explain(const RDKit::ROMol& mol, const molecule::Perception& pe
                      [](const auto& a, const auto& b) { return std::abs(a.contribution) > std::abs(b.contribution); });
     out.ions.push_back(std::move(e));
   }
-  for (const auto& [mz, x] : s.kept) {
+  for (const auto& [k, x] : s.kept) {
+    const int mz = s.spread.cells[k].mz;
     EiExplainedPeak peak{mz, x, {}};
     const std::vector<Part>& here = parts.at(mz);
     double total = 0.0;
