@@ -64,7 +64,9 @@ NetworkSpectrum fingerprint_network(const RDKit::ROMol& mol, int nominal_mass);
 double fingerprint_network_share();
 
 // The exponent on the network's intensities (each over its base, y^2 /
-// max y^2) where they join the ion model's; above 1 it sharpens them.
+// max y^2) where they join the ion model's; above 1 it sharpens them. (The
+// ion side's own exponent, chosen with these two, is built into its weight
+// table: ei_weights.h.)
 double fingerprint_network_exponent();
 
 // The fitted network's sizes.
