@@ -497,39 +497,39 @@ const char* mclafferty_acceptor(const Graph& g, int alpha, int beta, const std::
 }
 
 // The weight table, open-addressed by an FNV-1a hash of the name: a lookup
-// is one short probe over a flat array (every ion of every molecule makes a
-// dozen of them).
+// is one short probe over a small flat array of hashes (every ion of every
+// molecule makes a dozen of them), the name compared only where its hash is.
 class WeightTable {
  public:
-  WeightTable() {
-    const std::span<const EiWeight> weights = ei_weights();
+  WeightTable() : weights_(ei_weights()) {
     std::size_t size = 16;
-    while (size < 4 * weights.size()) size *= 2;
-    slots_.resize(size);
+    while (size < 2 * weights_.size()) size *= 2;
+    slots_.assign(size, Slot{});
     mask_ = size - 1;
-    for (const EiWeight& w : weights) {
-      const std::string_view name(w.name);
+    for (std::size_t k = 0; k < weights_.size(); ++k) {
+      const std::string_view name(weights_[k].name);
       const std::uint64_t h = hash(name);
       std::size_t i = h & mask_;
-      while (slots_[i].used && slots_[i].name != name) i = (i + 1) & mask_;
-      if (!slots_[i].used) slots_[i] = Slot{h, name, w.weight, true};  // a name twice: its first weight
+      bool seen = false;  // a name twice: its first weight
+      for (; slots_[i].entry != kEmpty; i = (i + 1) & mask_) seen = seen || name == weights_[slots_[i].entry].name;
+      if (!seen) slots_[i] = Slot{h, static_cast<std::uint32_t>(k)};
     }
   }
 
   double operator()(std::string_view name) const {
     const std::uint64_t h = hash(name);
-    for (std::size_t i = h & mask_; slots_[i].used; i = (i + 1) & mask_) {
-      if (slots_[i].hash == h && slots_[i].name == name) return slots_[i].weight;
+    for (std::size_t i = h & mask_; slots_[i].entry != kEmpty; i = (i + 1) & mask_) {
+      if (slots_[i].hash == h && name == weights_[slots_[i].entry].name) return weights_[slots_[i].entry].weight;
     }
     return 0.0;
   }
 
  private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
   struct Slot {
     std::uint64_t hash = 0;
-    std::string_view name;
-    double weight = 0.0;
-    bool used = false;
+    std::uint32_t entry = kEmpty;  // in weights_
   };
 
   static std::uint64_t hash(std::string_view s) {
@@ -538,6 +538,7 @@ class WeightTable {
     return h;
   }
 
+  std::span<const EiWeight> weights_;
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
 };
