@@ -1,6 +1,7 @@
 """The EI model's fingerprint network: the engine computes what the fitting script computes from the fitted file
 (the same fingerprint, the same stored weights, the same forward pass), so fit time and run time agree."""
 import importlib
+import re
 import sys
 import pathlib
 
@@ -39,6 +40,10 @@ def test_engine_outputs_equal_the_scripts_forward_pass_over_the_fitted_file(scri
     assert shape["radius"] == script.RADIUS and shape["above_mass"] == script.ABOVE_MASS
     assert shape["share"] == net.share == script.NETWORK_SHARE
     assert shape["exponent"] == net.exponent == script.NETWORK_EXPONENT
+    # the third number of the combination lives in the weight table: it must be the one the choice measured
+    weights = (ROOT / "src" / "prediction" / "ei_weights.cpp").read_text()
+    assert float(re.search(r"weights multiplied by gamma = ([0-9.]+)", weights).group(1)) == script.ION_FIT["gamma"]
+    assert (net.share, net.exponent, script.ION_FIT["gamma"]) in script.CHOICES
 
     fps = script.Fingerprints([dict(fp=script.fingerprint_counts(s)) for s, _ in MOLECULES])
     X = fps.matrix(list(range(len(MOLECULES))), net.vocab)
