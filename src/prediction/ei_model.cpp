@@ -676,8 +676,8 @@ struct FormulaCounts {
   }
 };
 
-// The term of an element's ordinary atoms, or of a labelled one.
-const core::FormulaTerm& term_of(int atomic_number, int mass_number) {
+// The term of an element's ordinary atoms (looked up once), or of a labelled one.
+core::FormulaTerm term_of(int atomic_number, int mass_number) {
   static const std::vector<core::FormulaTerm> ordinary = [] {
     std::vector<core::FormulaTerm> t;
     for (int z = 0; z <= 118; ++z) t.push_back(core::formula_term(z, 0));
@@ -685,12 +685,13 @@ const core::FormulaTerm& term_of(int atomic_number, int mass_number) {
   }();
   if (mass_number == 0 && atomic_number >= 0 && atomic_number <= 118)
     return ordinary[static_cast<std::size_t>(atomic_number)];
-  thread_local core::FormulaTerm labelled;
-  labelled = core::formula_term(atomic_number, mass_number);
-  return labelled;
+  return core::formula_term(atomic_number, mass_number);
 }
 
-const core::FormulaTerm& hydrogen_term() { return term_of(1, 0); }
+const core::FormulaTerm& hydrogen_term() {
+  static const core::FormulaTerm h = term_of(1, 0);
+  return h;
+}
 
 struct IonMakeup {
   spectra::IonComposition composition;
