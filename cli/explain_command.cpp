@@ -93,12 +93,7 @@ int run_explain(const ExplainArguments& args) {
   if (!args.plot.empty()) {
     spectra::Spectrum predicted = why.predicted;
     predicted.metadata.set(spectra::keys::name, args.smiles);
-    try {
-      draw_mirror_plots(measured, {predicted}, options.score, args.plot, true);
-    } catch (const std::exception& e) {
-      std::cerr << "tessarin: " << e.what() << '\n';
-      return kExitFailed;
-    }
+    if (!mirror_plots_drawn(measured, {predicted}, options.score, args.plot, true)) return kExitFailed;
   }
   return kExitOk;
 }

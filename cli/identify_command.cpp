@@ -275,13 +275,8 @@ int run_identify(IdentifyArguments& args) {
     if (best.empty()) {
       std::cerr << "tessarin: no candidate to plot\n";
       status = kExitFailed;
-    } else {
-      try {
-        draw_mirror_plots(measured, best, args.rank.score, args.plot, args.annotate);
-      } catch (const std::exception& e) {
-        std::cerr << "tessarin: " << e.what() << '\n';
-        status = kExitFailed;
-      }
+    } else if (!mirror_plots_drawn(measured, best, args.rank.score, args.plot, args.annotate)) {
+      status = kExitFailed;
     }
   }
   if (!ranking.failed.empty()) {

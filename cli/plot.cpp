@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 
 #include "spectra/writer.h"
@@ -104,6 +105,17 @@ void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spec
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error("the plot was not drawn (" + python + " -m tessarin.figures.mirror_file failed)");
+  }
+}
+
+bool mirror_plots_drawn(const spectra::Spectrum& measured, const std::vector<spectra::Spectrum>& predicted,
+                        const spectra::SimilarityOptions& score, const std::string& path, bool annotate) {
+  try {
+    draw_mirror_plots(measured, predicted, score, path, annotate);
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << "tessarin: " << e.what() << '\n';
+    return false;
   }
 }
 

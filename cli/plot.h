@@ -20,4 +20,9 @@ namespace tessarin::cli {
 void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spectra::Spectrum>& predicted,
                        const spectra::SimilarityOptions& score, const std::string& path, bool annotate = false);
 
+// draw_mirror_plots, a failure told on standard error ("tessarin: why"):
+// whether the plot was drawn.
+bool mirror_plots_drawn(const spectra::Spectrum& measured, const std::vector<spectra::Spectrum>& predicted,
+                        const spectra::SimilarityOptions& score, const std::string& path, bool annotate = false);
+
 }  // namespace tessarin::cli

@@ -180,6 +180,17 @@ def test_explain_names_the_ions_of_each_measured_peak_and_the_strong_peaks_nothi
     assert f"explained {100 * why.explained_share:.1f} % of the measured intensity" in result.stderr
     assert "strong peaks nothing explains: m/z 44 (50.0 %)" in result.stderr
     assert (tmp_path / "cli.png").stat().st_size > 0
+    # A plot that cannot be drawn (its interpreter fails) is said so and exits 1, the table written whole.
+    env = dict(os.environ, TESSARIN_PYTHON="/bin/false")
+    no_plot = subprocess.run(
+        [cli, "explain", str(path), "--smiles", "CCc1ccccc1", "--plot", str(tmp_path / "none.png")],
+        capture_output=True,
+        timeout=300,
+        text=True,
+        env=env,
+    )
+    assert no_plot.returncode == 1 and no_plot.stdout == result.stdout
+    assert "tessarin: the plot was not drawn" in no_plot.stderr and not (tmp_path / "none.png").exists()
     assert run(cli, "explain", path, "--smiles", "C1CC(").returncode == 2
     with pytest.raises(ValueError):
         tessarin.explain(measured, "C1CC(")
