@@ -1,18 +1,15 @@
 """The EI model: the engine's spectra equal a reference computation from the features the fitting script reads;
 batch, threads and file formats give the same spectra; the schematic default is untouched."""
-import importlib
 import math
-import pathlib
-import sys
 from collections import defaultdict
 
 import pytest
 from rdkit import Chem
 
+import support
 import tessarin
 from tessarin import _native
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
 MOLECULES = [
     "CCCCC(=O)OC",
     "c1ccccc1CCN",
@@ -28,15 +25,6 @@ MOLECULES = [
 
 def formulas(annotation):
     return [] if annotation is None else annotation.split(", ")
-
-
-def fit_script():
-    """scripts/fit_fingerprint_model.py, whose computation of the model the engine must equal."""
-    sys.path.insert(0, str(ROOT / "scripts"))
-    try:
-        return importlib.import_module("fit_fingerprint_model")
-    finally:
-        sys.path.remove(str(ROOT / "scripts"))
 
 
 def reference_spectrum(smiles):
@@ -59,7 +47,7 @@ def reference_spectrum(smiles):
     mol = Chem.MolFromSmiles(smiles)
     for a in mol.GetAtoms():
         a.SetIsotope(0)
-    fit = fit_script()
+    fit = support.fitting_script("fit_fingerprint_model")
     formulas = {f: fit.composition(f) for _mz, f, _n, _feats, _c in ions}
     natural = {f: fit.natural_mz(c) for f, c in formulas.items()}
     molecule = next(formulas[f] for _mz, f, _n, feats, _c in ions if ("molecular ion, H kept", 1.0) in feats)

@@ -1,13 +1,12 @@
 """The EI model's fingerprint network: the engine computes what the fitting script computes from the fitted file
 (the same fingerprint, the same stored weights, the same forward pass), so fit time and run time agree."""
-import importlib
-import re
-import sys
 import pathlib
+import re
 
 import numpy as np
 import pytest
 
+import support
 from tessarin import _native
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -26,11 +25,7 @@ MOLECULES = [
 
 @pytest.fixture(scope="module")
 def script():
-    sys.path.insert(0, str(ROOT / "scripts"))
-    try:
-        return importlib.import_module("fit_fingerprint_model")
-    finally:
-        sys.path.remove(str(ROOT / "scripts"))
+    return support.fitting_script("fit_fingerprint_model")
 
 
 def test_engine_outputs_equal_the_scripts_forward_pass_over_the_fitted_file(script):

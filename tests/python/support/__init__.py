@@ -6,7 +6,10 @@ Submodules: support.layout (the layout written with NumPy) and
 support.pubchem (a PubChem look-alike server on 127.0.0.1).
 """
 
+import importlib
 import itertools
+import pathlib
+import sys
 
 import networkx as nx
 import numpy as np
@@ -14,6 +17,17 @@ from rdkit import Chem
 
 NCI_SMILES = "/usr/share/RDKit/Data/NCI/first_5K.smi"
 NCI_SDF = "/usr/share/RDKit/Data/NCI/first_200.props.sdf"
+SCRIPTS = pathlib.Path(__file__).resolve().parents[3] / "scripts"
+
+
+def fitting_script(name):
+    """A fitting script of scripts/ as a module (fit_ei_model, fit_fingerprint_model), whose computation of
+    the model the engine must equal."""
+    sys.path.insert(0, str(SCRIPTS))
+    try:
+        return importlib.import_module(name)
+    finally:
+        sys.path.remove(str(SCRIPTS))
 
 
 def prepared(smiles):
