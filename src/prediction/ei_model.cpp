@@ -653,8 +653,7 @@ struct FormulaCounts {
   std::vector<std::pair<core::FormulaTerm, int>> counts;
 
   void add(const core::FormulaTerm& t, int n) {
-    auto it = std::lower_bound(counts.begin(), counts.end(), t,
-                               [](const auto& entry, const core::FormulaTerm& x) { return entry.first < x; });
+    auto it = counts.begin() + static_cast<std::ptrdiff_t>(position(t));
     if (it != counts.end() && it->first == t) {
       it->second += n;
       if (it->second == 0) counts.erase(it);
@@ -664,15 +663,22 @@ struct FormulaCounts {
   }
 
   int count(const core::FormulaTerm& t) const {
-    auto it = std::lower_bound(counts.begin(), counts.end(), t,
-                               [](const auto& entry, const core::FormulaTerm& x) { return entry.first < x; });
-    return it != counts.end() && it->first == t ? it->second : 0;
+    const std::size_t k = position(t);
+    return k < counts.size() && counts[k].first == t ? counts[k].second : 0;
   }
 
   std::string text(bool labels = true) const {
     FormulaWriter w(labels);
     for (const auto& [term, n] : counts) w.term(term, n);
     return w.done();
+  }
+
+ private:
+  // Where term t is, or would go.
+  std::size_t position(const core::FormulaTerm& t) const {
+    const auto it = std::lower_bound(counts.begin(), counts.end(), t,
+                                     [](const auto& entry, const core::FormulaTerm& x) { return entry.first < x; });
+    return static_cast<std::size_t>(it - counts.begin());
   }
 };
 

@@ -50,13 +50,13 @@
 // the hydrogens and the ion keeps zero or more rings plus double bonds, else
 // the hydrocarbon of the most carbons the molecule allows; always a
 // sub-formula of the molecule, spread over its own cluster, so every peak
-// still has its ions and each cluster its exact ratios. The network reads a molecule with labelled
-// atoms without its labels, and gives each ion what it predicts at the
-// ion's m/z with every label at its element's usual mass. In an explanation the network's part of an
-// ion's score is the feature kEiNetworkFeature: its value is the network's
-// intensity at the ion's m/z (of its base), its contribution the log of the
-// factor it multiplied the ion's intensity by; for an ion of the network
-// alone, the ion's whole score.
+// still has its ions and each cluster its exact ratios. The network reads a
+// molecule with labelled atoms without its labels, and gives each ion what
+// it predicts at the ion's m/z with every label at its element's usual mass.
+// In an explanation the network's part of an ion's score is the feature
+// kEiNetworkFeature: its value is the network's intensity at the ion's m/z
+// (of its base), its contribution the log of the factor it multiplied the
+// ion's intensity by; for an ion of the network alone, the ion's whole score.
 #pragma once
 
 #include <GraphMol/ROMol.h>
