@@ -292,6 +292,8 @@ def group_of(name):
         return "Bond cut"
     if name.startswith("McLafferty"):
         return "McLafferty rearrangement (gamma H moved, beta bond cut)"
+    if name.startswith(("two ring cuts", "retro-Diels-Alder")):
+        return "Ring opening (two ring bonds cut)"
     if name.startswith("ion RDBE"):
         return "Ion unsaturation (rings plus double bonds)"
     if name.startswith("ion "):
@@ -308,6 +310,7 @@ GROUPS = [
     "Charged site",
     "Charged site and hydrogen shift",
     "McLafferty rearrangement (gamma H moved, beta bond cut)",
+    "Ring opening (two ring bonds cut)",
     "The neutral side (which piece keeps the charge)",
     "Bond cut",
     "Ion unsaturation (rings plus double bonds)",

@@ -60,8 +60,9 @@ struct Graph {
   std::vector<char> arom;
   std::vector<std::vector<std::pair<int, int>>> adj;  // (neighbour, bond)
   std::vector<Bond> bonds;
-  std::vector<std::vector<int>> dbl;  // partners by non-aromatic double bonds
-  std::vector<std::vector<int>> tpl;  // partners by triple bonds
+  std::vector<std::vector<int>> dbl;         // partners by non-aromatic double bonds
+  std::vector<std::vector<int>> tpl;         // partners by triple bonds
+  std::vector<std::vector<int>> ring_nodes;  // the smallest rings, nodes in ring order
   int aromatic_rings = 0;
   int rings = 0;
 };
@@ -132,6 +133,9 @@ Graph make_graph(const RDKit::ROMol& mol, const molecule::Perception& perception
     bool all = true;
     for (int a : ring) all = all && perception.aromatic_atoms[static_cast<std::size_t>(a)];
     if (all) ++g.aromatic_rings;
+    std::vector<int> nodes;
+    for (int a : ring) nodes.push_back(node[static_cast<std::size_t>(a)]);
+    if (std::find(nodes.begin(), nodes.end(), -1) == nodes.end()) g.ring_nodes.push_back(std::move(nodes));
   }
   return g;
 }
@@ -572,6 +576,71 @@ class FeatureSum {
   double total_ = 0.0;
 };
 
+// The bond joining nodes u and v, or nullptr.
+const Bond* bond_between(const Graph& g, int u, int v) {
+  for (auto [w, k] : g.adj[static_cast<std::size_t>(u)]) {
+    if (w == v) return &g.bonds[static_cast<std::size_t>(k)];
+  }
+  return nullptr;
+}
+
+// Where the two cuts of a piece lie when both are ring bonds: the smallest
+// ring holding both and how many of its atoms the piece keeps (ring_size 0
+// when no ring holds both). A six-membered ring cut into an arc of four atoms
+// a-b=c-d (b=c double or aromatic, a-b and c-d single) and one of two is a
+// retro-Diels-Alder cleavage: the four make the diene, the two the ene.
+struct RingPair {
+  int ring_size = 0;
+  int kept = 0;
+  const char* retro_diels_alder = nullptr;  // which side the piece is
+};
+
+RingPair ring_pair(const Graph& g, const Piece& p) {
+  RingPair out;
+  const Bond& b1 = g.bonds[static_cast<std::size_t>(p.cuts[0].bond)];
+  const Bond& b2 = g.bonds[static_cast<std::size_t>(p.cuts[1].bond)];
+  // the position i of a bond in a ring: it joins r[i] and r[i + 1]
+  auto position = [](const std::vector<int>& r, const Bond& b) {
+    const int n = static_cast<int>(r.size());
+    for (int i = 0; i < n; ++i) {
+      const int u = r[static_cast<std::size_t>(i)], v = r[static_cast<std::size_t>((i + 1) % n)];
+      if ((u == b.i && v == b.j) || (u == b.j && v == b.i)) return i;
+    }
+    return -1;
+  };
+  const std::vector<int>* ring = nullptr;
+  int i1 = -1, i2 = -1;
+  for (const std::vector<int>& r : g.ring_nodes) {
+    if (ring && r.size() >= ring->size()) continue;
+    const int a = position(r, b1), b = position(r, b2);
+    if (a < 0 || b < 0) continue;
+    ring = &r;
+    i1 = a;
+    i2 = b;
+  }
+  if (!ring) return out;
+  const std::vector<int>& r = *ring;
+  const int n = static_cast<int>(r.size());
+  auto at = [&](int i) { return r[static_cast<std::size_t>(((i % n) + n) % n)]; };
+  out.ring_size = n;
+  for (int v : r) out.kept += p.in[static_cast<std::size_t>(v)] ? 1 : 0;
+  if (n != 6) return out;
+  // the arc after bond i1 up to bond i2 holds (i2 - i1) mod n atoms
+  int start = i1 + 1, len = ((i2 - i1) % n + n) % n;
+  if (len != 4) {
+    start = i2 + 1;
+    len = ((i1 - i2) % n + n) % n;
+  }
+  if (len != 4) return out;
+  const Bond* ab = bond_between(g, at(start), at(start + 1));
+  const Bond* bc = bond_between(g, at(start + 1), at(start + 2));
+  const Bond* cd = bond_between(g, at(start + 2), at(start + 3));
+  if (!ab || !bc || !cd || ab->order != 1.0 || cd->order != 1.0 || (bc->order != 2.0 && bc->order != 1.5)) return out;
+  out.retro_diels_alder =
+      p.in[static_cast<std::size_t>(at(start))] ? "retro-Diels-Alder, diene side" : "retro-Diels-Alder, ene side";
+  return out;
+}
+
 // Shift-independent features of a piece (their weighted sum, and with
 // `names` the features themselves), and its own site kinds.
 struct PieceFeatures {
@@ -579,6 +648,7 @@ struct PieceFeatures {
   double base_score = 0.0;
   std::vector<std::string> own;
   double share = 1.0;
+  const char* retro_diels_alder = nullptr;
 };
 
 PieceFeatures piece_features(const Graph& g, const Piece& p, const std::vector<char>& rest, bool names) {
@@ -599,6 +669,16 @@ PieceFeatures piece_features(const Graph& g, const Piece& p, const std::vector<c
     const Bond& bond = g.bonds[static_cast<std::size_t>(c.bond)];
     base.add(out.share, "cut ", *a, "-", *b, " ", kBondKind(bond.order));
     if (bond.ring) base.add(out.share, "cut ring bond");
+  }
+  if (nc == 2 && g.bonds[static_cast<std::size_t>(p.cuts[0].bond)].ring) {
+    const RingPair rp = ring_pair(g, p);
+    if (rp.ring_size == 0) {
+      base.add(1.0, "two ring cuts, no ring holds both");
+    } else {
+      const std::string size = rp.ring_size >= 7 ? "7+" : std::to_string(rp.ring_size);
+      base.add(1.0, "two ring cuts, ring of ", size, ", keeps ", std::to_string(std::min(rp.kept, 6)));
+    }
+    out.retro_diels_alder = rp.retro_diels_alder;
   }
   for (const std::string& x : composition_names(g, rest)) base.add(1.0, "neutral ", x);
   base.add(1.0, "neutral heavy atoms ", size_bin(g.n - p.size));
@@ -879,6 +959,7 @@ void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& percept
         own.add(1.0, "McLafferty ion, molecule of heavy atoms ", size_bin(g.n));
       }
       if (h == -1 && alkene) own.add(1.0, "McLafferty alkene ion, beside ", alkene);
+      if (pf.retro_diels_alder) own.add(1.0, pf.retro_diels_alder, ", ", shift);
       emit(ion, own.total(), pf.base, pf.base_score, m.composition);
     }
   });

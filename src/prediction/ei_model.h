@@ -29,8 +29,13 @@
 // moves masses, not the chemistry). A one-cut piece whose cut is the beta bond of a
 // McLafferty rearrangement (a gamma hydrogen moves to a C=O, C=N or aromatic
 // acceptor, the alpha-beta bond breaks) names it on its +1 H ion (acceptor
-// side) or -1 H ion (alkene side), by acceptor kind. The molecular ion carries
-// what kind of molecule it is. Only features with a weight in the table count.
+// side) or -1 H ion (alkene side), by acceptor kind. A piece cut out of a ring
+// system by two ring bonds names the smallest ring holding both cuts and how
+// many of its atoms the piece keeps; a six-membered ring cut into the four
+// atoms around a double or aromatic bond and the other two is a
+// retro-Diels-Alder cleavage, named on each ion by side (diene or ene) and
+// hydrogen shift. The molecular ion carries what kind of molecule it is. Only
+// features with a weight in the table count.
 //
 // Intensities. An ion's score is the sum of its features' weights times
 // their values, and its intensity is exp(score): the ion current is shared in

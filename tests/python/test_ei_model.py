@@ -170,6 +170,28 @@ def test_mclafferty_ions_of_a_ketone_and_an_ester():
         assert not any(name.startswith("McLafferty") for name in named), smiles
 
 
+def test_retro_diels_alder_ions_are_named_by_side_and_only_across_a_six_ring_double_bond():
+    # (molecule, {formula of an unshifted ion: its side}): cyclohexene gives butadiene and ethylene, tetralin
+    # o-xylylene (its aromatic bond serves as the double bond), limonene isoprene from both sides.
+    def rda(smiles):
+        out = {}
+        for _mz, formula, _neutral, feats, _cluster in _native._testing.ei_candidate_ions(smiles):
+            for name, _v in feats:
+                if name.startswith("retro-Diels-Alder") and name.endswith(", H kept"):
+                    out.setdefault(formula, set()).add(name.split(", ")[1])
+        return out
+
+    assert rda("C1CC=CCC1") == {"C4H6": {"diene side"}, "C2H4": {"ene side"}}
+    assert rda("C1CCc2ccccc2C1") == {"C8H8": {"diene side"}, "C2H4": {"ene side"}}
+    assert rda("CC1=CCC(CC1)C(C)=C") == {"C5H8": {"diene side", "ene side"}}
+    for smiles in ("C1CCCCC1", "C1CC=CC1", "C1CCC=CCC1", "c1ccccc1", "C=CCCCC"):
+        assert rda(smiles) == {}, smiles
+    # two ring cuts name the ring they open and how much of it the ion keeps
+    named = {name for row in _native._testing.ei_candidate_ions("C1CCCC1") for name, _v in row[3]}
+    assert {"two ring cuts, ring of 5, keeps %d" % k for k in (1, 2, 3, 4)} <= named
+    assert not any(n.startswith("two ring cuts, ring of 6") for n in named)
+
+
 def test_the_side_of_lower_ionisation_energy_keeps_the_charge():
     # One bond, two possible ions: (molecule, stronger ion, its formula, the other side's ion).
     cases = [
