@@ -38,7 +38,10 @@ def main():
             pass
     usable = list(masses)
     shape = _native._testing.fingerprint_network_shape()
-    print(f"{len(usable)} NCI molecules; network: {shape['inputs']} environments, {shape['hidden']} hidden units")
+    print(
+        f"{len(usable)} NCI molecules; network: {shape['members']} members of {shape['inputs']} environments, "
+        f"{shape['hidden']} hidden units"
+    )
     net = timed(lambda s: _native._testing.fingerprint_network(s, masses[s]), usable)
     fp = timed(lambda s: _native._testing.fingerprint_counts(s), usable)
     ei = timed(lambda s: tessarin.predict_spectrum(s, model="ei"), usable)

@@ -45,8 +45,9 @@ void register_fingerprint_network(py::module_& testing) {
       "fingerprint_network_shape",
       [] {
         const prediction::FingerprintNetworkShape s = prediction::fingerprint_network_shape();
-        return py::dict("radius"_a = s.radius, "inputs"_a = s.inputs, "hidden"_a = s.hidden, "span"_a = s.span,
-                        "above_mass"_a = s.above_mass, "share"_a = prediction::fingerprint_network_share(),
+        return py::dict("radius"_a = s.radius, "inputs"_a = s.inputs, "hidden"_a = s.hidden, "members"_a = s.members,
+                        "span"_a = s.span, "above_mass"_a = s.above_mass,
+                        "share"_a = prediction::fingerprint_network_share(),
                         "exponent"_a = prediction::fingerprint_network_exponent());
       },
       "Sizes of the fitted fingerprint network, and its share of the combined intensities.");

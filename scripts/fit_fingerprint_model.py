@@ -305,6 +305,24 @@ class Net:
         ]
 
 
+class Ensemble:
+    """The mean of networks of one shape over one vocabulary (what the engine computes)."""
+
+    def __init__(self, members):
+        self.members = members
+        self.vocab = members[0].vocab
+
+    def outputs(self, Xs, masses):
+        outs = [m.outputs(Xs, masses) for m in self.members]
+        k = float(len(outs))
+        return [tuple(sum(o[i][j] for o in outs) / k for j in range(3)) for i in range(len(outs[0]))]
+
+
+def train_ensemble(fps, recs, mols, cfg, seed):
+    """cfg["members"] networks, the k-th from the seed seed + MEMBER_SEED_STEP k."""
+    return Ensemble([train_network(fps, recs, mols, cfg, seed + MEMBER_SEED_STEP * k) for k in range(cfg["members"])])
+
+
 def train_network(fps, recs, mols, cfg, seed):
     vocab = fps.vocabulary(mols, cfg["min_bit_mols"])
     X = fps.matrix(mols, vocab)
@@ -492,7 +510,7 @@ def classes_of(recs):
 # ---------------------------------------------------------------------------------------------------
 # The fitted file (its format: src/prediction/fingerprint_network_data.h)
 
-MATRICES = [("kHiddenLayer", "W1", "b1"), ("kForward", "Wf", "bf"), ("kReverse", "Wr", "br"), ("kGate", "Wg", "bg")]
+MATRICES = [("Hidden", "W1", "b1"), ("Forward", "Wf", "bf"), ("Reverse", "Wr", "br"), ("Gate", "Wg", "bg")]
 CHUNK = 100  # base64 characters per string literal
 
 
@@ -503,19 +521,19 @@ def doubles(values, per_line=4):
     return lines
 
 
-def write_data(path, net, meta):
-    p = net.p
+def write_data(path, ensemble, meta):
     lines = [
         "// The fingerprint network's fitted numbers. Written by scripts/fit_fingerprint_model.py; do not edit by",
         "// hand. The format is described in fingerprint_network_data.h, the network in fingerprint_network.h.",
         "//",
         "// Fitted on massbank_ei_open.jsonl (%s measured EI spectra, MassBank records under open licences):"
         % meta["n"],
-        "// environments seen in at least %d molecules, %d hidden units, %d epochs of Adam (learning rate %g,"
-        % (meta["min_bit_mols"], meta["hidden"], meta["epochs"], meta["lr"]),
-        "// batches of %d, dropout %g on the hidden layer, weight decay %g), maximising the cosine of the"
-        % (meta["batch"], meta["dropout"], meta["wd"]),
-        "// predicted and the measured square-rooted spectrum.",
+        "// %d networks averaged (from different starting points), each: environments seen in at least %d molecules,"
+        % (len(ensemble.members), meta["min_bit_mols"]),
+        "// %d hidden units, %d epochs of Adam (learning rate %g, batches of %d, dropout %g on the hidden layer,"
+        % (meta["hidden"], meta["epochs"], meta["lr"], meta["batch"], meta["dropout"]),
+        "// weight decay %g), maximising the cosine of the predicted and the measured square-rooted spectrum."
+        % meta["wd"],
         "//",
     ]
     for x in meta["cv"]:
@@ -534,35 +552,41 @@ def write_data(path, net, meta):
         "const int kRadius = %d;" % RADIUS,
         "const int kSpan = %d;" % MZ_SPAN,
         "const int kAboveMass = %d;" % ABOVE_MASS,
-        "const int kInputs = %d;" % len(net.vocab),
+        "const int kInputs = %d;" % len(ensemble.vocab),
         "const int kMaxCount = %d;" % MAX_COUNT,
+        "const int kMembers = %d;" % len(ensemble.members),
         "",
         "const double kCountValue[] = {",
     ]
     lines += doubles(COUNT_VALUE)
     lines += ["};", "", "const std::uint32_t kEnvironments[] = {"]
-    for i in range(0, len(net.vocab), 8):
-        lines.append("    " + " ".join("%du," % v for v in net.vocab[i : i + 8]))
+    for i in range(0, len(ensemble.vocab), 8):
+        lines.append("    " + " ".join("%du," % v for v in ensemble.vocab[i : i + 8]))
     lines += ["};", "", "namespace {", ""]
-    for name, wk, bk in MATRICES:
-        q, scale = quantize(p[wk])
-        text = base64.b64encode(q.astype(np.int8).tobytes(order="C")).decode("ascii")
-        chunks = [text[i : i + CHUNK] for i in range(0, len(text), CHUNK)]
-        lines.append("const char* const %sChunks[] = {" % name)
-        lines += ['    "%s",' % c for c in chunks]
-        lines += ["};", "const double %sScale[] = {" % name]
-        lines += doubles(scale)
-        lines += ["};", "const double %sBias[] = {" % name]
-        lines += doubles(p[bk])
-        lines += ["};", ""]
-    lines += ["}  // namespace", ""]
-    for name, wk, _ in MATRICES:
-        rows, cols = p[wk].shape
-        n = (len(base64.b64encode(bytes(rows * cols))) + CHUNK - 1) // CHUNK
-        lines.append(
-            "const Matrix %s = {%d, %d, %sChunks, %d, %sScale, %sBias};" % (name, rows, cols, name, n, name, name)
-        )
+    for k, net in enumerate(ensemble.members):
+        assert net.vocab == ensemble.vocab
+        for name, wk, bk in MATRICES:
+            q, scale = quantize(net.p[wk])
+            text = base64.b64encode(q.astype(np.int8).tobytes(order="C")).decode("ascii")
+            chunks = [text[i : i + CHUNK] for i in range(0, len(text), CHUNK)]
+            lines.append("const char* const k%s%dChunks[] = {" % (name, k))
+            lines += ['    "%s",' % c for c in chunks]
+            lines += ["};", "const double k%s%dScale[] = {" % (name, k)]
+            lines += doubles(scale)
+            lines += ["};", "const double k%s%dBias[] = {" % (name, k)]
+            lines += doubles(net.p[bk])
+            lines += ["};", ""]
+    lines += ["}  // namespace", "", "const Member kNetworks[] = {"]
+    for k, net in enumerate(ensemble.members):
+        parts = []
+        for name, wk, _ in MATRICES:
+            rows, cols = net.p[wk].shape
+            n = (len(base64.b64encode(bytes(rows * cols))) + CHUNK - 1) // CHUNK
+            tag = "k%s%d" % (name, k)
+            parts.append("{%d, %d, %sChunks, %d, %sScale, %sBias}" % (rows, cols, tag, n, tag, tag))
+        lines.append("    {%s}," % ", ".join(parts))
     lines += [
+        "};",
         "",
         "const double kNetworkShare = %r;" % NETWORK_SHARE,
         "const double kNetworkExponent = %r;" % NETWORK_EXPONENT,
@@ -573,7 +597,7 @@ def write_data(path, net, meta):
 
 
 def read_data(path):
-    """The network stored in a file write_data wrote (the tests compare the engine with it)."""
+    """The ensemble stored in a file write_data wrote (the tests compare the engine with it)."""
     import re
 
     text = open(path).read()
@@ -586,35 +610,43 @@ def read_data(path):
         return body
 
     vocab = [int(x) for x in re.findall(r"(\d+)u,", block("kEnvironments"))]
-    p = {}
-    for name, wk, bk in MATRICES:
-        rows, cols = (int(x) for x in re.search(r"const Matrix %s = \{(\d+), (\d+)," % name, text).groups())
-        chunks = "".join(re.findall(r'"([A-Za-z0-9+/=]*)"', block(name + "Chunks")))
-        q = np.frombuffer(base64.b64decode(chunks), dtype=np.int8).reshape(rows, cols)
-        scale = np.array([float(x) for x in block(name + "Scale").replace(",", " ").split()])
-        p[wk] = q.astype(np.float64) * scale
-        p[bk] = np.array([float(x) for x in block(name + "Bias").replace(",", " ").split()])
+    members = []
+    for k in range(ints("kMembers")):
+        p = {}
+        for name, wk, bk in MATRICES:
+            tag = "k%s%d" % (name, k)
+            rows, cols = (int(x) for x in re.search(r"\{(\d+), (\d+), %sChunks," % tag, text).groups())
+            chunks = "".join(re.findall(r'"([A-Za-z0-9+/=]*)"', block(tag + "Chunks")))
+            q = np.frombuffer(base64.b64decode(chunks), dtype=np.int8).reshape(rows, cols)
+            scale = np.array([float(x) for x in block(tag + "Scale").replace(",", " ").split()])
+            p[wk] = q.astype(np.float64) * scale
+            p[bk] = np.array([float(x) for x in block(tag + "Bias").replace(",", " ").split()])
+        members.append(Net(vocab, p))
     assert ints("kInputs") == len(vocab) and ints("kSpan") == MZ_SPAN
-    net = Net(vocab, p)
-    net.share = float(re.search(r"const double kNetworkShare = (.*?);", text).group(1))
-    net.exponent = float(re.search(r"const double kNetworkExponent = (.*?);", text).group(1))
-    return net
+    ensemble = Ensemble(members)
+    ensemble.share = float(re.search(r"const double kNetworkShare = (.*?);", text).group(1))
+    ensemble.exponent = float(re.search(r"const double kNetworkExponent = (.*?);", text).group(1))
+    return ensemble
 
 
 # ---------------------------------------------------------------------------------------------------
 # Cross-validation
 
 
-NET_CONFIG = dict(hidden=256, min_bit_mols=3, epochs=40, batch=32, lr=1e-3, wd=1e-4, dropout=0.3)
+NET_CONFIG = dict(hidden=256, min_bit_mols=3, epochs=40, batch=32, lr=1e-3, wd=1e-4, dropout=0.3, members=2)
+# The members of the ensemble differ only in their starting point: member k of a fit seeded s is seeded
+# s + MEMBER_SEED_STEP k (the folds' seeds are 100 seed + fold, so no two fits share a seed).
+MEMBER_SEED_STEP = 50
 # How the network's intensities join the ions' (see combined_log_intensities): its share, the exponent on its
 # intensity relative to its base, and the ion side's gamma (ION_FIT below: the fitted weights multiplied by it,
 # an exponent on every ion's intensity; above 1 it sharpens the ion model's spectrum, which the network's
 # intensities then fill). Chosen by nested cross-validation (method "combined by nested choice"): in every outer
-# fold the three closest to the targets (top-1 0.83, recall@5 0.78, precision 0.53, base-peak 0.90; the sum of
-# the shortfalls) on the other folds' held-out predictions measure that fold; the shipped three are the ones
+# fold the three closest to the targets (top-1 0.83, recall@5 0.78, precision 0.53, base-peak 0.90; by
+# closeness: the sum of the shortfalls, then the smallest margin) on the other folds' held-out predictions
+# measure that fold; the shipped three are the ones
 # closest over every fold of every seed, which the script prints. (Held-out predictions of the other folds come
 # from models that saw this fold's molecules in training; they choose three numbers only.)
-NETWORK_SHARE = 0.35
+NETWORK_SHARE = 0.45
 NETWORK_EXPONENT = 1.2
 CHOICES = [(s, e, g) for s in (0.35, 0.4, 0.45) for e in (1.2, 1.25, 1.3) for g in (1.04, 1.06, 1.08)]
 TARGETS = dict(top1=0.83, recall5=0.78, precision=0.53, base_hit=0.90)
@@ -626,9 +658,18 @@ def shortfall(o):
     return sum(max(0.0, t - o[k]) for k, t in TARGETS.items())
 
 
+def closeness(measures):
+    """How a choice ranks against the targets, best first, for measures over one or more runs: the least summed
+    shortfall, then (among choices that meet every target) the largest smallest margin over a target."""
+    return (
+        sum(shortfall(o) for o in measures) / len(measures),
+        -min(o[k] - t for o in measures for k, t in TARGETS.items()),
+    )
+
+
 # The ion side as the engine ships it: scripts/fit_ei_model.py with the settings in src/prediction/ei_weights.cpp
 # (gamma is the third number of the combination, see CHOICES).
-ION_FIT = dict(lam=0.3, power=0.65, gamma=1.06, min_molecules=50, floor=0.01)
+ION_FIT = dict(lam=0.3, power=0.65, gamma=1.04, min_molecules=50, floor=0.01)
 
 
 def network_table(outs, mols):
@@ -868,7 +909,7 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
             X = d.X[:, keep].tocsr()
             w = fit_ions(d, X, train, lam)
             ion_spec = {m: as_spectrum(v) for m, v in ion_intensities(d, X @ w, everyone).items()}
-        net = train_network(fps, recs, train, cfg, seed * 100 + i)
+        net = train_ensemble(fps, recs, train, cfg, seed * 100 + i)
         outs = network_outputs(net, fps, recs, everyone)
         net_spec = {m: as_spectrum(network_spectrum(outs[m])) for m in everyone}
         if ed is not None:
@@ -919,7 +960,7 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
         # each fold measured with the choice closest to the targets on the other folds' held-out rows
         for i, test in enumerate(fs):
             inner = {
-                c: shortfall(mean_measures([r for j in range(k) if j != i for r in choice_rows[(c, j)]]))
+                c: closeness([mean_measures([r for j in range(k) if j != i for r in choice_rows[(c, j)]])])
                 for c in CHOICES
             }
             best = min(CHOICES, key=lambda c: (inner[c], c))
@@ -1010,11 +1051,12 @@ def main(argv=None):
                 log(cv_lines[-2])
                 log(cv_lines[-1])
     if all_pooled:
-        ranked = sorted(all_pooled, key=lambda c: (sum(shortfall(o) for o in all_pooled[c]), c))
+        ranked = sorted(all_pooled, key=lambda c: (closeness(all_pooled[c]), c))
         for c in ranked[:3]:
+            short, margin = closeness(all_pooled[c])
             log(
-                "share %g, exponent %g, gamma %g, short of the targets by %.3f over all folds and seeds"
-                % (*c, sum(shortfall(o) for o in all_pooled[c]) / len(all_pooled[c]))
+                "share %g, exponent %g, gamma %g, short of the targets by %.3f over all folds and seeds "
+                "(smallest margin %+.3f)" % (*c, short, -margin)
             )
         if ranked[0] != (NETWORK_SHARE, NETWORK_EXPONENT, ION_FIT["gamma"]):
             log('note: NETWORK_SHARE, NETWORK_EXPONENT and ION_FIT["gamma"] are not this choice')
@@ -1025,7 +1067,7 @@ def main(argv=None):
         with open(a.keep_fit, "rb") as f:
             net = pickle.load(f)
     else:
-        net = train_network(fps, recs, list(range(len(recs))), NET_CONFIG, 7)
+        net = train_ensemble(fps, recs, list(range(len(recs))), NET_CONFIG, 7)
         if a.keep_fit:
             with open(a.keep_fit, "wb") as f:
                 pickle.dump(net, f)

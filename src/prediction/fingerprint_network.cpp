@@ -65,14 +65,20 @@ Dense decode(const network_data::Matrix& m) {
   return d;
 }
 
-struct Network {
+struct Member {
   Dense hidden, forward, reverse, gate;
 };
 
-const Network& network() {
-  static const Network net{decode(network_data::kHiddenLayer), decode(network_data::kForward),
-                           decode(network_data::kReverse), decode(network_data::kGate)};
-  return net;
+const std::vector<Member>& network() {
+  static const std::vector<Member> members = [] {
+    std::vector<Member> out;
+    for (int k = 0; k < network_data::kMembers; ++k) {
+      const network_data::Member& m = network_data::kNetworks[k];
+      out.push_back({decode(m.hidden), decode(m.forward), decode(m.reverse), decode(m.gate)});
+    }
+    return out;
+  }();
+  return members;
 }
 
 // bias[c] + sum_j h[j] m[j][c] for the columns first..first+n-1, summed over
@@ -132,45 +138,60 @@ FingerprintCounts fingerprint_counts(const RDKit::ROMol& mol) {
 }
 
 NetworkSpectrum fingerprint_network(const FingerprintCounts& counts, int nominal_mass) {
-  const Network& net = network();
   NetworkSpectrum out;
   if (nominal_mass < 0) return out;
   const int span = network_data::kSpan;
   const int size = std::min(span, nominal_mass + network_data::kAboveMass + 1);
+  out.mixed.assign(static_cast<std::size_t>(size), 0.0);
+  out.forward.assign(static_cast<std::size_t>(size), 0.0);
+  out.reverse.assign(static_cast<std::size_t>(size), 0.0);
 
-  // Hidden layer: the bias, then the rows of the environments present, in
+  // The input: (vocabulary row, value) of the environments present, in
   // ascending vocabulary order.
-  const auto hidden = static_cast<std::size_t>(net.hidden.cols);
-  std::vector<double> h(net.hidden.bias);
+  std::vector<std::pair<std::size_t, double>> inputs;
   const std::uint32_t* vocab = network_data::kEnvironments;
   const std::uint32_t* vocab_end = vocab + network_data::kInputs;
   for (const auto& [id, count] : counts) {
     const std::uint32_t* it = std::lower_bound(vocab, vocab_end, id);
     if (it == vocab_end || *it != id || count <= 0) continue;
-    const double x = network_data::kCountValue[std::min(count, network_data::kMaxCount)];
-    const std::size_t row = static_cast<std::size_t>(it - vocab) * hidden;
-    for (std::size_t j = 0; j < hidden; ++j) h[j] += x * net.hidden.w[row + j];
+    inputs.emplace_back(static_cast<std::size_t>(it - vocab),
+                        network_data::kCountValue[std::min(count, network_data::kMaxCount)]);
   }
-  for (double& v : h) v = std::max(v, 0.0);
 
   // The losses M - m/z of m/z 0..size-1 that the reverse head has.
   const int loss_low = std::max(0, nominal_mass - size + 1);
   const int loss_high = std::min(nominal_mass, span - 1);
-  const std::vector<double> f = columns(net.forward, h, 0, size);
-  const std::vector<double> g = columns(net.gate, h, 0, size);
-  const std::vector<double> r =
-      loss_high >= loss_low ? columns(net.reverse, h, loss_low, loss_high - loss_low + 1) : std::vector<double>{};
-  out.mixed.assign(static_cast<std::size_t>(size), 0.0);
-  out.forward.assign(static_cast<std::size_t>(size), 0.0);
-  out.reverse.assign(static_cast<std::size_t>(size), 0.0);
-  for (int mz = 0; mz < size; ++mz) {
-    const auto i = static_cast<std::size_t>(mz);
-    const int loss = nominal_mass - mz;
-    const double rv = loss >= loss_low && loss <= loss_high ? r[static_cast<std::size_t>(loss - loss_low)] : 0.0;
-    const double gate = 1.0 / (1.0 + std::exp(-g[i]));
-    out.mixed[i] = std::max(gate * f[i] + (1.0 - gate) * rv, 0.0);
-    out.forward[i] = std::max(f[i], 0.0);
-    out.reverse[i] = std::max(rv, 0.0);
+  // The members' outputs are added in member order, then divided by their
+  // number.
+  for (const Member& net : network()) {
+    // Hidden layer: the bias, then the rows of the environments present.
+    const auto hidden = static_cast<std::size_t>(net.hidden.cols);
+    std::vector<double> h(net.hidden.bias);
+    for (const auto& [row, x] : inputs) {
+      const double* w = net.hidden.w.data() + row * hidden;
+      for (std::size_t j = 0; j < hidden; ++j) h[j] += x * w[j];
+    }
+    for (double& v : h) v = std::max(v, 0.0);
+
+    const std::vector<double> f = columns(net.forward, h, 0, size);
+    const std::vector<double> g = columns(net.gate, h, 0, size);
+    const std::vector<double> r =
+        loss_high >= loss_low ? columns(net.reverse, h, loss_low, loss_high - loss_low + 1) : std::vector<double>{};
+    for (int mz = 0; mz < size; ++mz) {
+      const auto i = static_cast<std::size_t>(mz);
+      const int loss = nominal_mass - mz;
+      const double rv = loss >= loss_low && loss <= loss_high ? r[static_cast<std::size_t>(loss - loss_low)] : 0.0;
+      const double gate = 1.0 / (1.0 + std::exp(-g[i]));
+      out.mixed[i] += std::max(gate * f[i] + (1.0 - gate) * rv, 0.0);
+      out.forward[i] += std::max(f[i], 0.0);
+      out.reverse[i] += std::max(rv, 0.0);
+    }
+  }
+  const auto members = static_cast<double>(network().size());
+  for (std::size_t i = 0; i < out.mixed.size(); ++i) {
+    out.mixed[i] /= members;
+    out.forward[i] /= members;
+    out.reverse[i] /= members;
     out.mixed_max = std::max(out.mixed_max, out.mixed[i]);
     out.forward_max = std::max(out.forward_max, out.forward[i]);
     out.reverse_max = std::max(out.reverse_max, out.reverse[i]);
@@ -187,8 +208,8 @@ double fingerprint_network_share() { return network_data::kNetworkShare; }
 double fingerprint_network_exponent() { return network_data::kNetworkExponent; }
 
 FingerprintNetworkShape fingerprint_network_shape() {
-  return {network_data::kRadius, network_data::kInputs, network_data::kHiddenLayer.cols, network_data::kSpan,
-          network_data::kAboveMass};
+  return {network_data::kRadius,  network_data::kInputs, network_data::kNetworks[0].hidden.cols,
+          network_data::kMembers, network_data::kSpan,   network_data::kAboveMass};
 }
 
 }  // namespace tessarin::prediction

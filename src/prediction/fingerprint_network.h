@@ -10,11 +10,15 @@
 // (log(1 + count), tabulated); environments outside the vocabulary count
 // nothing.
 //
-// Network. h = relu(W1 x + b1); three heads over m/z 0..span-1: forward
+// Network. An ensemble: the mean of the outputs of `members` networks of one
+// shape, fitted from different starting points on the same molecules. Each
+// is h = relu(W1 x + b1) and three heads over m/z 0..span-1: forward
 // F = Wf h + bf (by m/z), reverse R = Wr h + br (by neutral loss
 // l = M - m/z, M the molecule's nominal mass), gate g = sigmoid(Wg h + bg)
-// (by m/z). Output y(m/z) = relu(g F(m/z) + (1 - g) R(M - m/z)), where
+// (by m/z), with output y(m/z) = relu(g F(m/z) + (1 - g) R(M - m/z)), where
 // R(l) is 0 for a loss outside 0..span-1, and y = 0 above M + above_mass.
+// The forward and reverse outputs below are the members' mean relu(F) and
+// relu(R) likewise.
 //
 // Every sum runs in a fixed order in double precision over weights that are
 // exact doubles (8-bit integers times a per-column scale), and the input
@@ -72,8 +76,9 @@ double fingerprint_network_exponent();
 // The fitted network's sizes.
 struct FingerprintNetworkShape {
   int radius = 0;
-  int inputs = 0;  // environments of the vocabulary
-  int hidden = 0;
+  int inputs = 0;   // environments of the vocabulary
+  int hidden = 0;   // hidden units of each member
+  int members = 0;  // networks averaged
   int span = 0;
   int above_mass = 0;
 };

@@ -6,6 +6,9 @@
 // integers q, base64-encoded in `chunks` (read one after the other); the
 // weight in row r, column c is q[r * cols + c] * scale[c]. `bias` has `cols`
 // entries. Scales and biases are written as shortest round-trip decimals.
+//
+// The network is an ensemble of kMembers networks of one shape over one
+// vocabulary; each member has its own four matrices.
 #pragma once
 
 #include <cstdint>
@@ -28,11 +31,17 @@ extern const int kInputs;
 extern const int kMaxCount;                  // counts above it count as kMaxCount
 extern const double kCountValue[];           // kMaxCount + 1 entries: log(1 + count)
 extern const std::uint32_t kEnvironments[];  // kInputs ascending environment ids
-extern const Matrix kHiddenLayer;            // kInputs x hidden
-extern const Matrix kForward;                // hidden x kSpan
-extern const Matrix kReverse;                // hidden x kSpan
-extern const Matrix kGate;                   // hidden x kSpan
-extern const double kNetworkShare;           // the network's share of the combined intensities
-extern const double kNetworkExponent;        // the exponent on its intensities (over its base) there
+
+struct Member {
+  Matrix hidden;   // kInputs x hidden
+  Matrix forward;  // hidden x kSpan
+  Matrix reverse;  // hidden x kSpan
+  Matrix gate;     // hidden x kSpan
+};
+
+extern const int kMembers;
+extern const Member kNetworks[];       // kMembers entries
+extern const double kNetworkShare;     // the network's share of the combined intensities
+extern const double kNetworkExponent;  // the exponent on its intensities (over its base) there
 
 }  // namespace tessarin::prediction::network_data

@@ -31,7 +31,9 @@ def script():
 def test_engine_outputs_equal_the_scripts_forward_pass_over_the_fitted_file(script):
     net = script.read_data(ROOT / "src" / "prediction" / "fingerprint_network_data.cpp")
     shape = _native._testing.fingerprint_network_shape()
-    assert (shape["inputs"], shape["hidden"], shape["span"]) == (len(net.vocab), net.p["b1"].size, script.MZ_SPAN)
+    assert (shape["inputs"], shape["span"]) == (len(net.vocab), script.MZ_SPAN)
+    assert (shape["members"], shape["hidden"]) == (len(net.members), net.members[0].p["b1"].size)
+    assert shape["members"] == script.NET_CONFIG["members"]
     assert shape["radius"] == script.RADIUS and shape["above_mass"] == script.ABOVE_MASS
     assert shape["share"] == net.share == script.NETWORK_SHARE
     assert shape["exponent"] == net.exponent == script.NETWORK_EXPONENT
