@@ -1173,6 +1173,11 @@ void add_network(ModelRun& run, const RDKit::ROMol& mol, const core::InterruptCh
   run.network_intensity.assign(n_formulas, 0.0);
   const double share = fingerprint_network_share();
   if (n_formulas == 0 || run.molecular_mz < 0 || !(share > 0.0) || !(share < 1.0)) return;
+  // A molecule too heavy for the network's span: its outputs would stop
+  // short of the molecule's own m/z and their base would be some fragment's
+  // (and it was fitted on lighter molecules), so it takes no part.
+  const FingerprintNetworkShape shape = fingerprint_network_shape();
+  if (run.molecular_mz + shape.above_mass >= shape.span) return;
   core::poll(poll);
   const std::unique_ptr<RDKit::ROMol> natural = without_labels(mol);
   const NetworkSpectrum net = fingerprint_network(natural ? *natural : mol, run.molecular_mz);

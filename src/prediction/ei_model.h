@@ -62,6 +62,9 @@
 // kEiNetworkFeature: its value is the network's intensity at the ion's m/z
 // (of its base), its contribution the log of the factor it multiplied the
 // ion's intensity by; for an ion of the network alone, the ion's whole score.
+// A molecule whose m/z range the network's outputs do not cover (its nominal
+// mass plus the network's above_mass at or beyond its span) is predicted by
+// the ion model alone.
 #pragma once
 
 #include <GraphMol/ROMol.h>

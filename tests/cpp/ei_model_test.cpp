@@ -278,6 +278,22 @@ TEST(EiModel, ExplanationAccountsForEveryPeak) {
     for (const EiFeatureContribution& c : x->ions.front().features) network = network || c.name == kEiNetworkFeature;
     EXPECT_TRUE(network) << s;
   }
+  // Beyond the network's span (C60, m/z 720) the network would see no
+  // molecular ion and make its base of a fragment: the ion model alone
+  // predicts, every peak an ion of the molecule's own cuts.
+  const std::optional<EiExplanation> c60 = explain_ei_spectrum(
+      "c12c3c4c5c1c1c6c7c2c2c8c3c3c9c4c4c%10c5c5c1c1c6c6c%11c7c2c2c7c8c3c3c8c9c4c4c9c%10c5c5c1c1c6c6c%"
+      "11c2c2c7c3c3c8c4c4c9c5c1c1c6c2c3c41");
+  ASSERT_TRUE(c60.has_value());
+  ASSERT_FALSE(c60->peaks.empty());
+  EXPECT_EQ(
+      std::max_element(c60->peaks.begin(), c60->peaks.end(),
+                       [](const EiExplainedPeak& a, const EiExplainedPeak& b) { return a.intensity < b.intensity; })
+          ->mz,
+      720);
+  for (const EiExplainedIon& ion : c60->ions) {
+    for (const EiFeatureContribution& c : ion.features) EXPECT_NE(c.name, kEiNetworkFeature) << ion.formula;
+  }
   // CCl4: m/z 119 is the isotope peak +2 of CCl3 (one ion per C-Cl bond, in
   // equal shares) and nothing else.
   const std::optional<EiExplanation> x = explain_ei_spectrum("ClC(Cl)(Cl)Cl");
