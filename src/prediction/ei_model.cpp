@@ -47,6 +47,12 @@ struct Bond {
   ms::AtomPair pair;   // its atoms in the molecule
 };
 
+// A ring, its nodes in ring order; bonds[k] joins nodes[k] and nodes[k + 1].
+struct Ring {
+  std::vector<int> nodes;
+  std::vector<int> bonds;
+};
+
 // The molecule as a graph of its heavy atoms; hydrogens are counts.
 struct Graph {
   const RDKit::ROMol* mol = nullptr;
@@ -60,9 +66,9 @@ struct Graph {
   std::vector<char> arom;
   std::vector<std::vector<std::pair<int, int>>> adj;  // (neighbour, bond)
   std::vector<Bond> bonds;
-  std::vector<std::vector<int>> dbl;         // partners by non-aromatic double bonds
-  std::vector<std::vector<int>> tpl;         // partners by triple bonds
-  std::vector<std::vector<int>> ring_nodes;  // the smallest rings, nodes in ring order
+  std::vector<std::vector<int>> dbl;  // partners by non-aromatic double bonds
+  std::vector<std::vector<int>> tpl;  // partners by triple bonds
+  std::vector<Ring> rings_in_order;   // the smallest rings
   int aromatic_rings = 0;
   int rings = 0;
 };
@@ -133,9 +139,20 @@ Graph make_graph(const RDKit::ROMol& mol, const molecule::Perception& perception
     bool all = true;
     for (int a : ring) all = all && perception.aromatic_atoms[static_cast<std::size_t>(a)];
     if (all) ++g.aromatic_rings;
-    std::vector<int> nodes;
-    for (int a : ring) nodes.push_back(node[static_cast<std::size_t>(a)]);
-    if (std::find(nodes.begin(), nodes.end(), -1) == nodes.end()) g.ring_nodes.push_back(std::move(nodes));
+    Ring r;
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      const int u = node[static_cast<std::size_t>(ring[k])];
+      const int v = node[static_cast<std::size_t>(ring[(k + 1) % ring.size()])];
+      if (u < 0 || v < 0) break;
+      for (auto [w, b] : g.adj[static_cast<std::size_t>(u)]) {
+        if (w == v) {
+          r.nodes.push_back(u);
+          r.bonds.push_back(b);
+          break;
+        }
+      }
+    }
+    if (r.bonds.size() == ring.size()) g.rings_in_order.push_back(std::move(r));
   }
   return g;
 }
@@ -576,14 +593,6 @@ class FeatureSum {
   double total_ = 0.0;
 };
 
-// The bond joining nodes u and v, or nullptr.
-const Bond* bond_between(const Graph& g, int u, int v) {
-  for (auto [w, k] : g.adj[static_cast<std::size_t>(u)]) {
-    if (w == v) return &g.bonds[static_cast<std::size_t>(k)];
-  }
-  return nullptr;
-}
-
 // Where the two cuts of a piece lie when both are ring bonds: the smallest
 // ring holding both and how many of its atoms the piece keeps (ring_size 0
 // when no ring holds both). A six-membered ring cut into an arc of four atoms
@@ -597,47 +606,35 @@ struct RingPair {
 
 RingPair ring_pair(const Graph& g, const Piece& p) {
   RingPair out;
-  const Bond& b1 = g.bonds[static_cast<std::size_t>(p.cuts[0].bond)];
-  const Bond& b2 = g.bonds[static_cast<std::size_t>(p.cuts[1].bond)];
-  // the position i of a bond in a ring: it joins r[i] and r[i + 1]
-  auto position = [](const std::vector<int>& r, const Bond& b) {
-    const int n = static_cast<int>(r.size());
-    for (int i = 0; i < n; ++i) {
-      const int u = r[static_cast<std::size_t>(i)], v = r[static_cast<std::size_t>((i + 1) % n)];
-      if ((u == b.i && v == b.j) || (u == b.j && v == b.i)) return i;
-    }
-    return -1;
-  };
-  const std::vector<int>* ring = nullptr;
+  const Ring* ring = nullptr;
   int i1 = -1, i2 = -1;
-  for (const std::vector<int>& r : g.ring_nodes) {
-    if (ring && r.size() >= ring->size()) continue;
-    const int a = position(r, b1), b = position(r, b2);
-    if (a < 0 || b < 0) continue;
+  for (const Ring& r : g.rings_in_order) {
+    if (ring && r.bonds.size() >= ring->bonds.size()) continue;
+    const auto a = std::find(r.bonds.begin(), r.bonds.end(), p.cuts[0].bond);
+    const auto b = std::find(r.bonds.begin(), r.bonds.end(), p.cuts[1].bond);
+    if (a == r.bonds.end() || b == r.bonds.end()) continue;
     ring = &r;
-    i1 = a;
-    i2 = b;
+    i1 = static_cast<int>(a - r.bonds.begin());
+    i2 = static_cast<int>(b - r.bonds.begin());
   }
   if (!ring) return out;
-  const std::vector<int>& r = *ring;
-  const int n = static_cast<int>(r.size());
-  auto at = [&](int i) { return r[static_cast<std::size_t>(((i % n) + n) % n)]; };
+  const int n = static_cast<int>(ring->bonds.size());
+  const auto wrap = [n](int k) { return static_cast<std::size_t>(((k % n) + n) % n); };
   out.ring_size = n;
-  for (int v : r) out.kept += p.in[static_cast<std::size_t>(v)] ? 1 : 0;
+  for (int v : ring->nodes) out.kept += p.in[static_cast<std::size_t>(v)] ? 1 : 0;
   if (n != 6) return out;
-  // the arc after bond i1 up to bond i2 holds (i2 - i1) mod n atoms
-  int start = i1 + 1, len = ((i2 - i1) % n + n) % n;
+  // the arc after bond i1 up to bond i2: nodes i1 + 1 .. i2, (i2 - i1) mod n of them
+  int first = i1, len = static_cast<int>(wrap(i2 - i1));
   if (len != 4) {
-    start = i2 + 1;
-    len = ((i1 - i2) % n + n) % n;
+    first = i2;
+    len = static_cast<int>(wrap(i1 - i2));
   }
   if (len != 4) return out;
-  const Bond* ab = bond_between(g, at(start), at(start + 1));
-  const Bond* bc = bond_between(g, at(start + 1), at(start + 2));
-  const Bond* cd = bond_between(g, at(start + 2), at(start + 3));
-  if (!ab || !bc || !cd || ab->order != 1.0 || cd->order != 1.0 || (bc->order != 2.0 && bc->order != 1.5)) return out;
-  out.retro_diels_alder =
-      p.in[static_cast<std::size_t>(at(start))] ? "retro-Diels-Alder, diene side" : "retro-Diels-Alder, ene side";
+  const auto order = [&](int k) { return g.bonds[static_cast<std::size_t>(ring->bonds[wrap(k)])].order; };
+  const double ab = order(first + 1), bc = order(first + 2), cd = order(first + 3);
+  if (ab != 1.0 || cd != 1.0 || (bc != 2.0 && bc != 1.5)) return out;
+  out.retro_diels_alder = p.in[static_cast<std::size_t>(ring->nodes[wrap(first + 1)])] ? "retro-Diels-Alder, diene side"
+                                                                                       : "retro-Diels-Alder, ene side";
   return out;
 }
 
