@@ -672,11 +672,13 @@ def closeness(measures):
 ION_FIT = dict(lam=0.3, power=0.65, gamma=1.04, min_molecules=50, floor=0.01)
 
 
-def network_table(outs, mols):
-    """The network's mixed output y as one array (molecule x m/z)."""
+def network_table(outs, mols, recs):
+    """The network's mixed output y as one array (molecule x m/z); 0 for a molecule too heavy for the span (its
+    outputs would not reach its own m/z range), which the engine predicts by the ion model alone."""
     Y = np.zeros((max(mols) + 1, MZ_SPAN))
     for m in mols:
-        Y[m] = outs[m][0]
+        if recs[m]["nominal_mass"] + ABOVE_MASS < MZ_SPAN:
+            Y[m] = outs[m][0]
     return Y
 
 
@@ -919,7 +921,7 @@ def cross_validate(d, fps, recs, seed, k, cfg, lam, min_mols, classes, methods, 
             Xe = ed.X[:, keep_e].tocsr()
             fitted = Xe @ fit_ei_model.fit(ed, Xe, train, f["lam"], f["power"])  # the scores before gamma
             se = f["gamma"] * fitted
-            Y = network_table(outs, everyone)
+            Y = network_table(outs, everyone, recs)
             if keep_predictions is not None:
                 keep_predictions.append(dict(test=test, ion_scores=fitted, network=Y))
             if "shipped ions" in methods:
