@@ -160,6 +160,8 @@ std::vector<identify::Candidate> indexed_candidates(const IdentifyArguments& arg
   } catch (const identify::IndexingStopped&) {
     std::cerr << "tessarin: interrupted (" << stop_signal_name() << "); nothing was identified\n";
     std::_Exit(stop_exit_status());
+  } catch (const InvalidInput& e) {  // a file that cannot be used (its message names it)
+    throw UsageError(e.what());
   } catch (const std::runtime_error& e) {
     throw UsageError(args.candidates + ": " + e.what());
   }

@@ -845,6 +845,24 @@ def combined_spectra(ed, ni, s, Y, share, exponent, mols, floor=0.01):
     return {mi: as_spectrum(out[mi], floor) for mi in mols}
 
 
+def write_held_out_library(path, recs, ed, kept):
+    """Every molecule's cross-validated prediction (from the models of the fold that held it out, with the shipped
+    share, exponent and gamma) as an MSP library: what an unknown spectrum meets when its structure is none the
+    models were fitted on (bench/bench_unknown.py, bench/bench_molecular_mass.py). Kept outside the repository."""
+    with open(path, "w", encoding="utf-8") as f:
+        for fold in kept:
+            test = sorted(fold["test"])
+            s = ION_FIT["gamma"] * fold["ion_scores"]
+            spectra = combined_spectra(
+                ed, ed.network_ions, s, fold["network"], NETWORK_SHARE, NETWORK_EXPONENT, test, ION_FIT["floor"]
+            )
+            for m in test:
+                r, peaks = recs[m], sorted(spectra[m].items())
+                f.write("Name: %s\nMW: %d\n" % (r.get("name") or r["canonical_smiles"], r["nominal_mass"]))
+                f.write('Comments: "SMILES=%s" "held-out prediction"\nNum Peaks: %d\n' % (r["smiles"], len(peaks)))
+                f.write("".join("%d %d\n" % (mz, v) for mz, v in peaks) + "\n")
+
+
 def by_index(ed, spectra_by_key, mols):
     return {m: spectra_by_key[ed.keys[m]] for m in mols}
 
@@ -1000,6 +1018,9 @@ def main(argv=None):
     ap.add_argument("--no-cv", action="store_true")
     ap.add_argument("--keep-fit", help="keep the shipped fit in this file (outside the repository) to write again")
     ap.add_argument("--keep-predictions", help="keep every fold's predictions in FILE.SEED (outside the repository)")
+    ap.add_argument(
+        "--held-out-library", help="write the first seed's cross-validated predictions as an MSP library to FILE"
+    )
     ap.add_argument("--cv-text", help="lines of an earlier cross-validation to note in the written file")
     ap.add_argument("--no-write", action="store_true")
     a = ap.parse_args(argv)
@@ -1035,15 +1056,19 @@ def main(argv=None):
             ed.network_ions = NetworkIons(recs)
             log("the shipped ion side's data (%.0f s)" % (time.time() - t))
         for seed in [int(x) for x in a.seeds.split(",")]:
-            kept = [] if a.keep_predictions else None
+            kept = [] if a.keep_predictions or a.held_out_library else None
             res, pooled = cross_validate(
                 d, fps, recs, seed, a.folds, NET_CONFIG, a.lam, a.min_molecules, classes, methods, log, kept, ed
             )
             for c, o in pooled.items():
                 all_pooled[c].append(o)
-            if kept is not None:
+            if kept is not None and a.keep_predictions:
                 with open("%s.%d" % (a.keep_predictions, seed), "wb") as f:
                     pickle.dump(kept, f)
+            if kept is not None and a.held_out_library:
+                write_held_out_library(a.held_out_library, recs, ed, kept)
+                log("wrote %s (seed %d)" % (a.held_out_library, seed))
+                a.held_out_library = None
             for name in methods:
                 o, by_class = res[name]
                 cv_lines.append("%d-fold cross-validated (seed %d), %s: %s" % (a.folds, seed, name, fmt(o)))

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "core/errors.h"
+#include "spectra/reader.h"
 
 namespace tessarin::run {
 namespace {
@@ -445,6 +446,31 @@ std::optional<std::string> not_text(std::string_view block, bool compressed) {
   return std::nullopt;
 }
 
+// The format of a spectrum file given where molecules are read, or nothing:
+// by its name (a molecule format's name never counts), else by a first line
+// only a spectrum file begins with. Read as SMILES, each of its lines would
+// fail as a molecule of its own.
+std::optional<spectra::Format> spectrum_file(const std::string& path, std::string_view block) {
+  if (path != "-" && declared_input_format(path)) return std::nullopt;
+  if (path != "-") {
+    const std::optional<spectra::Format> named = spectra::format_from_extension(path);
+    if (named && *named != spectra::Format::csv) return named;
+  }
+  if (block.substr(0, 3) == "\xEF\xBB\xBF") block.remove_prefix(3);
+  while (!block.empty()) {
+    const std::size_t end = std::min(block.find_first_of("\r\n"), block.size());
+    const std::string line = lower(trimmed(block.substr(0, end)));
+    block.remove_prefix(std::min(end + 1, block.size()));
+    if (line.empty()) continue;
+    if (line.starts_with("##title=")) return spectra::Format::jcamp;
+    if (line == "begin ions") return spectra::Format::mgf;
+    if (line.starts_with("accession:")) return spectra::Format::massbank;
+    if (line.starts_with("name:")) return spectra::Format::msp;
+    if (line.front() != '#') break;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 MoleculeFile::MoleculeFile(const std::string& path) {
@@ -462,6 +488,12 @@ MoleculeFile::MoleculeFile(const std::string& path) {
   }
   if (const std::optional<std::string> why = not_text(block, source_->compressed())) {
     throw UnusableInput(shown + " is not a file of molecules: " + *why, path, 0);
+  }
+  if (const std::optional<spectra::Format> spectra_format = spectrum_file(path, block)) {
+    throw UnusableInput(shown + " is a spectrum file (" + std::string(spectra::format_name(*spectra_format)) +
+                            "), not a file of molecules: give SMILES, SDF or CSV/TSV (a spectral library is " +
+                            "searched with `tessarin search`)",
+                        path, 0);
   }
   const std::optional<InputFormat> declared = path == "-" ? std::nullopt : declared_input_format(path);
   format_ = declared ? *declared : MoleculeReader::sniff_format(*source_);

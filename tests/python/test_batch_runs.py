@@ -231,6 +231,22 @@ def test_inputs_as_people_have_them(cli, tmp_path):
     )
     assert refused.returncode == 2 and b"not a file of molecules" in refused.stderr
 
+    # A spectral library where molecules are read is refused whole, by its name or by its first line,
+    # rather than failing line by line as SMILES; so is an unusable candidate file of identify --mass.
+    library = tmp_path / "lib.msp"
+    library.write_text("Name: ethanol\nMW: 46\nNum Peaks: 1\n31 999\n")
+    unnamed = tmp_path / "lib.txt"
+    unnamed.write_text(library.read_text())
+    for given in (library, unnamed):
+        refused = subprocess.run([cli, "predict", str(given), "-o", str(tmp_path / "y.msp")], capture_output=True)
+        assert refused.returncode == 2 and b"is a spectrum file (msp)" in refused.stderr
+        assert not (tmp_path / "y.msp").exists()
+    for mass in ("46", "auto"):
+        refused = subprocess.run(
+            [cli, "identify", str(library), "--candidates", str(binary), "--mass", mass], capture_output=True
+        )
+        assert refused.returncode == 2 and b"not a file of molecules" in refused.stderr, mass
+
 
 def test_predict_library_on_a_par_with_the_command(tmp_path):
     from rdkit import Chem
