@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "identify/library_search.h"
 #include "registry.h"
 #include "spectra/molecular_mass.h"
 #include "spectra/search.h"
@@ -85,6 +86,45 @@ void register_molecular_mass(py::module_& m, py::module_& testing) {
       },
       "spectra"_a, "library"_a = py::none(), "jobs"_a = py::none(),
       "(feature names, [(candidate masses, feature rows)]): the evidence the molecular-mass weights are fitted on.");
+
+  testing.def(
+      "mass_ranking_evidence",
+      [](py::handle spectra_, py::handle library, bool library_evidence, py::handle masses, py::handle jobs) {
+        const std::vector<spectra::Spectrum> queries = spectrum_list(spectra_, "spectra");
+        const std::optional<spectra::SpectralLibrary> lib = library_argument(library);
+        if (!lib) throw py::value_error("a library is needed");
+        spectra::SearchOptions options;
+        options.similarity = spectra::sqrt_cosine();
+        options.similarity.measured_range = true;
+        options.top = 0;
+        options.threads = jobs_argument(jobs);
+        spectra::MassEstimateOptions estimate;
+        estimate.max_plausible = static_cast<std::size_t>(integer_argument(masses, "masses", 1, 1000));
+        estimate.max_hypotheses = estimate.max_plausible;
+        estimate.min_score = 0;
+        estimate.plausible_ratio = 0;
+        std::vector<identify::QueryResult> results;
+        {
+          py::gil_scoped_release release;
+          identify::search_plausible_masses(*lib, queries, options, estimate, results, library_evidence);
+        }
+        std::vector<std::string> names;
+        for (std::string_view n : identify::hypothesis_evidence_names()) names.emplace_back(n);
+        py::list rows;
+        for (const identify::QueryResult& r : results) {
+          py::list hits;
+          for (std::size_t k = 0; k < r.hits.size(); ++k) {
+            const identify::HypothesisEvidence& x = r.hit_evidence[k];
+            hits.append(py::make_tuple(r.hits[k].index, r.hit_masses[k].mass, std::vector<double>(x.begin(), x.end())));
+          }
+          rows.append(hits);
+        }
+        return py::make_tuple(names, rows);
+      },
+      "spectra"_a, "library"_a, "library_evidence"_a = true, "masses"_a = 5, "jobs"_a = py::none(),
+      "(evidence names, [[(library index, mass, evidence)] per spectrum]): every hit of each spectrum's first "
+      "`masses` mass hypotheses (with the library's evidence or the peaks alone) with the evidence that ranks "
+      "them; what the mass-ranking weights are fitted on.");
 }
 
 }  // namespace tessarin::bindings

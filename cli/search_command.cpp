@@ -271,8 +271,9 @@ Command add_search_command(CLI::App& program) {
       "highest m/z (or outside its scan_range, LOW-HIGH, when it declares one) are left out (--full-range\n"
       "counts them). --mass auto estimates each query's molecular mass from its peaks alone (with the\n"
       "library's best match of each mass as evidence), searches the entries within 0.5 of each plausible\n"
-      "mass (those scoring at least 0.3 times the best, at most 3) and ranks the hits across them by score +\n"
-      "0.1 ln(the mass's score); the columns mass_hypothesis and mass_score follow.\n"
+      "mass (those scoring at least 0.3 times the best, at most 3) and ranks every hit across them by a score\n"
+      "fitted on measured spectra over the mass's score, the similarity and how the entry explains the\n"
+      "query's last 50 m/z; the columns mass_hypothesis and mass_score follow.\n"
       "exit status: 0 every record searched, 1 some could not be read or searched, 2 usage or file error or\n"
       "nothing to search (a library or queries without spectra), 130 interrupted");
   return {command, [args] { return run_search(*args); }};

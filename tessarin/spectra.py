@@ -536,8 +536,10 @@ def rank_candidates(
     that nominal mass (an integer, or ``"molecular_ion"``: the molecular mass
     of the spectrum's metadata, else the nominal mass of its formula; or
     ``"auto"``: the plausible masses ``estimate_molecular_mass`` finds from the
-    peaks alone, the candidates then ranked by score + 0.1 ln(their mass's
-    score), each with ``mass_hypothesis`` ``(mass, score)``); ``formula`` only
+    peaks alone, the candidates then ranked across them by a score fitted on
+    measured spectra over their mass's score, their similarity and how they
+    explain the spectrum's last 50 m/z, each with ``mass_hypothesis``
+    ``(mass, score)``); ``formula`` only
     those of that formula. The score is ``similarity(spectrum, predicted,
     method, ..., measured_range)``, with its defaults: the cosine of
     square-rooted intensities, counting only the predicted peaks within the
@@ -653,8 +655,9 @@ def search_library(
     the query's. ``mass="auto"`` instead searches each query among the
     entries within 0.5 of its plausible molecular masses (estimated from its
     peaks alone, with the library's best match of each mass as evidence) and
-    ranks the hits across them by score + 0.1 ln(their mass's score), each
-    with ``mass_hypothesis`` ``(mass, score)``. The score's default is
+    ranks every hit across them by a score fitted on measured spectra over
+    their mass's score, their similarity and how they explain the query's
+    last 50 m/z, each with ``mass_hypothesis`` ``(mass, score)``. The score's default is
     ``similarity``'s, the cosine of square-rooted intensities, counting only
     the library peaks within the query's m/z range as the command ``tessarin
     search`` does (``measured_range=False`` counts them all). ``jobs`` threads (None: one per core). Malformed records of

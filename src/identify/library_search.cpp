@@ -11,11 +11,11 @@ namespace tessarin::identify {
 
 void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<const spectra::Spectrum> queries,
                              const spectra::SearchOptions& options, const spectra::MassEstimateOptions& estimate,
-                             std::vector<QueryResult>& results) {
+                             std::vector<QueryResult>& results, bool library_evidence) {
   options.check();
   estimate.check();
   results.resize(queries.size());
-  // Estimates of the queries that can be estimated, with the library's evidence.
+  // Estimates of the queries that can be estimated (with the library's evidence).
   std::vector<spectra::Spectrum> usable;
   std::vector<std::size_t> usable_at;
   for (std::size_t i = 0; i < queries.size(); ++i) {
@@ -28,18 +28,23 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
     }
   }
   const std::vector<spectra::MassEstimate> estimates =
-      spectra::estimate_molecular_masses(usable, estimate, &library, options.threads);
+      spectra::estimate_molecular_masses(usable, estimate, library_evidence ? &library : nullptr, options.threads);
 
   // Rank r of every query's plausible masses searched together, the query
-  // given that mass.
+  // given that mass; every hit of the mass is taken, so that the first hits
+  // across the masses do not depend on options.top.
   struct Found {
     spectra::Hit hit;
     MassPrior mass;
+    HypothesisEvidence evidence;
     double rank_score = 0;
   };
   std::vector<std::vector<Found>> found(usable.size());
+  std::vector<UpperEnd> upper(usable.size());
+  for (std::size_t k = 0; k < usable.size(); ++k) upper[k] = upper_end(usable[k]);
   spectra::SearchOptions window = options;
   window.mass_tolerance = 0.5;
+  window.top = 0;
   for (std::size_t rank = 0;; ++rank) {
     std::vector<spectra::Spectrum> batch;
     std::vector<std::size_t> batch_at;
@@ -58,7 +63,9 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
       const std::size_t k = batch_at[b];
       const MassPrior mass = plausible_masses(estimates[k]).at(rank);
       for (const spectra::Hit& h : hits[b].hits) {
-        found[k].push_back({h, mass, mass_prior_rank_score(h.score, mass.score)});
+        const spectra::Spectrum entry = library.entry(h.index - library.first_index());
+        const HypothesisEvidence x = hypothesis_evidence(usable[k], upper[k], entry, mass, rank == 0);
+        found[k].push_back({h, mass, x, hypothesis_rank_score(x, library_evidence)});
       }
     }
   }
@@ -71,13 +78,15 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
     QueryResult& r = results[usable_at[k]];
     r.hits.clear();
     r.hit_masses.clear();
+    r.hit_evidence.clear();
     std::vector<std::size_t> seen;  // an entry within 0.5 of two masses is taken once, at its better rank
     for (const Found& x : f) {
-      if (r.hits.size() >= options.top) break;
+      if (options.top > 0 && r.hits.size() >= options.top) break;
       if (std::find(seen.begin(), seen.end(), x.hit.index) != seen.end()) continue;
       seen.push_back(x.hit.index);
       r.hits.push_back(x.hit);
       r.hit_masses.push_back(x.mass);
+      r.hit_evidence.push_back(x.evidence);
     }
   }
 }
@@ -97,6 +106,7 @@ QuerySearchSummary search_queries(const spectra::SpectralLibrary& library, const
       for (std::size_t i = 0; i < pending.size(); ++i) {
         found[i] = {std::move(across[i].hits), std::move(across[i].error)};
         pending[i].hit_masses = std::move(across[i].hit_masses);
+        pending[i].hit_evidence = std::move(across[i].hit_evidence);
       }
     } else {
       found = library.search(spectra, search.options);

@@ -28,22 +28,24 @@ struct QueryResult {
   std::vector<spectra::Hit> hits;
   std::string error;  // why the query was not searched ("" when it was)
   // With mass hypotheses (QuerySearch::mass_hypotheses): the hypothesis each
-  // hit came from, one per hit.
+  // hit came from and the evidence that ranked it, one per hit.
   std::vector<MassPrior> hit_masses;
+  std::vector<HypothesisEvidence> hit_evidence;
 };
 
 // Each query searched among the library entries of each of its plausible
 // molecular masses (spectra::estimate_molecular_masses with the library as
-// evidence: every query is searched against the whole library once for it),
-// the entries within 0.5 of the mass (options.mass_tolerance is not used).
-// The hits of all its masses are ranked by mass_prior_rank_score, higher
-// first (then by similarity, then by library index), the first options.top
-// of them kept; options.min_score applies to the similarity. A query whose
-// mass cannot be estimated (no peak of positive intensity) gets the reason
-// in `error`. Fills hits, hit_masses and error of `results` (one per query).
+// evidence, unless library_evidence is false: every query is searched
+// against the whole library once for it), the entries within 0.5 of the mass
+// (options.mass_tolerance is not used). Every hit of all its masses is
+// ranked by hypothesis_rank_score, higher first (then by score, then by
+// library index), the first options.top of them kept (0: all);
+// options.min_score applies to the score. A query whose mass cannot be
+// estimated (no peak of positive intensity) gets the reason in `error`.
+// Fills hits, hit_masses, hit_evidence and error of `results` (one per query).
 void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<const spectra::Spectrum> queries,
                              const spectra::SearchOptions& options, const spectra::MassEstimateOptions& estimate,
-                             std::vector<QueryResult>& results);
+                             std::vector<QueryResult>& results, bool library_evidence = true);
 
 using RecordErrorSink = std::function<void(const spectra::RecordError&)>;
 

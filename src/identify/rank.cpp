@@ -71,6 +71,7 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
       return options.filter.keeps(c) && (masses.empty() || hypothesis_of(c.nominal_mass) != nullptr);
     };
   }
+  const UpperEnd upper = masses.empty() ? UpperEnd{} : upper_end(measured);
   std::size_t position = 0;
   const run::BatchSummary summary = predict_spectra(
       read, options.run,
@@ -99,7 +100,8 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
           const MassPrior* h = mass ? hypothesis_of(static_cast<int>(std::lround(*mass))) : nullptr;
           if (h) {
             row.mass = *h;
-            row.rank_score = mass_prior_rank_score(row.score, h->score);
+            const HypothesisEvidence x = hypothesis_evidence(measured, upper, *o.spectrum, *h, h == &masses.front());
+            row.rank_score = hypothesis_rank_score(x, options.masses_from_library);
           }
         }
         row.predicted = std::move(*o.spectrum);

@@ -37,10 +37,12 @@ struct RankOptions {
   // the score of the identification measures).
   spectra::SimilarityOptions score = spectra::sqrt_cosine();
   CandidateFilter filter;
-  // When given: only candidates of these masses are kept (besides the
-  // filter's conditions) and they are ranked by mass_prior_rank_score of
-  // their score and their mass's hypothesis.
+  // When given (best first): only candidates of these masses are kept
+  // (besides the filter's conditions) and they are ranked by
+  // hypothesis_rank_score of their evidence, with the weights for hypotheses
+  // weighed with a library's evidence or, by default, the peaks alone.
   std::vector<MassPrior> mass_hypotheses;
+  bool masses_from_library = false;
 };
 
 struct RankedCandidate {
@@ -54,7 +56,7 @@ struct RankedCandidate {
   std::string formula;
   spectra::Spectrum predicted;
   std::optional<MassPrior> mass;  // the hypothesis of its mass (RankOptions::mass_hypotheses)
-  double rank_score = 0;          // what ranks it: the score, or mass_prior_rank_score with hypotheses
+  double rank_score = 0;          // what ranks it: the score, or hypothesis_rank_score with hypotheses
 };
 
 struct FailedMolecule {

@@ -60,9 +60,8 @@ struct MassEstimateOptions {
   std::size_t max_hypotheses = 5;  // at most this many hypotheses
   double min_score = 0.01;         // and only those scoring at least this (the best is always kept)
   // The plausible masses: hypotheses scoring at least plausible_ratio times
-  // the best, at most max_plausible of them. A search across them ranks its
-  // hits well by similarity + 0.1 ln(hypothesis score): weaker masses bring
-  // hits that outscore the right one more often than they hold it.
+  // the best, at most max_plausible of them (weaker masses bring hits that
+  // outscore the right one more often than they hold it).
   double plausible_ratio = 0.3;
   std::size_t max_plausible = 3;
 

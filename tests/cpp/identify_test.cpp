@@ -6,6 +6,7 @@
 #include "core/number_format.h"
 #include "identify/evaluate.h"
 #include "identify/library_search.h"
+#include "identify/mass_prior.h"
 #include "identify/rank.h"
 #include "identify/structure.h"
 #include "identify/tables.h"
@@ -191,6 +192,73 @@ TEST(LibrarySearchDriver, HitsEqualTheExhaustiveSearchAndBadRecordsAreReportedIn
 
   search.record_error = nullptr;  // without a sink the first bad record is thrown
   EXPECT_THROW(search_queries(library, search), spectra::RecordError);
+}
+
+// The upper end of a measured spectrum against a structure's spectrum, worked
+// by hand: measured highest peak of 0.5 % or more at 120 (the trace at 200 is
+// below it), so the window is 70..120 (and its two peaks at 69 and 58 lie
+// outside); square roots of the shares of the base peak are what count.
+TEST(MassHypotheses, UpperEndEvidenceCountsSquareRootedSharesInTheWindow) {
+  const Spectrum measured = Spectrum::from_peaks({58, 69, 91, 105, 119.8, 120.2, 200}, {100, 25, 16, 4, 0.5, 0.5, 0.4});
+  const UpperEnd upper = upper_end(measured);
+  EXPECT_EQ(upper.low, 70);
+  EXPECT_EQ(upper.high, 120);
+  // Predicts 91 and 119 (not measured) and 69 (outside the window): it explains 91 only.
+  const Spectrum structure = Spectrum::from_peaks({69, 91, 119}, {999, 999, 249.75});
+  const HypothesisEvidence x = hypothesis_evidence(measured, upper, structure, {120, 0.25}, true);
+  const auto names = hypothesis_evidence_names();
+  auto at = [&](std::string_view name) {
+    return x[static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin())];
+  };
+  EXPECT_DOUBLE_EQ(at("log hypothesis score"), std::log(0.25));
+  EXPECT_EQ(at("best hypothesis"), 1.0);
+  const double shown = std::sqrt(0.16) + std::sqrt(0.04) + std::sqrt(0.01);  // 91, 105, 120 (0.5 + 0.5)
+  EXPECT_NEAR(at("upper end unexplained"), (std::sqrt(0.04) + std::sqrt(0.01)) / shown, 1e-12);
+  EXPECT_NEAR(at("upper end not measured"), std::sqrt(0.25) / (1 + std::sqrt(0.25)), 1e-12);
+  spectra::SimilarityOptions sqrt_cosine = spectra::sqrt_cosine();
+  sqrt_cosine.measured_range = true;
+  EXPECT_DOUBLE_EQ(at("similarity"), spectra::similarity(measured, structure, sqrt_cosine).score);
+  // Nothing predicted in the window: everything measured there is unexplained, nothing unmeasured.
+  const HypothesisEvidence none =
+      hypothesis_evidence(measured, upper, Spectrum::from_peaks({40}, {1}), {120, 1}, false);
+  EXPECT_EQ(none[3], 1.0);
+  EXPECT_EQ(none[4], 0.0);
+}
+
+// Across hypotheses every hit of each mass is ranked by the fitted rank score,
+// so the first hits do not depend on how many are asked for.
+TEST(MassHypotheses, HitsAcrossMassesFollowTheRankScoreWhateverTheTop) {
+  std::vector<std::pair<std::string, std::string>> structures = {
+      {"toluene", "Cc1ccccc1"},         {"ethylbenzene", "CCc1ccccc1"}, {"o-xylene", "Cc1ccccc1C"},
+      {"propylbenzene", "CCCc1ccccc1"}, {"cumene", "CC(C)c1ccccc1"},    {"mesitylene", "Cc1cc(C)cc(C)c1"},
+      {"butylbenzene", "CCCCc1ccccc1"}, {"styrene", "C=Cc1ccccc1"},     {"benzaldehyde", "O=Cc1ccccc1"}};
+  spectra::SpectralLibrary library;
+  for (const auto& [name, smiles] : structures) {
+    Spectrum s = predicted(smiles);
+    s.metadata.set(spectra::keys::name, name);
+    library.add(s);
+  }
+  std::vector<Spectrum> queries = {library.entry(1), library.entry(3)};
+  for (Spectrum& q : queries) q.metadata = {};
+  spectra::MassEstimateOptions estimate;
+  estimate.plausible_ratio = 0;
+  estimate.max_plausible = 3;
+  spectra::SearchOptions options;
+  options.top = 0;
+  std::vector<QueryResult> all, first;
+  search_plausible_masses(library, queries, options, estimate, all);
+  options.top = 1;
+  search_plausible_masses(library, queries, options, estimate, first);
+  for (std::size_t q = 0; q < queries.size(); ++q) {
+    ASSERT_GT(all[q].hits.size(), 2u);
+    ASSERT_EQ(all[q].hit_evidence.size(), all[q].hits.size());
+    EXPECT_EQ(first[q].hits.front(), all[q].hits.front());
+    for (std::size_t k = 1; k < all[q].hits.size(); ++k) {
+      EXPECT_GE(hypothesis_rank_score(all[q].hit_evidence[k - 1], true),
+                hypothesis_rank_score(all[q].hit_evidence[k], true));
+    }
+    EXPECT_EQ(all[q].hits.front().index, q == 0 ? 1u : 3u);  // its own entry
+  }
 }
 
 TEST(Evaluate, MeasuresAndIsobaricRanksEqualTheirDefinitions) {
