@@ -355,8 +355,9 @@ void register_spectra(py::module_& m, py::module_& testing) {
         const spectra::Spectrum measured = spectrum_argument(spectrum, "spectrum");
         options.score = similarity_options(method, tolerance, mz_power, intensity_power, reverse);
         options.score.measured_range = measured_range;
-        if (py::isinstance<py::str>(mass) && mass.cast<std::string>() == "auto") {
-          options.mass_hypotheses = identify::plausible_masses(spectra::estimate_molecular_mass(measured));
+        const bool auto_mass = py::isinstance<py::str>(mass) && mass.cast<std::string>() == "auto";
+        if (auto_mass) {
+          options.mass_hypotheses = identify::searched_masses(measured);
         } else {
           options.filter.nominal_mass = mass_filter_argument(mass, measured);
         }
@@ -367,7 +368,10 @@ void register_spectra(py::module_& m, py::module_& testing) {
         options.run.cancel = &run.cancel;
         options.run.progress = run.progress();
         identify::Ranking ranking;
-        run([&] { ranking = identify::rank_candidates(measured, source.source(), options); });
+        run([&] {
+          ranking = identify::rank_candidates(measured, source.source(), options);
+          if (auto_mass && !ranking.cancelled) (void)identify::candidates_across_masses(measured, ranking);
+        });
         py::list rows;
         for (const identify::RankedCandidate& r : ranking.rows) {
           rows.append(py::make_tuple(

@@ -78,20 +78,25 @@ namespace {
 
 constexpr std::string_view kPubChem = "pubchem";
 
-// The masses --mass auto searches: the plausible hypotheses of the peaks.
-std::vector<identify::MassPrior> estimated_masses(const spectra::Spectrum& measured) {
-  spectra::MassEstimate estimate;
-  try {
-    estimate = spectra::estimate_molecular_mass(measured);
-  } catch (const InvalidInput& e) {
-    throw UsageError(std::string("--mass auto: ") + e.what());
-  }
-  std::vector<identify::MassPrior> masses = identify::plausible_masses(estimate);
-  std::cerr << "tessarin: plausible molecular masses:";
+void say_masses(const char* what, const std::vector<identify::MassPrior>& masses) {
+  std::cerr << "tessarin: " << what << ':';
   for (const identify::MassPrior& m : masses)
     std::cerr << ' ' << m.mass << " (" << core::format_fixed(m.score, 3) << ')';
   std::cerr << '\n';
-  return masses;
+}
+
+// The masses --mass auto asks for candidates of: PubChem's of the plausible
+// hypotheses of the peaks, a file's of the first identify::kSearchedMasses
+// (the candidates' predictions then choose among them).
+std::vector<identify::MassPrior> estimated_masses(const spectra::Spectrum& measured, bool from_pubchem) {
+  try {
+    if (!from_pubchem) return identify::searched_masses(measured);
+    std::vector<identify::MassPrior> masses = identify::plausible_masses(spectra::estimate_molecular_mass(measured));
+    say_masses("plausible molecular masses of the peaks", masses);
+    return masses;
+  } catch (const InvalidInput& e) {
+    throw UsageError(std::string("--mass auto: ") + e.what());
+  }
 }
 
 // The candidates of the formula, the mass or each hypothesis's mass from
@@ -206,7 +211,7 @@ int run_identify(IdentifyArguments& args) {
     throw UsageError("the output would overwrite the candidates " + args.candidates);
   }
   install_stop_handler();
-  if (args.auto_mass) args.rank.mass_hypotheses = estimated_masses(measured);
+  if (args.auto_mass) args.rank.mass_hypotheses = estimated_masses(measured, from_pubchem);
   // The candidates: PubChem's, those of an index of the file when a mass or
   // formula picks a few of them, else the file read as it is predicted.
   std::unique_ptr<run::MoleculeFile> candidates;
@@ -243,6 +248,10 @@ int run_identify(IdentifyArguments& args) {
   }
   bar.finish();
   if (indexed > picked.size()) ranking.filtered_out += indexed - picked.size();
+  if (args.auto_mass && !ranking.rows.empty() && !ranking.cancelled) {
+    say_masses("plausible molecular masses (the peaks, with the candidates' predictions as evidence)",
+               identify::candidates_across_masses(measured, ranking));
+  }
   if (ranking.rows.empty() && ranking.failed.empty() && unread.empty() && !ranking.cancelled) {
     // nothing to rank: said before any table is written
     const std::string file = args.candidates == "-" ? std::string("standard input") : args.candidates;
@@ -373,10 +382,13 @@ Command add_identify_command(CLI::App& program) {
       std::string(kScoreHelp) +
       "The score counts only the m/z range the measured spectrum covers: predicted peaks below its lowest or\n"
       "above its highest m/z (or outside its scan_range, LOW-HIGH, when it declares one) are left out\n"
-      "(--full-range counts them). --mass auto estimates the molecular mass from the peaks alone, keeps the\n"
-      "candidates of the plausible masses (those scoring at least 0.3 times the best, at most 3) and ranks\n"
-      "them by a score fitted on measured spectra over the mass's score, the similarity and how the\n"
-      "candidate explains the spectrum's last 50 m/z; the columns mass_hypothesis and mass_score follow. With a\n"
+      "(--full-range counts them). --mass auto estimates the molecular mass from the peaks alone and predicts\n"
+      "a file's candidates of its first 10 hypotheses (PubChem's of its plausible masses: those scoring at\n"
+      "least 0.3 times the best, at most 3), estimates the mass again with these predictions as evidence (the\n"
+      "mass whose candidates explain the peaks best), keeps the candidates of its plausible masses and ranks\n"
+      "them by a score fitted on measured spectra over the mass's score, the similarity and how the candidate\n"
+      "explains the spectrum's last 50 m/z; standard error names the masses, and the columns mass_hypothesis\n"
+      "and mass_score follow. With a\n"
       "mass or formula, a candidate file is read once into an index by mass and only the candidates kept are\n"
       "predicted. --candidates pubchem asks PubChem for the compounds of --formula, or of every formula of\n"
       "the mass (the 100 most plausible), one per parent structure (salts and stereoisomers merged), replies\n"

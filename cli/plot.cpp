@@ -79,6 +79,7 @@ void draw_mirror_plots(const spectra::Spectrum& measured, const std::vector<spec
                                    number_text(score.intensity_power_or_default())};
   if (score.reverse) args.emplace_back("--reverse");
   if (annotate) args.emplace_back("--annotate");
+  if (!score.measured_range) args.emplace_back("--full-range");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -535,8 +535,11 @@ def rank_candidates(
     file (with a column headed "smiles"). ``mass`` keeps only candidates of
     that nominal mass (an integer, or ``"molecular_ion"``: the molecular mass
     of the spectrum's metadata, else the nominal mass of its formula; or
-    ``"auto"``: the plausible masses ``estimate_molecular_mass`` finds from the
-    peaks alone, the candidates then ranked across them by a score fitted on
+    ``"auto"``: the candidates of the first ten masses
+    ``estimate_molecular_mass`` finds from the peaks alone are predicted, the
+    mass is estimated again with these predictions as a library's evidence
+    (over the masses that have candidates), and the candidates of its
+    plausible masses are kept, ranked across them by a score fitted on
     measured spectra over their mass's score, their similarity and how they
     explain the spectrum's last 50 m/z, each with ``mass_hypothesis``
     ``(mass, score)``); ``formula`` only

@@ -165,7 +165,7 @@ def explain(
         result.predicted.metadata["name"] = smiles
         fig, ax = plt.subplots(figsize=(10, 5))
         try:
-            mirror_plot(spectrum, result.predicted, ax=ax, annotate=True)
+            mirror_plot(spectrum, result.predicted, ax=ax, annotate=True, measured_range=measured_range)
             fig.savefig(plot, dpi=110, bbox_inches="tight")
         finally:
             plt.close(fig)

@@ -118,4 +118,74 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
   return ranking;
 }
 
+std::vector<MassPrior> searched_masses(const spectra::Spectrum& measured) {
+  spectra::MassEstimateOptions options;
+  options.max_hypotheses = kSearchedMasses;
+  options.min_score = 0;
+  std::vector<MassPrior> out;
+  for (const spectra::MassHypothesis& h : spectra::estimate_molecular_mass(measured, options).hypotheses) {
+    out.push_back({h.mass, h.score});
+  }
+  return out;
+}
+
+std::vector<MassPrior> candidates_across_masses(const spectra::Spectrum& measured, Ranking& ranking,
+                                                const spectra::MassEstimateOptions& estimate) {
+  estimate.check();
+  // The predictions as a library, and the masses they have.
+  spectra::SpectralLibrary library;
+  std::vector<int> with_rows;
+  for (const RankedCandidate& r : ranking.rows) {
+    library.add(r.predicted);
+    if (const std::optional<double> m = r.predicted.molecular_mass())
+      with_rows.push_back(static_cast<int>(std::lround(*m)));
+  }
+  std::sort(with_rows.begin(), with_rows.end());
+  with_rows.erase(std::unique(with_rows.begin(), with_rows.end()), with_rows.end());
+  spectra::MassEstimateOptions every = estimate;
+  every.max_hypotheses = 1000;  // every candidate mass of the estimate, to renormalise over those with rows
+  every.min_score = 0;
+  const spectra::LibraryMassEvidence evidence = spectra::library_mass_evidence(library, {&measured, 1}, 1).at(0);
+  const spectra::MassEstimate all = spectra::estimate_molecular_mass(measured, every, &evidence);
+  std::vector<MassPrior> kept;  // best first
+  double total = 0;
+  for (const spectra::MassHypothesis& h : all.hypotheses) {
+    if (!std::binary_search(with_rows.begin(), with_rows.end(), h.mass)) continue;
+    kept.push_back({h.mass, h.score});
+    total += h.score;
+  }
+  std::vector<MassPrior> plausible;
+  for (MassPrior& m : kept) {
+    m.score = total > 0 ? m.score / total : 0.0;
+    if (plausible.size() >= estimate.max_plausible) break;
+    if (!plausible.empty() && m.score < estimate.plausible_ratio * plausible.front().score) break;
+    plausible.push_back(m);
+  }
+  const UpperEnd upper = upper_end(measured);
+  std::vector<RankedCandidate> rows;
+  for (RankedCandidate& r : ranking.rows) {
+    const std::optional<double> m = r.predicted.molecular_mass();
+    const auto h = std::find_if(plausible.begin(), plausible.end(),
+                                [&](const MassPrior& p) { return m && p.mass == static_cast<int>(std::lround(*m)); });
+    if (h == plausible.end()) {
+      ++ranking.filtered_out;
+      continue;
+    }
+    r.mass = *h;
+    r.rank_score =
+        hypothesis_rank_score(hypothesis_evidence(measured, upper, r.predicted, *h, h == plausible.begin()), true);
+    rows.push_back(std::move(r));
+  }
+  std::sort(rows.begin(), rows.end(), [](const RankedCandidate& a, const RankedCandidate& b) {
+    if (a.rank_score != b.rank_score) return a.rank_score > b.rank_score;
+    return a.position < b.position;
+  });
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const bool tied = i > 0 && rows[i].rank_score == rows[i - 1].rank_score;
+    rows[i].rank = tied ? rows[i - 1].rank : i + 1;
+  }
+  ranking.rows = std::move(rows);
+  return plausible;
+}
+
 }  // namespace tessarin::identify

@@ -79,4 +79,21 @@ struct Ranking {
 // options out of range, before any candidate is read; what `read` throws.
 Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource& read, const RankOptions& options);
 
+// A spectrum whose molecular mass is not given, against candidate structures
+// in two steps. First its masses of the peaks alone: the first
+// kSearchedMasses hypotheses, whose candidates are predicted and ranked
+// (RankOptions::mass_hypotheses). Then the mass again with those predictions
+// as a library's evidence (the mass whose candidates explain the peaks best),
+// over the masses that have candidates: candidates_across_masses keeps the
+// rows of its plausible masses and ranks them by hypothesis_rank_score with
+// the library's weights, each with its mass's new score (the hypotheses'
+// scores renormalised over the masses with candidates).
+inline constexpr std::size_t kSearchedMasses = 10;
+// Throws InvalidInput as spectra::estimate_molecular_mass does.
+std::vector<MassPrior> searched_masses(const spectra::Spectrum& measured);
+// Returns the plausible masses, best first (none when no row is left);
+// rows dropped count as filtered_out.
+std::vector<MassPrior> candidates_across_masses(const spectra::Spectrum& measured, Ranking& ranking,
+                                                const spectra::MassEstimateOptions& estimate = {});
+
 }  // namespace tessarin::identify

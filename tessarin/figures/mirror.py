@@ -116,12 +116,15 @@ def mirror_plot(
     intensity_power: float | None = None,
     reverse: bool = False,
     annotate: bool = False,
+    measured_range: bool = True,
 ) -> Axes:
     """Draw ``measured`` upwards and ``predicted`` downwards, each scaled to its base peak (100 %).
 
     Peaks the score matches (``similarity(measured, predicted, method, tolerance,
-    mz_power, intensity_power, reverse)``; by default, as there, the cosine of
-    square-rooted intensities) are drawn in colour, blue above and red below; the others
+    mz_power, intensity_power, reverse, measured_range)``; by default the cosine of
+    square-rooted intensities counting only the predicted peaks within the measured
+    m/z range, the score of ``rank_candidates``, ``search_library`` and ``explain``;
+    ``measured_range=False`` counts them all) are drawn in colour, blue above and red below; the others
     grey; the legend says so and counts the peaks of each kind. Peaks of at
     least 5 % of their base peak are labelled, the most intense first, each
     label only where it covers no bar, no label already placed and not the
@@ -144,6 +147,7 @@ def mirror_plot(
         mz_power=mz_power,
         intensity_power=intensity_power,
         reverse=reverse,
+        measured_range=measured_range,
     )
     partner = {i: j for i, j in match.pairs}  # measured peak -> its predicted peak
     matched_up = set(partner)

@@ -19,6 +19,7 @@ def main(argv=None):
     parser.add_argument("--intensity-power", type=float, default=0.5)
     parser.add_argument("--reverse", action="store_true")
     parser.add_argument("--annotate", action="store_true", help="name the ions of the explained measured peaks")
+    parser.add_argument("--full-range", action="store_true", help="score the peaks outside the measured m/z range too")
     args = parser.parse_args(argv)
 
     import matplotlib
@@ -47,6 +48,7 @@ def main(argv=None):
                 intensity_power=args.intensity_power,
                 reverse=args.reverse,
                 annotate=args.annotate,
+                measured_range=not args.full_range,
             )
 
     # The labels are placed for the axes' size: draw once to lay the figure out, then again at the final size.

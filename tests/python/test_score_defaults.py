@@ -78,3 +78,15 @@ def test_one_default_score_and_model_across_commands_and_functions(cli, tmp_path
     ax = tessarin.mirror_plot(measured, predicted)
     assert f"cosine of \u221aI {sqrt_cosine:.3f}" in ax.get_title()
     matplotlib.pyplot.close(ax.figure)
+
+    # Scanned from m/z 40: the tables, explain and the plot's title leave the predicted peaks below it out alike.
+    keep = measured.mz >= 40
+    scanned = Spectrum(measured.mz[keep], measured.intensities[keep], metadata={"name": "from 40"})
+    ranged = tessarin.similarity(scanned, predicted, measured_range=True).score
+    assert ranged != pytest.approx(tessarin.similarity(scanned, predicted).score, abs=1e-3)
+    assert tessarin.rank_candidates(scanned, [SMILES])[0].score == pytest.approx(ranged)
+    assert tessarin.explain(scanned, SMILES).score == pytest.approx(ranged)
+    for options, score in (({}, ranged), ({"measured_range": False}, tessarin.similarity(scanned, predicted).score)):
+        ax = tessarin.mirror_plot(scanned, predicted, **options)
+        assert f"cosine of \u221aI {score:.3f}" in ax.get_title()
+        matplotlib.pyplot.close(ax.figure)
