@@ -849,18 +849,21 @@ def write_held_out_library(path, recs, ed, kept):
     """Every molecule's cross-validated prediction (from the models of the fold that held it out, with the shipped
     share, exponent and gamma) as an MSP library: what an unknown spectrum meets when its structure is none the
     models were fitted on (bench/bench_unknown.py, bench/bench_molecular_mass.py). Kept outside the repository."""
-    with open(path, "w", encoding="utf-8") as f:
-        for fold in kept:
-            test = sorted(fold["test"])
-            s = ION_FIT["gamma"] * fold["ion_scores"]
-            spectra = combined_spectra(
-                ed, ed.network_ions, s, fold["network"], NETWORK_SHARE, NETWORK_EXPONENT, test, ION_FIT["floor"]
-            )
-            for m in test:
-                r, peaks = recs[m], sorted(spectra[m].items())
-                f.write("Name: %s\nMW: %d\n" % (r.get("name") or r["canonical_smiles"], r["nominal_mass"]))
-                f.write('Comments: "SMILES=%s" "held-out prediction"\nNum Peaks: %d\n' % (r["smiles"], len(peaks)))
-                f.write("".join("%d %d\n" % (mz, v) for mz, v in peaks) + "\n")
+    from tessarin import Spectrum, write_spectra
+
+    out = []
+    for fold in kept:
+        test = sorted(fold["test"])
+        s = ION_FIT["gamma"] * fold["ion_scores"]
+        spectra = combined_spectra(
+            ed, ed.network_ions, s, fold["network"], NETWORK_SHARE, NETWORK_EXPONENT, test, ION_FIT["floor"]
+        )
+        for m in test:
+            r, peaks = recs[m], sorted(spectra[m].items())
+            metadata = dict(name=r.get("name") or r["canonical_smiles"], mol_mass=str(r["nominal_mass"]))
+            metadata.update(smiles=r["smiles"], comments='"held-out prediction"')
+            out.append(Spectrum([p[0] for p in peaks], [p[1] for p in peaks], metadata=metadata))
+    write_spectra(out, path, "msp")
 
 
 def by_index(ed, spectra_by_key, mols):

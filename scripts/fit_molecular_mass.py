@@ -44,7 +44,7 @@ import sys
 import numpy as np
 from scipy.optimize import minimize
 
-from tessarin import Spectrum, _native
+from tessarin import Spectrum, _native, read_spectra
 
 EXTRACTOR = _native._testing.molecular_mass_features
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -185,7 +185,7 @@ def ranking_groups(spectra, answers, library, library_evidence, jobs):
 
     RDLogger.DisableLog("rdApp.*")
     keys = []
-    for entry in _read_library(library):
+    for entry in read_spectra(library):
         mol = Chem.MolFromSmiles(entry.metadata.get("smiles", "") or "")
         keys.append(Chem.MolToSmiles(mol, isomericSmiles=False) if mol else None)
     names, found = _native._testing.mass_ranking_evidence(spectra, library, library_evidence, RANKING_MASSES, jobs)
@@ -195,12 +195,6 @@ def ranking_groups(spectra, answers, library, library_evidence, jobs):
         y = np.array([keys[index] == answer for index, _, _ in hits], dtype=bool)
         groups.append((X, y))
     return names, groups
-
-
-def _read_library(path):
-    from tessarin import read_spectra
-
-    return read_spectra(path)
 
 
 def fit_ranking(groups, lam):

@@ -64,7 +64,8 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
       const MassPrior mass = plausible_masses(estimates[k]).at(rank);
       for (const spectra::Hit& h : hits[b].hits) {
         const spectra::Spectrum entry = library.entry(h.index - library.first_index());
-        const HypothesisEvidence x = hypothesis_evidence(usable[k], upper[k], entry, mass, rank == 0);
+        const HypothesisEvidence x =
+            hypothesis_evidence(usable[k], upper[k], entry, options.similarity, h.score, mass, rank == 0);
         found[k].push_back({h, mass, x, hypothesis_rank_score(x, library_evidence)});
       }
     }

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
-#include <stdexcept>
-#include <string>
 
 #include "identify/mass_ranking_weights.h"
 #include "spectra/similarity.h"
@@ -16,23 +13,20 @@ constexpr std::array<std::string_view, kHypothesisEvidence> kNames{
     "log hypothesis score", "best hypothesis", "similarity", "upper end unexplained", "upper end not measured"};
 enum : std::size_t { kLogScore, kBest, kSimilarity, kUnexplained, kNotMeasured };
 
-// Intensities summed per nominal m/z (positive ones only).
-std::map<long, double> nominal_intensities(const spectra::Spectrum& s) {
-  std::map<long, double> out;
+// Intensities summed per nominal m/z within [low, high] (positive ones only), at low + k.
+std::vector<double> nominal_window(const spectra::Spectrum& s, long low, long high) {
+  std::vector<double> out(static_cast<std::size_t>(std::max(0L, high - low + 1)), 0.0);
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s.intensities[i] > 0) out[std::lround(s.mz[i])] += s.intensities[i];
+    const long mz = std::lround(s.mz[i]);
+    if (s.intensities[i] > 0 && mz >= low && mz <= high) out[static_cast<std::size_t>(mz - low)] += s.intensities[i];
   }
   return out;
 }
 
-HypothesisEvidence weights_in_order(bool with_library) {
-  HypothesisEvidence w{};
-  for (const spectra::NamedWeight& nw : mass_ranking_weights(with_library)) {
-    const auto it = std::find(kNames.begin(), kNames.end(), nw.name);
-    if (it == kNames.end()) throw std::logic_error("mass-ranking weight for unknown evidence: " + std::string(nw.name));
-    w[static_cast<std::size_t>(it - kNames.begin())] = nw.weight;
-  }
-  return w;
+bool same_score(const spectra::SimilarityOptions& a, const spectra::SimilarityOptions& b) {
+  return a.method == b.method && a.tolerance == b.tolerance && a.mz_power_or_default() == b.mz_power_or_default() &&
+         a.intensity_power_or_default() == b.intensity_power_or_default() && a.reverse == b.reverse &&
+         a.measured_range == b.measured_range;
 }
 
 }  // namespace
@@ -51,59 +45,71 @@ std::vector<MassPrior> plausible_masses(const spectra::MassEstimate& estimate) {
 
 UpperEnd upper_end(const spectra::Spectrum& measured) {
   measured.check();
-  const std::map<long, double> peaks = nominal_intensities(measured);
-  UpperEnd upper;
-  if (peaks.empty()) return upper;
-  double base = 0;
-  for (const auto& [mz, v] : peaks) base = std::max(base, v);
-  long high = peaks.begin()->first;
-  for (const auto& [mz, v] : peaks) {
-    if (v >= 0.005 * base) high = mz;
+  long lowest = 0, highest = -1;
+  for (std::size_t i = 0; i < measured.size(); ++i) {
+    if (!(measured.intensities[i] > 0)) continue;
+    const long mz = std::lround(measured.mz[i]);
+    lowest = highest < lowest ? mz : std::min(lowest, mz);
+    highest = std::max(highest, mz);
   }
-  const long low = std::max(peaks.begin()->first, high - kUpperEndWidth);
+  UpperEnd upper;
+  if (highest < lowest) return upper;
+  const std::vector<double> all = nominal_window(measured, lowest, highest);
+  const double base = *std::max_element(all.begin(), all.end());
+  long high = lowest;
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    if (all[k] >= 0.005 * base) high = lowest + static_cast<long>(k);
+  }
+  const long low = std::max(lowest, high - kUpperEndWidth);
   upper.low = static_cast<int>(low);
   upper.high = static_cast<int>(high);
-  upper.shown.assign(static_cast<std::size_t>(high - low + 1), 0.0);
-  for (auto it = peaks.lower_bound(low); it != peaks.end() && it->first <= high; ++it) {
-    upper.shown[static_cast<std::size_t>(it->first - low)] = std::sqrt(it->second / base);
+  for (long mz = low; mz <= high; ++mz) {
+    upper.shown.push_back(std::sqrt(all[static_cast<std::size_t>(mz - lowest)] / base));
   }
   return upper;
 }
 
 std::span<const std::string_view> hypothesis_evidence_names() { return kNames; }
 
-HypothesisEvidence hypothesis_evidence(const spectra::Spectrum& measured, const UpperEnd& upper,
-                                       const spectra::Spectrum& structure, const MassPrior& mass, bool best) {
-  HypothesisEvidence x{};
-  x[kLogScore] = std::log(std::max(mass.score, 1e-12));
-  x[kBest] = best ? 1.0 : 0.0;
+spectra::SimilarityOptions ranking_similarity() {
   spectra::SimilarityOptions score = spectra::sqrt_cosine();
   score.measured_range = true;
-  x[kSimilarity] = spectra::similarity(measured, structure, score).score;
+  return score;
+}
+
+HypothesisEvidence hypothesis_evidence(const spectra::Spectrum& measured, const UpperEnd& upper,
+                                       const spectra::Spectrum& structure,
+                                       const spectra::SimilarityOptions& scored_with, double score,
+                                       const MassPrior& mass, bool best) {
+  HypothesisEvidence x = with_hypothesis({}, mass, best);
+  const spectra::SimilarityOptions ranking = ranking_similarity();
+  x[kSimilarity] = same_score(scored_with, ranking) ? score : spectra::similarity(measured, structure, ranking).score;
   if (upper.high < upper.low) return x;
-  std::vector<double> own(upper.shown.size(), 0.0);
-  const std::map<long, double> peaks = nominal_intensities(structure);
-  double base = 0;
-  for (const auto& [mz, v] : peaks) base = std::max(base, v);
-  for (auto it = peaks.lower_bound(upper.low); it != peaks.end() && it->first <= upper.high; ++it) {
-    own[static_cast<std::size_t>(it->first - upper.low)] = std::sqrt(it->second / base);
-  }
+  // Shares of square-rooted intensities: the structure's own scale cancels.
+  const std::vector<double> own = nominal_window(structure, upper.low, upper.high);
   double shown = 0, unexplained = 0, predicted = 0, unmeasured = 0;
   for (std::size_t k = 0; k < own.size(); ++k) {
+    const double mine = std::sqrt(own[k]);
     shown += upper.shown[k];
-    if (own[k] == 0) unexplained += upper.shown[k];
-    predicted += own[k];
-    if (upper.shown[k] == 0) unmeasured += own[k];
+    if (mine == 0) unexplained += upper.shown[k];
+    predicted += mine;
+    if (upper.shown[k] == 0) unmeasured += mine;
   }
   x[kUnexplained] = shown > 0 ? unexplained / shown : 0.0;
   x[kNotMeasured] = predicted > 0 ? unmeasured / predicted : 0.0;
   return x;
 }
 
+HypothesisEvidence with_hypothesis(HypothesisEvidence evidence, const MassPrior& mass, bool best) {
+  evidence[kLogScore] = std::log(std::max(mass.score, 1e-12));
+  evidence[kBest] = best ? 1.0 : 0.0;
+  return evidence;
+}
+
 double hypothesis_rank_score(const HypothesisEvidence& evidence, bool library_evidence) {
-  static const HypothesisEvidence with_library = weights_in_order(true);
-  static const HypothesisEvidence peaks_alone = weights_in_order(false);
-  const HypothesisEvidence& w = library_evidence ? with_library : peaks_alone;
+  static const std::vector<double> with_library = spectra::weights_in_order(mass_ranking_weights(true), kNames);
+  static const std::vector<double> peaks_alone = spectra::weights_in_order(mass_ranking_weights(false), kNames);
+  const std::vector<double>& w = library_evidence ? with_library : peaks_alone;
   double s = 0;
   for (std::size_t i = 0; i < kHypothesisEvidence; ++i) s += w[i] * evidence[i];
   return s;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "spectra/molecular_mass.h"
+#include "spectra/similarity.h"
 #include "spectra/spectrum.h"
 
 namespace tessarin::identify {
@@ -54,9 +55,20 @@ inline constexpr std::size_t kHypothesisEvidence = 5;
 using HypothesisEvidence = std::array<double, kHypothesisEvidence>;
 std::span<const std::string_view> hypothesis_evidence_names();
 
-// Throws InvalidInput when the spectrum fails Spectrum::check.
+// The similarity the evidence reads: the cosine of square-rooted
+// intensities over the measured m/z range.
+spectra::SimilarityOptions ranking_similarity();
+
+// The evidence of `structure` (its spectrum) for `measured`, whose upper end
+// is `upper`. `score` is the structure's score under `scored_with`, taken as
+// the similarity when that is ranking_similarity() (else it is computed).
+// Throws InvalidInput when a spectrum fails Spectrum::check.
 HypothesisEvidence hypothesis_evidence(const spectra::Spectrum& measured, const UpperEnd& upper,
-                                       const spectra::Spectrum& structure, const MassPrior& mass, bool best);
+                                       const spectra::Spectrum& structure,
+                                       const spectra::SimilarityOptions& scored_with, double score,
+                                       const MassPrior& mass, bool best);
+// The same evidence under another hypothesis of the structure's mass.
+HypothesisEvidence with_hypothesis(HypothesisEvidence evidence, const MassPrior& mass, bool best);
 
 // The rank score: a weighted sum of the evidence, the weights fitted on
 // measured spectra against a predicted library of structures the models

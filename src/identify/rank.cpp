@@ -100,8 +100,9 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
           const MassPrior* h = mass ? hypothesis_of(static_cast<int>(std::lround(*mass))) : nullptr;
           if (h) {
             row.mass = *h;
-            const HypothesisEvidence x = hypothesis_evidence(measured, upper, *o.spectrum, *h, h == &masses.front());
-            row.rank_score = hypothesis_rank_score(x, options.masses_from_library);
+            row.evidence =
+                hypothesis_evidence(measured, upper, *o.spectrum, score, row.score, *h, h == &masses.front());
+            row.rank_score = hypothesis_rank_score(row.evidence, options.masses_from_library);
           }
         }
         row.predicted = std::move(*o.spectrum);
@@ -161,7 +162,6 @@ std::vector<MassPrior> candidates_across_masses(const spectra::Spectrum& measure
     if (!plausible.empty() && m.score < estimate.plausible_ratio * plausible.front().score) break;
     plausible.push_back(m);
   }
-  const UpperEnd upper = upper_end(measured);
   std::vector<RankedCandidate> rows;
   for (RankedCandidate& r : ranking.rows) {
     const std::optional<double> m = r.predicted.molecular_mass();
@@ -172,8 +172,8 @@ std::vector<MassPrior> candidates_across_masses(const spectra::Spectrum& measure
       continue;
     }
     r.mass = *h;
-    r.rank_score =
-        hypothesis_rank_score(hypothesis_evidence(measured, upper, r.predicted, *h, h == plausible.begin()), true);
+    r.evidence = with_hypothesis(r.evidence, *h, h == plausible.begin());
+    r.rank_score = hypothesis_rank_score(r.evidence, true);
     rows.push_back(std::move(r));
   }
   std::sort(rows.begin(), rows.end(), [](const RankedCandidate& a, const RankedCandidate& b) {

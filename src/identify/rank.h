@@ -56,6 +56,7 @@ struct RankedCandidate {
   std::string formula;
   spectra::Spectrum predicted;
   std::optional<MassPrior> mass;  // the hypothesis of its mass (RankOptions::mass_hypotheses)
+  HypothesisEvidence evidence{};  // with a hypothesis: the evidence that ranks it
   double rank_score = 0;          // what ranks it: the score, or hypothesis_rank_score with hypotheses
 };
 
@@ -87,7 +88,8 @@ Ranking rank_candidates(const spectra::Spectrum& measured, const MoleculeSource&
 // over the masses that have candidates: candidates_across_masses keeps the
 // rows of its plausible masses and ranks them by hypothesis_rank_score with
 // the library's weights, each with its mass's new score (the hypotheses'
-// scores renormalised over the masses with candidates).
+// scores renormalised over the masses with candidates). The rows must come
+// from rank_candidates with mass hypotheses (their evidence is reused).
 inline constexpr std::size_t kSearchedMasses = 10;
 // Throws InvalidInput as spectra::estimate_molecular_mass does.
 std::vector<MassPrior> searched_masses(const spectra::Spectrum& measured);

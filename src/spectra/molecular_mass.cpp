@@ -140,21 +140,6 @@ const std::vector<std::string_view>& feature_names() {
   return names;
 }
 
-// Weights in feature order; a name the table has and the features do not is
-// a fault of the table.
-std::vector<double> weights_in_order(std::span<const NamedWeight> table, std::size_t count) {
-  std::vector<double> w(count, 0.0);
-  const auto& names = feature_names();
-  for (const NamedWeight& nw : table) {
-    auto it = std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(count), nw.name);
-    if (it == names.begin() + static_cast<std::ptrdiff_t>(count)) {
-      throw std::logic_error("molecular-mass weight for an unknown feature: " + std::string(nw.name));
-    }
-    w[static_cast<std::size_t>(it - names.begin())] = nw.weight;
-  }
-  return w;
-}
-
 // Intensities summed per nominal m/z, relative to the strongest.
 struct NominalPeaks {
   std::vector<double> share;  // index: m/z
@@ -505,6 +490,16 @@ void MassEstimateOptions::check() const {
   if (max_plausible < 1) throw InvalidInput("at least one plausible mass must be kept");
 }
 
+std::vector<double> weights_in_order(std::span<const NamedWeight> table, std::span<const std::string_view> names) {
+  std::vector<double> w(names.size(), 0.0);
+  for (const NamedWeight& nw : table) {
+    const auto it = std::find(names.begin(), names.end(), nw.name);
+    if (it == names.end()) throw std::logic_error("a weight for unknown evidence: " + std::string(nw.name));
+    w[static_cast<std::size_t>(it - names.begin())] = nw.weight;
+  }
+  return w;
+}
+
 std::span<const std::string_view> mass_feature_names(bool with_library) {
   const auto& names = feature_names();
   return {names.data(), with_library ? kAllFeatures : kPeakFeatures};
@@ -522,8 +517,10 @@ MassFeatures molecular_mass_features(const Spectrum& spectrum, const LibraryMass
 MassEstimate estimate_molecular_mass(const Spectrum& spectrum, const MassEstimateOptions& options,
                                      const LibraryMassEvidence* library) {
   options.check();
-  static const std::vector<double> peak_weights = weights_in_order(molecular_mass_weights(false), kPeakFeatures);
-  static const std::vector<double> library_weights = weights_in_order(molecular_mass_weights(true), kAllFeatures);
+  static const std::vector<double> peak_weights =
+      weights_in_order(molecular_mass_weights(false), mass_feature_names(false));
+  static const std::vector<double> library_weights =
+      weights_in_order(molecular_mass_weights(true), mass_feature_names(true));
   const std::vector<double>& w = library ? library_weights : peak_weights;
   const Candidates cand = describe(spectrum, library);
 

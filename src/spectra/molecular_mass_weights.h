@@ -4,6 +4,7 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace tessarin::spectra {
 
@@ -13,5 +14,10 @@ struct NamedWeight {
 };
 
 std::span<const NamedWeight> molecular_mass_weights(bool with_library);
+
+// A weight table's weights in the order of `names` (0 for a name the table
+// lacks). Throws std::logic_error for a name of the table that `names` lacks:
+// a fault of the table.
+std::vector<double> weights_in_order(std::span<const NamedWeight> table, std::span<const std::string_view> names);
 
 }  // namespace tessarin::spectra

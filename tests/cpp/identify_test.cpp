@@ -205,7 +205,8 @@ TEST(MassHypotheses, UpperEndEvidenceCountsSquareRootedSharesInTheWindow) {
   EXPECT_EQ(upper.high, 120);
   // Predicts 91 and 119 (not measured) and 69 (outside the window): it explains 91 only.
   const Spectrum structure = Spectrum::from_peaks({69, 91, 119}, {999, 999, 249.75});
-  const HypothesisEvidence x = hypothesis_evidence(measured, upper, structure, {120, 0.25}, true);
+  const HypothesisEvidence x =
+      hypothesis_evidence(measured, upper, structure, spectra::SimilarityOptions{}, -1, {120, 0.25}, true);
   const auto names = hypothesis_evidence_names();
   auto at = [&](std::string_view name) {
     return x[static_cast<std::size_t>(std::find(names.begin(), names.end(), name) - names.begin())];
@@ -220,7 +221,7 @@ TEST(MassHypotheses, UpperEndEvidenceCountsSquareRootedSharesInTheWindow) {
   EXPECT_DOUBLE_EQ(at("similarity"), spectra::similarity(measured, structure, sqrt_cosine).score);
   // Nothing predicted in the window: everything measured there is unexplained, nothing unmeasured.
   const HypothesisEvidence none =
-      hypothesis_evidence(measured, upper, Spectrum::from_peaks({40}, {1}), {120, 1}, false);
+      hypothesis_evidence(measured, upper, Spectrum::from_peaks({40}, {1}), ranking_similarity(), 0, {120, 1}, false);
   EXPECT_EQ(none[3], 1.0);
   EXPECT_EQ(none[4], 0.0);
 }
