@@ -374,10 +374,11 @@ void register_spectra(py::module_& m, py::module_& testing) {
         });
         py::list rows;
         for (const identify::RankedCandidate& r : ranking.rows) {
-          rows.append(py::make_tuple(
-              r.rank, r.score, r.matched, lenient_text(r.name), lenient_text(r.smiles), lenient_text(r.formula),
-              spectrum_to_python(r.predicted), r.position, r.line,
-              r.mass ? py::object(py::make_tuple(r.mass->mass, r.mass->score)) : py::object(py::none())));
+          rows.append(
+              py::make_tuple(r.rank, r.score, r.matched, lenient_text(r.name), lenient_text(r.smiles),
+                             lenient_text(r.formula), spectrum_to_python(r.predicted), r.position, r.line,
+                             r.mass ? py::object(py::make_tuple(r.mass->mass, r.mass->score)) : py::object(py::none()),
+                             r.mass ? py::object(py::float_(r.rank_score)) : py::object(py::none())));
         }
         py::list failed;
         for (const identify::FailedMolecule& f : ranking.failed) {
@@ -502,8 +503,11 @@ void register_spectra(py::module_& m, py::module_& testing) {
           for (std::size_t k = 0; k < q.hits.size(); ++k) {
             const spectra::Hit& h = q.hits[k];
             py::object mass = py::none();
+            py::object rank_score = py::none();
             if (k < q.hit_masses.size()) mass = py::make_tuple(q.hit_masses[k].mass, q.hit_masses[k].score);
-            hits.append(py::make_tuple(h.index, h.score, h.matched, spectrum_to_python(lib.entry(h.index)), mass));
+            if (k < q.hit_rank_scores.size()) rank_score = py::float_(q.hit_rank_scores[k]);
+            hits.append(
+                py::make_tuple(h.index, h.score, h.matched, spectrum_to_python(lib.entry(h.index)), mass, rank_score));
           }
           out.append(py::make_tuple(spectrum_to_python(q.spectrum), hits,
                                     q.error.empty() ? py::object(py::none()) : py::object(lenient_text(q.error))));
@@ -514,8 +518,8 @@ void register_spectra(py::module_& m, py::module_& testing) {
       },
       "queries"_a, "library"_a, "top"_a, "method"_a, "tolerance"_a, "mz_power"_a, "intensity_power"_a, "reverse"_a,
       "min_score"_a, "mass_tolerance"_a, "jobs"_a, "skip_errors"_a, "measured_range"_a, "auto_mass"_a,
-      "([(query parts, [(index, score, matched, entry parts, (mass, mass score) or None)], error)], refused "
-      "records).");
+      "([(query parts, [(index, score, matched, entry parts, (mass, mass score) or None, rank score or None)], "
+      "error)], refused records).");
 
   m.def(
       "evaluate",

@@ -387,12 +387,12 @@ Command add_identify_command(CLI::App& program) {
       "least 0.3 times the best, at most 3), estimates the mass again with these predictions as evidence (the\n"
       "mass whose candidates explain the peaks best), keeps the candidates of its plausible masses and ranks\n"
       "them by a score fitted on measured spectra over the mass's score, the similarity and how the candidate\n"
-      "explains the spectrum's last 50 m/z; standard error names the masses, and the columns mass_hypothesis\n"
-      "and mass_score follow. With a\n"
-      "mass or formula, a candidate file is read once into an index by mass and only the candidates kept are\n"
-      "predicted. --candidates pubchem asks PubChem for the compounds of --formula, or of every formula of\n"
-      "the mass (the 100 most plausible), one per parent structure (salts and stereoisomers merged), replies\n"
-      "kept in the cache so that a rerun asks nothing; standard error says how many were found and kept.\n"
+      "explains the spectrum's last 50 m/z; standard error names the masses, and the columns mass_hypothesis,\n"
+      "mass_score and rank_score (that fitted score, by which the rows are ordered) follow. With a mass or\n"
+      "formula, a candidate file is read once into an index by mass and only the candidates kept are\n"
+      "predicted. --candidates pubchem asks PubChem for the compounds of --formula, or of every formula of the\n"
+      "mass (the 100 most plausible), one per parent structure (salts and stereoisomers merged), replies kept\n"
+      "in the cache so that a rerun asks nothing; standard error says how many were found and kept.\n"
       "exit status: 0 every candidate predicted, 1 some failed or the plot failed, 2 usage, file or PubChem\n"
       "error or nothing to rank, 130 interrupted");
   return {command, [args] {

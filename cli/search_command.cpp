@@ -273,7 +273,8 @@ Command add_search_command(CLI::App& program) {
       "library's best match of each mass as evidence), searches the entries within 0.5 of each plausible\n"
       "mass (those scoring at least 0.3 times the best, at most 3) and ranks every hit across them by a score\n"
       "fitted on measured spectra over the mass's score, the similarity and how the entry explains the\n"
-      "query's last 50 m/z; the columns mass_hypothesis and mass_score follow.\n"
+      "query's last 50 m/z; the columns mass_hypothesis, mass_score and rank_score (that fitted score, by\n"
+      "which the rows are ordered) follow.\n"
       "exit status: 0 every record searched, 1 some could not be read or searched, 2 usage or file error or\n"
       "nothing to search (a library or queries without spectra), 130 interrupted");
   return {command, [args] { return run_search(*args); }};

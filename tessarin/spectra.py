@@ -473,13 +473,25 @@ def similarity(
 class RankedCandidate(
     collections.namedtuple(
         "RankedCandidate",
-        ["rank", "score", "matched", "name", "smiles", "formula", "spectrum", "position", "mass_hypothesis"],
-        defaults=(None,),
+        [
+            "rank",
+            "score",
+            "matched",
+            "name",
+            "smiles",
+            "formula",
+            "spectrum",
+            "position",
+            "mass_hypothesis",
+            "rank_score",
+        ],
+        defaults=(None, None),
     )
 ):
     """A ranked candidate: rank (equal scores share the best), score, number of matched peaks,
     name, SMILES, formula, predicted spectrum, position among the candidates given (0-based), and
-    with ``mass="auto"`` the hypothesis of its mass, ``(mass, score)`` (else None)."""
+    with ``mass="auto"`` the hypothesis of its mass, ``(mass, score)``, and the fitted score that
+    ranks the candidates across the hypotheses (else both None)."""
 
     __slots__ = ()
 
@@ -542,7 +554,7 @@ def rank_candidates(
     plausible masses are kept, ranked across them by a score fitted on
     measured spectra over their mass's score, their similarity and how they
     explain the spectrum's last 50 m/z, each with ``mass_hypothesis``
-    ``(mass, score)``); ``formula`` only
+    ``(mass, score)`` and that fitted score as ``rank_score``); ``formula`` only
     those of that formula. The score is ``similarity(spectrum, predicted,
     method, ..., measured_range)``, with its defaults: the cosine of
     square-rooted intensities, counting only the predicted peaks within the
@@ -583,15 +595,20 @@ def rank_candidates(
     finally:
         if temporary is not None:
             os.unlink(temporary)
-    ranked = [RankedCandidate(r[0], r[1], r[2], r[3], r[4], r[5], Spectrum._from_parts(r[6]), r[7], r[9]) for r in rows]
+    ranked = [
+        RankedCandidate(r[0], r[1], r[2], r[3], r[4], r[5], Spectrum._from_parts(r[6]), r[7], r[9], r[10]) for r in rows
+    ]
     return Ranking(ranked, [FailedCandidate(*f) for f in failed], filtered_out)
 
 
 class LibraryHit(
-    collections.namedtuple("LibraryHit", ["index", "score", "matched", "spectrum", "mass_hypothesis"], defaults=(None,))
+    collections.namedtuple(
+        "LibraryHit", ["index", "score", "matched", "spectrum", "mass_hypothesis", "rank_score"], defaults=(None, None)
+    )
 ):
     """A library hit: the entry's 0-based index in the library, score, number of matched peaks, the entry,
-    and with ``mass="auto"`` the hypothesis it was found among, ``(mass, score)`` (else None).
+    and with ``mass="auto"`` the hypothesis it was found among, ``(mass, score)``, and the fitted score
+    that ranks the hits across the hypotheses (else both None).
 
     The entry of a library given as a list of spectra is that spectrum itself; that of a library file
     holds its peaks and the fields name, smiles, formula, mol_mass, exact_mass, precursor_mz, accession
@@ -660,7 +677,8 @@ def search_library(
     peaks alone, with the library's best match of each mass as evidence) and
     ranks every hit across them by a score fitted on measured spectra over
     their mass's score, their similarity and how they explain the query's
-    last 50 m/z, each with ``mass_hypothesis`` ``(mass, score)``. The score's default is
+    last 50 m/z, each with ``mass_hypothesis`` ``(mass, score)`` and that fitted score as
+    ``rank_score``. The score's default is
     ``similarity``'s, the cosine of square-rooted intensities, counting only
     the library peaks within the query's m/z range as the command ``tessarin
     search`` does (``measured_range=False`` counts them all). ``jobs`` threads (None: one per core). Malformed records of
@@ -696,7 +714,7 @@ def search_library(
     return SearchResults(
         QueryResult(
             Spectrum._from_parts(q),
-            [LibraryHit(i, s, m, given[i] if given else Spectrum._from_parts(e), h) for i, s, m, e, h in hits],
+            [LibraryHit(i, s, m, given[i] if given else Spectrum._from_parts(e), h, r) for i, s, m, e, h, r in hits],
             error,
         )
         for q, hits, error in results

@@ -80,6 +80,7 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
     r.hits.clear();
     r.hit_masses.clear();
     r.hit_evidence.clear();
+    r.hit_rank_scores.clear();
     std::vector<std::size_t> seen;  // an entry within 0.5 of two masses is taken once, at its better rank
     for (const Found& x : f) {
       if (options.top > 0 && r.hits.size() >= options.top) break;
@@ -88,6 +89,7 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
       r.hits.push_back(x.hit);
       r.hit_masses.push_back(x.mass);
       r.hit_evidence.push_back(x.evidence);
+      r.hit_rank_scores.push_back(x.rank_score);
     }
   }
 }
@@ -108,6 +110,7 @@ QuerySearchSummary search_queries(const spectra::SpectralLibrary& library, const
         found[i] = {std::move(across[i].hits), std::move(across[i].error)};
         pending[i].hit_masses = std::move(across[i].hit_masses);
         pending[i].hit_evidence = std::move(across[i].hit_evidence);
+        pending[i].hit_rank_scores = std::move(across[i].hit_rank_scores);
       }
     } else {
       found = library.search(spectra, search.options);

@@ -28,9 +28,11 @@ struct QueryResult {
   std::vector<spectra::Hit> hits;
   std::string error;  // why the query was not searched ("" when it was)
   // With mass hypotheses (QuerySearch::mass_hypotheses): the hypothesis each
-  // hit came from and the evidence that ranked it, one per hit.
+  // hit came from, the evidence that ranked it and its hypothesis_rank_score,
+  // one per hit.
   std::vector<MassPrior> hit_masses;
   std::vector<HypothesisEvidence> hit_evidence;
+  std::vector<double> hit_rank_scores;
 };
 
 // Each query searched among the library entries of each of its plausible
@@ -42,7 +44,8 @@ struct QueryResult {
 // library index), the first options.top of them kept (0: all);
 // options.min_score applies to the score. A query whose mass cannot be
 // estimated (no peak of positive intensity) gets the reason in `error`.
-// Fills hits, hit_masses, hit_evidence and error of `results` (one per query).
+// Fills hits, hit_masses, hit_evidence, hit_rank_scores and error of
+// `results` (one per query).
 void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<const spectra::Spectrum> queries,
                              const spectra::SearchOptions& options, const spectra::MassEstimateOptions& estimate,
                              std::vector<QueryResult>& results, bool library_evidence = true);

@@ -16,15 +16,17 @@ namespace tessarin::identify {
 
 // rank, score, matched, name, smiles, formula; with `mass_hypotheses` also
 // mass_hypothesis and mass_score (the hypothesis of the row's mass and its
-// score, RankedCandidate::mass).
+// score, RankedCandidate::mass) and rank_score (RankedCandidate::rank_score,
+// what orders the rows across the hypotheses).
 std::string ranking_header(bool mass_hypotheses = false);
 std::string ranking_row(const RankedCandidate& row, bool mass_hypotheses = false);
 
 // query, query_name, rank, score, matched, library_index, name, smiles,
 // formula: one row per hit (a query without hits has none); with
 // `mass_hypotheses` also mass_hypothesis and mass_score, of the hypothesis
-// the hit was found among (QueryResult::hit_masses; the rows give them when
-// the result has them).
+// the hit was found among, and rank_score, what orders the hits across the
+// hypotheses (QueryResult::hit_masses and hit_rank_scores; the rows give
+// them when the result has them).
 std::string hits_header(bool mass_hypotheses = false);
 std::string hits_rows(const spectra::SpectralLibrary& library, const QueryResult& result);
 // The same rows with the metadata of each hit's library entry given

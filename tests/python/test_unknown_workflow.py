@@ -77,15 +77,17 @@ def test_mass_auto_searches_and_ranks_across_the_plausible_masses_in_command_and
 
     result = run(cli, "search", queries, "--library", library, "--mass", "auto", "--top", "4")
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines()[0].split("\t")[-2:] == ["mass_hypothesis", "mass_score"]
+    assert result.stdout.splitlines()[0].split("\t")[-3:] == ["mass_hypothesis", "mass_score", "rank_score"]
     rows = table(result.stdout)
     python = tessarin.search_library(spectra, library, top=4, mass="auto", measured_range=True)
     for q, (estimate, found) in enumerate(zip(estimates, python)):
         mine = [r for r in rows if r["query"] == str(q + 1)]
-        # Each hit is an entry of the plausible mass it names, the same in the command and in Python.
-        assert [(int(r["library_index"]) - 1, r["score"], int(r["mass_hypothesis"])) for r in mine] == [
-            (h.index, f"{h.score:.4f}", h.mass_hypothesis[0]) for h in found.hits
-        ]
+        # Each hit is an entry of the plausible mass it names, the same in the command and in Python, and
+        # the rows follow the rank score they show.
+        assert [
+            (int(r["library_index"]) - 1, r["score"], int(r["mass_hypothesis"]), r["rank_score"]) for r in mine
+        ] == [(h.index, f"{h.score:.4f}", h.mass_hypothesis[0], f"{h.rank_score:.4f}") for h in found.hits]
+        assert [h.rank_score for h in found.hits] == sorted((h.rank_score for h in found.hits), reverse=True)
         plausible = {h.mass: h.score for h in estimate if h.mass in estimate.plausible}
         for h in found.hits:
             mass, score = h.mass_hypothesis
@@ -106,9 +108,10 @@ def test_mass_auto_searches_and_ranks_across_the_plausible_masses_in_command_and
     ranking = tessarin.rank_candidates(
         spectra[0], [(n, s) for n, s in STRUCTURES], mass="auto", model="ei", jobs=1, measured_range=True
     )
-    assert [(r["name"], r["score"], r["mass_hypothesis"]) for r in rows] == [
-        (c.name, f"{c.score:.4f}", str(c.mass_hypothesis[0])) for c in ranking
+    assert [(r["name"], r["score"], r["mass_hypothesis"], r["rank_score"]) for r in rows] == [
+        (c.name, f"{c.score:.4f}", str(c.mass_hypothesis[0]), f"{c.rank_score:.4f}") for c in ranking
     ]
+    assert [c.rank_score for c in ranking] == sorted((c.rank_score for c in ranking), reverse=True)
     assert ranking[0].name == "ethylbenzene" and ranking.filtered_out > 0
 
 
