@@ -114,8 +114,9 @@ void register_molecular_mass(py::module_& m, py::module_& testing) {
         for (const identify::QueryResult& r : results) {
           py::list hits;
           for (std::size_t k = 0; k < r.hits.size(); ++k) {
-            const identify::HypothesisEvidence& x = r.hit_evidence[k];
-            hits.append(py::make_tuple(r.hits[k].index, r.hit_masses[k].mass, std::vector<double>(x.begin(), x.end())));
+            const identify::HypothesisHit& x = r.hit_hypotheses[k];
+            hits.append(py::make_tuple(r.hits[k].index, x.mass.mass,
+                                       std::vector<double>(x.evidence.begin(), x.evidence.end())));
           }
           rows.append(hits);
         }

@@ -504,8 +504,11 @@ void register_spectra(py::module_& m, py::module_& testing) {
             const spectra::Hit& h = q.hits[k];
             py::object mass = py::none();
             py::object rank_score = py::none();
-            if (k < q.hit_masses.size()) mass = py::make_tuple(q.hit_masses[k].mass, q.hit_masses[k].score);
-            if (k < q.hit_rank_scores.size()) rank_score = py::float_(q.hit_rank_scores[k]);
+            if (k < q.hit_hypotheses.size()) {
+              const identify::HypothesisHit& x = q.hit_hypotheses[k];
+              mass = py::make_tuple(x.mass.mass, x.mass.score);
+              rank_score = py::float_(x.rank_score);
+            }
             hits.append(
                 py::make_tuple(h.index, h.score, h.matched, spectrum_to_python(lib.entry(h.index)), mass, rank_score));
           }

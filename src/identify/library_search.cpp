@@ -35,9 +35,7 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
   // across the masses do not depend on options.top.
   struct Found {
     spectra::Hit hit;
-    MassPrior mass;
-    HypothesisEvidence evidence;
-    double rank_score = 0;
+    HypothesisHit why;
   };
   std::vector<std::vector<Found>> found(usable.size());
   std::vector<UpperEnd> upper(usable.size());
@@ -66,30 +64,26 @@ void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<
         const spectra::Spectrum entry = library.entry(h.index - library.first_index());
         const HypothesisEvidence x =
             hypothesis_evidence(usable[k], upper[k], entry, options.similarity, h.score, mass, rank == 0);
-        found[k].push_back({h, mass, x, hypothesis_rank_score(x, library_evidence)});
+        found[k].push_back({h, {mass, x, hypothesis_rank_score(x, library_evidence)}});
       }
     }
   }
   for (std::size_t k = 0; k < usable.size(); ++k) {
     std::vector<Found>& f = found[k];
     std::stable_sort(f.begin(), f.end(), [](const Found& x, const Found& y) {
-      if (x.rank_score != y.rank_score) return x.rank_score > y.rank_score;
+      if (x.why.rank_score != y.why.rank_score) return x.why.rank_score > y.why.rank_score;
       return spectra::hit_before(x.hit, y.hit);
     });
     QueryResult& r = results[usable_at[k]];
     r.hits.clear();
-    r.hit_masses.clear();
-    r.hit_evidence.clear();
-    r.hit_rank_scores.clear();
+    r.hit_hypotheses.clear();
     std::vector<std::size_t> seen;  // an entry within 0.5 of two masses is taken once, at its better rank
     for (const Found& x : f) {
       if (options.top > 0 && r.hits.size() >= options.top) break;
       if (std::find(seen.begin(), seen.end(), x.hit.index) != seen.end()) continue;
       seen.push_back(x.hit.index);
       r.hits.push_back(x.hit);
-      r.hit_masses.push_back(x.mass);
-      r.hit_evidence.push_back(x.evidence);
-      r.hit_rank_scores.push_back(x.rank_score);
+      r.hit_hypotheses.push_back(x.why);
     }
   }
 }
@@ -108,9 +102,7 @@ QuerySearchSummary search_queries(const spectra::SpectralLibrary& library, const
       search_plausible_masses(library, spectra, search.options, search.mass_estimate, across);
       for (std::size_t i = 0; i < pending.size(); ++i) {
         found[i] = {std::move(across[i].hits), std::move(across[i].error)};
-        pending[i].hit_masses = std::move(across[i].hit_masses);
-        pending[i].hit_evidence = std::move(across[i].hit_evidence);
-        pending[i].hit_rank_scores = std::move(across[i].hit_rank_scores);
+        pending[i].hit_hypotheses = std::move(across[i].hit_hypotheses);
       }
     } else {
       found = library.search(spectra, search.options);

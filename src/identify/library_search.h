@@ -19,6 +19,14 @@
 
 namespace tessarin::identify {
 
+// How a hit found among mass hypotheses was ranked: the hypothesis it came
+// from, the evidence and its hypothesis_rank_score.
+struct HypothesisHit {
+  MassPrior mass;
+  HypothesisEvidence evidence{};
+  double rank_score = 0;
+};
+
 // One query's place and result.
 struct QueryResult {
   std::size_t query = 0;  // 0-based, over the records of all query files
@@ -27,12 +35,9 @@ struct QueryResult {
   spectra::Spectrum spectrum;
   std::vector<spectra::Hit> hits;
   std::string error;  // why the query was not searched ("" when it was)
-  // With mass hypotheses (QuerySearch::mass_hypotheses): the hypothesis each
-  // hit came from, the evidence that ranked it and its hypothesis_rank_score,
-  // one per hit.
-  std::vector<MassPrior> hit_masses;
-  std::vector<HypothesisEvidence> hit_evidence;
-  std::vector<double> hit_rank_scores;
+  // With mass hypotheses (QuerySearch::mass_hypotheses): how each hit was
+  // ranked, one per hit.
+  std::vector<HypothesisHit> hit_hypotheses;
 };
 
 // Each query searched among the library entries of each of its plausible
@@ -44,8 +49,7 @@ struct QueryResult {
 // library index), the first options.top of them kept (0: all);
 // options.min_score applies to the score. A query whose mass cannot be
 // estimated (no peak of positive intensity) gets the reason in `error`.
-// Fills hits, hit_masses, hit_evidence, hit_rank_scores and error of
-// `results` (one per query).
+// Fills hits, hit_hypotheses and error of `results` (one per query).
 void search_plausible_masses(const spectra::SpectralLibrary& library, std::span<const spectra::Spectrum> queries,
                              const spectra::SearchOptions& options, const spectra::MassEstimateOptions& estimate,
                              std::vector<QueryResult>& results, bool library_evidence = true);

@@ -1,6 +1,5 @@
 #include "identify/tables.h"
 
-#include <optional>
 #include <sstream>
 
 #include "core/number_format.h"
@@ -40,13 +39,14 @@ std::string number_text(double value) {
 // The columns of a mass hypothesis and of the score that ranks across the
 // hypotheses, each after a tab.
 constexpr const char* kMassColumns = "\tmass_hypothesis\tmass_score\trank_score";
-std::string mass_fields(const std::optional<MassPrior>& mass, std::optional<double> rank_score) {
+std::string mass_fields(const std::optional<MassPrior>& mass, double rank_score) {
   std::string out = "\t";
-  if (mass) out += std::to_string(mass->mass);
+  if (!mass) return out + "\t\t";
+  out += std::to_string(mass->mass);
   out += '\t';
-  if (mass) out += fixed(mass->score);
+  out += fixed(mass->score);
   out += '\t';
-  if (rank_score) out += fixed(*rank_score);
+  out += fixed(rank_score);
   return out;
 }
 
@@ -58,8 +58,8 @@ std::string ranking_header(bool mass_hypotheses) {
 
 std::string ranking_row(const RankedCandidate& r, bool mass_hypotheses) {
   return std::to_string(r.rank) + "\t" + fixed(r.score) + "\t" + std::to_string(r.matched) + "\t" + field(r.name) +
-         "\t" + field(r.smiles) + "\t" + field(r.formula) +
-         (mass_hypotheses ? mass_fields(r.mass, r.mass ? std::optional(r.rank_score) : std::nullopt) : "") + "\n";
+         "\t" + field(r.smiles) + "\t" + field(r.formula) + (mass_hypotheses ? mass_fields(r.mass, r.rank_score) : "") +
+         "\n";
 }
 
 std::string hits_header(bool mass_hypotheses) {
@@ -73,15 +73,13 @@ std::string hits_rows(const QueryResult& result, const std::vector<const spectra
   for (std::size_t k = 0; k < result.hits.size(); ++k) {
     const spectra::Hit& h = result.hits[k];
     const spectra::Metadata& m = *entries.at(k);
-    out +=
-        prefix + std::to_string(k + 1) + "\t" + fixed(h.score) + "\t" + std::to_string(h.matched) + "\t" +
-        std::to_string(h.index + 1) + "\t" + field(m.get(spectra::keys::name)) + "\t" +
-        field(m.get(spectra::keys::smiles)) + "\t" + field(m.get(spectra::keys::formula)) +
-        (k < result.hit_masses.size()
-             ? mass_fields(result.hit_masses[k],
-                           k < result.hit_rank_scores.size() ? std::optional(result.hit_rank_scores[k]) : std::nullopt)
-             : std::string()) +
-        "\n";
+    out += prefix + std::to_string(k + 1) + "\t" + fixed(h.score) + "\t" + std::to_string(h.matched) + "\t" +
+           std::to_string(h.index + 1) + "\t" + field(m.get(spectra::keys::name)) + "\t" +
+           field(m.get(spectra::keys::smiles)) + "\t" + field(m.get(spectra::keys::formula)) +
+           (k < result.hit_hypotheses.size()
+                ? mass_fields(result.hit_hypotheses[k].mass, result.hit_hypotheses[k].rank_score)
+                : std::string()) +
+           "\n";
   }
   return out;
 }

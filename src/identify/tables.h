@@ -25,7 +25,7 @@ std::string ranking_row(const RankedCandidate& row, bool mass_hypotheses = false
 // formula: one row per hit (a query without hits has none); with
 // `mass_hypotheses` also mass_hypothesis and mass_score, of the hypothesis
 // the hit was found among, and rank_score, what orders the hits across the
-// hypotheses (QueryResult::hit_masses and hit_rank_scores; the rows give
+// hypotheses (QueryResult::hit_hypotheses; the rows give
 // them when the result has them).
 std::string hits_header(bool mass_hypotheses = false);
 std::string hits_rows(const spectra::SpectralLibrary& library, const QueryResult& result);

@@ -252,11 +252,11 @@ TEST(MassHypotheses, HitsAcrossMassesFollowTheRankScoreWhateverTheTop) {
   search_plausible_masses(library, queries, options, estimate, first);
   for (std::size_t q = 0; q < queries.size(); ++q) {
     ASSERT_GT(all[q].hits.size(), 2u);
-    ASSERT_EQ(all[q].hit_evidence.size(), all[q].hits.size());
+    ASSERT_EQ(all[q].hit_hypotheses.size(), all[q].hits.size());
     EXPECT_EQ(first[q].hits.front(), all[q].hits.front());
     for (std::size_t k = 1; k < all[q].hits.size(); ++k) {
-      EXPECT_GE(hypothesis_rank_score(all[q].hit_evidence[k - 1], true),
-                hypothesis_rank_score(all[q].hit_evidence[k], true));
+      EXPECT_GE(hypothesis_rank_score(all[q].hit_hypotheses[k - 1].evidence, true),
+                hypothesis_rank_score(all[q].hit_hypotheses[k].evidence, true));
     }
     EXPECT_EQ(all[q].hits.front().index, q == 0 ? 1u : 3u);  // its own entry
   }
