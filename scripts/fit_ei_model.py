@@ -292,6 +292,8 @@ def group_of(name):
         return "Bond cut"
     if name.startswith("McLafferty"):
         return "McLafferty rearrangement (gamma H moved, beta bond cut)"
+    if name.startswith("eliminates "):
+        return "Elimination of HX (the beta H leaves with X)"
     if name.startswith(("two ring cuts", "retro-Diels-Alder")):
         return "Ring opening (two ring bonds cut)"
     if name.startswith("ion RDBE"):
@@ -310,6 +312,7 @@ GROUPS = [
     "Charged site",
     "Charged site and hydrogen shift",
     "McLafferty rearrangement (gamma H moved, beta bond cut)",
+    "Elimination of HX (the beta H leaves with X)",
     "Ring opening (two ring bonds cut)",
     "The neutral side (which piece keeps the charge)",
     "Bond cut",

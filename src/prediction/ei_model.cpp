@@ -638,12 +638,56 @@ RingPair ring_pair(const Graph& g, const Piece& p) {
   return out;
 }
 
+// What leaves when a molecule eliminates HX across the C-X single bond
+// from `carbon` to `x`: X's side (the atom set `x_side`) goes with a
+// hydrogen of a saturated carbon next to `carbon` on the other side (the
+// beta hydrogen). An alcohol loses water, an alkyl ester its acid, an ether
+// an alcohol, an alkyl halide the hydrogen halide. Returns what leaves, or
+// nullptr when the bond is no such bond.
+const char* eliminated(const Graph& g, int carbon, int x, const std::vector<char>& x_side) {
+  const auto C = static_cast<std::size_t>(carbon);
+  const auto X = static_cast<std::size_t>(x);
+  if (!sp3_carbon(g, carbon)) return nullptr;
+  bool beta_h = false;
+  for (auto [b, k] : g.adj[C]) {
+    const auto B = static_cast<std::size_t>(b);
+    beta_h = beta_h || (b != x && !x_side[B] && sp3_carbon(g, b) && g.h[B] > 0);
+  }
+  if (!beta_h || g.arom[X] || !g.dbl[X].empty() || !g.tpl[X].empty()) return nullptr;
+  switch (g.z[X]) {
+    case 9:
+    case 17:
+    case 35:
+    case 53:
+      return "a hydrogen halide";
+    case 16:
+      return "hydrogen sulfide or a thiol";
+    case 7:
+      return n_kind(g, x, x_side) == "amine N" ? "ammonia or an amine" : nullptr;
+    case 8:
+      break;
+    default:
+      return nullptr;
+  }
+  if (g.h[X] > 0) return "water";
+  for (auto [w, k] : g.adj[X]) {
+    const auto W = static_cast<std::size_t>(w);
+    if (w == carbon || !x_side[W]) continue;
+    if (carbonyl_kind(g, w, x_side) == Carbonyl::acid_or_ester) return "an acid";
+    if (g.z[W] == 14) return "a silanol";
+    if (g.arom[W]) return "a phenol";
+    if (g.z[W] == 6) return "an alcohol";
+  }
+  return nullptr;
+}
+
 // Shift-independent features of a piece (their weighted sum, and with
 // `names` the features themselves), and its own site kinds.
 struct PieceFeatures {
   std::vector<EiFeature> base;
   double base_score = 0.0;
   std::vector<std::string> own;
+  std::vector<std::string> eliminations;  // named by the elimination across a cut and the piece's side of it
   double share = 1.0;
   const char* retro_diels_alder = nullptr;
 };
@@ -660,6 +704,13 @@ PieceFeatures piece_features(const Graph& g, const Piece& p, const std::vector<c
       out.own.push_back(std::move(x));
     }
     for (const std::string& x : site_kinds(g, c.outside, rest)) base.add(out.share, "neutral's ", x);
+    if (!g.bonds[static_cast<std::size_t>(c.bond)].ring) {
+      if (const char* hx = eliminated(g, c.inside, c.outside, rest)) {
+        out.eliminations.push_back(std::string("eliminates ") + hx + ", alkene side");
+      } else if (const char* xh = eliminated(g, c.outside, c.inside, p.in)) {
+        out.eliminations.push_back(std::string("eliminates ") + xh + ", its own side");
+      }
+    }
     const std::string* a = &g.sym[static_cast<std::size_t>(c.inside)];
     const std::string* b = &g.sym[static_cast<std::size_t>(c.outside)];
     if (*b < *a) std::swap(a, b);
@@ -947,6 +998,7 @@ void enumerate_ions(const RDKit::ROMol& mol, const molecule::Perception& percept
       const std::string shift = shift_text(h);
       own.add(1.0, cuts, shift);
       for (const std::string& x : pf.own) own.add(pf.share, x, ", ", shift);
+      for (const std::string& x : pf.eliminations) own.add(pf.share, x, ", ", shift);
       own.add(1.0, "ion RDBE ", rdbe_text(piece_twice_rdbe - h));
       if (ion.mz <= kFormulaFeatureMaxMz) own.add(1.0, "ion ", m.formula.text(false));
       const std::string loss = neutral_text(whole.formula, m.formula, false);

@@ -34,7 +34,12 @@
 // many of its atoms the piece keeps; a six-membered ring cut into the four
 // atoms around a double or aromatic bond and the other two is a
 // retro-Diels-Alder cleavage, named on each ion by side (diene or ene) and
-// hydrogen shift. The molecular ion carries what kind of molecule it is. Only
+// hydrogen shift. A cut C-X single bond (X an alcohol's, ester's or ether's
+// O, a halogen, an amine N, a thiol S) whose carbon has a saturated carbon
+// with hydrogens beside it on its own side is an elimination of HX: each of
+// its ions names what leaves ("eliminates water", "eliminates an acid", ...),
+// its side (the alkene's or the leaving group's own) and hydrogen shift. The
+// molecular ion carries what kind of molecule it is. Only
 // features with a weight in the table count.
 //
 // Intensities. An ion's score is the sum of its features' weights times

@@ -175,6 +175,31 @@ def test_mclafferty_ions_of_a_ketone_and_an_ester():
         assert not any(name.startswith("McLafferty") for name in named), smiles
 
 
+def test_eliminations_need_a_beta_hydrogen_and_give_the_alkene_ion_of_an_ester():
+    # HX leaves across a C-X bond with a hydrogen of the carbon beside; named by what leaves, on the ion of
+    # each side. A methyl, neopentyl or aryl carbon has no such hydrogen; the acid's side of an ester is not
+    # the alkene's.
+    def eliminations(smiles):
+        return {
+            (formula, name.rsplit(", ", 1)[0])
+            for _mz, formula, _neutral, feats, _cluster in _native._testing.ei_candidate_ions(smiles)
+            for name, _v in feats
+            if name.startswith("eliminates ") and name.endswith(", -1 H")
+        }
+
+    assert ("C2H4", "eliminates water, alkene side") in eliminations("CCO")
+    assert ("C6H10", "eliminates an acid, alkene side") in eliminations("CC(=O)OC1CCCCC1")
+    assert ("C3H6", "eliminates a hydrogen halide, alkene side") in eliminations("CCCBr")
+    assert ("C4H8", "eliminates an alcohol, alkene side") in eliminations("CCCCOC")
+    assert not any("acid, alkene" in name for _f, name in eliminations("CCC(=O)OC"))
+    for smiles in ("CO", "CC(=O)OC", "CC(C)(C)CO", "Oc1ccccc1", "CC(=O)O"):
+        assert eliminations(smiles) == set(), smiles
+    # cyclohexyl acetate: the alkene ion C6H10 (m/z 82, M - 60) is the strongest after the acylium
+    peaks = peaks_of("CC(=O)OC1CCCCC1")
+    assert peaks[43][0] == 999 and peaks[82][1][0] == "C6H10"
+    assert sorted(peaks, key=lambda m: -peaks[m][0])[1] == 82
+
+
 def test_retro_diels_alder_ions_are_named_by_side_and_only_across_a_six_ring_double_bond():
     # (molecule, {formula of an unshifted ion: its side}): cyclohexene gives butadiene and ethylene, tetralin
     # o-xylylene (its aromatic bond serves as the double bond), limonene isoprene from both sides.
