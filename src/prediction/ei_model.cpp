@@ -670,12 +670,14 @@ const char* eliminated(const Graph& g, int carbon, int x, const std::vector<char
       return nullptr;
   }
   if (g.h[X] > 0) return "water";
+  // Else the O as a cation site on X's side would be named.
+  const std::string o = o_kind(g, x, x_side);
+  if (o == "ester or acid O") return "an acid";
+  if (o == "aryl ether or phenol O") return "a phenol";
   for (auto [w, k] : g.adj[X]) {
     const auto W = static_cast<std::size_t>(w);
     if (w == carbon || !x_side[W]) continue;
-    if (carbonyl_kind(g, w, x_side) == Carbonyl::acid_or_ester) return "an acid";
     if (g.z[W] == 14) return "a silanol";
-    if (g.arom[W]) return "a phenol";
     if (g.z[W] == 6) return "an alcohol";
   }
   return nullptr;
